@@ -1,0 +1,124 @@
+// The job's database client: one small interface, one backend per engine.
+//
+// The statement module names each statement of its fixed catalogue by `Op`; every backend
+// runs its own equivalent text for it, with placeholders in the same order as the job's
+// statement texts of record. No engine type and no SQL text appear in this header.
+//
+// Contracts common to every call:
+//  - Result: a SQL code from client/codes.h (0, 1403, -1, other negative codes).
+//  - Inputs: texts are taken as they stand; an empty text is NULL. Date inputs are checked
+//    like TO_DATE with format 'yyyymmdd' (Date) or 'yyyymmddHH24MISS' (DateTime) and fail
+//    with -1861, -1843 or -1847 when malformed.
+//  - Outputs: a Row holds the select list in order; a NULL column has `null` set. Dates come
+//    as 'yyyymmdd' texts, times of day as 'HHMMSS', integers as numbers.
+//  - Cursors deliver the rows that matched at their open, stay open and positioned across
+//    commits of the session, and never show what the session wrote after the open. Up to
+//    three may be open at a time; a later open sees everything committed before it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pvc {
+
+// The job's statements. BchTagMld serves both day-message cursors (BchVortag, BchAbrTag).
+enum class Op : int {
+  TagYday,
+  TagPrev,
+  BchTagMld,
+  BchStdMld,
+  FcdReadFlg,
+  FcdRead,
+  AzvRead,
+  BchCountTagMld,
+  BchCountStdMld,
+  TagUpdate,
+  BchUpdFkt,
+  BchDelFkt,
+  BchInsert,
+  kCount
+};
+
+struct Bind {
+  enum class Kind { Text, Int, Date, DateTime };
+  Kind kind = Kind::Text;
+  std::string text;  // Text, Date ('yyyymmdd'), DateTime ('yyyymmddHHMMSS')
+  int64_t num = 0;   // Int
+
+  static Bind Txt(std::string v) { return {Kind::Text, std::move(v), 0}; }
+  static Bind Int(int64_t v) { return {Kind::Int, {}, v}; }
+  static Bind Dat(std::string v) { return {Kind::Date, std::move(v), 0}; }
+  static Bind DatTime(std::string v) { return {Kind::DateTime, std::move(v), 0}; }
+};
+
+struct Cell {
+  bool null = true;
+  bool is_int = false;
+  int64_t num = 0;
+  std::string text;
+};
+using Row = std::vector<Cell>;
+
+// The engine's own detail of the last failure, kept beside the code for diagnosis.
+struct ErrorDetail {
+  int code = 0;
+  int native = 0;         // engine's native code (SQLite extended code)
+  std::string sqlstate;   // engine's SQLSTATE where it has one
+  std::string message;    // engine's message
+};
+
+class Cursor {
+ public:
+  virtual ~Cursor() = default;
+  // 0 with the next row in `row`; 1403 after the last row (and on every later call);
+  // a negative code on failure. `row` is changed only on 0.
+  virtual int Fetch(Row& row) = 0;
+};
+
+class Session {
+ public:
+  virtual ~Session() = default;
+  // Runs a statement known only at run time (the schema statement
+  // "ALTER SESSION SET CURRENT_SCHEMA=NAME"). -1435 when the schema does not exist.
+  virtual int ExecDynamic(const std::string& text) = 0;
+  // Opens a cursor over `op`'s query. On 0 `out` holds the open cursor; otherwise `out` is empty.
+  virtual int Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) = 0;
+  // Single-row select: 0 with the row, 1403 when none, -1422 when more than one qualifies.
+  virtual int SelectOne(Op op, const std::vector<Bind>& in, Row& out) = 0;
+  // Insert, update or delete: 0 when at least one row changed, 1403 when an update or
+  // delete matched none, -1 on a broken unique key. Never commits by itself.
+  virtual int Write(Op op, const std::vector<Bind>& in) = 0;
+  virtual int Savepoint(const std::string& name) = 0;
+  virtual int RollbackTo(const std::string& name) = 0;
+  // Makes everything written so far durable (the commit has returned once it is on disk).
+  virtual int Commit() = 0;
+  virtual ErrorDetail LastError() const = 0;
+};
+
+// A backend serves the NET8 values that begin with one of its prefixes.
+using LogonFn = std::function<int(const std::string& user, const std::string& password,
+                                  const std::string& net, std::unique_ptr<Session>& out)>;
+void RegisterBackend(const std::string& prefix, LogonFn logon);
+
+// Logs on through the backend that serves `net` and makes that session the process's
+// current session. -12154 when no backend of this build serves `net`.
+int Logon(const std::string& user, const std::string& password, const std::string& net);
+// The current session, or nullptr before a successful Logon.
+Session* Current();
+
+// Counters of calls made through the current session (for benchmarks and diagnosis).
+struct Counters {
+  uint64_t statements = 0;  // opens, selects, writes, savepoints, rollbacks, commits, dynamic
+  uint64_t commits = 0;
+};
+const Counters& GetCounters();
+
+// Converts a date input like TO_DATE: `with_time` false takes 'yyyymmdd', true takes
+// 'yyyymmddHHMMSS'. On 0 `out` holds 'YYYY-MM-DD HH:MM:SS'. -1861 for a text that does not
+// fit the format, -1843 for a bad month, -1847 for a bad day of month.
+int ToDbDate(const std::string& in, bool with_time, std::string& out);
+
+}  // namespace pvc

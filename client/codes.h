@@ -1,0 +1,28 @@
+// SQL codes returned by the database client, in the numbering operators of the job's
+// reference database know. Every backend maps its engine's errors onto these.
+#pragma once
+
+namespace pvc {
+
+inline constexpr int kOk = 0;
+inline constexpr int kNoData = 1403;          // no (more) rows; update/delete matched nothing
+inline constexpr int kUniqueViolated = -1;    // a write would break a unique key
+inline constexpr int kLocked = -54;           // locked by another program past the bounded wait
+inline constexpr int kNoTable = -942;         // table or view does not exist
+inline constexpr int kNoColumn = -904;        // column does not exist
+inline constexpr int kNotOpen = -1001;        // fetch on a cursor that is not open
+inline constexpr int kBadLogin = -1017;       // user name or password refused
+inline constexpr int kNotNull = -1400;        // a NOT NULL column would receive NULL
+inline constexpr int kTooManyRows = -1422;    // single-row select found more than one row
+inline constexpr int kNoSchema = -1435;       // schema (user) does not exist
+inline constexpr int kInvalidNumber = -1722;  // a stored value is not a number
+inline constexpr int kBadMonth = -1843;       // not a valid month
+inline constexpr int kBadDay = -1847;         // day of month out of range
+inline constexpr int kBadDateFormat = -1861;  // literal does not match format string
+inline constexpr int kLostConnection = -3114; // not connected / connection or file lost
+inline constexpr int kBadNetName = -12154;    // net service name not served by this build
+inline constexpr int kNoListener = -12541;    // server not reachable
+inline constexpr int kReadOnly = -16000;      // database open for reading only (write refused)
+inline constexpr int kInternal = -600;        // anything else the engine reports
+
+}  // namespace pvc

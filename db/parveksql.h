@@ -1,0 +1,55 @@
+// Statement module: every statement the job runs, one free operation each.
+//
+// Every operation returns the SQL code: 0 success, 1403 no (more) rows (also an update or
+// delete that matched no row), -1 a broken unique key, other negative codes errors.
+// A reading operation changes the caller's record or integer only on code 0.
+// A writing operation runs savepoint, statement, then commit on 0 or rollback to the
+// savepoint otherwise, and returns the statement's code; when the statement succeeded but
+// its commit failed it returns the commit's (negative) code, so a change that is not
+// durable is never reported as done.
+// Operations never log, print or stop the job. Records are owned by the caller.
+#pragma once
+
+#include "db/records.h"
+
+// The yesterday cursor: placeholder day records of the accounting day (the database's
+// yesterday) with their day-evaluation row (TgbZtr 1).
+int TagYday_Open();
+int TagYday_Fetch(TagSatz& tag);
+int TagYday_Close();
+
+// The earlier-days cursor: the person's day records strictly before `day`, newest first.
+int TagPrev_Open(const char* pnr, const char* day);
+int TagPrev_Fetch(TagSatz& tag);
+int TagPrev_Close();
+
+// Day-message bookings (BchFkt 1, 2, 3) of a person on a day; two cursors over one query.
+int BchVortag_Open(const char* pnr, const char* day);
+int BchVortag_Fetch(BchSatz& bch);
+int BchVortag_Close();
+int BchAbrTag_Open(const char* pnr, const char* day);
+int BchAbrTag_Fetch(BchSatz& bch);
+int BchAbrTag_Close();
+
+// Bookings inside the stored time frame of the person's day record for `day`, newest first,
+// without BchFkt 45 and 29.
+int BchStdMld_Open(const char* pnr, const char* day);
+int BchStdMld_Fetch(BchSatz& bch);
+int BchStdMld_Close();
+
+// Follow-up code of a message type with FcdSta below 4; `flg` is a text of capacity 4.
+int Fcd_ReadFlg(const char* fcdnum, char* flg);
+// The message type named by fcd.FcdNum, whatever its status.
+int Fcd_Read(FcdSatz& fcd);
+// The working-time specification assigned to the person on the day.
+int Azv_Read(const char* pnr, const char* day, AzvSatz& azv);
+// Bookings with BchFkt 1 whose BchVon is the day at midnight.
+int Bch_CountTagMld(const TagSatz& tag, int32_t& count);
+// Hour-message bookings inside the time frame held in `tag`, bounds included.
+int Bch_CountStdMld(const TagSatz& tag, int32_t& count);
+
+// Writes.
+int Tag_Update(const TagSatz& tag);
+int Bch_UpdFkt(const BchSatz& bch, int32_t new_fkt);
+int Bch_DelFkt(const BchSatz& bch, int32_t fkt);
+int Bch_Insert(const BchSatz& bch);

@@ -1,0 +1,67 @@
+#include "run/RunLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+RunFlagsRec RunFlags;
+
+namespace {
+std::FILE* g_log = nullptr;
+
+void WriteValues(const char* message, const char* values_fmt, va_list args) {
+  std::fputs(message, g_log);
+  std::vfprintf(g_log, values_fmt, args);
+}
+}  // namespace
+
+int Log_Open(const char* path) {
+  Log_Close();
+  g_log = std::fopen(path, "a");
+  if (g_log == nullptr) return 0;
+  // The size is tested once, at start; a log that grows past the limit during a run is
+  // started afresh at the next start.
+  if (std::fseek(g_log, 0, SEEK_END) == 0 && std::ftell(g_log) > kRunLogLimit) {
+    std::fclose(g_log);
+    std::remove(path);
+    g_log = std::fopen(path, "a");
+  }
+  return g_log != nullptr ? 1 : 0;
+}
+
+void Log_Close() {
+  if (g_log != nullptr) std::fclose(g_log);
+  g_log = nullptr;
+}
+
+int Log_IsOpen() { return g_log != nullptr ? 1 : 0; }
+
+int Log_Enabled() { return (g_log != nullptr && RunFlags.verbose == 1) ? 1 : 0; }
+
+void Log_Entry(const char* message, const char* values_fmt, ...) {
+  if (!Log_Enabled()) return;
+  va_list args;
+  va_start(args, values_fmt);
+  WriteValues(message, values_fmt, args);
+  va_end(args);
+}
+
+void Log_Line(const char* line) {
+  if (!Log_Enabled()) return;
+  std::fputs(line, g_log);
+}
+
+void Log_EntryAlways(const char* message, const char* values_fmt, ...) {
+  if (g_log == nullptr) return;
+  va_list args;
+  va_start(args, values_fmt);
+  WriteValues(message, values_fmt, args);
+  va_end(args);
+}
+
+void Dbg_Printf(const char* fmt, ...) {
+  if (RunFlags.debug != 1) return;
+  va_list args;
+  va_start(args, fmt);
+  std::vfprintf(stdout, fmt, args);
+  va_end(args);
+}

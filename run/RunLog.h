@@ -1,0 +1,45 @@
+// Process-wide run flags, the run log "parvek.log" and debug output.
+//
+// RunFlags are set once by the program entry before anything else runs and are
+// read-only afterwards. Every other module writes the run log only through the
+// functions below, which apply the one rule of the job: an entry is written only
+// when the run log is open and RunFlags.verbose is 1.
+#pragma once
+
+#include <cstdio>
+
+#define PARVEK_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+
+struct RunFlagsRec {
+  int verbose = 0;        // Param3 begins with an upper-case 'D'
+  int debug = 0;          // PARVEK_DBG is defined (any value, empty included)
+  int consolidation = 0;  // Param2 is exactly "KRVNT"
+};
+extern RunFlagsRec RunFlags;
+
+// Name of the run log in the working directory and the size past which it is started afresh.
+inline constexpr const char* kRunLogName = "parvek.log";
+inline constexpr long kRunLogLimit = 1048576L;
+
+// Opens the run log for appending at `path`; deletes and re-creates it when it is larger
+// than kRunLogLimit bytes. Returns 1 when a run log is open afterwards, 0 when not (the run
+// goes on without one).
+int Log_Open(const char* path);
+// Closes the run log if open.
+void Log_Close();
+// 1 when the run log is open.
+int Log_IsOpen();
+// 1 when an entry would be written: the run log is open and RunFlags.verbose is 1.
+int Log_Enabled();
+
+// One run-log entry in two writes: the message (ending in a blank, no line feed), then the
+// values line formatted from `values_fmt` (ending in "\n"). Written only when Log_Enabled().
+void Log_Entry(const char* message, const char* values_fmt, ...) PARVEK_PRINTF(2, 3);
+// A single-line entry (for example "Fehler: fopen(parvektgb)!\n"). Written only when Log_Enabled().
+void Log_Line(const char* line);
+// The one exception to the rule: written whenever the run log is open, whatever
+// RunFlags.verbose is (the refusal under the target-time check).
+void Log_EntryAlways(const char* message, const char* values_fmt, ...) PARVEK_PRINTF(2, 3);
+
+// Debug output on standard output, only when RunFlags.debug is 1. Never goes to the run log.
+void Dbg_Printf(const char* fmt, ...) PARVEK_PRINTF(1, 2);

@@ -1,0 +1,2 @@
+// Program entry: replaced by the full run driver.
+int main() { return 0; }
