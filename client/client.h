@@ -24,21 +24,30 @@
 
 namespace pvc {
 
-// The job's statements. BchTagMld serves both day-message cursors (BchVortag, BchAbrTag).
+// The job's statements, with their inputs in binding order and their select lists.
+// D = Bind::Kind::Date ('yyyymmdd'), DT = DateTime ('yyyymmddHHMMSS'), T = Text, I = Int.
+// Tag columns (13): TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TgbSol, TagTgb, TagTgs,
+//   TagHtv, TagHvs, TagHtn, TagHns (dates 'yyyymmdd', times 'HHMMSS').
+// Bch columns (18): BchPnr, BchVon, BchUhr, BchFkt, BchBis, BchVws (a time 'HHMMSS'), BchFcd,
+//   BchZwt, BchAbt, BchKst, BchKtr, BchKrt, BchAzt, BchVra, BchTxt, BchSta, BchErf, BchTrm.
 enum class Op : int {
-  TagYday,
-  TagPrev,
-  BchTagMld,
-  BchStdMld,
-  FcdReadFlg,
-  FcdRead,
-  AzvRead,
-  BchCountTagMld,
-  BchCountStdMld,
-  TagUpdate,
-  BchUpdFkt,
-  BchDelFkt,
-  BchInsert,
+  TagYday,         // cursor; in: none; out: Tag columns. Placeholder days of yesterday.
+  TagPrev,         // cursor; in: T pnr, D day; out: Tag columns, TagTag descending.
+  BchTagMld,       // cursor; in: T pnr, D day; out: Bch columns. BchVortag and BchAbrTag.
+  BchStdMld,       // cursor; in: T pnr, D day; out: Bch columns, newest first.
+  FcdReadFlg,      // select; in: T fcdnum; out: FcdFlg.
+  FcdRead,         // select; in: T fcdnum; out: FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol,
+                   //   FcdPri (NULL->0), FcdGpu (NULL->0), FcdFcd (NULL->-9), FcdFlg.
+  AzvRead,         // select; in: T pnr, D day; out: AzvNum, ZtgVon, AzvSol, AzvSo2, AzvVhs,
+                   //   AzvHso, AzvHs2, AzvHtv.
+  BchCountTagMld,  // select; in: T pnr, D day; out: count.
+  BchCountStdMld,  // select; in: T pnr, T from (14 digits), T to (14 digits); out: count.
+  TagUpdate,       // write; in: T TagTgb, I TagTgs, T TagHtv, I TagHvs, T TagHtn, I TagHns,
+                   //   T pnr, D day.
+  BchUpdFkt,       // write; in: I new fkt, T pnr, D BchVon, T BchUhr ('HHMMSS'), I old fkt.
+                   //   Also sets BchDat to now and BchErf to 'Korvant'.
+  BchDelFkt,       // write; in: T pnr, D BchVon, T BchUhr ('HHMMSS'), I fkt.
+  BchInsert,       // write; in: T pnr, D BchVon, DT BchUhr, I BchFkt, T BchFcd.
   kCount
 };
 
@@ -96,16 +105,31 @@ class Session {
   // Makes everything written so far durable (the commit has returned once it is on disk).
   virtual int Commit() = 0;
   virtual ErrorDetail LastError() const = 0;
+
+  // For tools and tests only, never used by the job: runs one or more plain SQL statements
+  // written in the subset both engines accept (INSERT/UPDATE/DELETE with column lists, dates as
+  // 'YYYY-MM-DD HH:MM:SS' literals) against the current schema, and commits them.
+  virtual int ExecScript(const std::string& sql) = 0;
 };
 
 // A backend serves the NET8 values that begin with one of its prefixes.
 using LogonFn = std::function<int(const std::string& user, const std::string& password,
                                   const std::string& net, std::unique_ptr<Session>& out)>;
-void RegisterBackend(const std::string& prefix, LogonFn logon);
+using CreateSchemaFn = std::function<int(const std::string& user, const std::string& password,
+                                         const std::string& net, const std::string& schema,
+                                         std::string& why)>;
+// Adds a backend (tests register fakes this way). Built-in backends are registered on first use.
+void RegisterBackend(const std::string& prefix, LogonFn logon, CreateSchemaFn create = nullptr);
 
 // Logs on through the backend that serves `net` and makes that session the process's
 // current session. -12154 when no backend of this build serves `net`.
 int Logon(const std::string& user, const std::string& password, const std::string& net);
+// For tools and tests: creates schema `schema` with the job's six tables, their keys and
+// indexes on the server that `net` names. Refuses (negative code, reason in `why`) when the
+// schema exists already.
+int CreateSchema(const std::string& user, const std::string& password, const std::string& net,
+                 const std::string& schema, std::string& why);
+
 // The current session, or nullptr before a successful Logon.
 Session* Current();
 
