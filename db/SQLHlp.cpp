@@ -1,0 +1,27 @@
+#include "db/SQLHlp.h"
+
+#include <string>
+
+#include "client/client.h"
+
+namespace {
+constexpr const char* kSchemaStatement = "ALTER SESSION SET CURRENT_SCHEMA=";
+
+std::string Str(const char* s) { return s != nullptr ? std::string(s) : std::string(); }
+}  // namespace
+
+// The logon takes user name, password and net service name as three values rather than one
+// joined "user/password@net" text, so a password holding '/' or '@' cannot be misread.
+int Db_Connect(const char* user, const char* password, const char* net, const char* schema) {
+  const int rc = pvc::Logon(Str(user), Str(password), Str(net));
+  if (rc != 0) return rc;
+  pvc::Session* session = pvc::Current();
+  if (session == nullptr) return -3114;
+  return session->ExecDynamic(kSchemaStatement + Str(schema));
+}
+
+int Db_Commit() {
+  pvc::Session* session = pvc::Current();
+  if (session == nullptr) return 0;
+  return session->Commit() == 0 ? 1 : 0;
+}

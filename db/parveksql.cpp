@@ -1,0 +1,320 @@
+#include "db/parveksql.h"
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/codes.h"
+#include "db/catalogue.h"
+
+using pvc::Bind;
+using pvc::Op;
+using pvc::Row;
+
+namespace {
+
+constexpr int kColumnOverflow = -1455;  // a fetched integer does not fit 32 bits
+
+std::string Str(const char* s) { return s != nullptr ? std::string(s) : std::string(); }
+
+// ---- reading a row into a record ------------------------------------------------------------
+
+// Reads a row's columns in order into record fields. The first failure is kept; the caller
+// copies the record only when everything went well.
+class RowReader {
+ public:
+  explicit RowReader(const Row& row) : row_(row) {}
+
+  template <std::size_t N>
+  void Text(char (&field)[N]) {
+    Text(field, N);
+  }
+  void Text(char* field, std::size_t cap) {
+    const pvc::Cell* c = Next();
+    if (c == nullptr) return;
+    // NULL arrives as an empty text, an over-long value cut to capacity - 1.
+    Txt_Set(field, cap, c->null ? std::string_view() : std::string_view(c->text));
+  }
+  void Int(int32_t& field) {
+    const pvc::Cell* c = Next();
+    if (c == nullptr) return;
+    if (c->null) {
+      field = 0;
+      return;
+    }
+    if (!c->is_int) {
+      Fail(pvc::kInvalidNumber);
+      return;
+    }
+    if (c->num < std::numeric_limits<int32_t>::min() || c->num > std::numeric_limits<int32_t>::max()) {
+      Fail(kColumnOverflow);
+      return;
+    }
+    field = static_cast<int32_t>(c->num);
+  }
+  // 0 when every column was read and the row had no more columns than read.
+  int Done() {
+    if (rc_ == 0 && pos_ != row_.size()) rc_ = pvc::kInternal;
+    return rc_;
+  }
+
+ private:
+  const pvc::Cell* Next() {
+    if (pos_ >= row_.size()) {
+      Fail(pvc::kInternal);
+      return nullptr;
+    }
+    return &row_[pos_++];
+  }
+  void Fail(int rc) {
+    if (rc_ == 0) rc_ = rc;
+  }
+
+  const Row& row_;
+  std::size_t pos_ = 0;
+  int rc_ = 0;
+};
+
+int ReadTag(const Row& row, TagSatz& out) {
+  TagSatz t = out;
+  RowReader r(row);
+  r.Text(t.TagPnr);
+  r.Text(t.TagTag);
+  r.Text(t.TagVon);
+  r.Text(t.TagUhr);
+  r.Text(t.TagBis);
+  r.Text(t.TagEnd);
+  r.Int(t.TgbSol);
+  r.Text(t.TagTgb);
+  r.Int(t.TagTgs);
+  r.Text(t.TagHtv);
+  r.Int(t.TagHvs);
+  r.Text(t.TagHtn);
+  r.Int(t.TagHns);
+  const int rc = r.Done();
+  if (rc == 0) out = t;
+  return rc;
+}
+
+int ReadBch(const Row& row, BchSatz& out) {
+  BchSatz b = out;
+  RowReader r(row);
+  r.Text(b.BchPnr);
+  r.Text(b.BchVon);
+  r.Text(b.BchUhr);
+  r.Int(b.BchFkt);
+  r.Text(b.BchBis);
+  r.Text(b.BchVws);
+  r.Text(b.BchFcd);
+  r.Int(b.BchZwt);
+  r.Text(b.BchAbt);
+  r.Text(b.BchKst);
+  r.Text(b.BchKtr);
+  r.Text(b.BchKrt);
+  r.Text(b.BchAzt);
+  r.Text(b.BchVra);
+  r.Int(b.BchTxt);
+  r.Int(b.BchSta);
+  r.Text(b.BchErf);
+  r.Text(b.BchTrm);
+  const int rc = r.Done();
+  if (rc == 0) out = b;
+  return rc;
+}
+
+// ---- cursors --------------------------------------------------------------------------------
+
+// A named cursor of the job; empty while closed.
+struct NamedCursor {
+  std::unique_ptr<pvc::Cursor> cursor;
+};
+NamedCursor g_tagyday, g_tagprev, g_bchvortag, g_bchabrtag, g_bchstdmld;
+
+int CursorOpen(NamedCursor& c, Op op, const std::vector<Bind>& in) {
+  c.cursor.reset();
+  pvc::Session* s = pvc::Current();
+  if (s == nullptr) return pvc::kLostConnection;
+  return s->Open(op, in, c.cursor);
+}
+
+template <typename Rec>
+int CursorFetch(NamedCursor& c, Rec& out, int (*read)(const Row&, Rec&)) {
+  if (!c.cursor) return pvc::kNotOpen;
+  Row row;
+  const int rc = c.cursor->Fetch(row);
+  if (rc != 0) return rc;
+  return read(row, out);
+}
+
+int CursorClose(NamedCursor& c) {
+  c.cursor.reset();
+  return 0;
+}
+
+// ---- single-row selects and writes ----------------------------------------------------------
+
+int SelectOne(Op op, const std::vector<Bind>& in, Row& row) {
+  pvc::Session* s = pvc::Current();
+  if (s == nullptr) return pvc::kLostConnection;
+  return s->SelectOne(op, in, row);
+}
+
+// Savepoint, statement, then commit on 0 or rollback to the savepoint otherwise. When the
+// statement succeeded but its commit failed, the change is rolled back to the savepoint and the
+// commit's code returned: a change that is not durable is never reported as done.
+int WritePattern(Op op, const std::vector<Bind>& in) {
+  pvc::Session* s = pvc::Current();
+  if (s == nullptr) return pvc::kLostConnection;
+  const std::string savepoint = Stmt_Info(op).savepoint;
+  s->Savepoint(savepoint);  // its code is not looked at; the statement runs regardless
+  const int rc = s->Write(op, in);
+  if (rc == 0) {
+    const int commit = s->Commit();
+    if (commit == 0) return 0;
+    s->RollbackTo(savepoint);
+    return commit < 0 ? commit : pvc::kInternal;
+  }
+  s->RollbackTo(savepoint);
+  return rc;
+}
+
+int CountSelect(Op op, const std::vector<Bind>& in, int32_t& count) {
+  Row row;
+  const int rc = SelectOne(op, in, row);
+  if (rc != 0) return rc;
+  int32_t n = 0;
+  RowReader r(row);
+  r.Int(n);
+  const int done = r.Done();
+  if (done == 0) count = n;
+  return done;
+}
+
+}  // namespace
+
+// ---- the yesterday cursor and the earlier-days cursor ----------------------------------------
+
+int TagYday_Open() { return CursorOpen(g_tagyday, Op::TagYday, {}); }
+int TagYday_Fetch(TagSatz& tag) { return CursorFetch(g_tagyday, tag, ReadTag); }
+int TagYday_Close() { return CursorClose(g_tagyday); }
+
+int TagPrev_Open(const char* pnr, const char* day) {
+  return CursorOpen(g_tagprev, Op::TagPrev, {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))});
+}
+int TagPrev_Fetch(TagSatz& tag) { return CursorFetch(g_tagprev, tag, ReadTag); }
+int TagPrev_Close() { return CursorClose(g_tagprev); }
+
+// ---- booking cursors ------------------------------------------------------------------------
+
+int BchVortag_Open(const char* pnr, const char* day) {
+  return CursorOpen(g_bchvortag, Op::BchTagMld, {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))});
+}
+int BchVortag_Fetch(BchSatz& bch) { return CursorFetch(g_bchvortag, bch, ReadBch); }
+int BchVortag_Close() { return CursorClose(g_bchvortag); }
+
+int BchAbrTag_Open(const char* pnr, const char* day) {
+  return CursorOpen(g_bchabrtag, Op::BchTagMld, {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))});
+}
+int BchAbrTag_Fetch(BchSatz& bch) { return CursorFetch(g_bchabrtag, bch, ReadBch); }
+int BchAbrTag_Close() { return CursorClose(g_bchabrtag); }
+
+int BchStdMld_Open(const char* pnr, const char* day) {
+  return CursorOpen(g_bchstdmld, Op::BchStdMld, {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))});
+}
+int BchStdMld_Fetch(BchSatz& bch) { return CursorFetch(g_bchstdmld, bch, ReadBch); }
+int BchStdMld_Close() { return CursorClose(g_bchstdmld); }
+
+// ---- single-row selects ---------------------------------------------------------------------
+
+int Fcd_ReadFlg(const char* fcdnum, char* flg) {
+  Row row;
+  const int rc = SelectOne(Op::FcdReadFlg, {Bind::Txt(Str(fcdnum))}, row);
+  if (rc != 0) return rc;
+  char value[4] = {};
+  RowReader r(row);
+  r.Text(value);
+  const int done = r.Done();
+  if (done == 0 && flg != nullptr) Txt_Set(flg, sizeof value, value);
+  return done;
+}
+
+int Fcd_Read(FcdSatz& fcd) {
+  Row row;
+  const int rc = SelectOne(Op::FcdRead, {Bind::Txt(fcd.FcdNum)}, row);
+  if (rc != 0) return rc;
+  FcdSatz f = fcd;
+  RowReader r(row);
+  r.Text(f.FcdNum);
+  r.Int(f.FcdTyp);
+  r.Int(f.FcdZwt);
+  r.Int(f.FcdStd);
+  r.Int(f.FcdSol);
+  r.Int(f.FcdPri);
+  r.Int(f.FcdGpu);
+  r.Int(f.FcdFcd);
+  r.Text(f.FcdFlg);
+  const int done = r.Done();
+  if (done == 0) fcd = f;
+  return done;
+}
+
+int Azv_Read(const char* pnr, const char* day, AzvSatz& azv) {
+  Row row;
+  const int rc = SelectOne(Op::AzvRead, {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))}, row);
+  if (rc != 0) return rc;
+  AzvSatz a = azv;
+  RowReader r(row);
+  r.Text(a.AzvNum);
+  r.Text(a.ZtgVon);
+  r.Int(a.AzvSol);
+  r.Int(a.AzvSo2);
+  r.Int(a.AzvVhs);
+  r.Int(a.AzvHso);
+  r.Int(a.AzvHs2);
+  r.Int(a.AzvHtv);
+  const int done = r.Done();
+  if (done == 0) azv = a;
+  return done;
+}
+
+int Bch_CountTagMld(const TagSatz& tag, int32_t& count) {
+  return CountSelect(Op::BchCountTagMld, {Bind::Txt(tag.TagPnr), Bind::Dat(tag.TagTag)}, count);
+}
+
+int Bch_CountStdMld(const TagSatz& tag, int32_t& count) {
+  // The frame bounds are points in time: the date text followed directly by the time text.
+  const std::string from = std::string(tag.TagVon) + tag.TagUhr;
+  const std::string to = std::string(tag.TagBis) + tag.TagEnd;
+  return CountSelect(Op::BchCountStdMld, {Bind::Txt(tag.TagPnr), Bind::Txt(from), Bind::Txt(to)},
+                     count);
+}
+
+// ---- writes ---------------------------------------------------------------------------------
+
+int Tag_Update(const TagSatz& tag) {
+  return WritePattern(Op::TagUpdate,
+                      {Bind::Txt(tag.TagTgb), Bind::Int(tag.TagTgs), Bind::Txt(tag.TagHtv),
+                       Bind::Int(tag.TagHvs), Bind::Txt(tag.TagHtn), Bind::Int(tag.TagHns),
+                       Bind::Txt(tag.TagPnr), Bind::Dat(tag.TagTag)});
+}
+
+int Bch_UpdFkt(const BchSatz& bch, int32_t new_fkt) {
+  return WritePattern(Op::BchUpdFkt, {Bind::Int(new_fkt), Bind::Txt(bch.BchPnr),
+                                      Bind::Dat(bch.BchVon), Bind::Txt(bch.BchUhr),
+                                      Bind::Int(bch.BchFkt)});
+}
+
+int Bch_DelFkt(const BchSatz& bch, int32_t fkt) {
+  return WritePattern(Op::BchDelFkt, {Bind::Txt(bch.BchPnr), Bind::Dat(bch.BchVon),
+                                      Bind::Txt(bch.BchUhr), Bind::Int(fkt)});
+}
+
+int Bch_Insert(const BchSatz& bch) {
+  // BchUhr is written with the booking's date and time: the 14-digit point in time.
+  const std::string stamp = std::string(bch.BchVon) + bch.BchUhr;
+  return WritePattern(Op::BchInsert, {Bind::Txt(bch.BchPnr), Bind::Dat(bch.BchVon),
+                                      Bind::DatTime(stamp), Bind::Int(bch.BchFkt),
+                                      Bind::Txt(bch.BchFcd)});
+}
