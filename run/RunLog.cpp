@@ -8,9 +8,12 @@ RunFlagsRec RunFlags;
 namespace {
 std::FILE* g_log = nullptr;
 
+// Each entry reaches the file at once: when the process dies later in the run, what was
+// logged before stays in the run log, which is the only place failures are reported.
 void WriteValues(const char* message, const char* values_fmt, va_list args) {
   std::fputs(message, g_log);
   std::vfprintf(g_log, values_fmt, args);
+  std::fflush(g_log);
 }
 }  // namespace
 
@@ -48,6 +51,7 @@ void Log_Entry(const char* message, const char* values_fmt, ...) {
 void Log_Line(const char* line) {
   if (!Log_Enabled()) return;
   std::fputs(line, g_log);
+  std::fflush(g_log);
 }
 
 void Log_EntryAlways(const char* message, const char* values_fmt, ...) {

@@ -1,2 +1,3 @@
-// Program entry: replaced by the full run driver.
-int main() { return 0; }
+#include "run/Driver.h"
+
+int main(int argc, char** argv) { return Run_Main(argc, argv); }

@@ -1,0 +1,28 @@
+// Pieces of the program entry that need no database: the usage text, the flag rules, the
+// start time stamp and the schema name.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+// The usage text, printed to standard output when fewer than three parameters are given.
+extern const char kUsageText[];
+
+// Sets RunFlags from the parameters and the environment, in the order verbose, debug,
+// consolidation:
+//   verbose        the first character of `param3` is the upper-case letter 'D'
+//   debug          "PARVEK_DBG" is defined, whatever its value, an empty value included
+//   consolidation  `param2` is exactly "KRVNT" (whole text, case-sensitive)
+void RunFlags_Init(const char* param2, const char* param3);
+
+// The start time stamp of a run for the given local time:
+// "\nDatum: 07.12.2026  Uhrzeit: 02:15:00\n" (two blanks before "Uhrzeit").
+std::string Run_TimeStamp(const std::tm& local);
+
+// Upper-cases the ASCII letters 'a' to 'z' in place, whatever the locale; every other byte
+// stays as it is. Returns `text`.
+char* Str_Upper(char* text);
+
+// The schema name from the deciphered SCHEMA setting: the value without its last character,
+// upper-cased with Str_Upper. A value of one character or an empty one gives an empty name.
+std::string Run_SchemaName(const std::string& schema_value);

@@ -1,0 +1,103 @@
+// Flag rules, time stamp, Str_Upper and the schema name.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "run/RunControl.h"
+#include "run/RunLog.h"
+
+namespace {
+
+TEST(RunFlags, Rules) {
+  const struct {
+    const char* param2;
+    const char* param3;
+    const char* dbg;  // nullptr: PARVEK_DBG not defined
+    int verbose, debug, consolidation;
+  } cases[] = {
+      {"XXX", "X", nullptr, 0, 0, 0},
+      {"KRVNT", "D", nullptr, 1, 0, 1},
+      {"KRVNT", "Debug", "", 1, 1, 1},  // defined with an empty value counts
+      {"krvnt", "d", "0", 0, 1, 0},     // lower case sets neither
+      {"KRVN", "xD", "1", 0, 1, 0},     // a shorter beginning; 'D' not first
+      {"KRVNTX", "", nullptr, 0, 0, 0}, // longer than the whole text; empty switch
+      {"KRVNT ", "D ", nullptr, 1, 0, 0},
+      {"", "DX", nullptr, 1, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.param2) + "/" + c.param3 + "/" + (c.dbg ? c.dbg : "(unset)"));
+    if (c.dbg != nullptr)
+      ::setenv("PARVEK_DBG", c.dbg, 1);
+    else
+      ::unsetenv("PARVEK_DBG");
+    RunFlags = RunFlagsRec{1, 1, 1};
+    RunFlags_Init(c.param2, c.param3);
+    EXPECT_EQ(RunFlags.verbose, c.verbose);
+    EXPECT_EQ(RunFlags.debug, c.debug);
+    EXPECT_EQ(RunFlags.consolidation, c.consolidation);
+  }
+  ::unsetenv("PARVEK_DBG");
+  RunFlags = RunFlagsRec{};
+}
+
+TEST(RunTimeStamp, Format) {
+  std::tm t{};
+  t.tm_year = 2026 - 1900;
+  t.tm_mon = 11;
+  t.tm_mday = 7;
+  t.tm_hour = 2;
+  t.tm_min = 15;
+  t.tm_sec = 0;
+  EXPECT_EQ(Run_TimeStamp(t), "\nDatum: 07.12.2026  Uhrzeit: 02:15:00\n");
+  t.tm_year = 1999 - 1900;
+  t.tm_mon = 0;
+  t.tm_mday = 31;
+  t.tm_hour = 23;
+  t.tm_min = 59;
+  t.tm_sec = 58;
+  const std::string s = Run_TimeStamp(t);
+  EXPECT_EQ(s, "\nDatum: 31.01.1999  Uhrzeit: 23:59:58\n");
+  EXPECT_EQ(s.size(), 38u);
+}
+
+TEST(StrUpper, AsciiOnly) {
+  const struct {
+    std::string in, want;
+  } cases[] = {
+      {"", ""},
+      {"personal", "PERSONAL"},
+      {"aZ09_#$", "AZ09_#$"},
+      {"stra\xC3\x9F" "e \xE4\xFF", "STRA\xC3\x9F" "E \xE4\xFF"},  // bytes >= 0x80 unchanged
+      {"`az{", "`AZ{"},
+  };
+  for (const auto& c : cases) {
+    std::string s = c.in;
+    EXPECT_EQ(Str_Upper(s.data()), s.data());
+    EXPECT_EQ(s, c.want);
+  }
+}
+
+TEST(RunSchemaName, DropsLastCharacterThenUpperCases) {
+  const struct {
+    std::string value, want;
+  } cases[] = {
+      {"PERSONAL#", "PERSONAL"},
+      {"ab1c2x", "AB1C2"},
+      {"abc12z", "ABC12"},
+      {"x", ""},
+      {"", ""},
+      {"schema_with_a_name_longer_than_twenty!", "SCHEMA_WITH_A_NAME_LONGER_THAN_TWENTY"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Run_SchemaName(c.value), c.want) << c.value;
+}
+
+TEST(Usage, TextByteForByte) {
+  EXPECT_STREQ(kUsageText,
+               "Aufruf: parvek [Param1] [Param2] [Param3]\n"
+               "Param1: Pfad der Inidatei\n"
+               "Param2: KRVNT/XXX KRVNT=Firmenkonsol.-Version\n"
+               "Param3: D/X D=Debug\n");
+}
+
+}  // namespace
