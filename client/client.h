@@ -110,6 +110,14 @@ class Session {
   // written in the subset both engines accept (INSERT/UPDATE/DELETE with column lists, dates as
   // 'YYYY-MM-DD HH:MM:SS' literals) against the current schema, and commits them.
   virtual int ExecScript(const std::string& sql) = 0;
+  // For tools and tests only: runs one plain SELECT of that subset and delivers every row
+  // (dates as their stored text 'YYYY-MM-DD HH:MM:SS'). `rows` is replaced on 0 only.
+  // Backends that do not offer it return kInternal.
+  virtual int Query(const std::string& sql, std::vector<Row>& rows) {
+    (void)sql;
+    (void)rows;
+    return -600;
+  }
 };
 
 // A backend serves the NET8 values that begin with one of its prefixes.
@@ -124,6 +132,10 @@ void RegisterBackend(const std::string& prefix, LogonFn logon, CreateSchemaFn cr
 // Logs on through the backend that serves `net` and makes that session the process's
 // current session. -12154 when no backend of this build serves `net`.
 int Logon(const std::string& user, const std::string& password, const std::string& net);
+// For tools and tests: logs on like Logon, but hands the session to the caller instead of
+// making it current (a second program beside the job). `out` is set on 0 only.
+int OpenSession(const std::string& user, const std::string& password, const std::string& net,
+                std::unique_ptr<Session>& out);
 // For tools and tests: creates schema `schema` with the job's six tables, their keys and
 // indexes on the server that `net` names. Refuses (negative code, reason in `why`) when the
 // schema exists already.

@@ -1,0 +1,101 @@
+// The SQLite text of every statement of the job. Each selects exactly what the job's text of
+// record selects, written for dates stored as 'YYYY-MM-DD HH:MM:SS' and so that every query
+// is answered through an index (no scan of a person's whole history):
+//  - TO_CHAR(x,'yyyymmdd') and TO_CHAR(x,'HH24MISS') are cut from the stored text (D8, T6);
+//  - concat() of two such texts is NULL only when both are NULL (P14);
+//  - a 14-digit point-in-time bound also limits BchVon to the dates it admits (the condition
+//    is implied by the original one, so it changes no result, but lets the key be used).
+#include <array>
+
+#include "client/sqlite_internal.h"
+
+namespace pvc::sqlite {
+namespace {
+
+#define D8(c) "(substr(" c ",1,4)||substr(" c ",6,2)||substr(" c ",9,2))"
+#define T6(c) "(substr(" c ",12,2)||substr(" c ",15,2)||substr(" c ",18,2))"
+#define P14(d, t) "nullif(ifnull(" D8(d) ",'')||ifnull(" T6(t) ",''),'')"
+// The stored-date prefix 'YYYY-MM-DD' of a bound 14-digit text.
+#define DAY_OF(p) "(substr(" p ",1,4)||'-'||substr(" p ",5,2)||'-'||substr(" p ",7,2))"
+
+#define TAG_COLS                                                                          \
+  "TagPnr,TagTag,TagVon,TagUhr,TagBis,TagEnd,TgbSol,TagTgb,TagTgs,TagHtv,TagHvs,TagHtn," \
+  "TagHns"
+#define TAG_OUT "TDDHDHITITITI"
+#define BCH_COLS                                                                           \
+  "BchPnr,BchVon,BchUhr,BchFkt,BchBis,BchVws,BchFcd,BchZwt,BchAbt,BchKst,BchKtr,BchKrt," \
+  "BchAzt,BchVra,BchTxt,BchSta,BchErf,BchTrm"
+#define BCH_OUT "TDHIDHTITTTTTTIITT"
+
+const std::array<StatementText, static_cast<size_t>(Op::kCount)> kCatalog = {{
+    // TagYday: trunc(sysdate)-1 is the machine's local yesterday at midnight.
+    {"select " TAG_COLS " from Krv327Tag, Krv320Tgb"
+     " where TagTag = date('now','localtime','-1 day')||' 00:00:00'"
+     " and " D8("TagVon") " = " D8("TagBis") " and " T6("TagUhr") " = " T6("TagEnd")
+     " and " T6("TagUhr") " = '120000'"
+     " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1",
+     TAG_OUT, false},
+    // TagPrev
+    {"select " TAG_COLS " from Krv327Tag, Krv320Tgb"
+     " where TagPnr = ?1 and TagTag < ?2"
+     " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1"
+     " order by TagTag desc",
+     TAG_OUT, false},
+    // BchTagMld: TO_Date(BchVon) = day compares the calendar day.
+    {"select " BCH_COLS " from Krv321Bch"
+     " where BchPnr = ?1 and BchVon >= substr(?2,1,10) and BchVon < substr(?2,1,10)||'~'"
+     " and BchFkt in (1,2,3)",
+     BCH_OUT, false},
+    // BchStdMld: the frame as stored in the person's day record for the day.
+    {"select " BCH_COLS " from Krv327Tag, Krv321Bch"
+     " where TagPnr = ?1 and TagTag = ?2 and BchPnr = TagPnr"
+     " and BchVon >= substr(TagVon,1,10) and BchVon < substr(TagBis,1,10)||'~'"
+     " and " P14("BchVon", "BchUhr") " >= " P14("TagVon", "TagUhr")
+     " and " P14("BchVon", "BchUhr") " <= " P14("TagBis", "TagEnd")
+     " and BchFkt <> 45 and BchFkt <> 29"
+     " order by " D8("BchVon") " desc, " T6("BchUhr") " desc",
+     BCH_OUT, false},
+    // FcdReadFlg
+    {"select FcdFlg from Krv131Fcd where FcdNum = ?1 and FcdSta < 4", "T", false},
+    // FcdRead
+    {"select FcdNum,FcdTyp,FcdZwt,FcdStd,FcdSol,ifnull(FcdPri,0),ifnull(FcdGpu,0),"
+     "ifnull(FcdFcd,-9),FcdFlg from Krv131Fcd where FcdNum = ?1",
+     "TIIIIIIIT", false},
+    // AzvRead: AzvGbi NULL is open-ended.
+    {"select AzvNum,ZtgVon,AzvSol,AzvSo2,AzvVhs,AzvHso,AzvHs2,AzvHtv"
+     " from Krv329Ztg, Krv140Azv"
+     " where ZtgPnr = ?1 and ZtgVon = ?2 and ZtgAzt = AzvNum and ZtgVon >= AzvGvo"
+     " and (ZtgVon <= AzvGbi or AzvGbi is null) and ZtgSta < 4 and AzvSta < 4",
+     "TDIIIIII", false},
+    // BchCountTagMld: BchVon compared as stored, with the day at midnight.
+    {"select count(*) from Krv321Bch where BchPnr = ?1 and BchVon = ?2 and BchFkt = 1", "I",
+     false},
+    // BchCountStdMld: the frame passed in, bounds included, BchFkt 29 counted.
+    {"select count(*) from Krv321Bch"
+     " where BchPnr = ?1 and BchVon >= " DAY_OF("?2") " and BchVon < " DAY_OF("?3") "||'~'"
+     " and " P14("BchVon", "BchUhr") " >= ?2 and " P14("BchVon", "BchUhr") " <= ?3"
+     " and BchFkt in (21,22,23,24,25,29,30,0)",
+     "I", false},
+    // TagUpdate
+    {"update Krv327Tag set TagTgb = ?1, TagTgs = ?2, TagHtv = ?3, TagHvs = ?4, TagHtn = ?5,"
+     " TagHns = ?6 where TagPnr = ?7 and TagTag = ?8",
+     "", true},
+    // BchUpdFkt: sysdate is the machine's local date and time.
+    {"update Krv321Bch set BchFkt = ?1, BchDat = datetime('now','localtime'),"
+     " BchErf = 'Korvant'"
+     " where BchPnr = ?2 and BchVon = ?3 and " T6("BchUhr") " = ?4 and BchFkt = ?5",
+     "", true},
+    // BchDelFkt
+    {"delete from Krv321Bch"
+     " where BchPnr = ?1 and BchVon = ?2 and " T6("BchUhr") " = ?3 and BchFkt = ?4",
+     "", true},
+    // BchInsert: BchVon the date at midnight, BchUhr the full point in time.
+    {"insert into Krv321Bch (BchPnr,BchVon,BchUhr,BchFkt,BchFcd) values (?1,?2,?3,?4,?5)", "",
+     false},
+}};
+
+}  // namespace
+
+const StatementText& Statement(Op op) { return kCatalog[static_cast<size_t>(op)]; }
+
+}  // namespace pvc::sqlite

@@ -1,0 +1,409 @@
+// SQLite backend: the session and its cursors.
+//
+// One main connection per schema runs writes, single-row selects, savepoints and commits.
+// Every open cursor reads through a connection of its own inside its own read transaction,
+// so in WAL mode it keeps the snapshot of its open across the session's commits; those
+// reader connections are pooled with their prepared statements.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cctype>
+#include <utility>
+
+#include "client/backends.h"
+#include "client/codes.h"
+#include "client/sqlite_internal.h"
+
+namespace pvc {
+namespace {
+
+using namespace sqlite;
+
+int g_busy_ms = 30000;
+constexpr size_t kIdleReaders = 4;
+
+struct Conn {
+  DbHandle db;
+  std::array<StmtHandle, static_cast<size_t>(Op::kCount)> stmts;
+  StmtHandle begin;
+  StmtHandle end;
+};
+
+// What a session shares with the cursors it opened (they may outlive a schema switch).
+struct Shared {
+  std::string path;
+  int busy_ms = 0;
+  ErrorDetail last;
+  std::vector<std::unique_ptr<Conn>> idle;
+};
+
+int Exec(sqlite3* db, const char* sql, ErrorDetail& d) {
+  const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  return rc == SQLITE_OK ? kOk : Translate(rc, db, d);
+}
+
+int OpenConn(const Shared& sh, bool reader, std::unique_ptr<Conn>& out, ErrorDetail& d) {
+  sqlite3* raw = nullptr;
+  const int flags = (reader ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                    SQLITE_OPEN_NOMUTEX;
+  const int rc = sqlite3_open_v2(sh.path.c_str(), &raw, flags, nullptr);
+  auto conn = std::make_unique<Conn>();
+  conn->db.reset(raw);
+  if (rc != SQLITE_OK) return Translate(rc, raw, d);
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, sh.busy_ms);
+  if (!reader) {
+    // Durable commits. Both settings fail harmlessly on a file the job may only read.
+    sqlite3_exec(raw, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+  }
+  out = std::move(conn);
+  return kOk;
+}
+
+int PrepareText(sqlite3* db, const char* sql, StmtHandle& slot, ErrorDetail& d) {
+  if (slot) return kOk;
+  sqlite3_stmt* raw = nullptr;
+  const int rc = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return Translate(rc, db, d);
+  }
+  slot.reset(raw);
+  return kOk;
+}
+
+// The connection's statement for `op`, prepared on its first use.
+int Prepared(Conn& c, Op op, sqlite3_stmt*& st, ErrorDetail& d) {
+  auto& slot = c.stmts[static_cast<size_t>(op)];
+  const int rc = PrepareText(c.db.get(), Statement(op).sql, slot, d);
+  if (rc != kOk) return rc;
+  st = slot.get();
+  return kOk;
+}
+
+int StepOnce(sqlite3_stmt* st, ErrorDetail& d) {
+  const int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? kOk : Translate(rc, sqlite3_db_handle(st), d);
+}
+
+class SqliteCursor final : public Cursor {
+ public:
+  SqliteCursor(std::shared_ptr<Shared> sh, std::unique_ptr<Conn> conn, sqlite3_stmt* st,
+               const char* outputs, bool on_row)
+      : sh_(std::move(sh)), conn_(std::move(conn)), st_(st), outputs_(outputs),
+        on_row_(on_row), done_(!on_row) {}
+
+  ~SqliteCursor() override {
+    sqlite3_reset(st_);
+    sqlite3_clear_bindings(st_);
+    ErrorDetail ignored;
+    if (StepOnce(conn_->end.get(), ignored) != kOk) {
+      sh_->idle.clear();  // a reader that cannot end its transaction is not reused
+      return;
+    }
+    if (sh_->idle.size() < kIdleReaders) sh_->idle.push_back(std::move(conn_));
+  }
+
+  int Fetch(Row& row) override {
+    if (done_) return kNoData;
+    if (!on_row_) {
+      const int rc = sqlite3_step(st_);
+      if (rc == SQLITE_DONE) {
+        done_ = true;
+        return kNoData;
+      }
+      if (rc != SQLITE_ROW) {
+        done_ = true;
+        return Translate(rc, conn_->db.get(), sh_->last);
+      }
+    }
+    on_row_ = false;
+    return ReadRow(st_, outputs_, row, sh_->last);
+  }
+
+ private:
+  std::shared_ptr<Shared> sh_;
+  std::unique_ptr<Conn> conn_;
+  sqlite3_stmt* st_;
+  const char* outputs_;
+  bool on_row_;  // the statement stands on a row not yet delivered
+  bool done_;
+};
+
+class SqliteSession final : public Session {
+ public:
+  SqliteSession(std::string dir, int busy_ms) : dir_(std::move(dir)), busy_ms_(busy_ms) {}
+
+  ~SqliteSession() override {
+    if (main_ && !sqlite3_get_autocommit(main_->db.get()))
+      sqlite3_exec(main_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+
+  int ExecDynamic(const std::string& text) override {
+    static const std::string kSwitch = "ALTER SESSION SET CURRENT_SCHEMA=";
+    bool match = text.size() >= kSwitch.size();
+    for (size_t i = 0; match && i < kSwitch.size(); ++i)
+      match = std::toupper(static_cast<unsigned char>(text[i])) == kSwitch[i];
+    if (!match) return Fail(kInvalidSql, "statement not supported: " + text, Err());
+    const std::string schema = text.substr(kSwitch.size());
+    if (!IsIdentifier(schema))
+      return Fail(kBadSchemaName, "schema name '" + schema + "' is not an identifier", Err());
+    const std::string path = SchemaPath(dir_, schema);
+    struct stat sb {};
+    if (::stat(path.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
+      return Fail(kNoSchema, "schema file " + path + " does not exist", Err());
+    if (::access(path.c_str(), R_OK) != 0)
+      return Fail(kNoPrivilege, "schema file " + path + " may not be read", Err());
+    auto sh = std::make_shared<Shared>();
+    sh->path = path;
+    sh->busy_ms = busy_ms_;
+    std::unique_ptr<Conn> main;
+    const int rc = OpenConn(*sh, false, main, Err());
+    if (rc != kOk) return rc;
+    if (main_ && !sqlite3_get_autocommit(main_->db.get()))
+      sqlite3_exec(main_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    main_ = std::move(main);
+    shared_ = std::move(sh);
+    pending_ = false;
+    savepoints_.clear();
+    return kOk;
+  }
+
+  int Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) override {
+    out.reset();
+    if (!Ready()) return Err().code;
+    if (*Statement(op).outputs == '\0') return Fail(kInternal, "not a query", Err());
+    std::unique_ptr<Conn> conn;
+    if (!shared_->idle.empty()) {
+      conn = std::move(shared_->idle.back());
+      shared_->idle.pop_back();
+    } else {
+      const int rc = OpenConn(*shared_, true, conn, Err());
+      if (rc != kOk) return rc;
+    }
+    sqlite3_stmt* st = nullptr;
+    int rc = Prepared(*conn, op, st, Err());
+    if (rc == kOk) rc = PrepareText(conn->db.get(), "BEGIN", conn->begin, Err());
+    if (rc == kOk) rc = PrepareText(conn->db.get(), "COMMIT", conn->end, Err());
+    if (rc == kOk) rc = BindAll(st, in, Err());
+    if (rc != kOk) {
+      Park(std::move(conn));
+      return rc;
+    }
+    rc = StepOnce(conn->begin.get(), Err());
+    if (rc != kOk) {
+      Park(std::move(conn));
+      return rc;
+    }
+    // The first step takes the read transaction's snapshot: the cursor's rows are fixed now.
+    const int step = sqlite3_step(st);
+    if (step != SQLITE_ROW && step != SQLITE_DONE) {
+      rc = Translate(step, conn->db.get(), Err());
+      sqlite3_reset(st);
+      ErrorDetail ignored;
+      StepOnce(conn->end.get(), ignored);
+      Park(std::move(conn));
+      return rc;
+    }
+    out = std::make_unique<SqliteCursor>(shared_, std::move(conn), st, Statement(op).outputs,
+                                         step == SQLITE_ROW);
+    return kOk;
+  }
+
+  int SelectOne(Op op, const std::vector<Bind>& in, Row& out) override {
+    if (!Ready()) return Err().code;
+    if (*Statement(op).outputs == '\0') return Fail(kInternal, "not a query", Err());
+    sqlite3_stmt* st = nullptr;
+    int rc = Prepared(*main_, op, st, Err());
+    if (rc == kOk) rc = BindAll(st, in, Err());
+    if (rc != kOk) return rc;
+    int step = sqlite3_step(st);
+    Row row;
+    if (step == SQLITE_ROW) {
+      rc = ReadRow(st, Statement(op).outputs, row, Err());
+      if (rc == kOk) {
+        step = sqlite3_step(st);
+        if (step == SQLITE_ROW)
+          rc = Fail(kTooManyRows, "single-row select found more than one row", Err());
+        else if (step != SQLITE_DONE)
+          rc = Translate(step, main_->db.get(), Err());
+      }
+    } else if (step == SQLITE_DONE) {
+      rc = kNoData;
+    } else {
+      rc = Translate(step, main_->db.get(), Err());
+    }
+    sqlite3_reset(st);
+    if (rc == kOk) out = std::move(row);
+    return rc;
+  }
+
+  int Write(Op op, const std::vector<Bind>& in) override {
+    if (!Ready()) return Err().code;
+    const StatementText& text = Statement(op);
+    if (*text.outputs != '\0') return Fail(kInternal, "not a write", Err());
+    sqlite3* db = main_->db.get();
+    sqlite3_stmt* st = nullptr;
+    int rc = Prepared(*main_, op, st, Err());
+    if (rc == kOk) rc = BindAll(st, in, Err());
+    if (rc != kOk) return rc;
+    // A write never commits by itself: outside a transaction it opens one.
+    const bool began = sqlite3_get_autocommit(db) != 0;
+    if (began && (rc = Exec(db, "BEGIN", Err())) != kOk) return rc;
+    const int step = sqlite3_step(st);
+    sqlite3_reset(st);
+    if (step != SQLITE_DONE) {
+      rc = Translate(step, db, Err());
+    } else if (text.is_update_or_delete && sqlite3_changes(db) == 0) {
+      rc = Fail(kNoData, "no row matched", Err());
+    } else {
+      pending_ = true;
+      return kOk;
+    }
+    // The failed statement has undone itself; a transaction that holds nothing else is ended
+    // so that no lock of the job outlives the failed write.
+    if (began) EndEmptyTransaction();
+    return rc;
+  }
+
+  int Savepoint(const std::string& name) override {
+    if (!Ready()) return Err().code;
+    if (!IsIdentifier(name)) return Fail(kInvalidSql, "bad savepoint name " + name, Err());
+    sqlite3* db = main_->db.get();
+    int rc = kOk;
+    if (sqlite3_get_autocommit(db) && (rc = Exec(db, "BEGIN", Err())) != kOk) return rc;
+    rc = Exec(db, ("SAVEPOINT " + name).c_str(), Err());
+    if (rc == kOk) savepoints_.push_back({name, pending_});
+    return rc;
+  }
+
+  int RollbackTo(const std::string& name) override {
+    if (!Ready()) return Err().code;
+    if (!IsIdentifier(name)) return Fail(kInvalidSql, "bad savepoint name " + name, Err());
+    sqlite3* db = main_->db.get();
+    if (sqlite3_get_autocommit(db)) return Fail(kInternal, "no savepoint " + name, Err());
+    const int rc = Exec(db, ("ROLLBACK TO " + name).c_str(), Err());
+    if (rc != kOk) return rc;
+    for (size_t i = savepoints_.size(); i-- > 0;) {
+      if (sqlite3_stricmp(savepoints_[i].name.c_str(), name.c_str()) == 0) {
+        pending_ = savepoints_[i].pending_before;
+        savepoints_.resize(i + 1);
+        break;
+      }
+    }
+    // Nothing written before the savepoint is left: end the transaction, which changes no
+    // data, so that the write locks taken since are released at once (as a server releases
+    // its row locks on a rollback to a savepoint).
+    if (!pending_) EndEmptyTransaction();
+    return kOk;
+  }
+
+  int Commit() override {
+    if (!main_) return kOk;  // nothing can be pending without a schema
+    sqlite3* db = main_->db.get();
+    if (sqlite3_get_autocommit(db)) return kOk;
+    const int rc = Exec(db, "COMMIT", Err());
+    if (rc != kOk) return rc;
+    pending_ = false;
+    savepoints_.clear();
+    return kOk;
+  }
+
+  ErrorDetail LastError() const override { return shared_ ? shared_->last : last_; }
+
+  int ExecScript(const std::string& sql) override {
+    if (!Ready()) return Err().code;
+    sqlite3* db = main_->db.get();
+    const bool began = sqlite3_get_autocommit(db) != 0;
+    int rc = kOk;
+    if (began && (rc = Exec(db, "BEGIN IMMEDIATE", Err())) != kOk) return rc;
+    rc = Exec(db, sql.c_str(), Err());
+    if (rc != kOk) {
+      if (began) EndEmptyTransaction();
+      return rc;
+    }
+    return Commit();
+  }
+
+  int Query(const std::string& sql, std::vector<Row>& rows) override {
+    if (!Ready()) return Err().code;
+    sqlite3* db = main_->db.get();
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr);
+    StmtHandle st(raw);
+    if (rc != SQLITE_OK) return Translate(rc, db, Err());
+    std::vector<Row> result;
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+      Row row(static_cast<size_t>(sqlite3_column_count(st.get())));
+      for (int i = 0; i < static_cast<int>(row.size()); ++i) {
+        Cell& c = row[static_cast<size_t>(i)];
+        const int type = sqlite3_column_type(st.get(), i);
+        if (type == SQLITE_NULL) continue;
+        c.null = false;
+        c.is_int = type == SQLITE_INTEGER;
+        if (c.is_int) c.num = sqlite3_column_int64(st.get(), i);
+        const unsigned char* t = sqlite3_column_text(st.get(), i);
+        c.text.assign(reinterpret_cast<const char*>(t),
+                      static_cast<size_t>(sqlite3_column_bytes(st.get(), i)));
+      }
+      result.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) return Translate(rc, db, Err());
+    rows = std::move(result);
+    return kOk;
+  }
+
+ private:
+  struct SavepointMark {
+    std::string name;
+    bool pending_before;  // whether uncommitted changes existed when it was set
+  };
+
+  // Failures are recorded where the session's cursors record theirs.
+  ErrorDetail& Err() { return shared_ ? shared_->last : last_; }
+
+  bool Ready() {
+    if (main_) return true;
+    Fail(kNoTable, "no schema is current (ALTER SESSION SET CURRENT_SCHEMA first)", Err());
+    return false;
+  }
+
+  void EndEmptyTransaction() {
+    sqlite3* db = main_->db.get();
+    if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    pending_ = false;
+    savepoints_.clear();
+  }
+
+  void Park(std::unique_ptr<Conn> conn) {
+    if (shared_->idle.size() < kIdleReaders) shared_->idle.push_back(std::move(conn));
+  }
+
+  std::string dir_;
+  int busy_ms_;
+  std::unique_ptr<Conn> main_;
+  std::shared_ptr<Shared> shared_;
+  ErrorDetail last_;
+  bool pending_ = false;
+  std::vector<SavepointMark> savepoints_;
+};
+
+}  // namespace
+
+void SqliteSetBusyWaitMs(int ms) { g_busy_ms = ms; }
+int SqliteBusyWaitMs() { return g_busy_ms; }
+
+int SqliteLogon(const std::string& user, const std::string& password, const std::string& net,
+                std::unique_ptr<Session>& out) {
+  (void)user;  // SQLite has no accounts; the file system's permissions govern access
+  (void)password;
+  const std::string dir = DirOf(net);
+  if (dir.empty()) return kBadNetName;
+  out = std::make_unique<SqliteSession>(dir, g_busy_ms);
+  return kOk;
+}
+
+}  // namespace pvc

@@ -1,0 +1,126 @@
+// parvekctl schema-create / schema-check: make a schema database for the job, and try every
+// statement of the job once against one.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/client.h"
+#include "client/codes.h"
+#include "tools/ctl.h"
+
+namespace {
+
+struct Target {
+  std::string net, schema, login, pass;
+};
+
+// NET8 SCHEMA [--login L] [--pass P]; false (and a message) on a malformed command line.
+bool ParseTarget(const std::vector<std::string>& args, Target& t, std::string& why) {
+  std::vector<std::string> plain;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--login" || args[i] == "--pass") {
+      if (i + 1 >= args.size()) {
+        why = args[i] + " needs a value";
+        return false;
+      }
+      (args[i] == "--login" ? t.login : t.pass) = args[i + 1];
+      ++i;
+    } else {
+      plain.push_back(args[i]);
+    }
+  }
+  if (plain.size() != 2) {
+    why = "expected NET8 and SCHEMA";
+    return false;
+  }
+  t.net = plain[0];
+  t.schema = plain[1];
+  return true;
+}
+
+int SchemaCreate(const std::vector<std::string>& args) {
+  Target t;
+  std::string why;
+  if (!ParseTarget(args, t, why)) return Ctl_Fail("schema-create: " + why);
+  const int rc = pvc::CreateSchema(t.login, t.pass, t.net, t.schema, why);
+  if (rc != pvc::kOk) return Ctl_Fail("schema-create: RC:" + std::to_string(rc) + " " + why);
+  std::printf("schema %s created on %s\n", t.schema.c_str(), t.net.c_str());
+  return 0;
+}
+
+// Runs each statement once with harmless values inside a transaction that is rolled back,
+// and prints its code: 0 or 1403 mean the statement runs on this schema.
+int SchemaCheck(const std::vector<std::string>& args) {
+  Target t;
+  std::string why;
+  if (!ParseTarget(args, t, why)) return Ctl_Fail("schema-check: " + why);
+  std::unique_ptr<pvc::Session> s;
+  int rc = pvc::OpenSession(t.login, t.pass, t.net, s);
+  if (rc != pvc::kOk) return Ctl_Fail("schema-check: logon RC:" + std::to_string(rc));
+  rc = s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + t.schema);
+  if (rc != pvc::kOk)
+    return Ctl_Fail("schema-check: schema RC:" + std::to_string(rc) + " " + s->LastError().message);
+  using pvc::Bind;
+  using pvc::Op;
+  const Bind pnr = Bind::Txt("~check~"), day = Bind::Dat("19000101");
+  const Bind from = Bind::Txt("19000101000000"), to = Bind::Txt("19000101235959");
+  struct Probe {
+    const char* name;
+    Op op;
+    std::vector<Bind> in;
+  };
+  const std::vector<Probe> probes = {
+      {"TagYday", Op::TagYday, {}},
+      {"TagPrev", Op::TagPrev, {pnr, day}},
+      {"BchTagMld", Op::BchTagMld, {pnr, day}},
+      {"BchStdMld", Op::BchStdMld, {pnr, day}},
+      {"FcdReadFlg", Op::FcdReadFlg, {Bind::Txt("~c~")}},
+      {"FcdRead", Op::FcdRead, {Bind::Txt("~c~")}},
+      {"AzvRead", Op::AzvRead, {pnr, day}},
+      {"BchCountTagMld", Op::BchCountTagMld, {pnr, day}},
+      {"BchCountStdMld", Op::BchCountStdMld, {pnr, from, to}},
+      {"TagUpdate", Op::TagUpdate,
+       {Bind::Txt(""), Bind::Int(0), Bind::Txt(""), Bind::Int(0), Bind::Txt(""), Bind::Int(0),
+        pnr, day}},
+      {"BchUpdFkt", Op::BchUpdFkt, {Bind::Int(45), pnr, day, Bind::Txt("000000"), Bind::Int(1)}},
+      {"BchDelFkt", Op::BchDelFkt, {pnr, day, Bind::Txt("000000"), Bind::Int(45)}},
+  };
+  int failed = 0;
+  for (const auto& p : probes) {
+    pvc::Row row;
+    std::unique_ptr<pvc::Cursor> cur;
+    s->Savepoint("Schema_Check_Sp");
+    switch (p.op) {
+      case Op::TagYday:
+      case Op::TagPrev:
+      case Op::BchTagMld:
+      case Op::BchStdMld:
+        rc = s->Open(p.op, p.in, cur);
+        if (rc == pvc::kOk) rc = cur->Fetch(row);
+        break;
+      case Op::TagUpdate:
+      case Op::BchUpdFkt:
+      case Op::BchDelFkt:
+        rc = s->Write(p.op, p.in);
+        break;
+      default:
+        rc = s->SelectOne(p.op, p.in, row);
+    }
+    const auto detail = s->LastError();
+    s->RollbackTo("Schema_Check_Sp");
+    const bool ok = rc == pvc::kOk || rc == pvc::kNoData;
+    if (!ok) ++failed;
+    std::printf("%-16s RC:%d%s%s\n", p.name, rc, ok ? "" : "  ", ok ? "" : detail.message.c_str());
+  }
+  s->Commit();
+  std::printf("%s\n", failed == 0 ? "all statements run" : "some statements fail");
+  return failed == 0 ? 0 : 1;
+}
+
+const CtlCommand kCreate("schema-create", "schema-create NET8 SCHEMA [--login L --pass P]",
+                         SchemaCreate);
+const CtlCommand kCheck("schema-check", "schema-check NET8 SCHEMA [--login L --pass P]",
+                        SchemaCheck);
+
+}  // namespace
