@@ -1,0 +1,191 @@
+#include "tests/support/testdb.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+#include "client/codes.h"
+
+namespace pvt {
+namespace {
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : "";
+}
+
+Backend Sqlite() { return {"sqlite", "sqlite:", "", "", ""}; }
+
+Backend Postgres() {
+  Backend b{"postgres", Env("PARVEK_TEST_PG"), Env("PARVEK_TEST_PG_LOGIN"),
+            Env("PARVEK_TEST_PG_PASS"), ""};
+  if (b.net.empty())
+    b.skip_reason = "PostgreSQL not tested: PARVEK_TEST_PG holds no connection URI";
+  return b;
+}
+
+std::string Unique() {
+  static std::atomic<int> counter{0};
+  return std::to_string(::getpid()) + "_" + std::to_string(++counter) + "_" +
+         std::to_string(std::time(nullptr) % 100000);
+}
+
+}  // namespace
+
+std::vector<Backend> Backends() { return {Sqlite(), Postgres()}; }
+
+std::vector<std::string> BackendNames() { return {"sqlite", "postgres"}; }
+
+Backend BackendNamed(const std::string& name) {
+  for (const auto& b : Backends())
+    if (b.name == name) return b;
+  Backend none;
+  none.name = name;
+  none.skip_reason = "no backend named " + name;
+  return none;
+}
+
+TempSchema::~TempSchema() {
+  if (!created_) return;
+  if (backend_.name == "sqlite") {
+    side_.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+    return;
+  }
+  std::unique_ptr<pvc::Session> s;
+  if (pvc::OpenSession(login_, pass_, net_, s) == pvc::kOk)
+    s->ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
+}
+
+int TempSchema::Create(const Backend& b, std::string& why) {
+  if (!b.skip_reason.empty()) {
+    why = b.skip_reason;
+    return pvc::kBadNetName;
+  }
+  backend_ = b;
+  login_ = b.login;
+  pass_ = b.pass;
+  if (b.name == "sqlite") {
+    const std::string tmp = Env("TMPDIR").empty() ? "/tmp" : Env("TMPDIR");
+    std::string templ = tmp + "/parvek-test-XXXXXX";
+    if (::mkdtemp(templ.data()) == nullptr) {
+      why = "cannot make a directory under " + tmp;
+      return pvc::kInternal;
+    }
+    dir_ = templ;
+    net_ = "sqlite:" + dir_;
+    schema_ = "TESTS";
+  } else {
+    net_ = b.net;
+    schema_ = "PVT_" + Unique();
+  }
+  const int rc = pvc::CreateSchema(login_, pass_, net_, schema_, why);
+  if (rc != pvc::kOk) {
+    if (!dir_.empty()) {
+      std::error_code ec;
+      std::filesystem::remove_all(dir_, ec);
+    }
+    return rc;
+  }
+  created_ = true;
+  return pvc::kOk;
+}
+
+int TempSchema::Connect() {
+  const int rc = pvc::Logon(login_, pass_, net_);
+  if (rc != pvc::kOk) return rc;
+  return pvc::Current()->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + schema_);
+}
+
+int TempSchema::OpenOther(std::unique_ptr<pvc::Session>& out) {
+  std::unique_ptr<pvc::Session> s;
+  int rc = pvc::OpenSession(login_, pass_, net_, s);
+  if (rc != pvc::kOk) return rc;
+  rc = s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + schema_);
+  if (rc != pvc::kOk) return rc;
+  out = std::move(s);
+  return pvc::kOk;
+}
+
+int TempSchema::Side(pvc::Session*& out) {
+  if (!side_) {
+    const int rc = OpenOther(side_);
+    if (rc != pvc::kOk) {
+      last_error_ = "cannot open the side session: RC:" + std::to_string(rc);
+      return rc;
+    }
+  }
+  out = side_.get();
+  return pvc::kOk;
+}
+
+int TempSchema::Exec(const std::string& sql) {
+  pvc::Session* s = nullptr;
+  int rc = Side(s);
+  if (rc != pvc::kOk) return rc;
+  rc = s->ExecScript(sql);
+  last_error_ = rc == pvc::kOk ? "" : s->LastError().message;
+  return rc;
+}
+
+std::vector<std::string> TempSchema::Lines(const std::string& select) {
+  pvc::Session* s = nullptr;
+  int rc = Side(s);
+  std::vector<pvc::Row> rows;
+  if (rc == pvc::kOk) rc = s->Query(select, rows);
+  if (rc != pvc::kOk) {
+    last_error_ = s != nullptr ? s->LastError().message : last_error_;
+    return {"RC:" + std::to_string(rc)};
+  }
+  std::vector<std::string> lines;
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i > 0) line += '|';
+      line += row[i].null ? "<null>" : row[i].is_int ? std::to_string(row[i].num) : row[i].text;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string TempSchema::Value(const std::string& select) {
+  const auto lines = Lines(select);
+  if (lines.empty()) return "<none>";
+  return lines[0].substr(0, lines[0].find('|'));
+}
+
+std::string Ts(const std::string& d, const std::string& t) {
+  if (d.size() != 8 || t.size() != 6) return "'" + d + t + "'";  // deliberately malformed
+  return "'" + d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) + " " +
+         t.substr(0, 2) + ":" + t.substr(2, 2) + ":" + t.substr(4, 2) + "'";
+}
+
+std::string Q(const std::string& text) {
+  if (text.empty()) return "NULL";
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + "'";
+}
+
+std::string LocalDay(int offset_days) {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  tm.tm_mday += offset_days;
+  tm.tm_hour = 12;  // away from daylight-saving jumps
+  tm.tm_isdst = -1;
+  std::mktime(&tm);
+  char buf[9];
+  std::strftime(buf, sizeof buf, "%Y%m%d", &tm);
+  return buf;
+}
+
+}  // namespace pvt

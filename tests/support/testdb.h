@@ -1,0 +1,95 @@
+// Test support: fresh schemas on every available backend, fixture rows, rows read back.
+//
+// Usage (GoogleTest):
+//   for (const pvt::Backend& b : pvt::Backends()) {
+//     if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
+//     pvt::TempSchema db;
+//     std::string why;
+//     ASSERT_EQ(db.Create(b, why), 0) << why;
+//     ASSERT_EQ(db.Exec("insert into Krv131Fcd (FcdNum, FcdSta) values ('K', 1)"), 0);
+//     ASSERT_EQ(db.Connect(), 0);            // the process's current session, like Db_Connect
+//     ... run statements ...
+//     EXPECT_EQ(db.Lines("select FcdNum, FcdFlg from Krv131Fcd"),
+//               (std::vector<std::string>{"K|<null>"}));
+//   }
+//
+// Fixture SQL is the subset both engines take: INSERT/UPDATE/DELETE/SELECT with column lists,
+// dates as 'YYYY-MM-DD HH:MM:SS' literals (see Ts()). It runs through a side session of its
+// own and is committed at once, like another program writing beside the job.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/client.h"
+
+namespace pvt {
+
+// A backend the suites run on.
+struct Backend {
+  std::string name;         // "sqlite" or "postgres"
+  std::string net;          // NET8 of the server; for SQLite each TempSchema makes its own DIR
+  std::string login, pass;  // credentials for the server (unused by SQLite)
+  std::string skip_reason;  // not empty: unavailable here; report with GTEST_SKIP()
+};
+
+// SQLite always. PostgreSQL when PARVEK_TEST_PG holds a connection URI (credentials from
+// PARVEK_TEST_PG_LOGIN and PARVEK_TEST_PG_PASS); otherwise listed with a skip reason.
+std::vector<Backend> Backends();
+// Names for INSTANTIATE_TEST_SUITE_P: {"sqlite", "postgres"}; look one up with BackendNamed.
+std::vector<std::string> BackendNames();
+Backend BackendNamed(const std::string& name);
+
+// A fresh schema with the job's six tables (empty), dropped again by the destructor.
+class TempSchema {
+ public:
+  TempSchema() = default;
+  TempSchema(const TempSchema&) = delete;
+  TempSchema& operator=(const TempSchema&) = delete;
+  ~TempSchema();
+
+  // Creates the schema on `b`. 0 or the failing code, with the reason in `why`.
+  int Create(const Backend& b, std::string& why);
+
+  const std::string& net() const { return net_; }        // NET8 for settings files
+  const std::string& schema() const { return schema_; }  // schema name (upper case)
+  const std::string& login() const { return login_; }
+  const std::string& pass() const { return pass_; }
+  // SQLite: the directory DIR of net() (empty for other backends).
+  const std::string& dir() const { return dir_; }
+
+  // Logs on and switches to the schema; the session becomes pvc::Current() (as Db_Connect
+  // would make it). Returns the logon's or the schema statement's code.
+  int Connect();
+  // A second, independent session on the schema, not the current one ("another program").
+  int OpenOther(std::unique_ptr<pvc::Session>& out);
+
+  // Runs fixture SQL through the side session and commits it. Returns the SQL code; on
+  // failure the engine's message is in last_error().
+  int Exec(const std::string& sql);
+  // Rows of one SELECT as text, columns joined by '|', NULL shown as "<null>", integers in
+  // decimal, dates as stored ('YYYY-MM-DD HH:MM:SS'). A failed query gives one line "RC:<code>".
+  std::vector<std::string> Lines(const std::string& select);
+  // The first column of the first row; "<none>" when there is no row.
+  std::string Value(const std::string& select);
+  std::string last_error() const { return last_error_; }
+
+ private:
+  int Side(pvc::Session*& out);
+
+  Backend backend_;
+  std::string net_, schema_, login_, pass_, dir_;
+  std::unique_ptr<pvc::Session> side_;
+  std::string last_error_;
+  bool created_ = false;
+};
+
+// A date literal for fixture SQL: Ts("20240301", "143000") -> "'2024-03-01 14:30:00'".
+std::string Ts(const std::string& yyyymmdd, const std::string& hhmmss = "000000");
+// A text literal, quotes doubled; an empty text gives NULL.
+std::string Q(const std::string& text);
+// The local date `offset_days` from today as 'yyyymmdd' (yesterday: LocalDay(-1)).
+std::string LocalDay(int offset_days);
+
+}  // namespace pvt
