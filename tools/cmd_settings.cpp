@@ -4,6 +4,7 @@
 // one.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -116,6 +117,24 @@ std::string TargetPath(const std::string& path) {
   return path;
 }
 
+// One line from standard input; typed at a terminal, it is prompted for and not echoed.
+bool ReadValueLine(const std::string& key, std::string& value) {
+  termios saved{};
+  const bool tty = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (tty) {
+    std::fprintf(stderr, "%s: ", key.c_str());
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  const bool ok = static_cast<bool>(std::getline(std::cin, value));
+  if (tty) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fprintf(stderr, "\n");
+  }
+  return ok;
+}
+
 int SettingsSet(const std::vector<std::string>& args) {
   if (args.size() < 2 || args.size() > 3)
     return Ctl_Fail("usage: settings-set FILE KEY [VALUE]  (without VALUE, one line is read from standard input)");
@@ -129,7 +148,7 @@ int SettingsSet(const std::vector<std::string>& args) {
     value = args[2];
   } else {
     // A line end alone gives an empty value; nothing at all is refused.
-    if (!std::getline(std::cin, value)) return Ctl_Fail("no value on standard input");
+    if (!ReadValueLine(key, value)) return Ctl_Fail("no value on standard input");
     if (!value.empty() && value.back() == '\r') value.pop_back();
   }
   if (value.find('\0') != std::string::npos) return Ctl_Fail("a value must not hold a zero byte");
