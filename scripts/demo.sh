@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The demo: builds everything, creates a fresh demo database dated relative to today, shows the
+# bookings and day records before the night, runs the nightly job on it with logging on, and
+# shows the parameter file, the run log and the records after the night.
+#   scripts/demo.sh [DEMO_DIR]     (default: demo/ in the repository)
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+demo="${1:-$repo/demo}"
+build="$repo/build"
+
+banner() { printf '\n==== %s ====\n\n' "$1"; }
+
+banner "Building (cmake, ninja)"
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build"
+
+banner "Creating a fresh demo in $demo"
+rm -rf "$demo"
+"$build/parvekctl" demo-create "$demo"
+net="sqlite:$(cd "$demo" && pwd)"
+
+cat <<'TXT'
+
+Message types of the demo (code, meaning, follow-up code):
+  KRA Krankheit (illness)                 -> KRF      URL Urlaub (leave)            -> none
+  KRF Krankheit Folge (illness continued) -> KRF      SCH Schulung (training)       -> none
+  KUR Kur (spa cure)                      -> KUF      SUR Sonderurlaub (special leave)
+  KUF Kur Folge, only on days with a target time      KRH krank nach Hause (hour message) -> KRF
+Priority: smaller ranks higher (SUR 5, URL 10, KUR/KUF 15, KRA/KRF 20, SCH 30).
+Functions: 1-3 day message, 21-25/29/30/0 hour message, 45 cancelled.
+TXT
+
+banner "Before the night"
+"$build/parvekctl" show "$net" PERSONAL 3
+
+banner "Running the nightly job: parvek parvek.ini XXX D (logging on), in $demo"
+rc=0
+(cd "$demo" && "$build/parvek" parvek.ini XXX D) || rc=$?
+echo "exit code: $rc (the job always ends with 0; the run log tells what happened)"
+
+banner "Parameter file $demo/parvektgb (one line per day that received a follow-up)"
+cat "$demo/parvektgb"
+
+banner "Run log $demo/parvek.log"
+cat "$demo/parvek.log"
+
+banner "After the night"
+"$build/parvekctl" show "$net" PERSONAL 3
