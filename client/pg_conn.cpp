@@ -1,0 +1,157 @@
+#include "client/pg_conn.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "client/codes.h"
+#include "client/pg_errors.h"
+
+namespace pvc {
+namespace {
+
+// Applied to every connection: texts and dates as the job reads them, a lock wait of 30 s
+// before a statement fails with -54, commits durable when they return, and no server-side
+// timeout that would end a cursor's connection while the job works elsewhere.
+constexpr const char* kSessionSetup =
+    "SET datestyle = 'ISO, YMD'; SET client_encoding = 'UTF8'; SET lock_timeout = '30s';"
+    " SET synchronous_commit = on; SET statement_timeout = 0;"
+    " SET idle_in_transaction_session_timeout = 0";
+
+void Wipe(std::string& s) {
+  volatile char* p = s.data();
+  for (size_t i = 0; i < s.size(); ++i) p[i] = 0;
+  s.clear();
+}
+
+std::string Trimmed(const char* msg) {
+  std::string s = msg != nullptr ? msg : "";
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+PgTarget::~PgTarget() { Wipe(password_); }
+
+int PgTarget::Set(const std::string& user, const std::string& password, const std::string& net,
+                  std::string& why) {
+  if (net.rfind("postgresql://", 0) != 0 && net.rfind("postgres://", 0) != 0) {
+    why = "not a PostgreSQL connection URI";
+    return kBadNetName;
+  }
+  char* errmsg = nullptr;
+  PQconninfoOption* opts = PQconninfoParse(net.c_str(), &errmsg);
+  if (opts == nullptr) {
+    why = "malformed PostgreSQL connection URI";
+    if (errmsg != nullptr) {
+      why += ": " + Trimmed(errmsg);
+      PQfreemem(errmsg);
+    }
+    return kBadNetName;
+  }
+  int rc = kOk;
+  for (PQconninfoOption* o = opts; o->keyword != nullptr; ++o) {
+    if (o->val == nullptr) continue;
+    if (std::strcmp(o->keyword, "user") == 0 || std::strcmp(o->keyword, "password") == 0) {
+      why = "the NET8 URI carries a user name or password; they belong in LOGIN and PASS";
+      rc = kBadNetName;
+    } else if (std::strcmp(o->keyword, "connect_timeout") == 0) {
+      const int t = std::atoi(o->val);
+      if (t > 0) timeout_s_ = t;
+    }
+  }
+  PQconninfoFree(opts);
+  if (rc != kOk) return rc;
+  user_ = user;
+  Wipe(password_);
+  password_ = password;
+  net_ = net;
+  return kOk;
+}
+
+int PgTarget::Connect(PgConnPtr& out, ErrorDetail& err) const {
+  // The URI first (expanded into its parts); the credentials after it, so they take effect.
+  const char* keys[] = {"dbname", "user", "password", "fallback_application_name", nullptr};
+  const char* vals[] = {net_.c_str(), user_.c_str(), password_.c_str(), "parvek", nullptr};
+  PgConnPtr conn(PQconnectStartParams(keys, vals, 1));
+  err = ErrorDetail{};
+  if (!conn) {
+    err.code = kInternal;
+    err.message = "out of memory";
+    return err.code;
+  }
+  // Verbose messages carry the server's SQLSTATE, which tells a refused password apart from
+  // an unreachable server whatever language the server speaks.
+  PQsetErrorVerbosity(conn.get(), PQERRORS_VERBOSE);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s_);
+  PostgresPollingStatusType st =
+      PQstatus(conn.get()) == CONNECTION_BAD ? PGRES_POLLING_FAILED : PGRES_POLLING_WRITING;
+  bool timed_out = false;
+  while (st != PGRES_POLLING_OK && st != PGRES_POLLING_FAILED) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      timed_out = true;
+      break;
+    }
+    pollfd pfd{PQsocket(conn.get()), static_cast<short>(st == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+    const int n = poll(&pfd, 1, static_cast<int>(left.count()));
+    if (n < 0 && errno != EINTR) break;
+    if (n > 0) st = PQconnectPoll(conn.get());
+  }
+  if (st != PGRES_POLLING_OK) {
+    err.message = timed_out ? "timeout expired while connecting" : Trimmed(PQerrorMessage(conn.get()));
+    err.sqlstate = Pg_StateInMessage(err.message);
+    err.code = timed_out ? kNoListener
+                         : Pg_TranslateLogon(err.message, PQconnectionNeedsPassword(conn.get()) != 0);
+    return err.code;
+  }
+  PQsetErrorVerbosity(conn.get(), PQERRORS_DEFAULT);
+  // The server's notices and warnings never reach the job's standard error.
+  PQsetNoticeProcessor(conn.get(), [](void*, const char*) {}, nullptr);
+  const int rc = Pg_Exec(conn.get(), kSessionSetup, err);
+  if (rc != kOk) return rc;
+  out = std::move(conn);
+  return kOk;
+}
+
+int Pg_ResultCode(PGconn* conn, const PGresult* res, ErrorDetail& err) {
+  err = ErrorDetail{};
+  const char* state = res != nullptr ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
+  err.sqlstate = state != nullptr ? state : "";
+  err.message = Trimmed(res != nullptr ? PQresultErrorMessage(res) : PQerrorMessage(conn));
+  if (err.message.empty()) err.message = Trimmed(PQerrorMessage(conn));
+  err.code = Pg_TranslateState(err.sqlstate, PQstatus(conn) == CONNECTION_OK);
+  return err.code;
+}
+
+int Pg_Exec(PGconn* conn, const std::string& sql, ErrorDetail& err) {
+  PgResultPtr res(PQexec(conn, sql.c_str()));
+  const ExecStatusType st = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
+  if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK || st == PGRES_EMPTY_QUERY) return kOk;
+  return Pg_ResultCode(conn, res.get(), err);
+}
+
+bool Pg_IsIdentifier(const std::string& s) {
+  if (s.empty() || s.size() > 128) return false;
+  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (!letter(s[0])) return false;
+  for (char c : s)
+    if (!letter(c) && !(c >= '0' && c <= '9') && c != '_' && c != '$' && c != '#') return false;
+  return true;
+}
+
+std::string Pg_Fold(const std::string& s) {
+  std::string out = s;
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string Pg_QuoteFolded(const std::string& s) { return "\"" + Pg_Fold(s) + "\""; }
+
+}  // namespace pvc

@@ -1,0 +1,62 @@
+// libpq handles and the connect step shared by the PostgreSQL session and schema tool.
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/client.h"
+
+namespace pvc {
+
+struct PgConnCloser {
+  void operator()(PGconn* c) const { PQfinish(c); }
+};
+struct PgResultClearer {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using PgConnPtr = std::unique_ptr<PGconn, PgConnCloser>;
+using PgResultPtr = std::unique_ptr<PGresult, PgResultClearer>;
+
+// What it takes to open a connection: the NET8 URI and the credentials. Kept by a session so
+// that it can open the connections its cursors run on; the password is wiped on destruction.
+class PgTarget {
+ public:
+  PgTarget() = default;
+  PgTarget(const PgTarget&) = delete;
+  PgTarget& operator=(const PgTarget&) = delete;
+  ~PgTarget();
+
+  // Checks `net`: 0, or -12154 when it is no PostgreSQL URI, is malformed, or carries a user
+  // name or password of its own (those come from LOGIN and PASS only). `why` says which; it
+  // never repeats the URI.
+  int Set(const std::string& user, const std::string& password, const std::string& net,
+          std::string& why);
+
+  // Opens a connection and prepares it for the job's statements (ISO dates, UTF-8, a bounded
+  // lock wait, synchronous commit). 0 with `out` set; otherwise the logon's code (-1017,
+  // -12541, -12514, ...) with `err` filled and `out` untouched.
+  int Connect(PgConnPtr& out, ErrorDetail& err) const;
+
+ private:
+  std::string user_, password_, net_;
+  int timeout_s_ = 15;
+};
+
+// The code and detail of a result that is not a success (or of a failed call that gave no
+// result at all). Translation through Pg_TranslateState.
+int Pg_ResultCode(PGconn* conn, const PGresult* res, ErrorDetail& err);
+
+// Runs one or more plain statements without parameters; 0 or the failure's code.
+int Pg_Exec(PGconn* conn, const std::string& sql, ErrorDetail& err);
+
+// True for a name made of a letter, then letters, digits, '_', '$' or '#', at most 128 long.
+bool Pg_IsIdentifier(const std::string& s);
+// `s` folded to lower case and double-quoted, as PostgreSQL resolves an unquoted identifier.
+// Only for texts that passed Pg_IsIdentifier.
+std::string Pg_QuoteFolded(const std::string& s);
+std::string Pg_Fold(const std::string& s);
+
+}  // namespace pvc

@@ -1,0 +1,507 @@
+// The PostgreSQL session: one main connection for single-row selects, writes, savepoints and
+// commits, and one pooled connection per open cursor.
+//
+// Statement failures: PostgreSQL aborts the whole transaction on any error, the job expects a
+// failed statement to undo only itself. Every statement that runs inside a transaction is
+// therefore guarded: when the last thing done was setting a savepoint (or nothing has run in the
+// transaction yet), a failure rolls back to that point; otherwise the statement runs between an
+// internal savepoint and its release. Outside a transaction a read runs on its own; a write
+// opens a transaction first, since writes never commit by themselves.
+//
+// Cursors: each open cursor runs on a connection of its own, in a REPEATABLE READ read-only
+// transaction, as a server-side cursor fetched in small batches. Its rows are those that matched
+// at its open, whatever the main connection commits later; its memory is one batch.
+#include <libpq-fe.h>
+
+#include <array>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/backends.h"
+#include "client/codes.h"
+#include "client/pg_conn.h"
+#include "client/pg_errors.h"
+#include "client/pg_statements.h"
+
+namespace pvc {
+namespace {
+
+constexpr size_t kIdleCursorConns = 4;  // connections kept for reuse by later cursors
+constexpr int kFirstBatch = 4;          // rows per FETCH, doubling up to kMaxBatch
+constexpr int kMaxBatch = 256;
+
+// State shared by a session and the cursors it opened (which may outlive it).
+struct PgShared {
+  PgTarget target;
+  std::string search_path;  // quoted schema of the last successful switch; "" = server default
+  struct Idle {
+    PgConnPtr conn;
+    std::string search_path;
+  };
+  std::vector<Idle> idle;
+  ErrorDetail last;
+};
+
+// Parameter values of one statement: NULL for an empty text, dates as timestamps.
+struct Params {
+  std::vector<std::string> text;
+  std::vector<bool> null;
+
+  std::vector<const char*> Pointers() const {
+    std::vector<const char*> p(text.size());
+    for (size_t i = 0; i < text.size(); ++i) p[i] = null[i] ? nullptr : text[i].c_str();
+    return p;
+  }
+  void Add(std::string v, bool is_null) {
+    text.push_back(std::move(v));
+    null.push_back(is_null);
+  }
+};
+
+int ToParams(Op op, const std::vector<Bind>& in, Params& out, ErrorDetail& err) {
+  for (const Bind& b : in) {
+    if (b.kind == Bind::Kind::Int) {
+      out.Add(std::to_string(b.num), false);
+    } else if (b.kind == Bind::Kind::Text || b.text.empty()) {
+      out.Add(b.text, b.text.empty());
+    } else {
+      std::string ts;
+      const int rc = ToDbDate(b.text, b.kind == Bind::Kind::DateTime, ts);
+      if (rc != kOk) {
+        err = ErrorDetail{rc, 0, "", "date input '" + b.text + "' does not fit its format"};
+        return rc;
+      }
+      out.Add(ts, false);
+    }
+  }
+  if (op == Op::BchCountStdMld && in.size() == 3) {
+    // The days of the two 14-digit bounds, where they begin with a date: a booking inside the
+    // bounds lies on one of those days or between them.
+    for (size_t i : {size_t{1}, size_t{2}}) {
+      std::string ts;
+      const std::string& bound = in[i].text;
+      const bool ok = bound.size() >= 8 && ToDbDate(bound.substr(0, 8), false, ts) == kOk;
+      out.Add(ok ? ts : std::string(), !ok);
+    }
+  }
+  const int want = Pg_Statement(op).params;
+  if (static_cast<int>(out.text.size()) != want) {
+    err = ErrorDetail{kInternal, 0, "",
+                      std::string("statement ") + Pg_Statement(op).name + " takes " +
+                          std::to_string(want) + " values, got " + std::to_string(in.size())};
+    return kInternal;
+  }
+  return kOk;
+}
+
+bool IsIntType(Oid t) { return t == 20 || t == 21 || t == 23; }  // int8, int2, int4
+
+void ReadRow(const PGresult* res, int r, Row& row) {
+  const int cols = PQnfields(res);
+  row.assign(static_cast<size_t>(cols), Cell{});
+  for (int c = 0; c < cols; ++c) {
+    Cell& cell = row[static_cast<size_t>(c)];
+    if (PQgetisnull(res, r, c)) continue;
+    cell.null = false;
+    cell.text = PQgetvalue(res, r, c);
+    if (IsIntType(PQftype(res, c))) {
+      cell.is_int = true;
+      cell.num = std::strtoll(cell.text.c_str(), nullptr, 10);
+    }
+  }
+}
+
+class PgCursor final : public Cursor {
+ public:
+  PgCursor(std::shared_ptr<PgShared> shared, PgShared::Idle link)
+      : shared_(std::move(shared)), link_(std::move(link)) {}
+
+  ~PgCursor() override {
+    if (!link_.conn || PQstatus(link_.conn.get()) != CONNECTION_OK) return;
+    ErrorDetail ignored;
+    // Ends the transaction and with it the server-side cursor.
+    if (Pg_Exec(link_.conn.get(), "ROLLBACK", ignored) != kOk) return;
+    if (shared_->idle.size() < kIdleCursorConns) shared_->idle.push_back(std::move(link_));
+  }
+
+  // Declares the cursor: the snapshot of this transaction is taken here.
+  int Declare(Op op, const Params& params) {
+    ErrorDetail& err = shared_->last;
+    int rc;
+    if (link_.search_path != shared_->search_path) {
+      // Outside the transaction, so that it outlasts the rollback that ends the cursor.
+      const std::string path = shared_->search_path.empty() ? "DEFAULT" : shared_->search_path;
+      rc = Pg_Exec(link_.conn.get(), "SET search_path TO " + path, err);
+      if (rc != kOk) return Fail(rc);
+      link_.search_path = shared_->search_path;
+    }
+    rc = Pg_Exec(link_.conn.get(), "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", err);
+    if (rc != kOk) return Fail(rc);
+    const std::string sql =
+        std::string("DECLARE pvk_cursor NO SCROLL CURSOR FOR ") + Pg_Statement(op).text;
+    const auto values = params.Pointers();
+    PgResultPtr res(PQexecParams(link_.conn.get(), sql.c_str(), static_cast<int>(values.size()),
+                                 nullptr, values.data(), nullptr, nullptr, 0));
+    if (!res || PQresultStatus(res.get()) != PGRES_COMMAND_OK)
+      return Fail(Pg_ResultCode(link_.conn.get(), res.get(), err));
+    return kOk;
+  }
+
+  int Fetch(Row& row) override {
+    if (failed_ != kOk) return failed_;
+    if (batch_ && pos_ < PQntuples(batch_.get())) {
+      ReadRow(batch_.get(), pos_++, row);
+      return kOk;
+    }
+    if (done_) return kNoData;
+    const std::string sql = "FETCH FORWARD " + std::to_string(batch_size_) + " FROM pvk_cursor";
+    batch_.reset(PQexec(link_.conn.get(), sql.c_str()));
+    if (!batch_ || PQresultStatus(batch_.get()) != PGRES_TUPLES_OK) {
+      failed_ = Pg_ResultCode(link_.conn.get(), batch_.get(), shared_->last);
+      batch_.reset();
+      return failed_;
+    }
+    pos_ = 0;
+    const int n = PQntuples(batch_.get());
+    if (n < batch_size_) done_ = true;
+    if (batch_size_ < kMaxBatch) batch_size_ *= 2;
+    if (n == 0) {
+      batch_.reset();
+      return kNoData;
+    }
+    ReadRow(batch_.get(), pos_++, row);
+    return kOk;
+  }
+
+ private:
+  int Fail(int rc) {
+    ErrorDetail ignored;
+    if (PQtransactionStatus(link_.conn.get()) == PQTRANS_INTRANS ||
+        PQtransactionStatus(link_.conn.get()) == PQTRANS_INERROR)
+      Pg_Exec(link_.conn.get(), "ROLLBACK", ignored);
+    return rc;
+  }
+
+  std::shared_ptr<PgShared> shared_;
+  PgShared::Idle link_;
+  PgResultPtr batch_;
+  int pos_ = 0;
+  int batch_size_ = kFirstBatch;
+  bool done_ = false;
+  int failed_ = kOk;
+};
+
+class PgSession final : public Session {
+ public:
+  PgSession(std::shared_ptr<PgShared> shared, PgConnPtr main)
+      : shared_(std::move(shared)), main_(std::move(main)) {}
+
+  int ExecDynamic(const std::string& text) override;
+  int Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) override;
+  int SelectOne(Op op, const std::vector<Bind>& in, Row& out) override;
+  int Write(Op op, const std::vector<Bind>& in) override;
+  int Savepoint(const std::string& name) override;
+  int RollbackTo(const std::string& name) override;
+  int Commit() override;
+  ErrorDetail LastError() const override { return shared_->last; }
+  int ExecScript(const std::string& sql) override;
+  int Query(const std::string& sql, std::vector<Row>& rows) override;
+
+ private:
+  // How a failure of the next statement is undone.
+  enum class Undo { None, Rollback, ToSavepoint, Guard };
+
+  bool Lost() {
+    if (PQstatus(main_.get()) == CONNECTION_OK) return false;
+    shared_->last = ErrorDetail{kLostConnection, 0, "", "connection to the server lost"};
+    return true;
+  }
+  bool InTransaction() const { return PQtransactionStatus(main_.get()) != PQTRANS_IDLE; }
+  int Exec(const std::string& sql) { return Pg_Exec(main_.get(), sql, shared_->last); }
+  int Fail(int rc) {
+    shared_->last.code = rc;
+    return rc;
+  }
+
+  // Brings the connection into the state for the next statement and says how to undo it.
+  int Prepare(bool write, Undo& undo);
+  // Ends a statement: keeps it on success, undoes it on failure. Returns `rc`.
+  int Finish(Undo undo, int rc);
+  // Runs `op` on the main connection; `res` holds its result on 0.
+  int Run(Op op, const std::vector<Bind>& in, bool write, PgResultPtr& res);
+  int Switch(const std::string& name);
+
+  std::shared_ptr<PgShared> shared_;
+  PgConnPtr main_;
+  std::array<bool, static_cast<size_t>(Op::kCount)> prepared_{};
+  std::vector<std::string> savepoints_;  // the job's savepoints in the open transaction
+  bool fresh_ = false;  // nothing has run since the transaction began or the last savepoint
+};
+
+int PgSession::Prepare(bool write, Undo& undo) {
+  undo = Undo::None;
+  if (!InTransaction()) {
+    if (!write) return kOk;  // a read outside a transaction undoes itself
+    const int rc = Exec("BEGIN");
+    if (rc != kOk) return rc;
+    undo = Undo::Rollback;
+    return kOk;
+  }
+  if (fresh_) {
+    undo = savepoints_.empty() ? Undo::Rollback : Undo::ToSavepoint;
+    return kOk;
+  }
+  const int rc = Exec("SAVEPOINT pvk_statement");
+  if (rc != kOk) return rc;
+  undo = Undo::Guard;
+  return kOk;
+}
+
+int PgSession::Finish(Undo undo, int rc) {
+  ErrorDetail ignored;
+  if (rc == kOk || rc == kNoData) {
+    if (undo == Undo::Guard) Pg_Exec(main_.get(), "RELEASE SAVEPOINT pvk_statement", ignored);
+    if (rc == kOk || undo != Undo::Rollback) {
+      fresh_ = false;
+      return rc;
+    }
+  }
+  // A failure, or a write that changed nothing in a transaction it opened itself.
+  switch (undo) {
+    case Undo::None:
+      break;
+    case Undo::Rollback:
+      Pg_Exec(main_.get(), "ROLLBACK", ignored);
+      savepoints_.clear();
+      break;
+    case Undo::ToSavepoint:
+      Pg_Exec(main_.get(), "ROLLBACK TO SAVEPOINT " + savepoints_.back(), ignored);
+      break;
+    case Undo::Guard:
+      Pg_Exec(main_.get(), "ROLLBACK TO SAVEPOINT pvk_statement; RELEASE SAVEPOINT pvk_statement",
+              ignored);
+      break;
+  }
+  return rc;
+}
+
+int PgSession::Run(Op op, const std::vector<Bind>& in, bool write, PgResultPtr& res) {
+  if (Lost()) return kLostConnection;
+  Params params;
+  int rc = ToParams(op, in, params, shared_->last);
+  if (rc != kOk) return rc;
+  Undo undo;
+  rc = Prepare(write, undo);
+  if (rc != kOk) return rc;
+  const PgStatement& st = Pg_Statement(op);
+  const size_t i = static_cast<size_t>(op);
+  if (!prepared_[i]) {
+    // Prepared on first use: a missing table fails only the statements that need it.
+    PgResultPtr p(PQprepare(main_.get(), st.name, st.text, st.params, nullptr));
+    if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK)
+      return Finish(undo, Pg_ResultCode(main_.get(), p.get(), shared_->last));
+    prepared_[i] = true;
+  }
+  const auto values = params.Pointers();
+  res.reset(PQexecPrepared(main_.get(), st.name, static_cast<int>(values.size()), values.data(),
+                           nullptr, nullptr, 0));
+  const ExecStatusType status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
+  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+    rc = Pg_ResultCode(main_.get(), res.get(), shared_->last);
+    res.reset();
+    return Finish(undo, rc);
+  }
+  if (write && std::atoi(PQcmdTuples(res.get())) == 0) rc = kNoData;
+  return Finish(undo, rc);
+}
+
+int PgSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
+  if (Pg_IsCursor(op)) return Fail(kInvalidSql);
+  PgResultPtr res;
+  const int rc = Run(op, in, false, res);
+  if (rc != kOk) return rc;
+  const int n = PQntuples(res.get());
+  if (n == 0) return Fail(kNoData);
+  if (n > 1) {
+    shared_->last = ErrorDetail{kTooManyRows, 0, "", "single-row select found more than one row"};
+    return kTooManyRows;
+  }
+  ReadRow(res.get(), 0, out);
+  return kOk;
+}
+
+int PgSession::Write(Op op, const std::vector<Bind>& in) {
+  if (op != Op::TagUpdate && op != Op::BchUpdFkt && op != Op::BchDelFkt && op != Op::BchInsert)
+    return Fail(kInvalidSql);
+  PgResultPtr res;
+  const int rc = Run(op, in, true, res);
+  if (rc == kNoData) shared_->last = ErrorDetail{kNoData, 0, "", "no row matched"};
+  return rc;
+}
+
+int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {
+  if (!Pg_IsCursor(op)) return Fail(kInvalidSql);
+  Params params;
+  int rc = ToParams(op, in, params, shared_->last);
+  if (rc != kOk) return rc;
+  PgShared::Idle link;
+  while (!shared_->idle.empty() && !link.conn) {
+    link = std::move(shared_->idle.back());
+    shared_->idle.pop_back();
+    if (PQstatus(link.conn.get()) != CONNECTION_OK) link = PgShared::Idle{};
+  }
+  if (!link.conn) {
+    rc = shared_->target.Connect(link.conn, shared_->last);
+    if (rc != kOk) return rc;
+  }
+  auto cursor = std::make_unique<PgCursor>(shared_, std::move(link));
+  rc = cursor->Declare(op, params);
+  if (rc != kOk) return rc;
+  out = std::move(cursor);
+  return kOk;
+}
+
+int PgSession::Savepoint(const std::string& name) {
+  if (Lost()) return kLostConnection;
+  if (!Pg_IsIdentifier(name)) return Fail(kInvalidSql);
+  const std::string quoted = "\"" + name + "\"";
+  std::string sql;
+  if (!InTransaction()) {
+    sql = "BEGIN; ";
+    savepoints_.clear();
+  }
+  // Setting a savepoint again replaces the earlier one of that name (and any set after it).
+  for (size_t i = 0; i < savepoints_.size(); ++i) {
+    if (savepoints_[i] == quoted) {
+      sql += "RELEASE SAVEPOINT " + quoted + "; ";
+      savepoints_.resize(i);
+      break;
+    }
+  }
+  sql += "SAVEPOINT " + quoted;
+  const int rc = Exec(sql);
+  if (rc != kOk) return rc;
+  savepoints_.push_back(quoted);
+  fresh_ = true;
+  return kOk;
+}
+
+int PgSession::RollbackTo(const std::string& name) {
+  if (Lost()) return kLostConnection;
+  const std::string quoted = "\"" + name + "\"";
+  size_t i = 0;
+  while (i < savepoints_.size() && savepoints_[i] != quoted) ++i;
+  if (!InTransaction() || i == savepoints_.size()) {
+    shared_->last = ErrorDetail{kNoSavepoint, 0, "", "savepoint '" + name + "' never established"};
+    return kNoSavepoint;
+  }
+  const int rc = Exec("ROLLBACK TO SAVEPOINT " + quoted);
+  if (rc != kOk) return rc;
+  savepoints_.resize(i + 1);
+  fresh_ = true;
+  return kOk;
+}
+
+int PgSession::Commit() {
+  if (Lost()) return kLostConnection;
+  savepoints_.clear();
+  fresh_ = false;
+  if (!InTransaction()) return kOk;
+  PgResultPtr res(PQexec(main_.get(), "COMMIT"));
+  if (!res || PQresultStatus(res.get()) != PGRES_COMMAND_OK)
+    return Pg_ResultCode(main_.get(), res.get(), shared_->last);
+  // A transaction that had failed ends with a rollback, which COMMIT reports this way.
+  if (std::string(PQcmdStatus(res.get())) != "COMMIT") {
+    shared_->last = ErrorDetail{kInternal, 0, "", "the transaction was rolled back"};
+    return kInternal;
+  }
+  return kOk;
+}
+
+int PgSession::ExecDynamic(const std::string& text) {
+  if (Lost()) return kLostConnection;
+  // The one dynamic statement of the job: "ALTER SESSION SET CURRENT_SCHEMA=" directly followed
+  // by the schema name; the keywords in any case.
+  static const std::string kSwitch = "ALTER SESSION SET CURRENT_SCHEMA=";
+  bool match = text.size() >= kSwitch.size();
+  for (size_t i = 0; match && i < kSwitch.size(); ++i) {
+    const char c = text[i];
+    match = (c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) == kSwitch[i];
+  }
+  if (!match) {
+    shared_->last = ErrorDetail{kInvalidSql, 0, "", "not the schema statement"};
+    return kInvalidSql;
+  }
+  return Switch(text.substr(kSwitch.size()));
+}
+
+int PgSession::Switch(const std::string& name) {
+  if (!Pg_IsIdentifier(name)) {
+    shared_->last = ErrorDetail{kBadSchemaName, 0, "", "schema name is not an identifier"};
+    return kBadSchemaName;
+  }
+  const std::string folded = Pg_Fold(name);
+  Undo undo;
+  int rc = Prepare(false, undo);
+  if (rc != kOk) return rc;
+  // One round trip: switches only when the schema exists.
+  const char* values[] = {folded.c_str()};
+  PgResultPtr res(PQexecParams(
+      main_.get(),
+      "select set_config('search_path', quote_ident($1::text), false)"
+      " where exists (select 1 from pg_namespace where nspname = $1::text)",
+      1, nullptr, values, nullptr, nullptr, 0));
+  if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK)
+    return Finish(undo, Pg_ResultCode(main_.get(), res.get(), shared_->last));
+  if (PQntuples(res.get()) == 0) {
+    shared_->last = ErrorDetail{kNoSchema, 0, "", "schema \"" + folded + "\" does not exist"};
+    return Finish(undo, kNoSchema);
+  }
+  shared_->search_path = "\"" + folded + "\"";
+  return Finish(undo, kOk);
+}
+
+int PgSession::ExecScript(const std::string& sql) {
+  if (Lost()) return kLostConnection;
+  Undo undo;
+  int rc = Prepare(false, undo);
+  if (rc != kOk) return rc;
+  // Outside a transaction the statements of one text run as one transaction of their own.
+  rc = Finish(undo, Exec(sql));
+  if (rc != kOk) return rc;
+  return Commit();
+}
+
+int PgSession::Query(const std::string& sql, std::vector<Row>& rows) {
+  if (Lost()) return kLostConnection;
+  Undo undo;
+  int rc = Prepare(false, undo);
+  if (rc != kOk) return rc;
+  PgResultPtr res(PQexecParams(main_.get(), sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
+  if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK)
+    return Finish(undo, Pg_ResultCode(main_.get(), res.get(), shared_->last));
+  rc = Finish(undo, kOk);
+  std::vector<Row> all(static_cast<size_t>(PQntuples(res.get())));
+  for (int r = 0; r < PQntuples(res.get()); ++r) ReadRow(res.get(), r, all[static_cast<size_t>(r)]);
+  rows = std::move(all);
+  return rc;
+}
+
+}  // namespace
+
+int PgLogon(const std::string& user, const std::string& password, const std::string& net,
+            std::unique_ptr<Session>& out) {
+  auto shared = std::make_shared<PgShared>();
+  std::string why;
+  int rc = shared->target.Set(user, password, net, why);
+  if (rc != kOk) return rc;
+  PgConnPtr main;
+  rc = shared->target.Connect(main, shared->last);
+  if (rc != kOk) return rc;
+  out = std::make_unique<PgSession>(std::move(shared), std::move(main));
+  return kOk;
+}
+
+}  // namespace pvc
