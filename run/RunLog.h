@@ -34,6 +34,7 @@ int Log_Enabled();
 
 // One run-log entry in two writes: the message (ending in a blank, no line feed), then the
 // values line formatted from `values_fmt` (ending in "\n"). Written only when Log_Enabled().
+// Every entry is flushed to the file before the call returns.
 void Log_Entry(const char* message, const char* values_fmt, ...) PARVEK_PRINTF(2, 3);
 // A single-line entry (for example "Fehler: fopen(parvektgb)!\n"). Written only when Log_Enabled().
 void Log_Line(const char* line);
