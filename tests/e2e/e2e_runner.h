@@ -1,0 +1,60 @@
+// End-to-end runner: a case is its rows before, its command line, and the expected parameter
+// file, run-log lines, debug output and rows after. The runner builds a fresh schema on the
+// backend, writes an enciphered settings file pointing at it, runs the real program in a
+// temporary working directory and compares.
+//
+// Texts of a case may hold tokens, replaced before use:
+//   {Y0}..{Y4}  the accounting day (yesterday) and the days before it, as yyyymmdd
+//   {D0}..{D4}  the same days as YYYY-MM-DD
+//   {P}         the accounting day as written in the parameter file, dd.mm.yyyy
+//   {S20}       the schema name padded to 20 characters
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+// Fixture SQL helpers; `k` counts days before the accounting day (0 is the accounting day).
+// A message type; `fcdfcd`, `flg` and `pri` as SQL literals ("NULL" allowed).
+std::string Fcd(const std::string& num, int typ, int zwt, int std_value, int sol, const std::string& pri,
+                const std::string& gpu, const std::string& fcdfcd, const std::string& flg, int sta = 0);
+// A day record with its day-evaluation row (TgbZtr 1); an empty `tgb` leaves the day code NULL.
+std::string Day(const std::string& pnr, int k, const std::string& tgb, const std::string& from = "070000",
+                const std::string& to = "160000", int sol = 480);
+// The accounting day's empty placeholder, with target time `sol`.
+std::string Placeholder(const std::string& pnr, int sol = 480);
+// A booking at day k, time hhmmss; an empty `fcd` leaves the code NULL.
+std::string Bch(const std::string& pnr, int k, const std::string& hhmmss, int fkt, const std::string& fcd);
+// A working-time specification, valid from 2000 on without end.
+std::string Azv(const std::string& num, int sol, int so2, int vhs, int hso, int hs2, int htv);
+// Its assignment to `pnr` on the accounting day.
+std::string Ztg(const std::string& pnr, const std::string& num);
+
+struct Case {
+  std::string name;
+  std::string rows;           // fixture SQL
+  std::string param2 = "XXX";
+  std::string param3 = "D";
+  bool debug = false;         // PARVEK_DBG defined
+  std::string tgb;            // expected parameter file
+  std::vector<std::string> log;  // expected run-log lines after the time stamp (without "\n")
+  std::vector<std::pair<std::string, std::vector<std::string>>> after;  // SELECT, expected lines
+  std::string stdout_text;    // expected debug output when `debug` (empty: not compared)
+  // Several persons: the cursor sets no order, so parameter lines and log lines are compared
+  // as sorted lists.
+  bool unordered = false;
+};
+
+// The rows of the accounting day that most cases look at.
+std::string BookingsOfDay(int k);  // BchPnr|BchUhr|BchFkt|BchFcd|BchErf, ordered
+std::string DayRecords(int k);     // TagPnr|TagTgb|TagTgs|TagHtv|TagHvs|TagHtn|TagHns
+
+std::string Tok(const std::string& text, const std::string& schema = "");
+
+// Test output names a case by its name.
+inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+}  // namespace e2e

@@ -1,0 +1,446 @@
+// The nightly run end to end: the real program on a fresh schema per case, checked by its
+// parameter file, its run log, its debug output and the rows it leaves.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "run/BfCipher.h"
+#include "tests/e2e/e2e_runner.h"
+#include "tests/support/testdb.h"
+
+#ifndef PARVEK_BIN
+#error "PARVEK_BIN must name the program under test"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Azv;
+using e2e::Bch;
+using e2e::BookingsOfDay;
+using e2e::Case;
+using e2e::Day;
+using e2e::DayRecords;
+using e2e::Fcd;
+using e2e::Placeholder;
+using e2e::Ztg;
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+std::string SettingsRecord(int n, const char* key, const std::string& value) {
+  return ";PARVEK;\n" + std::to_string(n) + ";" + key + ";" + Ini_Encipher(value) + "\n";
+}
+
+// Message types most cases share: illness and its follow-up, leave without follow-up, and the
+// kinds of competing bookings. Priorities: SUR 5, URL 10, KRA/KRF/EQL 20, SCH 30.
+std::string CommonTypes() {
+  return Fcd("KRA", 1, 1, 0, 0, "20", "0", "NULL", "'KRF'") + Fcd("KRF", 1, 1, 0, 0, "20", "0", "NULL", "NULL") +
+         Fcd("URL", 1, 1, 0, 0, "10", "0", "NULL", "NULL") + Fcd("SCH", 1, 1, 0, 0, "30", "0", "NULL", "NULL") +
+         Fcd("SUR", 1, 1, 0, 0, "5", "0", "NULL", "NULL") + Fcd("EQL", 1, 1, 0, 0, "20", "0", "NULL", "NULL") +
+         Azv("VZ40", 480, 240, 0, 240, 120, 0);
+}
+
+// A person ill the day before the accounting day, with a placeholder and a working-time
+// specification for the accounting day.
+std::string IllDayBefore(const std::string& pnr, const std::string& code = "KRA") {
+  return Day(pnr, 1, code) + Bch(pnr, 1, "000000", 1, code) + Placeholder(pnr) + Ztg(pnr, "VZ40");
+}
+
+std::vector<std::string> Generated(const std::string& pnr, int fkt, const std::string& fcd) {
+  return {"Info: Buchung eingepflegt! RC:0 Pnr:" + pnr + " Tag:{Y0} Fkt:" + std::to_string(fkt) + " Fcd:" + fcd,
+          "Info: TagesSatz aktualisiert! RC:0 Pnr:" + pnr + " Tag:{Y0}"};
+}
+
+template <typename... V>
+std::vector<std::string> Join(const V&... parts) {
+  std::vector<std::string> out;
+  (out.insert(out.end(), parts.begin(), parts.end()), ...);
+  return out;
+}
+
+std::string Blocked(const std::string& pnr, const std::string& fcd) {
+  return "Info: (Fcd) in BchSatz hat höhere Priorität Pnr:" + pnr + " Tag:{Y0} Fcd:" + fcd;
+}
+
+// ---- the cases ---------------------------------------------------------------------------------
+
+std::vector<Case> DayMessageCases() {
+  std::vector<Case> cases;
+  {
+    Case c;
+    c.name = "DayMessagePlainLayout";
+    c.rows = CommonTypes() + IllDayBefore("4711");
+    c.tgb = "4711    ,{P}\n";
+    c.log = Generated("4711", 1, "KRF");
+    c.after = {{BookingsOfDay(0), {"4711|{D0} 00:00:00|1|KRF|<null>"}},
+               {DayRecords(0), {"4711|KRF|480|<null>|0|<null>|0"}}};
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "ConsolidationLayout";
+    c.rows = CommonTypes() + IllDayBefore("4711") + IllDayBefore("12345678");
+    c.param2 = "KRVNT";
+    c.tgb = "{S20},12345678,{P}\n{S20},4711    ,{P}\n";
+    c.log = Join(Generated("4711", 1, "KRF"), Generated("12345678", 1, "KRF"));
+    c.unordered = true;
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "ConsolidationNeedsExactText";  // a lower-case variant is the plain layout
+    c.rows = CommonTypes() + IllDayBefore("4711");
+    c.param2 = "krvnt";
+    c.tgb = "4711    ,{P}\n";
+    c.log = Generated("4711", 1, "KRF");
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "WithoutReferenceDay";
+    c.rows = CommonTypes() + Placeholder("4711") + Ztg("4711", "VZ40") +
+             // 4712: earlier days without any message, back to a year ago
+             Day("4712", 1, "") + Day("4712", 2, "") + Day("4712", 365, "") + Placeholder("4712") +
+             // 4713: the illness before is hidden behind leave, which has no follow-up
+             Day("4713", 2, "KRA") + Bch("4713", 2, "000000", 1, "KRA") + Day("4713", 1, "URL") +
+             Bch("4713", 1, "000000", 1, "URL") + Placeholder("4713");
+    c.tgb = "";
+    c.log = {};
+    c.after = {{DayRecords(0), {"4711|<null>|<null>|<null>|<null>|<null>|<null>",
+                                "4712|<null>|<null>|<null>|<null>|<null>|<null>",
+                                "4713|<null>|<null>|<null>|<null>|<null>|<null>"}},
+               {BookingsOfDay(0), {}}};
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "IllnessLongAgoFoundWithoutLimit";
+    c.rows = CommonTypes() + Day("4711", 400, "KRA") + Bch("4711", 400, "000000", 1, "KRA") +
+             Day("4711", 1, "") + Day("4711", 2, "") + Placeholder("4711") + Ztg("4711", "VZ40");
+    c.tgb = "4711    ,{P}\n";
+    c.log = Generated("4711", 1, "KRF");
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "UnreadableFollowUpType";
+    c.rows = CommonTypes() + Fcd("XRA", 1, 1, 0, 0, "20", "0", "NULL", "'XXF'") + IllDayBefore("9001", "XRA");
+    c.tgb = "9001    ,{P}\n";
+    c.log = Join(std::vector<std::string>{"Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen RC:1403 Pnr:9001 Fcd:XXF"},
+                 Generated("9001", 0, "XXF"));
+    c.after = {{BookingsOfDay(0), {"9001|{D0} 00:00:00|0|XXF|<null>"}},
+               {DayRecords(0), {"9001|<null>|0|<null>|0|<null>|0"}}};
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+std::vector<Case> HourMessageCases() {
+  std::vector<Case> cases;
+  const std::string types = CommonTypes() + Fcd("KRH", 2, 0, 0, 0, "50", "0", "24", "'KRF'") +
+                            Fcd("DGA", 2, 0, 0, 0, "50", "0", "NULL", "'DGF'") +
+                            Fcd("DGF", 2, 2, 0, 0, "20", "2", "NULL", "NULL");
+  {
+    Case c;
+    c.name = "HourMessageAtEndOfDay";
+    c.rows = types + Day("4711", 1, "") + Bch("4711", 1, "070200", 21, "") + Bch("4711", 1, "133000", 24, "KRH") +
+             Placeholder("4711") + Ztg("4711", "VZ40") +
+             // 4712: a later booking follows the hour message: nothing is carried on
+             Day("4712", 1, "") + Bch("4712", 1, "133000", 24, "KRH") + Bch("4712", 1, "150000", 22, "") +
+             Placeholder("4712") + Ztg("4712", "VZ40") +
+             // 4713: the hour message lies exactly on the end of the frame and counts
+             Day("4713", 1, "") + Bch("4713", 1, "160000", 23, "KRH") + Placeholder("4713") + Ztg("4713", "VZ40");
+    c.tgb = "4711    ,{P}\n4713    ,{P}\n";
+    c.log = Join(Generated("4711", 1, "KRF"), Generated("4713", 1, "KRF"));
+    c.unordered = true;
+    c.after = {{BookingsOfDay(0), {"4711|{D0} 00:00:00|1|KRF|<null>", "4713|{D0} 00:00:00|1|KRF|<null>"}}};
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "BothRulesOneDayOneLine";
+    c.rows = types + Day("4711", 1, "KRA") + Bch("4711", 1, "000000", 1, "KRA") + Bch("4711", 1, "150000", 23, "DGA") +
+             Placeholder("4711") + Ztg("4711", "VZ40");
+    c.tgb = "4711    ,{P}\n";
+    c.log = Join(Generated("4711", 1, "KRF"), Generated("4711", 2, "DGF"));
+    c.after = {{BookingsOfDay(0), {"4711|{D0} 00:00:00|1|KRF|<null>", "4711|{D0} 00:00:00|2|DGF|<null>"}},
+               {DayRecords(0), {"4711|KRF|480|DGF|240|<null>|0"}}};
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "PassedOverDayFoundByItsHourMessages";  // FcdFcd 24 without follow-up
+    c.rows = types + Fcd("DRS", 1, 1, 0, 0, "20", "0", "24", "NULL") + Day("4711", 1, "DRS") +
+             Bch("4711", 1, "000000", 1, "DRS") + Bch("4711", 1, "140000", 24, "KRH") + Placeholder("4711") +
+             Ztg("4711", "VZ40") +
+             // 4712: a second such day is not passed over
+             Day("4712", 1, "DRS") + Bch("4712", 1, "000000", 1, "DRS") + Day("4712", 2, "DRS") +
+             Bch("4712", 2, "000000", 1, "DRS") + Bch("4712", 2, "140000", 24, "KRH") + Placeholder("4712");
+    c.tgb = "4711    ,{P}\n";
+    c.log = Generated("4711", 1, "KRF");
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+std::vector<Case> PriorityCases() {
+  std::vector<Case> cases;
+  const std::string types = CommonTypes() + Fcd("K1A", 1, 1, 0, 0, "20", "0", "NULL", "'K1F'") +
+                            Fcd("K1F", 1, 1, 0, 0, "20", "1", "NULL", "NULL") +
+                            Fcd("K2A", 1, 1, 0, 0, "20", "0", "NULL", "'K2F'") +
+                            Fcd("K2F", 1, 1, 0, 0, "20", "2", "NULL", "NULL");
+  {
+    Case c;
+    c.name = "CancelBlockAndEqualPriorities";
+    c.rows = types + IllDayBefore("5001") + Bch("5001", 0, "080000", 1, "SCH") +  // lower: cancelled
+             IllDayBefore("5002") + Bch("5002", 0, "080000", 2, "SUR") +          // higher: blocks
+             IllDayBefore("5003") + Bch("5003", 0, "080000", 1, "EQL") +          // equal, FcdGpu 0: blocks
+             IllDayBefore("5004", "K1A") + Bch("5004", 0, "080000", 3, "EQL") +   // equal, 1: cancelled
+             IllDayBefore("5005", "K2A") + Bch("5005", 0, "080000", 1, "EQL");    // equal, 2: passed over
+    c.tgb = "5001    ,{P}\n5004    ,{P}\n5005    ,{P}\n";
+    c.log = Join(Generated("5001", 1, "KRF"), std::vector<std::string>{Blocked("5002", "SUR"), Blocked("5003", "EQL")},
+                 Generated("5004", 1, "K1F"), Generated("5005", 1, "K2F"));
+    c.unordered = true;
+    c.after = {{BookingsOfDay(0),
+                {"5001|{D0} 00:00:00|1|KRF|<null>", "5001|{D0} 08:00:00|45|SCH|Korvant",
+                 "5002|{D0} 08:00:00|2|SUR|fixture", "5003|{D0} 08:00:00|1|EQL|fixture",
+                 "5004|{D0} 00:00:00|1|K1F|<null>", "5004|{D0} 08:00:00|45|EQL|Korvant",
+                 "5005|{D0} 00:00:00|1|K2F|<null>", "5005|{D0} 08:00:00|1|EQL|fixture"}},
+               {DayRecords(0),
+                {"5001|KRF|480|<null>|0|<null>|0", "5002|<null>|<null>|<null>|<null>|<null>|<null>",
+                 "5003|<null>|<null>|<null>|<null>|<null>|<null>", "5004|K1F|480|<null>|0|<null>|0",
+                 "5005|K2F|480|<null>|0|<null>|0"}}};
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "CancellationMeetsEarlierCancelledBooking";
+    c.rows = types + IllDayBefore("6001") + Bch("6001", 0, "080000", 1, "SCH") + Bch("6001", 0, "080000", 45, "SCH");
+    c.tgb = "6001    ,{P}\n";
+    c.log = Join(std::vector<std::string>{"Info: BchSatz(Storno) gelöscht RC:0 Pnr:6001 Tag:{Y0} Fcd:SCH Fkt:45 "},
+                 Generated("6001", 1, "KRF"));
+    c.after = {{BookingsOfDay(0), {"6001|{D0} 00:00:00|1|KRF|<null>", "6001|{D0} 08:00:00|45|SCH|Korvant"}}};
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "InsertBreakingUniqueKeyStillUpdatesDay";
+    c.rows = types + IllDayBefore("9101", "K2A") + Bch("9101", 0, "000000", 1, "EQL");
+    c.tgb = "9101    ,{P}\n";
+    c.log = {"Fehler(Bch_Insert): Buchung einpflegen! RC:-1 Pnr:9101 Tag:{Y0} Fkt:1 Fcd:K2F",
+             "Info: TagesSatz aktualisiert! RC:0 Pnr:9101 Tag:{Y0}"};
+    c.after = {{BookingsOfDay(0), {"9101|{D0} 00:00:00|1|EQL|fixture"}},
+               {DayRecords(0), {"9101|K2F|480|<null>|0|<null>|0"}}};
+    cases.push_back(c);
+  }
+  {
+    Case c;
+    c.name = "TargetTimeRefusalWithLoggingOff";
+    c.rows = types + Fcd("KUR", 1, 1, 0, 0, "15", "0", "NULL", "'KUF'") +
+             Fcd("KUF", 1, 1, 0, 1, "15", "0", "NULL", "NULL") + Day("7001", 1, "KUR") +
+             Bch("7001", 1, "000000", 1, "KUR") + Placeholder("7001", 0) + Ztg("7001", "VZ40") +
+             Bch("7001", 0, "080000", 1, "SCH");  // ranks lower, but nothing is cancelled
+    c.param3 = "X";
+    c.tgb = "";
+    c.log = {"Info: Folgemeldungsart mit Sollzeitprüfung! Pnr:7001 Tag:{Y0} ParVek:KUF"};
+    c.after = {{BookingsOfDay(0), {"7001|{D0} 08:00:00|1|SCH|fixture"}},
+               {DayRecords(0), {"7001|<null>|<null>|<null>|<null>|<null>|<null>"}}};
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+// Every row of the target-value table: each person's follow-up type has its own FcdZwt/FcdTyp.
+Case TargetValueCase() {
+  struct Row {
+    const char* pnr;
+    int zwt, typ, std_value;
+    const char* spec;  // nullptr: no working-time specification
+    const char* expected;
+  };
+  const Row rows[] = {
+      {"8001", 1, 1, 0, "VZA", "8001|Z01|481|<null>|0|<null>|0"},
+      {"8002", 1, 2, 0, "VZA", "8002|<null>|0|Z02|240|<null>|0"},  // halved
+      {"8003", 1, 3, 0, "NEG", "8003|<null>|0|<null>|0|Z03|-1"},   // -3 halved toward zero
+      {"8004", 2, 1, 0, "VZA", "8004|Z04|300|<null>|0|<null>|0"},
+      {"8005", 3, 1, 0, "VZA", "8005|Z05|240|<null>|0|<null>|0"},
+      {"8006", 4, 2, 0, "VZA", "8006|<null>|0|Z06|121|<null>|0"},  // not halved
+      {"8007", 14, 1, 375, "VZA", "8007|Z07|375|<null>|0|<null>|0"},
+      {"8008", 15, 3, 0, "VZA", "8008|<null>|0|<null>|0|Z08|501"},  // sum, not halved
+      {"8009", 16, 2, 0, "VZA", "8009|<null>|0|Z09|247|<null>|0"},
+      {"8010", 17, 1, 0, "VZA", "8010|Z10|320|<null>|0|<null>|0"},
+      {"8011", 18, 1, 0, "VZA", "8011|Z11|128|<null>|0|<null>|0"},
+      {"8012", 0, 1, 375, "VZA", "8012|Z12|0|<null>|0|<null>|0"},
+      {"8013", 5, 1, 375, "VZA", "8013|Z13|0|<null>|0|<null>|0"},
+      {"8014", 13, 1, 375, "VZA", "8014|Z14|0|<null>|0|<null>|0"},
+      {"8015", 19, 1, 375, "VZA", "8015|Z15|0|<null>|0|<null>|0"},
+      {"8016", 15, 1, 0, nullptr, "8016|Z16|0|<null>|0|<null>|0"},  // no specification: 0
+      {"8017", 14, 1, 90, nullptr, "8017|Z17|90|<null>|0|<null>|0"},
+      {"8018", 1, 4, 0, "VZA", "8018|<null>|0|<null>|0|<null>|0"},  // other kind: no pair
+  };
+  Case c;
+  c.name = "EveryTargetValueRule";
+  c.rows = Azv("VZA", 481, 300, 20, 240, 121, 7) + Azv("NEG", -3, 0, 0, 0, 0, 0);
+  c.unordered = true;
+  std::vector<std::string> days;
+  for (const Row& r : rows) {
+    const std::string n = std::string(r.pnr).substr(2);
+    const std::string ref = "R" + n, fol = "Z" + n;
+    c.rows += Fcd(ref, 1, 1, 0, 0, "20", "0", "NULL", "'" + fol + "'") +
+              Fcd(fol, r.typ, r.zwt, r.std_value, 0, "20", "0", "NULL", "NULL") + Day(r.pnr, 1, ref) +
+              Bch(r.pnr, 1, "000000", 1, ref) + Placeholder(r.pnr);
+    if (r.spec != nullptr) {
+      c.rows += Ztg(r.pnr, r.spec);
+    } else {
+      c.log.push_back(std::string("Fehler(Azv_Read): Arbeitszeitvorgaben lesen RC:1403 Pnr:") + r.pnr + " Tag:{Y0}");
+    }
+    c.tgb += std::string(r.pnr) + "    ,{P}\n";
+    for (const auto& l : Generated(r.pnr, r.typ, fol)) c.log.push_back(l);
+    days.push_back(r.expected);
+  }
+  c.after = {{DayRecords(0), days}};
+  return c;
+}
+
+// One whole accounting day in debug mode, every line compared.
+Case DebugCase() {
+  Case c;
+  c.name = "DebugOutputOfOneDay";
+  c.rows = CommonTypes() + IllDayBefore("4711");
+  c.debug = true;
+  c.tgb = "4711    ,{P}\n";
+  c.log = Generated("4711", 1, "KRF");
+  const std::string acc_before =
+      "\nTagPnr: 4711\nTagTag: {Y0}\nTagVon: {Y0}\nTagUhr: 120000\nTagBis: {Y0}\nTagEnd: 120000\nTagSol: 480\n"
+      "TagTgb: \nTagTgs: 0\nTagHtv: \nTagHvs: 0\nTagHtn: \nTagHns: 0\n\n";
+  const std::string acc_after =
+      "\nTagPnr: 4711\nTagTag: {Y0}\nTagVon: {Y0}\nTagUhr: 120000\nTagBis: {Y0}\nTagEnd: 120000\nTagSol: 480\n"
+      "TagTgb: KRF\nTagTgs: 480\nTagHtv: \nTagHvs: 0\nTagHtn: \nTagHns: 0\n\n";
+  const std::string ref =
+      "\nTagPnr: 4711\nTagTag: {Y1}\nTagVon: {Y1}\nTagUhr: 070000\nTagBis: {Y1}\nTagEnd: 160000\nTagSol: 480\n"
+      "TagTgb: KRA\nTagTgs: 480\nTagHtv: \nTagHvs: 0\nTagHtn: \nTagHns: 0\n\n";
+  c.stdout_text = "\nLesen TagSatz!\naktueller Tagsatz!!!\n" + acc_before +
+                  "\nTag mit Tagesmeldungen gefunden !\n" + ref +
+                  "Tag mit letzter Meldung gefungen! Pnr: 4711 Datum: {Y1}!\n" +
+                  "\nBeginn Meldungsverarbeitung!\naktueller Tagsatz!!!\n" + acc_before + "letzter Tagsatz!!!\n" + ref +
+                  "Beginn Meldung generieren!\nEnde Meldung generieren!\n" +
+                  "\nEnde Meldungsverarbeitung!\naktueller Tagsatz!!!\n" + acc_after + "letzter Tagsatz!!!\n" + ref +
+                  "Parametersatz in Datei schreiben: 4711    ,{P}\n!\n";
+  return c;
+}
+
+std::vector<Case> AllCases() {
+  std::vector<Case> all;
+  for (auto& v : {DayMessageCases(), HourMessageCases(), PriorityCases()}) all.insert(all.end(), v.begin(), v.end());
+  all.push_back(TargetValueCase());
+  all.push_back(DebugCase());
+  return all;
+}
+
+// ---- the runner --------------------------------------------------------------------------------
+
+class NightlyRun : public ::testing::TestWithParam<std::tuple<std::string, Case>> {};
+
+TEST_P(NightlyRun, Case) {
+  const auto& [backend_name, c] = GetParam();
+  const pvt::Backend backend = pvt::BackendNamed(backend_name);
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  ASSERT_EQ(db.Exec(e2e::Tok(c.rows)), 0) << db.last_error();
+  const auto tok = [&](const std::string& s) { return e2e::Tok(s, db.schema()); };
+
+  char tmpl[] = "/tmp/parvek-e2e-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const fs::path work = tmpl;
+  std::ofstream(work / "settings.ini")
+      << SettingsRecord(1, "LOGIN", db.login()) << SettingsRecord(2, "PASS", db.pass())
+      << SettingsRecord(3, "NET8", db.net()) << SettingsRecord(4, "SCHEMA", db.schema() + "#");
+  std::ofstream(work / "parvektgb") << "left from an earlier run\n";
+
+  const std::string cmd = "cd " + Quote(work.string()) + " && env -u PARVEK_DBG " +
+                          (c.debug ? "PARVEK_DBG=1 " : "") + Quote(PARVEK_BIN) + " settings.ini " +
+                          Quote(c.param2) + " " + Quote(c.param3) + " >stdout.txt 2>stderr.txt";
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFile(work / "stderr.txt"), "");
+
+  // Parameter file: created anew, the expected lines.
+  const std::string tgb = ReadFile(work / "parvektgb");
+  if (c.unordered) {
+    EXPECT_EQ(Sorted(Lines(tgb)), Sorted(Lines(tok(c.tgb))));
+    EXPECT_TRUE(tgb.empty() || tgb.back() == '\n');
+  } else {
+    EXPECT_EQ(tgb, tok(c.tgb));
+  }
+
+  // Run log: with logging on, one time stamp, then the entries.
+  std::string log = ReadFile(work / "parvek.log");
+  if (c.param3.rfind('D', 0) == 0) {
+    const std::regex stamp("^\nDatum: \\d\\d\\.\\d\\d\\.\\d{4}  Uhrzeit: \\d\\d:\\d\\d:\\d\\d\n");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(log, m, stamp)) << log;
+    log = m.suffix();
+  }
+  std::vector<std::string> expected_log;
+  for (const auto& l : c.log) expected_log.push_back(tok(l));
+  EXPECT_EQ(log.empty() || log.back() == '\n', true);
+  if (c.unordered) {
+    EXPECT_EQ(Sorted(Lines(log)), Sorted(expected_log)) << log;
+  } else {
+    EXPECT_EQ(Lines(log), expected_log) << log;
+  }
+
+  const std::string out = ReadFile(work / "stdout.txt");
+  if (!c.debug) {
+    EXPECT_EQ(out, "");
+  } else if (!c.stdout_text.empty()) {
+    EXPECT_EQ(out, tok(c.stdout_text));
+  }
+
+  for (const auto& [select, rows] : c.after) {
+    std::vector<std::string> expected;
+    for (const auto& r : rows) expected.push_back(tok(r));
+    EXPECT_EQ(db.Lines(tok(select)), expected) << select;
+  }
+  if (!HasFailure()) fs::remove_all(work);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, NightlyRun,
+                         ::testing::Combine(::testing::ValuesIn(pvt::BackendNames()), ::testing::ValuesIn(AllCases())),
+                         [](const ::testing::TestParamInfo<std::tuple<std::string, Case>>& p) {
+                           return std::get<0>(p.param) + "_" + std::get<1>(p.param).name;
+                         });
+
+}  // namespace
