@@ -24,10 +24,12 @@ cat <<'TXT'
 Message types of the demo (code, meaning, follow-up code):
   KRA Krankheit (illness)                 -> KRF      URL Urlaub (leave)            -> none
   KRF Krankheit Folge (illness continued) -> KRF      SCH Schulung (training)       -> none
-  KUR Kur (spa cure)                      -> KUF      SUR Sonderurlaub (special leave)
+  KUR Kur (spa cure)                      -> KUF      SUR Sonderurlaub (special leave) -> none
   KUF Kur Folge, only on days with a target time      KRH krank nach Hause (hour message) -> KRF
 Priority: smaller ranks higher (SUR 5, URL 10, KUR/KUF 15, KRA/KRF 20, SCH 30).
 Functions: 1-3 day message, 21-25/29/30/0 hour message, 45 cancelled.
+Day records: Target is the day's target time in minutes; TagTgb, TagHtv and TagHtn each hold a
+message code and its target value, written by the night for the follow-ups it books.
 TXT
 
 banner "Before the night"
