@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <cctype>
 #include <utility>
 
@@ -33,6 +34,7 @@ struct Conn {
 // What a session shares with the cursors it opened (they may outlive a schema switch).
 struct Shared {
   std::string path;
+  bool immutable = false;  // nobody can write here: read the file as it stands
   int busy_ms = 0;
   ErrorDetail last;
   std::vector<std::unique_ptr<Conn>> idle;
@@ -43,17 +45,38 @@ int Exec(sqlite3* db, const char* sql, ErrorDetail& d) {
   return rc == SQLITE_OK ? kOk : Translate(rc, db, d);
 }
 
+// A file URI for `path`: characters that a URI reads specially are escaped.
+std::string FileUri(const std::string& path) {
+  std::string uri = "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      uri += hex;
+    } else {
+      uri += c;
+    }
+  }
+  return uri;
+}
+
 int OpenConn(const Shared& sh, bool reader, std::unique_ptr<Conn>& out, ErrorDetail& d) {
   sqlite3* raw = nullptr;
-  const int flags = (reader ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
-                    SQLITE_OPEN_NOMUTEX;
-  const int rc = sqlite3_open_v2(sh.path.c_str(), &raw, flags, nullptr);
+  int rc;
+  if (sh.immutable) {
+    rc = sqlite3_open_v2((FileUri(sh.path) + "?immutable=1").c_str(), &raw,
+                         SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
+  } else {
+    const int flags = (reader ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                      SQLITE_OPEN_NOMUTEX;
+    rc = sqlite3_open_v2(sh.path.c_str(), &raw, flags, nullptr);
+  }
   auto conn = std::make_unique<Conn>();
   conn->db.reset(raw);
   if (rc != SQLITE_OK) return Translate(rc, raw, d);
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, sh.busy_ms);
-  if (!reader) {
+  if (!reader && !sh.immutable) {
     // Durable commits. Both settings fail harmlessly on a file the job may only read.
     sqlite3_exec(raw, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
@@ -159,6 +182,12 @@ class SqliteSession final : public Session {
       return Fail(kNoPrivilege, "schema file " + path + " may not be read", Err());
     auto sh = std::make_shared<Shared>();
     sh->path = path;
+    // WAL reading needs the -shm file beside the database. Where the job may not create it
+    // and no other program has made it, nobody can be writing: the file is read as it stands,
+    // and every write fails with the read-only code.
+    sh->immutable = ::access(dir_.c_str(), W_OK) != 0 &&
+                    ::access((path + "-shm").c_str(), F_OK) != 0 &&
+                    ::access((path + "-wal").c_str(), F_OK) != 0;
     sh->busy_ms = busy_ms_;
     std::unique_ptr<Conn> main;
     const int rc = OpenConn(*sh, false, main, Err());

@@ -315,6 +315,21 @@ TEST_F(SqliteSessionTest, ReadOnlyFileAllowsConnectAndReadsButFailsWrites) {
   EXPECT_LT(rc, 0);
 }
 
+TEST_F(SqliteSessionTest, ReadOnlyDirectoryAllowsConnectAndReadsButFailsWrites) {
+  if (::geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the super-user";
+  ASSERT_EQ(db_.Exec(Booking("080000", 1)), 0);
+  db_.CloseSide();  // the last connection gone, no -wal or -shm is left
+  ASSERT_EQ(::chmod(db_.dir().c_str(), 0555), 0);
+  Connect();
+  pvc::Row row;
+  EXPECT_EQ(s_->SelectOne(Op::BchCountTagMld, DayOfP(), row), 0);
+  std::unique_ptr<pvc::Cursor> c;
+  ASSERT_EQ(s_->Open(Op::BchTagMld, DayOfP(), c), 0);
+  EXPECT_EQ(Drain(*c).size(), 1u);
+  EXPECT_EQ(s_->Write(Op::BchInsert, InsertP("090000", 1)), pvc::kReadOnly);
+  ::chmod(db_.dir().c_str(), 0755);
+}
+
 // Every statement is answered through keys and indexes: no table scan.
 TEST(SqliteCatalogue, EveryStatementUsesAnIndex) {
   pvt::TempSchema db;

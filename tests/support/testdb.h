@@ -74,6 +74,8 @@ class TempSchema {
   // The first column of the first row; "<none>" when there is no row.
   std::string Value(const std::string& select);
   std::string last_error() const { return last_error_; }
+  // Closes the side session, so that no connection of the test holds the schema open.
+  void CloseSide() { side_.reset(); }
 
  private:
   int Side(pvc::Session*& out);
