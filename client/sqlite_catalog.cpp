@@ -49,7 +49,9 @@ const std::array<StatementText, static_cast<size_t>(Op::kCount)> kCatalog = {{
     // BchStdMld: the frame as stored in the person's day record for the day.
     {"select " BCH_COLS " from Krv327Tag, Krv321Bch"
      " where TagPnr = ?1 and TagTag = ?2 and BchPnr = TagPnr"
-     " and BchVon >= substr(TagVon,1,10) and BchVon < substr(TagBis,1,10)||'~'"
+     // A NULL TagVon or TagBis leaves that side of the range open, as the exact test below
+     // may still admit bookings then.
+     " and BchVon >= ifnull(substr(TagVon,1,10),'') and BchVon < ifnull(substr(TagBis,1,10)||'~','~')"
      " and " P14("BchVon", "BchUhr") " >= " P14("TagVon", "TagUhr")
      " and " P14("BchVon", "BchUhr") " <= " P14("TagBis", "TagEnd")
      " and BchFkt <> 45 and BchFkt <> 29"
