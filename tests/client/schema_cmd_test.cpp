@@ -1,0 +1,53 @@
+// parvekctl schema-create and schema-check, run as operators run them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/support/testdb.h"
+
+namespace {
+
+// Runs parvekctl with `args`; returns its exit code, standard output and error in `out`.
+int Ctl(const std::string& args, std::string& out) {
+  FILE* p = ::popen((std::string(PARVEKCTL_BIN) + " " + args + " 2>&1").c_str(), "r");
+  if (p == nullptr) return -1;
+  out.clear();
+  char buf[512];
+  while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+  const int status = ::pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(SchemaCommands, CreateOnceCheckAndRefuseToOverwrite) {
+  pvt::TempSchema scratch;  // only for its fresh directory
+  std::string why;
+  ASSERT_EQ(scratch.Create(pvt::BackendNamed("sqlite"), why), 0) << why;
+  const std::string net = "sqlite:" + scratch.dir();
+  std::string out;
+  ASSERT_EQ(Ctl("schema-create " + net + " DEMO", out), 0) << out;
+  EXPECT_EQ(Ctl("schema-check " + net + " DEMO", out), 0) << out;
+  EXPECT_NE(out.find("BchStdMld"), std::string::npos) << out;
+  EXPECT_NE(out.find("all statements run"), std::string::npos) << out;
+  EXPECT_EQ(Ctl("schema-create " + net + " DEMO", out), 2);
+  EXPECT_NE(out.find("-1920"), std::string::npos) << out;
+  EXPECT_EQ(Ctl("schema-create " + net + "/none DEMO", out), 2);
+  EXPECT_NE(out.find("-12154"), std::string::npos) << out;
+  EXPECT_EQ(Ctl("schema-create " + net, out), 2);  // schema missing
+  EXPECT_EQ(Ctl("schema-check " + net + " NOSUCH", out), 2);
+  EXPECT_NE(out.find("-1435"), std::string::npos) << out;
+}
+
+TEST(SchemaCommands, CheckNamesTheStatementsThatFail) {
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(pvt::BackendNamed("sqlite"), why), 0) << why;
+  ASSERT_EQ(db.Exec("DROP TABLE Krv140Azv"), 0);
+  std::string out;
+  EXPECT_EQ(Ctl("schema-check " + db.net() + " " + db.schema(), out), 1) << out;
+  EXPECT_NE(out.find("AzvRead          RC:-942"), std::string::npos) << out;
+  EXPECT_NE(out.find("FcdRead          RC:1403"), std::string::npos) << out;
+}
+
+}  // namespace
