@@ -2,6 +2,8 @@
 // conversion of date inputs that every backend shares.
 #include "client/client.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "client/backends.h"
@@ -48,6 +50,27 @@ const Backend* Find(const std::string& net) {
 }
 
 Counters g_counters;
+bool g_write_pending = false;  // a successful write since the last commit
+
+constexpr size_t Index(Op op) { return static_cast<size_t>(op); }
+
+// Counts the rows a cursor delivers and passes every call on unchanged.
+class CountingCursor final : public Cursor {
+ public:
+  CountingCursor(std::unique_ptr<Cursor> inner, Op op) : inner_(std::move(inner)), op_(op) {}
+  int Fetch(Row& row) override {
+    const int rc = inner_->Fetch(row);
+    if (rc == kOk) {
+      ++g_counters.fetches;
+      ++g_counters.fetched[Index(op_)];
+    }
+    return rc;
+  }
+
+ private:
+  std::unique_ptr<Cursor> inner_;
+  Op op_;
+};
 
 // Counts every call in one place and passes it on unchanged.
 class CountingSession final : public Session {
@@ -59,15 +82,22 @@ class CountingSession final : public Session {
   }
   int Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) override {
     ++g_counters.statements;
-    return inner_->Open(op, in, out);
+    ++g_counters.calls[Index(op)];
+    const int rc = inner_->Open(op, in, out);
+    if (out) out = std::make_unique<CountingCursor>(std::move(out), op);
+    return rc;
   }
   int SelectOne(Op op, const std::vector<Bind>& in, Row& out) override {
     ++g_counters.statements;
+    ++g_counters.calls[Index(op)];
     return inner_->SelectOne(op, in, out);
   }
   int Write(Op op, const std::vector<Bind>& in) override {
     ++g_counters.statements;
-    return inner_->Write(op, in);
+    ++g_counters.calls[Index(op)];
+    const int rc = inner_->Write(op, in);
+    if (rc == kOk) g_write_pending = true;
+    return rc;
   }
   int Savepoint(const std::string& name) override {
     ++g_counters.statements;
@@ -80,12 +110,19 @@ class CountingSession final : public Session {
   int Commit() override {
     ++g_counters.statements;
     ++g_counters.commits;
-    return inner_->Commit();
+    const int rc = inner_->Commit();
+    if (rc == kOk && g_write_pending) ++g_counters.durable_commits;
+    if (rc == kOk) g_write_pending = false;
+    return rc;
   }
   ErrorDetail LastError() const override { return inner_->LastError(); }
   int ExecScript(const std::string& sql) override { return inner_->ExecScript(sql); }
   int Query(const std::string& sql, std::vector<Row>& rows) override {
     return inner_->Query(sql, rows);
+  }
+  int BulkInsert(const std::string& table, const std::vector<std::string>& columns,
+                 const std::vector<Row>& rows) override {
+    return inner_->BulkInsert(table, columns, rows);
   }
 
  private:
@@ -132,8 +169,97 @@ int OpenSession(const std::string& user, const std::string& password, const std:
   return kOk;
 }
 
+namespace {
+
+constexpr const char* kOpNames[Index(Op::kCount)] = {
+    "TagYday",   "TagPrev",   "BchTagMld", "BchStdMld",      "FcdReadFlg",
+    "FcdRead",   "AzvRead",   "BchCountTagMld", "BchCountStdMld", "TagUpdate",
+    "BchUpdFkt", "BchDelFkt", "BchInsert"};
+
+std::string g_stats_path;
+
+void WriteCountersAtExit() { WriteCountersFile(g_stats_path); }
+
+// Arms the diagnostic counters file once per process when PARVEK_STATS_FILE names one.
+void ArmCountersFile() {
+  static bool armed = false;
+  if (armed) return;
+  const char* path = std::getenv("PARVEK_STATS_FILE");
+  if (path == nullptr || *path == '\0') return;
+  armed = true;
+  g_stats_path = path;
+  std::atexit(WriteCountersAtExit);
+}
+
+// One literal of the plain SQL subset for a cell of BulkInsert's default path.
+void AppendLiteral(const Cell& c, std::string& sql) {
+  if (c.null) {
+    sql += "NULL";
+  } else if (c.is_int) {
+    sql += std::to_string(c.num);
+  } else {
+    sql += '\'';
+    for (char ch : c.text) {
+      if (ch == '\'') sql += '\'';
+      sql += ch;
+    }
+    sql += '\'';
+  }
+}
+
+bool PlainName(const std::string& s) {
+  if (s.empty() || s.size() > 128) return false;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char ch = s[i];
+    const bool letter = (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z');
+    if (!letter && (i == 0 || !((ch >= '0' && ch <= '9') || ch == '_'))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int Session::BulkInsert(const std::string& table, const std::vector<std::string>& columns,
+                        const std::vector<Row>& rows) {
+  if (!PlainName(table) || columns.empty()) return kInvalidSql;
+  for (const auto& c : columns)
+    if (!PlainName(c)) return kInvalidSql;
+  if (rows.empty()) return kOk;
+  std::string sql = "INSERT INTO " + table + " (";
+  for (size_t i = 0; i < columns.size(); ++i) sql += (i ? "," : "") + columns[i];
+  sql += ") VALUES ";
+  for (size_t r = 0; r < rows.size(); ++r) {
+    if (rows[r].size() != columns.size()) return kInternal;
+    sql += r ? ",(" : "(";
+    for (size_t i = 0; i < rows[r].size(); ++i) {
+      if (i) sql += ',';
+      AppendLiteral(rows[r][i], sql);
+    }
+    sql += ')';
+  }
+  return ExecScript(sql);  // one statement: every row or none
+}
+
+int WriteCountersFile(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  if (f == nullptr) return -1;
+  const Counters& c = g_counters;
+  std::fprintf(f, "statements %llu\ncommits %llu\ndurable_commits %llu\nfetches %llu\n",
+               static_cast<unsigned long long>(c.statements),
+               static_cast<unsigned long long>(c.commits),
+               static_cast<unsigned long long>(c.durable_commits),
+               static_cast<unsigned long long>(c.fetches));
+  for (size_t i = 0; i < Index(Op::kCount); ++i)
+    std::fprintf(f, "calls.%s %llu\nfetched.%s %llu\n", kOpNames[i],
+                 static_cast<unsigned long long>(c.calls[i]), kOpNames[i],
+                 static_cast<unsigned long long>(c.fetched[i]));
+  return std::fclose(f) == 0 ? 0 : -1;
+}
+
 int Logon(const std::string& user, const std::string& password, const std::string& net) {
+  ArmCountersFile();
   g_counters = Counters{};
+  g_write_pending = false;
   ++g_counters.statements;
   std::unique_ptr<Session> s;
   const int rc = OpenSession(user, password, net, s);

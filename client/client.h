@@ -118,6 +118,14 @@ class Session {
     (void)rows;
     return -600;
   }
+  // For tools only, never used by the job: loads `rows` into `table` of the current schema and
+  // commits them. Each row holds one cell per name in `columns`; a null cell is NULL, an integer
+  // cell a number, a text cell is taken as it stands (dates as 'YYYY-MM-DD HH:MM:SS'). Table and
+  // column names must be identifiers. 0 when every row was loaded; otherwise the first failure's
+  // code, and none of the rows of this call is kept. This default runs plain INSERT statements
+  // through ExecScript; backends override it with their engine's fast load path.
+  virtual int BulkInsert(const std::string& table, const std::vector<std::string>& columns,
+                         const std::vector<Row>& rows);
 };
 
 // A backend serves the NET8 values that begin with one of its prefixes.
@@ -149,8 +157,16 @@ Session* Current();
 struct Counters {
   uint64_t statements = 0;  // opens, selects, writes, savepoints, rollbacks, commits, dynamic
   uint64_t commits = 0;
+  uint64_t durable_commits = 0;  // commits with at least one successful write pending
+  uint64_t fetches = 0;          // rows delivered by cursors (fetches that returned 0)
+  uint64_t calls[static_cast<size_t>(Op::kCount)] = {};    // opens, selects, writes per Op
+  uint64_t fetched[static_cast<size_t>(Op::kCount)] = {};  // rows delivered per cursor Op
 };
 const Counters& GetCounters();
+// Diagnostic for benchmarks: when the environment variable PARVEK_STATS_FILE names a file at
+// Logon, the counters are written there as "name value" lines when the process exits. The job's
+// own output (standard output, run log, parameter file) is not touched.
+int WriteCountersFile(const std::string& path);
 
 // Converts a date input like TO_DATE: `with_time` false takes 'yyyymmdd', true takes
 // 'yyyymmddHHMMSS'. On 0 `out` holds 'YYYY-MM-DD HH:MM:SS'. -1861 for a text that does not

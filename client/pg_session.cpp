@@ -39,6 +39,7 @@ struct PgShared {
   struct Idle {
     PgConnPtr conn;
     std::string search_path;
+    bool pending = false;  // a rollback was sent whose answer has not been read
   };
   std::vector<Idle> idle;
   ErrorDetail last;
@@ -113,6 +114,22 @@ void ReadRow(const PGresult* res, int r, Row& row) {
   }
 }
 
+// Reads what is left of a pooled connection's last use (the rollback that ended its cursor).
+// True when the connection is idle and fit for the next cursor.
+bool Settle(PgShared::Idle& link) {
+  if (link.pending) {
+    bool ok = true;
+    while (PGresult* r = PQgetResult(link.conn.get())) {
+      ok = ok && PQresultStatus(r) == PGRES_COMMAND_OK;
+      PQclear(r);
+    }
+    link.pending = false;
+    if (!ok) return false;
+  }
+  return PQstatus(link.conn.get()) == CONNECTION_OK &&
+         PQtransactionStatus(link.conn.get()) == PQTRANS_IDLE;
+}
+
 class PgCursor final : public Cursor {
  public:
   PgCursor(std::shared_ptr<PgShared> shared, PgShared::Idle link)
@@ -120,33 +137,59 @@ class PgCursor final : public Cursor {
 
   ~PgCursor() override {
     if (!link_.conn || PQstatus(link_.conn.get()) != CONNECTION_OK) return;
-    ErrorDetail ignored;
-    // Ends the transaction and with it the server-side cursor.
-    if (Pg_Exec(link_.conn.get(), "ROLLBACK", ignored) != kOk) return;
-    if (shared_->idle.size() < kIdleCursorConns) shared_->idle.push_back(std::move(link_));
+    if (shared_->idle.size() >= kIdleCursorConns) return;  // closing the connection ends all
+    // The rollback ends the transaction and with it the server-side cursor. Its answer is read
+    // when the connection is next taken, so the close costs no wait.
+    if (PQsendQuery(link_.conn.get(), "ROLLBACK") != 1) return;
+    link_.pending = true;
+    shared_->idle.push_back(std::move(link_));
   }
 
-  // Declares the cursor: the snapshot of this transaction is taken here.
+  // Declares the cursor and fetches its first rows, in one exchange with the server. The
+  // transaction's snapshot is taken at the DECLARE.
   int Declare(Op op, const Params& params) {
+    PGconn* c = link_.conn.get();
     ErrorDetail& err = shared_->last;
-    int rc;
     if (link_.search_path != shared_->search_path) {
       // Outside the transaction, so that it outlasts the rollback that ends the cursor.
       const std::string path = shared_->search_path.empty() ? "DEFAULT" : shared_->search_path;
-      rc = Pg_Exec(link_.conn.get(), "SET search_path TO " + path, err);
-      if (rc != kOk) return Fail(rc);
+      const int rc = Pg_Exec(c, "SET search_path TO " + path, err);
+      if (rc != kOk) return rc;
       link_.search_path = shared_->search_path;
     }
-    rc = Pg_Exec(link_.conn.get(), "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", err);
-    if (rc != kOk) return Fail(rc);
-    const std::string sql =
+    const std::string declare =
         std::string("DECLARE pvk_cursor NO SCROLL CURSOR FOR ") + Pg_Statement(op).text;
+    const std::string fetch = FetchSql();
     const auto values = params.Pointers();
-    PgResultPtr res(PQexecParams(link_.conn.get(), sql.c_str(), static_cast<int>(values.size()),
-                                 nullptr, values.data(), nullptr, nullptr, 0));
-    if (!res || PQresultStatus(res.get()) != PGRES_COMMAND_OK)
-      return Fail(Pg_ResultCode(link_.conn.get(), res.get(), err));
-    return kOk;
+    if (PQenterPipelineMode(c) != 1 ||
+        PQsendQueryParams(c, "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", 0, nullptr,
+                          nullptr, nullptr, nullptr, 0) != 1 ||
+        PQsendQueryParams(c, declare.c_str(), static_cast<int>(values.size()), nullptr,
+                          values.data(), nullptr, nullptr, 0) != 1 ||
+        PQsendQueryParams(c, fetch.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1 ||
+        PQpipelineSync(c) != 1)
+      return Broken(Pg_ResultCode(c, nullptr, err));
+    int rc = kOk;
+    for (int i = 0; i < 3; ++i) {
+      PgResultPtr r(PQgetResult(c));
+      if (!r) return Broken(Pg_ResultCode(c, nullptr, err));
+      const ExecStatusType st = PQresultStatus(r.get());
+      if (i == 2 && st == PGRES_TUPLES_OK) {
+        TakeBatch(std::move(r));
+      } else if (st != PGRES_COMMAND_OK && st != PGRES_PIPELINE_ABORTED && rc == kOk) {
+        rc = Pg_ResultCode(c, r.get(), err);
+      }
+      while (PGresult* rest = PQgetResult(c)) PQclear(rest);  // the end of query i
+    }
+    PgResultPtr sync(PQgetResult(c));
+    if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC || PQexitPipelineMode(c) != 1)
+      return Broken(rc != kOk ? rc : Pg_ResultCode(c, nullptr, err));
+    if (rc != kOk) {
+      ErrorDetail ignored;
+      Pg_Exec(c, "ROLLBACK", ignored);
+      batch_.reset();
+    }
+    return rc;
   }
 
   int Fetch(Row& row) override {
@@ -156,31 +199,35 @@ class PgCursor final : public Cursor {
       return kOk;
     }
     if (done_) return kNoData;
-    const std::string sql = "FETCH FORWARD " + std::to_string(batch_size_) + " FROM pvk_cursor";
-    batch_.reset(PQexec(link_.conn.get(), sql.c_str()));
-    if (!batch_ || PQresultStatus(batch_.get()) != PGRES_TUPLES_OK) {
-      failed_ = Pg_ResultCode(link_.conn.get(), batch_.get(), shared_->last);
+    PgResultPtr res(PQexec(link_.conn.get(), FetchSql().c_str()));
+    if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK) {
+      failed_ = Pg_ResultCode(link_.conn.get(), res.get(), shared_->last);
       batch_.reset();
       return failed_;
     }
-    pos_ = 0;
-    const int n = PQntuples(batch_.get());
-    if (n < batch_size_) done_ = true;
-    if (batch_size_ < kMaxBatch) batch_size_ *= 2;
-    if (n == 0) {
-      batch_.reset();
-      return kNoData;
-    }
+    TakeBatch(std::move(res));
+    if (!batch_) return kNoData;
     ReadRow(batch_.get(), pos_++, row);
     return kOk;
   }
 
  private:
-  int Fail(int rc) {
-    ErrorDetail ignored;
-    if (PQtransactionStatus(link_.conn.get()) == PQTRANS_INTRANS ||
-        PQtransactionStatus(link_.conn.get()) == PQTRANS_INERROR)
-      Pg_Exec(link_.conn.get(), "ROLLBACK", ignored);
+  std::string FetchSql() const {
+    return "FETCH FORWARD " + std::to_string(batch_size_) + " FROM pvk_cursor";
+  }
+
+  // Makes `res` (the answer to FetchSql) the current batch; no batch when it holds no row.
+  void TakeBatch(PgResultPtr res) {
+    const int n = PQntuples(res.get());
+    if (n < batch_size_) done_ = true;
+    if (batch_size_ < kMaxBatch) batch_size_ *= 2;
+    pos_ = 0;
+    batch_ = n > 0 ? std::move(res) : nullptr;
+  }
+
+  // The connection is in an unknown state: it is not used again.
+  int Broken(int rc) {
+    link_.conn.reset();
     return rc;
   }
 
@@ -208,6 +255,9 @@ class PgSession final : public Session {
   ErrorDetail LastError() const override { return shared_->last; }
   int ExecScript(const std::string& sql) override;
   int Query(const std::string& sql, std::vector<Row>& rows) override;
+  // The fast load path for tools: COPY FROM STDIN, one transaction of its own.
+  int BulkInsert(const std::string& table, const std::vector<std::string>& columns,
+                 const std::vector<Row>& rows) override;
 
  private:
   // How a failure of the next statement is undone.
@@ -350,7 +400,7 @@ int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>&
   while (!shared_->idle.empty() && !link.conn) {
     link = std::move(shared_->idle.back());
     shared_->idle.pop_back();
-    if (PQstatus(link.conn.get()) != CONNECTION_OK) link = PgShared::Idle{};
+    if (!Settle(link)) link = PgShared::Idle{};
   }
   if (!link.conn) {
     rc = shared_->target.Connect(link.conn, shared_->last);
@@ -461,6 +511,74 @@ int PgSession::Switch(const std::string& name) {
   }
   shared_->search_path = "\"" + folded + "\"";
   return Finish(undo, kOk);
+}
+
+namespace {
+
+// One cell in COPY's text format: \N for NULL, special characters escaped.
+void AppendCopyCell(const Cell& c, std::string& line) {
+  if (c.null) {
+    line += "\\N";
+    return;
+  }
+  if (c.is_int) {
+    line += std::to_string(c.num);
+    return;
+  }
+  for (char ch : c.text) {
+    switch (ch) {
+      case '\\': line += "\\\\"; break;
+      case '\t': line += "\\t"; break;
+      case '\n': line += "\\n"; break;
+      case '\r': line += "\\r"; break;
+      default: line += ch;
+    }
+  }
+}
+
+}  // namespace
+
+int PgSession::BulkInsert(const std::string& table, const std::vector<std::string>& columns,
+                          const std::vector<Row>& rows) {
+  if (Lost()) return kLostConnection;
+  if (InTransaction()) return Fail(kInternal);
+  if (!Pg_IsIdentifier(table) || columns.empty()) return Fail(kInvalidSql);
+  std::string sql = "COPY " + Pg_QuoteFolded(table) + " (";
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (!Pg_IsIdentifier(columns[i])) return Fail(kInvalidSql);
+    sql += (i ? "," : "") + Pg_QuoteFolded(columns[i]);
+  }
+  sql += ") FROM STDIN";
+  PgResultPtr res(PQexec(main_.get(), sql.c_str()));
+  if (!res || PQresultStatus(res.get()) != PGRES_COPY_IN)
+    return Pg_ResultCode(main_.get(), res.get(), shared_->last);
+  std::string chunk;
+  bool sent = true;
+  for (size_t r = 0; r < rows.size() && sent; ++r) {
+    if (rows[r].size() != columns.size()) {
+      PQputCopyEnd(main_.get(), "row with the wrong number of cells");
+      sent = false;
+      break;
+    }
+    for (size_t i = 0; i < rows[r].size(); ++i) {
+      if (i) chunk += '\t';
+      AppendCopyCell(rows[r][i], chunk);
+    }
+    chunk += '\n';
+    if (chunk.size() >= (1u << 16) || r + 1 == rows.size()) {
+      sent = PQputCopyData(main_.get(), chunk.data(), static_cast<int>(chunk.size())) == 1;
+      chunk.clear();
+    }
+  }
+  if (sent) PQputCopyEnd(main_.get(), nullptr);
+  int rc = kOk;
+  while (PGresult* raw = PQgetResult(main_.get())) {
+    PgResultPtr end(raw);
+    if (rc == kOk && PQresultStatus(raw) != PGRES_COMMAND_OK)
+      rc = Pg_ResultCode(main_.get(), raw, shared_->last);
+  }
+  if (rc == kOk && !sent) rc = Fail(kInternal);
+  return rc;
 }
 
 int PgSession::ExecScript(const std::string& sql) {
