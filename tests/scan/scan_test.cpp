@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "scan/TagYday_Scan.h"
+#include "scan/Tag_Dump.h"
 #include "scan/Tgb_Param.h"
 #include "tests/followup/logic_fixture.h"
 
@@ -42,6 +43,20 @@ TEST(ParamLine, BothLayouts) {
   // A schema name longer than its width is written whole.
   EXPECT_EQ(Tgb_ParamLine(1, "A_VERY_LONG_SCHEMA_NAME_X", tag),
             "A_VERY_LONG_SCHEMA_NAME_X,12345678,31.12.2024\n");
+}
+
+TEST(TagDump, NumbersAsSignedDecimals) {
+  TagSatz tag = MakeTag("4711", "20240301", -5, "KRF");
+  tag.TagTgs = 2147483647;
+  Txt_Set(tag.TagHtv, "DGF");
+  tag.TagHvs = -1;
+  tag.TagHns = -2147483647 - 1;
+  ::testing::internal::CaptureStdout();
+  Tag_Dump(tag);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "\nTagPnr: 4711\nTagTag: 20240301\nTagVon: 20240301\nTagUhr: 120000\nTagBis: 20240301\n"
+            "TagEnd: 120000\nTagSol: -5\nTagTgb: KRF\nTagTgs: 2147483647\nTagHtv: DGF\nTagHvs: -1\n"
+            "TagHtn: \nTagHns: -2147483648\n\n");
 }
 
 // Runs the scan in a temporary working directory.
