@@ -261,6 +261,7 @@ int Logon(const std::string& user, const std::string& password, const std::strin
   g_counters = Counters{};
   g_write_pending = false;
   ++g_counters.statements;
+  g_current.reset();  // a failed logon leaves no session behind, not an earlier one
   std::unique_ptr<Session> s;
   const int rc = OpenSession(user, password, net, s);
   if (rc != kOk) return rc;

@@ -138,7 +138,8 @@ using CreateSchemaFn = std::function<int(const std::string& user, const std::str
 void RegisterBackend(const std::string& prefix, LogonFn logon, CreateSchemaFn create = nullptr);
 
 // Logs on through the backend that serves `net` and makes that session the process's
-// current session. -12154 when no backend of this build serves `net`.
+// current session. -12154 when no backend of this build serves `net`. After a failed logon
+// there is no current session. Resets the counters; the logon counts as one call.
 int Logon(const std::string& user, const std::string& password, const std::string& net);
 // For tools and tests: logs on like Logon, but hands the session to the caller instead of
 // making it current (a second program beside the job). `out` is set on 0 only.

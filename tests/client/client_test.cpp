@@ -76,8 +76,15 @@ TEST(Registry, RegisteredBackendIsChosenByLongestPrefixAndCounted) {
   EXPECT_EQ(seen, "short fake:x");
   EXPECT_EQ(pvc::Logon("u", "p", "fake:long:y"), -12541);
   EXPECT_EQ(seen, "long fake:long:y");
-  // A failed logon is one call, and no session becomes current.
+  // A failed logon is one call, and leaves no session current, not even an earlier one.
   EXPECT_EQ(pvc::GetCounters().statements, 1u);
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(pvt::BackendNamed("sqlite"), why), 0) << why;
+  ASSERT_EQ(db.Connect(), 0);
+  ASSERT_NE(pvc::Current(), nullptr);
+  EXPECT_EQ(pvc::Logon("u", "p", "fake:x"), -1017);
+  EXPECT_EQ(pvc::Current(), nullptr);
 }
 
 TEST(SqliteLogon, DirectoryAndSchemaFileDecideTheCodes) {
