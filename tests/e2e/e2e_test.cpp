@@ -160,6 +160,17 @@ std::vector<Case> DayMessageCases() {
                {DayRecords(0), {"9001|<null>|0|<null>|0|<null>|0"}}};
     cases.push_back(c);
   }
+  {
+    Case c;
+    c.name = "MissingSpecificationTableGivesZero";
+    c.rows = CommonTypes() + IllDayBefore("4711") + "drop table Krv329Ztg;\n";
+    c.tgb = "4711    ,{P}\n";
+    c.log = {"Info: Buchung eingepflegt! RC:0 Pnr:4711 Tag:{Y0} Fkt:1 Fcd:KRF",
+             "Fehler(Azv_Read): Arbeitszeitvorgaben lesen RC:-942 Pnr:4711 Tag:{Y0}",
+             "Info: TagesSatz aktualisiert! RC:0 Pnr:4711 Tag:{Y0}"};
+    c.after = {{DayRecords(0), {"4711|KRF|0|<null>|0|<null>|0"}}};
+    cases.push_back(c);
+  }
   return cases;
 }
 
