@@ -122,8 +122,10 @@ class Session {
   // commits them. Each row holds one cell per name in `columns`; a null cell is NULL, an integer
   // cell a number, a text cell is taken as it stands (dates as 'YYYY-MM-DD HH:MM:SS'). Table and
   // column names must be identifiers. 0 when every row was loaded; otherwise the first failure's
-  // code, and none of the rows of this call is kept. This default runs plain INSERT statements
-  // through ExecScript; backends override it with their engine's fast load path.
+  // code, and none of the rows of this call is kept. Keys and NOT NULL are enforced; a backend
+  // may skip the table's CHECK constraints (SQLite does), so the caller vouches for the form of
+  // its values. This default runs one plain INSERT through ExecScript; backends override it with
+  // their engine's fast load path.
   virtual int BulkInsert(const std::string& table, const std::vector<std::string>& columns,
                          const std::vector<Row>& rows);
 };

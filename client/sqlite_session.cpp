@@ -358,8 +358,9 @@ class SqliteSession final : public Session {
   }
 
   // The fast load path for tools: one prepared insert in one transaction, with the durable
-  // sync switched off while it runs (a crash during the load loses only the load) and a larger
-  // page cache; both are restored before returning.
+  // sync switched off while it runs (a crash during the load loses only the load), a larger
+  // page cache, and the date-form CHECKs not evaluated (they cost half the load's time); all
+  // three are restored before returning.
   int BulkInsert(const std::string& table, const std::vector<std::string>& columns,
                  const std::vector<Row>& rows) override {
     if (!Ready()) return Err().code;
@@ -382,8 +383,10 @@ class SqliteSession final : public Session {
       return Translate(sqlite3_errcode(db), db, Err());
     }
     StmtHandle st(raw);
-    sqlite3_exec(db, "PRAGMA synchronous=OFF; PRAGMA cache_size=-262144", nullptr, nullptr,
-                 nullptr);
+    sqlite3_exec(db,
+                 "PRAGMA synchronous=OFF; PRAGMA cache_size=-262144;"
+                 " PRAGMA ignore_check_constraints=ON",
+                 nullptr, nullptr, nullptr);
     int rc = Exec(db, "BEGIN IMMEDIATE", Err());
     for (size_t r = 0; rc == kOk && r < rows.size(); ++r) {
       const Row& row = rows[r];
@@ -410,8 +413,10 @@ class SqliteSession final : public Session {
     if (rc == kOk) rc = Exec(db, "COMMIT", Err());
     if (rc != kOk && !sqlite3_get_autocommit(db))
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_exec(db, "PRAGMA synchronous=FULL; PRAGMA cache_size=-2000", nullptr, nullptr,
-                 nullptr);
+    sqlite3_exec(db,
+                 "PRAGMA synchronous=FULL; PRAGMA cache_size=-2000;"
+                 " PRAGMA ignore_check_constraints=OFF",
+                 nullptr, nullptr, nullptr);
     return rc;
   }
 
