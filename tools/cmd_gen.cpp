@@ -1,0 +1,513 @@
+// parvekctl gen NET8 SCHEMA --persons N --days D --seed S [options]: fills a schema with a
+// reproducible synthetic population for benchmarks and load tests.
+//
+// Every person gets D days of history before the accounting day (yesterday) and a placeholder
+// day record on the accounting day. History: day records with frames 06:00-20:00 and their
+// day-evaluation rows (TgbZtr 1), a working-time assignment per day, come/go bookings on working
+// days, now and then an hour message as the day's last booking, and absences booked as whole-day
+// messages (illness, leave, training, cure) with their follow-up codes. About a fifth of the
+// persons end their history with a message that the night carries on; some find a competing
+// day message already booked on the accounting day. A share of persons (--deep-share) has had
+// no booking for hundreds of days before an illness, so that their reference-day search walks
+// deep; --deep-days K puts every person's reference day exactly K days back.
+//
+// The same seed, sizes and accounting day give the same rows: each person draws from a random
+// stream of its own, seeded from the seed and the person's index.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/client.h"
+#include "client/codes.h"
+#include "tools/ctl.h"
+
+namespace {
+
+// Days since 1970-01-01 <-> civil date.
+int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+std::string CivilText(int64_t z) {  // 'YYYY-MM-DD'
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  const int y = static_cast<int>(yoe + era * 400 + (m <= 2));
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
+  return buf;
+}
+
+bool IsWeekend(int64_t day) {  // 1970-01-01 was a Thursday
+  const int64_t wd = ((day % 7) + 7 + 3) % 7;  // 0 = Monday
+  return wd >= 5;
+}
+
+// A person's random stream (splitmix64).
+struct Rng {
+  uint64_t s;
+  uint64_t Next() {
+    uint64_t z = (s += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  int Below(int n) { return n <= 1 ? 0 : static_cast<int>(Next() % static_cast<uint64_t>(n)); }
+  bool Chance(double p) { return static_cast<double>(Next() >> 11) * 0x1.0p-53 < p; }
+};
+
+struct Options {
+  std::string net, schema, login, pass;
+  int64_t persons = 0;
+  int days = 0;
+  uint64_t seed = 0;
+  double deep_share = 0.02;
+  int deep_days = 0;  // 0: no fixed depth
+  int64_t today = 0;  // days since 1970 of "today"; the accounting day is the day before
+};
+
+// Rows of one table, loaded in batches; row objects are reused so that their texts keep
+// their buffers.
+class Batch {
+ public:
+  Batch(pvc::Session& s, const char* table, std::vector<std::string> cols)
+      : s_(s), table_(table), cols_(std::move(cols)) {}
+
+  pvc::Row& Next() {
+    if (used_ == rows_.size()) rows_.emplace_back(cols_.size());
+    ++total_;
+    return rows_[used_++];
+  }
+  // Loads the rows when the batch is full (or always, with `force`). 0 or the load's code.
+  int Flush(bool force) {
+    if (used_ < kRows && !force) return pvc::kOk;
+    rows_.resize(used_);
+    const int rc = used_ == 0 ? pvc::kOk : s_.BulkInsert(table_, cols_, rows_);
+    used_ = 0;
+    return rc;
+  }
+  const char* table() const { return table_; }
+  uint64_t total() const { return total_; }
+
+ private:
+  static constexpr size_t kRows = 50000;
+  pvc::Session& s_;
+  const char* table_;
+  std::vector<std::string> cols_;
+  std::vector<pvc::Row> rows_;
+  size_t used_ = 0;
+  uint64_t total_ = 0;
+};
+
+void Txt(pvc::Cell& c, const std::string& v) {
+  c.null = false;
+  c.is_int = false;
+  c.text.assign(v);
+}
+void Int(pvc::Cell& c, int64_t v) {
+  c.null = false;
+  c.is_int = true;
+  c.num = v;
+}
+void Null(pvc::Cell& c) {
+  c.null = true;
+  c.is_int = false;
+  c.text.clear();
+}
+
+// The message types: day messages with and without follow-up, hour messages, follow-ups.
+// Columns: FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, FcdFlg, FcdSta.
+struct FcdDef {
+  const char* num;
+  int typ, zwt, std, sol, pri, gpu, fcd;  // fcd -1: NULL
+  const char* flg;                        // nullptr: NULL
+};
+constexpr FcdDef kFcd[] = {
+    {"KRA", 1, 1, 0, 0, 20, 0, -1, "KRF"},  // illness
+    {"KRF", 1, 1, 0, 0, 20, 1, -1, "KRF"},  // illness continued
+    {"URL", 1, 1, 0, 0, 10, 0, -1, nullptr},  // leave
+    {"SCH", 1, 1, 0, 0, 30, 0, -1, nullptr},  // training
+    {"SUR", 1, 1, 0, 0, 5, 0, -1, nullptr},   // special leave
+    {"DGR", 1, 1, 0, 0, 25, 0, 24, nullptr},  // business trip: passed over by the search
+    {"KUR", 1, 2, 0, 0, 15, 0, -1, "KUF"},  // cure
+    {"KUF", 1, 2, 0, 1, 15, 1, -1, "KUF"},  // cure continued, only on days with target time
+    {"KRH", 2, 3, 0, 0, 50, 0, 24, "KRF"},  // went home sick (hour message, function 24)
+    {"ARZ", 2, 4, 0, 0, 40, 0, 23, "ARF"},  // doctor's visit (hour message, function 23)
+    {"ARF", 2, 4, 0, 0, 40, 1, -1, nullptr},  // doctor's visit continued
+};
+
+// Working-time specifications: number, target minutes and the other values.
+struct AzvDef {
+  const char* num;
+  int sol, so2, vhs, hso, hs2, htv;
+};
+constexpr AzvDef kAzv[] = {
+    {"VZ40", 480, 240, 30, 240, 120, 60},
+    {"TZ30", 360, 180, 20, 180, 90, 45},
+    {"TZ20", 240, 120, 15, 120, 60, 30},
+};
+
+class Generator {
+ public:
+  Generator(pvc::Session& s, const Options& o)
+      : o_(o),
+        tag_(s, "Krv327Tag", {"TagPnr", "TagTag", "TagVon", "TagUhr", "TagBis", "TagEnd",
+                              "TagTgb", "TagTgs"}),
+        tgb_(s, "Krv320Tgb", {"TgbPnr", "TgbDtm", "TgbZtr", "TgbSol"}),
+        bch_(s, "Krv321Bch", {"BchPnr", "BchVon", "BchUhr", "BchFkt", "BchFcd", "BchErf",
+                              "BchDat"}),
+        ztg_(s, "Krv329Ztg", {"ZtgPnr", "ZtgVon", "ZtgAzt", "ZtgSta"}),
+        fcd_(s, "Krv131Fcd", {"FcdNum", "FcdTyp", "FcdZwt", "FcdStd", "FcdSol", "FcdPri",
+                              "FcdGpu", "FcdFcd", "FcdFlg", "FcdSta"}),
+        azv_(s, "Krv140Azv", {"AzvNum", "AzvSol", "AzvSo2", "AzvVhs", "AzvHso", "AzvHs2",
+                              "AzvHtv", "AzvGvo", "AzvGbi", "AzvSta"}) {
+    yesterday_ = o.today - 1;
+    first_ = yesterday_ - o.days;
+    for (int64_t d = first_; d <= yesterday_; ++d) day_text_.push_back(CivilText(d));
+  }
+
+  int Run() {
+    int rc = Constants();
+    const auto t0 = std::chrono::steady_clock::now();
+    auto last_report = t0;
+    const bool report = o_.persons * (o_.days + 1) >= 1000000;
+    for (int64_t p = 0; rc == pvc::kOk && p < o_.persons; ++p) {
+      Person(p);
+      for (Batch* b : All()) {
+        if (rc == pvc::kOk) rc = b->Flush(false);
+      }
+      const auto now = std::chrono::steady_clock::now();
+      if (report && now - last_report >= std::chrono::seconds(5)) {
+        last_report = now;
+        std::fprintf(stderr, "gen: %lld/%lld persons, %llu rows, %.0f s\n",
+                     static_cast<long long>(p + 1), static_cast<long long>(o_.persons),
+                     static_cast<unsigned long long>(Rows()),
+                     std::chrono::duration<double>(now - t0).count());
+      }
+    }
+    for (Batch* b : All()) {
+      if (rc == pvc::kOk) rc = b->Flush(true);
+    }
+    return rc;
+  }
+
+  std::vector<Batch*> All() { return {&fcd_, &azv_, &tag_, &tgb_, &bch_, &ztg_}; }
+  uint64_t Rows() {
+    uint64_t n = 0;
+    for (Batch* b : All()) n += b->total();
+    return n;
+  }
+
+ private:
+  int Constants() {
+    for (const FcdDef& f : kFcd) {
+      pvc::Row& r = fcd_.Next();
+      Txt(r[0], f.num);
+      Int(r[1], f.typ);
+      Int(r[2], f.zwt);
+      Int(r[3], f.std);
+      Int(r[4], f.sol);
+      Int(r[5], f.pri);
+      Int(r[6], f.gpu);
+      if (f.fcd < 0) Null(r[7]); else Int(r[7], f.fcd);
+      if (f.flg == nullptr) Null(r[8]); else Txt(r[8], f.flg);
+      Int(r[9], 0);
+    }
+    for (const AzvDef& a : kAzv) {
+      pvc::Row& r = azv_.Next();
+      Txt(r[0], a.num);
+      Int(r[1], a.sol);
+      Int(r[2], a.so2);
+      Int(r[3], a.vhs);
+      Int(r[4], a.hso);
+      Int(r[5], a.hs2);
+      Int(r[6], a.htv);
+      Txt(r[7], "2000-01-01 00:00:00");
+      Null(r[8]);
+      Int(r[9], 0);
+    }
+    const int rc = fcd_.Flush(true);
+    return rc == pvc::kOk ? azv_.Flush(true) : rc;
+  }
+
+  const std::string& DayText(int64_t day) const {
+    return day_text_[static_cast<size_t>(day - first_)];
+  }
+  std::string At(int64_t day, const char* hms) const { return DayText(day) + " " + hms; }
+  std::string AtMinute(int64_t day, int minute) const {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, " %02d:%02d:00", minute / 60, minute % 60);
+    return DayText(day) + buf;
+  }
+
+  // A day record with its day-evaluation row and working-time assignment.
+  void Day(int64_t day, const char* from, const char* to, const char* tgb, int sol,
+           const char* azv) {
+    pvc::Row& t = tag_.Next();
+    const std::string midnight = At(day, "00:00:00");
+    Txt(t[0], pnr_);
+    Txt(t[1], midnight);
+    Txt(t[2], midnight);
+    Txt(t[3], At(day, from));
+    Txt(t[4], midnight);
+    Txt(t[5], At(day, to));
+    if (tgb != nullptr) {
+      Txt(t[6], tgb);
+      Int(t[7], sol);
+    } else {
+      Null(t[6]);
+      Null(t[7]);
+    }
+    pvc::Row& g = tgb_.Next();
+    Txt(g[0], pnr_);
+    Txt(g[1], midnight);
+    Int(g[2], 1);
+    Int(g[3], sol);
+    pvc::Row& z = ztg_.Next();
+    Txt(z[0], pnr_);
+    Txt(z[1], midnight);
+    Txt(z[2], azv);
+    Int(z[3], 0);
+  }
+
+  void Booking(int64_t day, const std::string& at, int fkt, const char* fcd) {
+    pvc::Row& b = bch_.Next();
+    Txt(b[0], pnr_);
+    Txt(b[1], At(day, "00:00:00"));
+    Txt(b[2], at);
+    Int(b[3], fkt);
+    if (fcd != nullptr) Txt(b[4], fcd); else Null(b[4]);
+    Txt(b[5], "Terminal");
+    Txt(b[6], at);
+  }
+
+  // A working day: come and go inside the frame, now and then an hour message.
+  void WorkDay(int64_t day, int sol, const char* azv, Rng& rng, bool end_with_hour_message) {
+    Day(day, "06:00:00", "20:00:00", nullptr, sol, azv);
+    const int come = 7 * 60 + rng.Below(120);
+    Booking(day, AtMinute(day, come), 21, nullptr);
+    if (end_with_hour_message || rng.Chance(0.01)) {  // went home sick: the day's last booking
+      Booking(day, AtMinute(day, 11 * 60 + rng.Below(180)), 24, "KRH");
+      return;
+    }
+    if (rng.Chance(0.02)) {  // a doctor's visit during the day
+      Booking(day, AtMinute(day, 10 * 60 + rng.Below(60)), 23, "ARZ");
+      Booking(day, AtMinute(day, 11 * 60 + 30 + rng.Below(60)), 21, nullptr);
+    }
+    Booking(day, AtMinute(day, 15 * 60 + 30 + rng.Below(150)), 22, nullptr);
+  }
+
+  // A day of an absence booked as a whole-day message.
+  void AbsentDay(int64_t day, const char* code, int sol, const char* azv) {
+    Day(day, "06:00:00", "20:00:00", code, sol, azv);
+    Booking(day, At(day, "00:00:00"), 1, code);
+  }
+
+  void Person(int64_t p) {
+    Rng rng{o_.seed * 0x9E3779B97F4A7C15ULL ^ (static_cast<uint64_t>(p) + 1) * 0xD1B54A32D192ED03ULL};
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%08lld", static_cast<long long>(p + 1));
+    pnr_ = buf;
+    const int model = rng.Below(100) < 60 ? 0 : (rng.Below(100) < 60 ? 1 : 2);
+    const AzvDef& azv = kAzv[model];
+
+    // How the history ends: persons with a deep reference day have had no booking since an
+    // illness `back` days before the accounting day; the others end in an ordinary way.
+    int back = 0;
+    if (o_.deep_days > 0) {
+      back = o_.deep_days;
+    } else if (rng.Chance(o_.deep_share)) {
+      const int lo = o_.days < 200 ? o_.days : 200;
+      const int hi = o_.days < 800 ? o_.days : 800;
+      back = lo + rng.Below(hi - lo + 1);
+    }
+    const int ending = rng.Below(100);  // < 15 ill, < 18 went home sick, < 20 at a cure
+    const int64_t ref_day = yesterday_ - back;
+
+    // Absence in progress: code of the first day, code of the following days, days left.
+    const char* first_code = nullptr;
+    const char* next_code = nullptr;
+    int left = 0;
+    for (int64_t day = first_; day < yesterday_; ++day) {
+      const bool weekend = IsWeekend(day);
+      const int sol = weekend ? 0 : azv.sol;
+      if (back > 0 && day > ref_day) {  // long absence without bookings
+        Day(day, "06:00:00", "20:00:00", nullptr, 0, azv.num);
+        continue;
+      }
+      if (back > 0 && day == ref_day) {  // the reference day of a deep search
+        AbsentDay(day, "KRA", sol, azv.num);
+        continue;
+      }
+      if (back == 0 && day >= yesterday_ - 3) {  // the ordinary ending
+        if (ending < 15 && day >= yesterday_ - 1 - ending % 3) {
+          AbsentDay(day, day == yesterday_ - 1 - ending % 3 ? "KRA" : "KRF", sol, azv.num);
+          continue;
+        }
+        if (ending >= 15 && ending < 18 && day == yesterday_ - 1) {
+          WorkDay(day, sol, azv.num, rng, true);
+          continue;
+        }
+        if (ending >= 18 && ending < 20 && day == yesterday_ - 1) {
+          AbsentDay(day, ending == 18 ? "KUR" : "KUF", sol, azv.num);
+          continue;
+        }
+        left = 0;
+      }
+      if (left == 0 && !weekend) {
+        const int r = rng.Below(1000);
+        if (r < 15) first_code = "KRA", next_code = "KRF", left = 1 + rng.Below(6);
+        else if (r < 25) first_code = "URL", next_code = "URL", left = 3 + rng.Below(8);
+        else if (r < 30) first_code = "SCH", next_code = "SCH", left = 1 + rng.Below(3);
+        else if (r < 33) first_code = "DGR", next_code = "DGR", left = 1 + rng.Below(3);
+        else if (r < 35) first_code = "KUR", next_code = "KUF", left = 5 + rng.Below(10);
+        if (left > 0) {
+          AbsentDay(day, first_code, sol, azv.num);
+          --left;
+          continue;
+        }
+      } else if (left > 0) {
+        AbsentDay(day, next_code, sol, azv.num);
+        --left;
+        continue;
+      }
+      if (weekend) {
+        Day(day, "06:00:00", "20:00:00", nullptr, 0, azv.num);
+      } else {
+        WorkDay(day, sol, azv.num, rng, false);
+      }
+    }
+    // The accounting day: the placeholder, sometimes with a competing day message on it.
+    const int sol = IsWeekend(yesterday_) ? 0 : azv.sol;
+    Day(yesterday_, "12:00:00", "12:00:00", nullptr, sol, azv.num);
+    const int competing = rng.Below(100);
+    if (competing < 3) Booking(yesterday_, At(yesterday_, "00:00:00"), 1, "SCH");
+    else if (competing < 5) Booking(yesterday_, At(yesterday_, "00:00:00"), 1, "SUR");
+  }
+
+  const Options& o_;
+  int64_t yesterday_ = 0, first_ = 0;
+  std::vector<std::string> day_text_;
+  std::string pnr_;
+  Batch tag_, tgb_, bch_, ztg_, fcd_, azv_;
+};
+
+bool ParseInt(const std::string& s, int64_t lo, int64_t hi, int64_t& out) {
+  char* end = nullptr;
+  const long long v = std::strtoll(s.c_str(), &end, 10);
+  if (s.empty() || *end != '\0' || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+int ParseOptions(const std::vector<std::string>& args, Options& o, std::string& why) {
+  if (args.size() < 2) {
+    why = "expected NET8 SCHEMA";
+    return 1;
+  }
+  o.net = args[0];
+  o.schema = args[1];
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  o.today = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  bool have_persons = false, have_days = false, have_seed = false;
+  for (size_t i = 2; i < args.size(); i += 2) {
+    const std::string& key = args[i];
+    if (i + 1 >= args.size()) {
+      why = key + " needs a value";
+      return 1;
+    }
+    const std::string& v = args[i + 1];
+    int64_t n = 0;
+    if (key == "--persons" && ParseInt(v, 1, 99999999, n)) {
+      o.persons = n, have_persons = true;
+    } else if (key == "--days" && ParseInt(v, 1, 36500, n)) {
+      o.days = static_cast<int>(n), have_days = true;
+    } else if (key == "--seed" && ParseInt(v, 0, INT64_MAX, n)) {
+      o.seed = static_cast<uint64_t>(n), have_seed = true;
+    } else if (key == "--deep-days" && ParseInt(v, 1, 36500, n)) {
+      o.deep_days = static_cast<int>(n);
+    } else if (key == "--deep-share") {
+      char* end = nullptr;
+      o.deep_share = std::strtod(v.c_str(), &end);
+      if (v.empty() || *end != '\0' || !(o.deep_share >= 0 && o.deep_share <= 1)) {
+        why = "--deep-share takes a fraction from 0 to 1";
+        return 1;
+      }
+    } else if (key == "--today" && v.size() == 10 && v[4] == '-' && v[7] == '-') {
+      int64_t y = 0, m = 0, d = 0;
+      if (!ParseInt(v.substr(0, 4), 1900, 9999, y) || !ParseInt(v.substr(5, 2), 1, 12, m) ||
+          !ParseInt(v.substr(8, 2), 1, 31, d)) {
+        why = "--today takes YYYY-MM-DD";
+        return 1;
+      }
+      o.today = DaysFromCivil(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
+    } else if (key == "--login") {
+      o.login = v;
+    } else if (key == "--pass") {
+      o.pass = v;
+    } else {
+      why = "bad option or value: " + key + " " + v;
+      return 1;
+    }
+  }
+  if (!have_persons || !have_days || !have_seed) {
+    why = "--persons, --days and --seed are required";
+    return 1;
+  }
+  if (o.deep_days > o.days) {
+    why = "--deep-days must not exceed --days";
+    return 1;
+  }
+  return 0;
+}
+
+int Gen(const std::vector<std::string>& args) {
+  Options o;
+  std::string why;
+  if (ParseOptions(args, o, why) != 0) return Ctl_Fail("gen: " + why);
+  int rc = pvc::CreateSchema(o.login, o.pass, o.net, o.schema, why);
+  if (rc != pvc::kOk && rc != pvc::kSchemaExists)
+    return Ctl_Fail("gen: RC:" + std::to_string(rc) + " " + why);
+  std::unique_ptr<pvc::Session> session;
+  rc = pvc::OpenSession(o.login, o.pass, o.net, session);
+  if (rc == pvc::kOk) rc = session->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + o.schema);
+  if (rc != pvc::kOk) return Ctl_Fail("gen: cannot open the schema, RC:" + std::to_string(rc));
+  const auto t0 = std::chrono::steady_clock::now();
+  Generator g(*session, o);
+  rc = g.Run();
+  if (rc != pvc::kOk)
+    return Ctl_Fail("gen: loading failed, RC:" + std::to_string(rc) + " " +
+                    session->LastError().message);
+  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::printf("gen: %lld persons x %d days into %s in %.1f s:", static_cast<long long>(o.persons),
+              o.days, o.schema.c_str(), s);
+  for (Batch* b : g.All())
+    std::printf(" %s %llu", b->table(), static_cast<unsigned long long>(b->total()));
+  std::printf("\n");
+  return 0;
+}
+
+const CtlCommand kGen("gen",
+                      "gen NET8 SCHEMA --persons N --days D --seed S [--deep-share F]"
+                      " [--deep-days K] [--today YYYY-MM-DD] [--login L --pass P]"
+                      "   fill a schema with a reproducible synthetic population",
+                      Gen);
+
+}  // namespace
