@@ -13,13 +13,17 @@
 namespace pvc {
 namespace {
 
-// Applied to every connection: texts and dates as the job reads them, a lock wait of 30 s
+int g_lock_wait_ms = 30000;
+
+// Applied to every connection: texts and dates as the job reads them, the bounded lock wait
 // before a statement fails with -54, commits durable when they return, and no server-side
 // timeout that would end a cursor's connection while the job works elsewhere.
-constexpr const char* kSessionSetup =
-    "SET datestyle = 'ISO, YMD'; SET client_encoding = 'UTF8'; SET lock_timeout = '30s';"
-    " SET synchronous_commit = on; SET statement_timeout = 0;"
-    " SET idle_in_transaction_session_timeout = 0";
+std::string SessionSetup() {
+  return "SET datestyle = 'ISO, YMD'; SET client_encoding = 'UTF8'; SET lock_timeout = " +
+         std::to_string(g_lock_wait_ms) +
+         "; SET synchronous_commit = on; SET statement_timeout = 0;"
+         " SET idle_in_transaction_session_timeout = 0";
+}
 
 void Wipe(std::string& s) {
   volatile char* p = s.data();
@@ -34,6 +38,8 @@ std::string Trimmed(const char* msg) {
 }
 
 }  // namespace
+
+void PgSetLockWaitMs(int ms) { g_lock_wait_ms = ms > 0 ? ms : 1; }
 
 PgTarget::~PgTarget() { Wipe(password_); }
 
@@ -113,7 +119,7 @@ int PgTarget::Connect(PgConnPtr& out, ErrorDetail& err) const {
   PQsetErrorVerbosity(conn.get(), PQERRORS_DEFAULT);
   // The server's notices and warnings never reach the job's standard error.
   PQsetNoticeProcessor(conn.get(), [](void*, const char*) {}, nullptr);
-  const int rc = Pg_Exec(conn.get(), kSessionSetup, err);
+  const int rc = Pg_Exec(conn.get(), SessionSetup(), err);
   if (rc != kOk) return rc;
   out = std::move(conn);
   return kOk;

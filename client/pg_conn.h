@@ -45,6 +45,11 @@ class PgTarget {
   int timeout_s_ = 15;
 };
 
+// How long a statement waits for a lock held by another program before it fails with -54.
+// Connections opened afterwards use the new value. The job keeps the default of 30,000 ms; tests
+// shorten it.
+void PgSetLockWaitMs(int ms);
+
 // The code and detail of a result that is not a success (or of a failed call that gave no
 // result at all). Translation through Pg_TranslateState.
 int Pg_ResultCode(PGconn* conn, const PGresult* res, ErrorDetail& err);
