@@ -1,0 +1,203 @@
+// parvek_testjob: the job's real program entry, built for the tests only, with two test hooks
+// that the release program does not have. Both are read from the environment:
+//
+//   PARVEK_TEST_FAULTS=N:CODE[,N:CODE...]  the N-th database call of the run (counted from 1
+//        over every call the job makes on its session and its cursors; the logon is not
+//        counted) returns CODE without reaching the database.
+//   PARVEK_TEST_TRACE=FILE                 one line per database call is appended to FILE:
+//        "N KIND OP PNR DAY =CODE" (KIND Dynamic, Open, Fetch, Select, Write, Savepoint,
+//        Rollback, Commit; OP the statement; PNR the person number and DAY the first date
+//        input of the call; '-' where there is none; CODE the call's result).
+//   PARVEK_TEST_BUSY_MS=MS                 how long a SQLite statement waits for a lock held
+//        by another program (the release program always waits 30 s).
+//
+// The hooks wrap every backend of this build through the client registry, so the job's code
+// runs unchanged.
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "client/backends.h"
+#include "client/client.h"
+#include "run/Driver.h"
+
+namespace {
+
+using pvc::Bind;
+using pvc::Op;
+
+const char* OpName(Op op) {
+  switch (op) {
+    case Op::TagYday: return "TagYday";
+    case Op::TagPrev: return "TagPrev";
+    case Op::BchTagMld: return "BchTagMld";
+    case Op::BchStdMld: return "BchStdMld";
+    case Op::FcdReadFlg: return "FcdReadFlg";
+    case Op::FcdRead: return "FcdRead";
+    case Op::AzvRead: return "AzvRead";
+    case Op::BchCountTagMld: return "BchCountTagMld";
+    case Op::BchCountStdMld: return "BchCountStdMld";
+    case Op::TagUpdate: return "TagUpdate";
+    case Op::BchUpdFkt: return "BchUpdFkt";
+    case Op::BchDelFkt: return "BchDelFkt";
+    case Op::BchInsert: return "BchInsert";
+    case Op::kCount: break;
+  }
+  return "?";
+}
+
+struct Hooks {
+  std::map<long, int> faults;  // call number -> code
+  std::FILE* trace = nullptr;
+  long calls = 0;
+
+  // Counts a call; returns true with `code` set when this call is to fail.
+  bool Next(const char* kind, const char* op, const std::string& in, int& code, long& n) {
+    n = ++calls;
+    if (trace != nullptr) std::fprintf(trace, "%ld %s %s %s", n, kind, op, in.empty() ? "- -" : in.c_str());
+    const auto it = faults.find(n);
+    if (it == faults.end()) return false;
+    code = it->second;
+    return true;
+  }
+  int Done(int rc) {
+    if (trace != nullptr) {
+      std::fprintf(trace, " =%d\n", rc);
+      std::fflush(trace);
+    }
+    return rc;
+  }
+};
+Hooks g_hooks;
+
+// "PNR DAY" of a call's inputs: the person number (the first text; for the day update its
+// 7th input; none for the message-type reads) and the first date.
+std::string Who(Op op, const std::vector<Bind>& in) {
+  std::string pnr = "-", day = "-";
+  for (const auto& b : in) {
+    if (b.kind == Bind::Kind::Text && pnr == "-" && !b.text.empty()) pnr = b.text;
+    if (b.kind == Bind::Kind::Date && day == "-") day = b.text;
+  }
+  if (op == Op::TagUpdate && in.size() >= 7) pnr = in[6].text;
+  if (op == Op::FcdRead || op == Op::FcdReadFlg) pnr = "-";  // their input is a message-type code
+  return pnr + " " + day;
+}
+
+class TestCursor final : public pvc::Cursor {
+ public:
+  TestCursor(std::unique_ptr<pvc::Cursor> inner, Op op) : inner_(std::move(inner)), op_(op) {}
+  int Fetch(pvc::Row& row) override {
+    int code = 0;
+    long n = 0;
+    if (g_hooks.Next("Fetch", OpName(op_), "", code, n)) return g_hooks.Done(code);
+    return g_hooks.Done(inner_->Fetch(row));
+  }
+
+ private:
+  std::unique_ptr<pvc::Cursor> inner_;
+  Op op_;
+};
+
+class TestSession final : public pvc::Session {
+ public:
+  explicit TestSession(std::unique_ptr<pvc::Session> inner) : inner_(std::move(inner)) {}
+
+  int ExecDynamic(const std::string& text) override {
+    int code = 0;
+    long n = 0;
+    if (g_hooks.Next("Dynamic", "-", "", code, n)) return g_hooks.Done(code);
+    return g_hooks.Done(inner_->ExecDynamic(text));
+  }
+  int Open(Op op, const std::vector<Bind>& in, std::unique_ptr<pvc::Cursor>& out) override {
+    out.reset();
+    int code = 0;
+    long n = 0;
+    if (g_hooks.Next("Open", OpName(op), Who(op, in), code, n)) return g_hooks.Done(code);
+    std::unique_ptr<pvc::Cursor> c;
+    const int rc = inner_->Open(op, in, c);
+    if (rc == 0) out = std::make_unique<TestCursor>(std::move(c), op);
+    return g_hooks.Done(rc);
+  }
+  int SelectOne(Op op, const std::vector<Bind>& in, pvc::Row& out) override {
+    int code = 0;
+    long n = 0;
+    if (g_hooks.Next("Select", OpName(op), Who(op, in), code, n)) return g_hooks.Done(code);
+    return g_hooks.Done(inner_->SelectOne(op, in, out));
+  }
+  int Write(Op op, const std::vector<Bind>& in) override {
+    int code = 0;
+    long n = 0;
+    if (g_hooks.Next("Write", OpName(op), Who(op, in), code, n)) return g_hooks.Done(code);
+    return g_hooks.Done(inner_->Write(op, in));
+  }
+  int Savepoint(const std::string& name) override {
+    int code = 0;
+    long n = 0;
+    if (g_hooks.Next("Savepoint", name.c_str(), "", code, n)) return g_hooks.Done(code);
+    return g_hooks.Done(inner_->Savepoint(name));
+  }
+  int RollbackTo(const std::string& name) override {
+    int code = 0;
+    long n = 0;
+    if (g_hooks.Next("Rollback", name.c_str(), "", code, n)) return g_hooks.Done(code);
+    return g_hooks.Done(inner_->RollbackTo(name));
+  }
+  int Commit() override {
+    int code = 0;
+    long n = 0;
+    if (g_hooks.Next("Commit", "-", "", code, n)) return g_hooks.Done(code);
+    return g_hooks.Done(inner_->Commit());
+  }
+  pvc::ErrorDetail LastError() const override { return inner_->LastError(); }
+  int ExecScript(const std::string& sql) override { return inner_->ExecScript(sql); }
+  int Query(const std::string& sql, std::vector<pvc::Row>& rows) override {
+    return inner_->Query(sql, rows);
+  }
+
+ private:
+  std::unique_ptr<pvc::Session> inner_;
+};
+
+pvc::LogonFn Wrapped(pvc::LogonFn inner) {
+  return [inner](const std::string& user, const std::string& password, const std::string& net,
+                 std::unique_ptr<pvc::Session>& out) {
+    std::unique_ptr<pvc::Session> s;
+    const int rc = inner(user, password, net, s);
+    if (rc == 0) out = std::make_unique<TestSession>(std::move(s));
+    return rc;
+  };
+}
+
+void ReadFaults(const char* spec) {
+  std::string s = spec;
+  std::size_t pos = 0;
+  while (pos < s.size()) {
+    std::size_t end = s.find(',', pos);
+    if (end == std::string::npos) end = s.size();
+    const std::string item = s.substr(pos, end - pos);
+    const std::size_t colon = item.find(':');
+    if (colon != std::string::npos)
+      g_hooks.faults[std::atol(item.c_str())] = std::atoi(item.c_str() + colon + 1);
+    pos = end + 1;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (const char* f = std::getenv("PARVEK_TEST_FAULTS")) ReadFaults(f);
+  if (const char* t = std::getenv("PARVEK_TEST_TRACE")) g_hooks.trace = std::fopen(t, "a");
+  if (const char* b = std::getenv("PARVEK_TEST_BUSY_MS")) pvc::SqliteSetBusyWaitMs(std::atoi(b));
+
+  pvc::RegisterBackend("sqlite:", Wrapped(pvc::SqliteLogon), pvc::SqliteCreateSchema);
+#ifdef PARVEK_WITH_POSTGRES
+  pvc::RegisterBackend("postgresql://", Wrapped(pvc::PgLogon), pvc::PgCreateSchema);
+  pvc::RegisterBackend("postgres://", Wrapped(pvc::PgLogon), pvc::PgCreateSchema);
+#endif
+  const int rc = Run_Main(argc, argv);
+  if (g_hooks.trace != nullptr) std::fclose(g_hooks.trace);
+  return rc;
+}
