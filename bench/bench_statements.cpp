@@ -1,6 +1,7 @@
 // Micro-benchmark of the job's statements on the embedded SQLite backend (not a test).
 //
 //   bench_statements [--persons N] [--dir DIR]
+//   bench_statements --persons N --time-only DIR   (times again on a schema filled before)
 //
 // Fills a fresh schema with N persons (default 10,000) and two years of history each (day
 // records, day-evaluation rows, working-time assignments, bookings) in one transaction with
@@ -258,7 +259,7 @@ std::vector<Result> TimeAll(int persons, int64_t first, int64_t yesterday) {
     t.TagHvs = 60;
     expect(Tag_Update(t), 0, 0, "Tag_Update");
   });
-  static unsigned serial = 0;
+  static unsigned serial = static_cast<unsigned>(std::time(nullptr) % 86400);  // new keys per run
   time("Bch_Insert (committed)", 300, [&] {
     BchSatz b;
     Rec_Clear(b);
@@ -308,10 +309,35 @@ std::vector<Result> Best(int persons, int64_t first, int64_t yesterday) {
 
 int main(int argc, char** argv) {
   int persons = 10000;
-  std::string dir;
+  std::string dir, reuse;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--persons") == 0) persons = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
+    if (std::strcmp(argv[i], "--time-only") == 0) reuse = argv[i + 1];
+  }
+  if (!reuse.empty()) {
+    // The oldest day of the schema bounds the days drawn at random.
+    sqlite3* db = nullptr;
+    sqlite3_stmt* st = nullptr;
+    int64_t first = 0;
+    if (sqlite3_open_v2((reuse + "/BENCH.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_prepare_v2(db, "select min(TagTag) from Krv327Tag", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0) != nullptr) {
+      int y = 0, m = 0, d = 0;
+      std::sscanf(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "%d-%d-%d", &y, &m, &d);
+      first = DaysFromCivil(y, m, d);
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    if (first == 0) return 1;
+    const int64_t yesterday = LocalToday() - 1;
+    if (Db_Connect("", "", ("sqlite:" + reuse).c_str(), "BENCH") != 0) return 1;
+    std::printf("%-38s %14s  (%lld days of history)\n", "statement", "us/call",
+                static_cast<long long>(yesterday - first + 1));
+    for (const auto& r : Best(persons, first, yesterday))
+      std::printf("%-38s %14.1f\n", r.name.c_str(), r.us);
+    return 0;
   }
   if (dir.empty()) {
     char templ[] = "/tmp/parvek-bench-XXXXXX";
