@@ -59,7 +59,8 @@ fuzz() {
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
   cmake --build "$build" -j "$jobs" --target fuzz_settings fuzz_cipher fuzz_cmdline
 
-  local findings="$build/findings" rc=0 t work log
+  # Absolute paths: the command-line target changes its working directory.
+  local findings="$PWD/$build/findings" rc=0 t work log
   mkdir -p "$findings"
   for t in fuzz_settings fuzz_cipher fuzz_cmdline; do
     work=$(mktemp -d "${TMPDIR:-/tmp}/parvek-corpus.XXXXXX")
@@ -68,7 +69,7 @@ fuzz() {
     # New inputs go to the temporary corpus; the repository's folders are only read.
     if ASAN_OPTIONS="detect_leaks=1" "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 \
         -rss_limit_mb=2048 -max_len=65536 -close_fd_mask=3 -print_final_stats=1 \
-        -artifact_prefix="$findings/$t-" "$work" "fuzz/corpus/$t" "fuzz/regressions/$t" \
+        -artifact_prefix="$findings/$t-" "$work" "$PWD/fuzz/corpus/$t" "$PWD/fuzz/regressions/$t" \
         >"$log" 2>&1; then
       echo "hardening.sh: $t: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') executions in ${seconds} s, corpus $(find "$work" "fuzz/corpus/$t" -type f | wc -l) inputs"
     else
