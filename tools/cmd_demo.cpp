@@ -151,21 +151,34 @@ int WriteText(const fs::path& path, const std::string& text) {
 }
 
 int DemoCreate(const std::vector<std::string>& args) {
-  if (args.size() != 1) return Ctl_Fail("demo-create: expected DIR");
+  // DIR [NET8 [--login L] [--pass P]]: without NET8 the demo database is an SQLite schema in DIR;
+  // with one (a PostgreSQL server, say) the schema is made there and DIR holds the settings.
+  std::vector<std::string> plain;
+  std::string login = "demo", pass = "demo";
+  for (size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "--login" || args[i] == "--pass") && i + 1 < args.size()) {
+      (args[i] == "--login" ? login : pass) = args[i + 1];
+      ++i;
+    } else {
+      plain.push_back(args[i]);
+    }
+  }
+  if (plain.size() != 1 && plain.size() != 2)
+    return Ctl_Fail("demo-create: expected DIR [NET8 [--login L] [--pass P]]");
   std::error_code ec;
-  fs::create_directories(args[0], ec);
-  const fs::path dir = fs::absolute(args[0], ec);
-  if (ec || !fs::is_directory(dir)) return Ctl_Fail("demo-create: cannot create directory " + args[0]);
-  const std::string net = "sqlite:" + dir.string();
+  fs::create_directories(plain[0], ec);
+  const fs::path dir = fs::absolute(plain[0], ec);
+  if (ec || !fs::is_directory(dir)) return Ctl_Fail("demo-create: cannot create directory " + plain[0]);
+  const std::string net = plain.size() == 2 ? plain[1] : "sqlite:" + dir.string();
 
   std::string why;
-  int rc = pvc::CreateSchema("demo", "demo", net, kDemoSchema, why);
+  int rc = pvc::CreateSchema(login, pass, net, kDemoSchema, why);
   if (rc != pvc::kOk)
     return Ctl_Fail("demo-create: RC:" + std::to_string(rc) + " " + why +
                     " (remove the directory to start afresh)");
 
   std::unique_ptr<pvc::Session> session;
-  rc = pvc::OpenSession("demo", "demo", net, session);
+  rc = pvc::OpenSession(login, pass, net, session);
   if (rc == pvc::kOk) rc = session->ExecDynamic(std::string("ALTER SESSION SET CURRENT_SCHEMA=") + kDemoSchema);
   const std::time_t now = std::time(nullptr);
   std::tm today{};
@@ -177,21 +190,24 @@ int DemoCreate(const std::vector<std::string>& args) {
   }
 
   // The deciphered SCHEMA value carries one character after the schema's name.
-  const std::string settings = SettingsRecord(1, "LOGIN", "demo") + SettingsRecord(2, "PASS", "demo") +
+  const std::string settings = SettingsRecord(1, "LOGIN", login) + SettingsRecord(2, "PASS", pass) +
                                SettingsRecord(3, "NET8", net) +
                                SettingsRecord(4, "SCHEMA", std::string(kDemoSchema) + "#");
   if (WriteText(dir / kSettingsName, settings) != 0)
     return Ctl_Fail("demo-create: cannot write " + (dir / kSettingsName).string());
 
-  std::printf("Demo database: %s/%s.db (NET8 %s, schema %s)\n", dir.c_str(), kDemoSchema, net.c_str(),
-              kDemoSchema);
+  if (plain.size() == 1)
+    std::printf("Demo database: %s/%s.db (NET8 %s, schema %s)\n", dir.c_str(), kDemoSchema, net.c_str(),
+                kDemoSchema);
+  else
+    std::printf("Demo database: schema %s on %s\n", kDemoSchema, net.c_str());
   std::printf("Settings file: %s (values enciphered)\n", (dir / kSettingsName).c_str());
   std::printf("Persons in the demo (the accounting day is yesterday):\n%s", Demo_Cases());
   return 0;
 }
 
 const CtlCommand kDemoCreate("demo-create",
-                             "demo-create DIR   create a demo database and settings file in DIR",
+                             "demo-create DIR [NET8 [--login L --pass P]]   create a demo database and settings file in DIR",
                              DemoCreate);
 
 }  // namespace

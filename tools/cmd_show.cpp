@@ -78,8 +78,20 @@ void ShowBookings(const std::vector<pvc::Row>& rows) {
   if (rows.empty()) std::printf("(none)\n");
 }
 
-int Show(const std::vector<std::string>& args) {
-  if (args.size() != 2 && args.size() != 3) return Ctl_Fail("show: expected NET8 SCHEMA [DAYS]");
+int Show(const std::vector<std::string>& all) {
+  // NET8 SCHEMA [DAYS] [--login L] [--pass P]; the credentials matter for a database server only.
+  std::vector<std::string> args;
+  std::string login, pass;
+  for (size_t i = 0; i < all.size(); ++i) {
+    if ((all[i] == "--login" || all[i] == "--pass") && i + 1 < all.size()) {
+      (all[i] == "--login" ? login : pass) = all[i + 1];
+      ++i;
+    } else {
+      args.push_back(all[i]);
+    }
+  }
+  if (args.size() != 2 && args.size() != 3)
+    return Ctl_Fail("show: expected NET8 SCHEMA [DAYS] [--login L --pass P]");
   int days = 3;
   if (args.size() == 3) {
     try {
@@ -90,7 +102,7 @@ int Show(const std::vector<std::string>& args) {
     if (days < 1 || days > 3660) return Ctl_Fail("show: DAYS must be a number from 1 to 3660");
   }
   std::unique_ptr<pvc::Session> s;
-  int rc = pvc::OpenSession("", "", args[0], s);
+  int rc = pvc::OpenSession(login, pass, args[0], s);
   if (rc == pvc::kOk) rc = s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + args[1]);
   if (rc != pvc::kOk) return Ctl_Fail("show: cannot reach schema " + args[1] + " on " + args[0] +
                                       ", RC:" + std::to_string(rc));
@@ -118,7 +130,7 @@ int Show(const std::vector<std::string>& args) {
   return 0;
 }
 
-const CtlCommand kShow("show", "show NET8 SCHEMA [DAYS]   day records and bookings of the last DAYS days (3)",
+const CtlCommand kShow("show", "show NET8 SCHEMA [DAYS] [--login L --pass P]   day records and bookings of the last DAYS days (3)",
                        Show);
 
 }  // namespace
