@@ -99,6 +99,17 @@ int ToParams(Op op, const std::vector<Bind>& in, Params& out, ErrorDetail& err) 
 
 bool IsIntType(Oid t) { return t == 20 || t == 21 || t == 23; }  // int8, int2, int4
 
+// A whole number in a numeric column (databases made by other programs often declare their
+// integer columns that way): an optional minus sign and digits only.
+bool IsWholeNumber(Oid t, const char* v) {
+  if (t != 1700) return false;  // numeric
+  if (*v == '-') ++v;
+  if (*v == '\0') return false;
+  for (; *v != '\0'; ++v)
+    if (*v < '0' || *v > '9') return false;
+  return true;
+}
+
 void ReadRow(const PGresult* res, int r, Row& row) {
   const int cols = PQnfields(res);
   row.assign(static_cast<size_t>(cols), Cell{});
@@ -107,7 +118,7 @@ void ReadRow(const PGresult* res, int r, Row& row) {
     if (PQgetisnull(res, r, c)) continue;
     cell.null = false;
     cell.text = PQgetvalue(res, r, c);
-    if (IsIntType(PQftype(res, c))) {
+    if (IsIntType(PQftype(res, c)) || IsWholeNumber(PQftype(res, c), cell.text.c_str())) {
       cell.is_int = true;
       cell.num = std::strtoll(cell.text.c_str(), nullptr, 10);
     }
@@ -415,7 +426,10 @@ int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>&
 
 int PgSession::Savepoint(const std::string& name) {
   if (Lost()) return kLostConnection;
-  if (!Pg_IsIdentifier(name)) return Fail(kInvalidSql);
+  if (!Pg_IsIdentifier(name)) {
+    shared_->last = ErrorDetail{kInvalidSql, 0, "", "savepoint name is not an identifier"};
+    return kInvalidSql;
+  }
   const std::string quoted = "\"" + name + "\"";
   std::string sql;
   if (!InTransaction()) {

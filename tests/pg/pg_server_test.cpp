@@ -584,6 +584,24 @@ TEST_F(PgServerTest, EveryStatementUsesAnIndex) {
   }
 }
 
+// Integer columns declared as numeric, as databases made by other programs often have them,
+// arrive as integers; numbers with a fraction do not.
+TEST_F(PgServerTest, WholeNumbersInNumericColumnsArriveAsIntegers) {
+  std::vector<Row> rows;
+  ASSERT_EQ(s->Query("select 480::numeric(5,0), -9::numeric, 1.5::numeric, 7::integer,"
+                     " null::numeric, '12'::text",
+                     rows),
+            0);
+  ASSERT_EQ(rows.size(), 1u);
+  const Row& r = rows[0];
+  EXPECT_TRUE(r[0].is_int && r[0].num == 480);
+  EXPECT_TRUE(r[1].is_int && r[1].num == -9);
+  EXPECT_FALSE(r[2].is_int);
+  EXPECT_TRUE(r[3].is_int && r[3].num == 7);
+  EXPECT_TRUE(r[4].null);
+  EXPECT_FALSE(r[5].is_int);
+}
+
 // The day bounds added to Bch_CountStdMld for the index never change its count, also for
 // bounds that are no dates.
 TEST_F(PgServerTest, CountStdMldBoundsThatAreNoDatesCountAsTexts) {
