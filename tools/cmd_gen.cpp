@@ -250,7 +250,7 @@ class Generator {
   }
   std::string At(int64_t day, const char* hms) const { return DayText(day) + " " + hms; }
   std::string AtMinute(int64_t day, int minute) const {
-    char buf[16];
+    char buf[32];  // room for any int, which GCC checks for at -O0
     std::snprintf(buf, sizeof buf, " %02d:%02d:00", minute / 60, minute % 60);
     return DayText(day) + buf;
   }
