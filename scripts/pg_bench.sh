@@ -19,7 +19,8 @@ cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target parvek parvekctl >/dev/null
 ctl="$build/parvekctl"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/parvek-bench.XXXXXX")
+# Under /tmp: the server's user must reach it, and its socket path must stay short.
+work=$(mktemp -d /tmp/parvek-bench.XXXXXX)
 chmod 755 "$work"
 trap '"$repo/scripts/pg_test_server.sh" stop "$work/pg"; rm -rf "$work"' EXIT
 "$repo/scripts/pg_test_server.sh" start "$work/pg" >/dev/null

@@ -15,7 +15,8 @@ cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target parvek parvekctl
 
 banner "Starting a throwaway PostgreSQL server"
-state=$(mktemp -d "${TMPDIR:-/tmp}/parvek-pg.XXXXXX")
+# Under /tmp: the server's user must reach it, and its socket path must stay short.
+state=$(mktemp -d /tmp/parvek-pg.XXXXXX)
 trap '"$repo/scripts/pg_test_server.sh" stop "$state"' EXIT
 "$repo/scripts/pg_test_server.sh" start "$state" >/dev/null
 # shellcheck disable=SC1091

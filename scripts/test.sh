@@ -12,7 +12,8 @@ build=${1:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build"
 
-state=$(mktemp -d "${TMPDIR:-/tmp}/parvek-pg.XXXXXX")
+# Under /tmp: the server's user must reach it, and its socket path must stay short.
+state=$(mktemp -d /tmp/parvek-pg.XXXXXX)
 trap 'scripts/pg_test_server.sh stop "$state"' EXIT
 if scripts/pg_test_server.sh start "$state" >/dev/null; then
   # shellcheck disable=SC1091
