@@ -37,6 +37,27 @@ std::string Trimmed(const char* msg) {
   return s;
 }
 
+// A port list as libpq takes it: numbers from 1 to 65535, separated by commas (an empty entry
+// stands for the default port).
+bool PortsValid(const char* ports) {
+  long value = 0;
+  bool digits = false;
+  for (const char* p = ports;; ++p) {
+    if (*p == ',' || *p == '\0') {
+      if (digits && (value < 1 || value > 65535)) return false;
+      if (*p == '\0') return true;
+      value = 0;
+      digits = false;
+    } else if (*p >= '0' && *p <= '9') {
+      value = value * 10 + (*p - '0');
+      if (value > 65535) return false;
+      digits = true;
+    } else {
+      return false;
+    }
+  }
+}
+
 }  // namespace
 
 void PgSetLockWaitMs(int ms) { g_lock_wait_ms = ms > 0 ? ms : 1; }
@@ -68,6 +89,9 @@ int PgTarget::Set(const std::string& user, const std::string& password, const st
     } else if (std::strcmp(o->keyword, "connect_timeout") == 0) {
       const int t = std::atoi(o->val);
       if (t > 0) timeout_s_ = t;
+    } else if (std::strcmp(o->keyword, "port") == 0 && !PortsValid(o->val)) {
+      why = "the NET8 URI names no valid port";
+      rc = kBadNetName;
     }
   }
   PQconninfoFree(opts);

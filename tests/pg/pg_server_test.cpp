@@ -168,6 +168,8 @@ TEST(PgLogon, CodesForRefusedUnreachableAndMalformedTargets) {
       {"unknown database", srv.login, srv.pass, no_db, pvc::kUnknownService},
       {"unknown URI parameter", srv.login, srv.pass, srv.net + "?nosuchoption=1",
        pvc::kBadNetName},
+      {"port no number", srv.login, srv.pass, WithPort(srv.net, "54x"), pvc::kBadNetName},
+      {"port out of range", srv.login, srv.pass, WithPort(srv.net, "70000"), pvc::kBadNetName},
       {"user name inside the URI", srv.login, srv.pass, with_user, pvc::kBadNetName},
       {"password inside the URI", srv.login, srv.pass,
        "postgresql://" + srv.login + ":" + srv.pass + "@" + srv.net.substr(13), pvc::kBadNetName},
