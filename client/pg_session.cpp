@@ -8,9 +8,11 @@
 // internal savepoint and its release. Outside a transaction a read runs on its own; a write
 // opens a transaction first, since writes never commit by themselves.
 //
-// Cursors: each open cursor runs on a connection of its own, in a REPEATABLE READ read-only
-// transaction, as a server-side cursor fetched in small batches. Its rows are those that matched
-// at its open, whatever the main connection commits later; its memory is one batch.
+// Cursors: the yesterday and earlier-days cursors, whose results grow with the data, run each on
+// a connection of its own, in a REPEATABLE READ read-only transaction, as a server-side cursor
+// fetched in small batches: their rows are those that matched at the open, whatever the main
+// connection commits later, and their memory is one batch. The booking cursors deliver one
+// person's bookings of one day; they are read whole at the open on the main connection.
 #include <libpq-fe.h>
 
 #include <array>
@@ -251,6 +253,21 @@ class PgCursor final : public Cursor {
   int failed_ = kOk;
 };
 
+// A cursor over a result read whole at its open.
+class PgReadCursor final : public Cursor {
+ public:
+  explicit PgReadCursor(PgResultPtr res) : res_(std::move(res)) {}
+  int Fetch(Row& row) override {
+    if (pos_ >= PQntuples(res_.get())) return kNoData;
+    ReadRow(res_.get(), pos_++, row);
+    return kOk;
+  }
+
+ private:
+  PgResultPtr res_;
+  int pos_ = 0;
+};
+
 class PgSession final : public Session {
  public:
   PgSession(std::shared_ptr<PgShared> shared, PgConnPtr main)
@@ -404,6 +421,15 @@ int PgSession::Write(Op op, const std::vector<Bind>& in) {
 
 int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {
   if (!Pg_IsCursor(op)) return Fail(kInvalidSql);
+  if (op == Op::BchTagMld || op == Op::BchStdMld) {
+    // The bookings of one person on one day or in one day's time frame: a handful of rows, read
+    // whole at the open through the main connection's prepared statement.
+    PgResultPtr res;
+    const int rc = Run(op, in, false, res);
+    if (rc != kOk) return rc;
+    out = std::make_unique<PgReadCursor>(std::move(res));
+    return kOk;
+  }
   Params params;
   int rc = ToParams(op, in, params, shared_->last);
   if (rc != kOk) return rc;
