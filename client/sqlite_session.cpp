@@ -24,12 +24,34 @@ using namespace sqlite;
 int g_busy_ms = 30000;
 constexpr size_t kIdleReaders = 4;
 
+constexpr int kWalCheckpointPages = 1000;  // the engine's own threshold
+
 struct Conn {
   DbHandle db;
   std::array<StmtHandle, static_cast<size_t>(Op::kCount)> stmts;
   StmtHandle begin;
   StmtHandle end;
+  int wal_next = kWalCheckpointPages;  // log size at which the writer next tries a checkpoint
 };
+
+// Replaces the engine's automatic checkpoint on the writing connection. The engine tries one
+// after every commit once the log holds 1,000 pages, and each try first sorts every frame of
+// the log. While a reader keeps an older snapshot (the yesterday cursor stays open for the
+// whole night) no try can finish, the log keeps growing, and a night would cost the square of
+// its writes. Here a try that leaves frames behind doubles the size for the next try; once the
+// log has been emptied and restarted, tries begin again at 1,000 pages.
+int WalCommitHook(void* arg, sqlite3* db, const char* name, int frames) {
+  int& next = *static_cast<int*>(arg);
+  if (frames < kWalCheckpointPages) {
+    next = kWalCheckpointPages;
+    return SQLITE_OK;
+  }
+  if (frames < next) return SQLITE_OK;
+  int log = 0, done = 0;
+  const int rc = sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, &log, &done);
+  next = rc == SQLITE_OK && done >= log ? kWalCheckpointPages : 2 * frames;
+  return SQLITE_OK;
+}
 
 // What a session shares with the cursors it opened (they may outlive a schema switch).
 struct Shared {
@@ -80,6 +102,7 @@ int OpenConn(const Shared& sh, bool reader, std::unique_ptr<Conn>& out, ErrorDet
     // Durable commits. Both settings fail harmlessly on a file the job may only read.
     sqlite3_exec(raw, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    sqlite3_wal_hook(raw, WalCommitHook, &conn->wal_next);
   }
   out = std::move(conn);
   return kOk;
