@@ -161,11 +161,15 @@ TEST(Locks, ReadersInAnotherProcessSeeConsistentData) {
 // once. Where both runs reach the same person, the later one is blocked by the priority check
 // (the earlier booking has equal priority) or, when both passed the check before either
 // booked, its insertion breaks the unique key (-1) and is logged.
-TEST(Locks, TwoRunsAtOnceBookEachFollowUpOnce) {
+class TwoRuns : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(TwoRuns, AtOnceBookEachFollowUpOnce) {
   constexpr int kPersons = 200;
+  const pvt::Backend backend = pvt::BackendNamed(GetParam());
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
   Night night;
   std::string why;
-  ASSERT_EQ(night.Setup(pvt::BackendNamed("sqlite"), ManyIll(kPersons), why), 0) << why;
+  ASSERT_EQ(night.Setup(backend, ManyIll(kPersons), why), 0) << why;
   hard::TempDir second;
   hard::WriteFile(second / "settings.ini", night.GoodSettings());
   const pid_t a = hard::Start(PARVEK_BIN, night.work().path(), {"settings.ini", "XXX", "D"});
@@ -179,9 +183,11 @@ TEST(Locks, TwoRunsAtOnceBookEachFollowUpOnce) {
   EXPECT_EQ(night.db().Value(CountOnDay("BchFkt = 1 and BchFcd = 'KRF'")), std::to_string(kPersons));
   EXPECT_EQ(night.db().Value(CountOnDay("BchFkt <> 1")), "0");
   EXPECT_EQ(night.db().Value("select count(*) from (select BchPnr from Krv321Bch where BchVon = " +
-                             pvt::Ts(pvt::LocalDay(-1)) + " group by BchPnr having count(*) > 1)"),
+                             pvt::Ts(pvt::LocalDay(-1)) + " group by BchPnr having count(*) > 1) x"),
             "0");
-  EXPECT_EQ(hard::IntegrityCheck(night.file()), "ok");
+  if (backend.name == "sqlite") {
+    EXPECT_EQ(hard::IntegrityCheck(night.file()), "ok");
+  }
 
   const std::string logs = night.Log() + hard::ReadFile(second / "parvek.log");
   const int booked = hard::CountLines(logs, "Info: Buchung eingepflegt! RC:0");
@@ -190,8 +196,11 @@ TEST(Locks, TwoRunsAtOnceBookEachFollowUpOnce) {
   EXPECT_EQ(booked, kPersons);
   EXPECT_EQ(blocked + unique, kPersons) << "every person is met by both runs";
   EXPECT_EQ(hard::CountLines(logs, "RC:-54"), 0);
-  std::printf("[ figures ] two runs at once, %d persons: %d booked once, %d blocked by priority, %d by the unique key\n",
-              kPersons, booked, blocked, unique);
+  std::printf("[ figures ] two runs at once on %s, %d persons: %d booked once, %d blocked by priority, %d by the unique key\n",
+              backend.name.c_str(), kPersons, booked, blocked, unique);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, TwoRuns, ::testing::ValuesIn(pvt::BackendNames()),
+                         [](const auto& p) { return p.param; });
 
 }  // namespace
