@@ -4,7 +4,7 @@
 // after its commit returned), and a rerun must complete. Each write commits on its own, so a
 // kill can leave one accounting day half-done: its booking committed, its day update not.
 //
-// Bounded by PARVEK_CRASH_TRIALS (default 25), PARVEK_CRASH_SECONDS (default 120) and
+// Bounded by PARVEK_CRASH_TRIALS (default 40), PARVEK_CRASH_SECONDS (default 120) and
 // PARVEK_CRASH_PERSONS (default 2000). The schema lives on /dev/shm where there is one: a
 // killed process loses nothing that the kernel already holds, so the disk's speed adds
 // nothing to what is tested here (power loss is not simulated).
@@ -49,7 +49,7 @@ std::set<std::string> Column(pvt::TempSchema& db, const std::string& select) {
 }
 
 TEST(Crash, KilledAtRandomPointsLosesNoCommittedChange) {
-  const int trials = EnvInt("PARVEK_CRASH_TRIALS", 25);
+  const int trials = EnvInt("PARVEK_CRASH_TRIALS", 40);
   const int budget_s = EnvInt("PARVEK_CRASH_SECONDS", 120);
   const int persons = EnvInt("PARVEK_CRASH_PERSONS", 2000);
   if (fs::is_directory("/dev/shm") && ::access("/dev/shm", W_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
@@ -75,16 +75,21 @@ TEST(Crash, KilledAtRandomPointsLosesNoCommittedChange) {
     fs::remove(night.work() / "parvek.log");
   };
 
-  // A whole night, to know how long one takes.
-  const auto t0 = Clock::now();
-  hard::Result r = night.RunJob(PARVEK_BIN);
-  const auto full_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-  ASSERT_EQ(r.code, 0);
-  ASSERT_EQ(Column(night.db(), booked_sql).size(), static_cast<std::size_t>(persons));
+  // Two whole nights, to know how long one takes once the files are warm.
+  long long full_ms = 0;
+  hard::Result r;
+  for (int warm = 0; warm < 2; ++warm) {
+    restore();
+    const auto t0 = Clock::now();
+    r = night.RunJob(PARVEK_BIN);
+    full_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+    ASSERT_EQ(r.code, 0);
+    ASSERT_EQ(Column(night.db(), booked_sql).size(), static_cast<std::size_t>(persons));
+  }
 
   const unsigned seed = static_cast<unsigned>(std::random_device{}());
   std::mt19937 gen(seed);
-  std::uniform_int_distribution<long> when(0, full_ms * 9 / 10);
+  std::uniform_int_distribution<long> when(0, static_cast<long>(full_ms * 9 / 10));
   const auto deadline = Clock::now() + std::chrono::seconds(budget_s);
   int done_trials = 0, killed_mid_run = 0;
   std::size_t half_done_max = 0, half_done_total = 0, lost = 0;

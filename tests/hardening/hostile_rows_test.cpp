@@ -131,6 +131,8 @@ std::vector<RowsCase> Cases() {
   return c;
 }
 
+void PrintTo(const RowsCase& c, std::ostream* os) { *os << c.name; }
+
 class HostileRows : public ::testing::TestWithParam<std::tuple<std::string, RowsCase>> {};
 
 TEST_P(HostileRows, Run) {

@@ -81,6 +81,8 @@ std::vector<SettingsCase> SettingsCases() {
   };
 }
 
+void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
+
 class HostileSettings : public ::testing::TestWithParam<SettingsCase> {};
 
 TEST_P(HostileSettings, JobLogsOrWorks) {
