@@ -51,6 +51,7 @@ struct Result {
   Size size;
   double gen_s = 0;
   double wall_s = 0;
+  double cpu_s = 0;  // the job's user + system time: its own work, whatever the disk's syncs cost
   long rss_kb = 0;
   std::map<std::string, double> stats;  // the counters file
   double commit_s = 0;                  // one durable commit: mean of before and after the run
@@ -75,10 +76,11 @@ struct Result {
 }
 
 // Runs `argv` in `cwd` with `env` added; its standard output goes to `out_path`.
-// Returns the exit status; `wall` and `rss_kb` describe the child alone.
+// Returns the exit status; `wall`, `rss_kb` and `cpu` (user + system seconds) describe the
+// child alone.
 int RunChild(const std::vector<std::string>& argv, const std::string& cwd,
              const std::vector<std::string>& env, const std::string& out_path, double& wall,
-             long& rss_kb) {
+             long& rss_kb, double* cpu = nullptr) {
   const auto t0 = Clock::now();
   const pid_t pid = ::fork();
   if (pid < 0) Die("fork failed");
@@ -98,6 +100,9 @@ int RunChild(const std::vector<std::string>& argv, const std::string& cwd,
   if (::wait4(pid, &status, 0, &ru) != pid) Die("wait4 failed");
   wall = std::chrono::duration<double>(Clock::now() - t0).count();
   rss_kb = ru.ru_maxrss;
+  if (cpu != nullptr)
+    *cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
@@ -278,7 +283,7 @@ Result RunSize(const Size& z, const std::string& base, const std::string& bin, u
   const double commit_before = DurableCommitCost(dir);
   const std::string stats_env = "PARVEK_STATS_FILE=" + dir + "/stats.txt";
   if (RunChild({bin + "/parvek", "parvek.ini", "KRVNT", "D"}, dir, {stats_env},
-               dir + "/stdout.txt", r.wall_s, r.rss_kb) != 0)
+               dir + "/stdout.txt", r.wall_s, r.rss_kb, &r.cpu_s) != 0)
     Die("parvek ended with a non-zero exit code for " + z.label);
   r.stats = ReadStats(dir + "/stats.txt");
   r.followups = CountLines(dir + "/parvektgb");
@@ -298,16 +303,18 @@ Result RunSize(const Size& z, const std::string& base, const std::string& bin, u
 void PrintTable(const std::vector<Result>& rs) {
   std::printf(
       "| size | persons | days | acc. days | follow-ups | DB MB | gen s | run s | ms/acc. day |"
+      " CPU ms/acc. day |"
       " stmts/acc. day | commits/acc. day | days walked/acc. day | peak RSS MB |"
       " commit ms (before/after) | floor s | run/floor | PK lookup us (warm/whole) |\n");
-  std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+  std::printf("|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|\n");
   for (const Result& r : rs) {
     const double acc = r.Acc();
     std::printf(
-        "| %s | %d | %d | %.0f | %ld | %.0f | %.1f | %.2f | %.3f | %.1f | %.2f | %.1f | %.1f |"
+        "| %s | %d | %d | %.0f | %ld | %.0f | %.1f | %.2f | %.3f | %.3f | %.1f | %.2f | %.1f |"
+        " %.1f |"
         " %.2f (%.2f/%.2f) | %.2f | %.2f | %.1f / %.1f |\n",
         r.size.label.c_str(), r.size.persons, r.size.days, acc, r.followups, r.db_mb, r.gen_s,
-        r.wall_s, r.PerDay() * 1e3, r.Stat("statements") / acc,
+        r.wall_s, r.PerDay() * 1e3, r.cpu_s / acc * 1e3, r.Stat("statements") / acc,
         r.Stat("durable_commits") / acc, r.Stat("fetched.TagPrev") / acc,
         static_cast<double>(r.rss_kb) / 1024.0, r.commit_s * 1e3, r.commit_before_s * 1e3,
         r.commit_after_s * 1e3, r.Floor(),
@@ -340,6 +347,11 @@ void PrintTargets(const std::vector<Result>& rs) {
     Target("time/acc. day N=100,000 vs N=1,000", n100->PerDay() / n1->PerDay(), 1.3);
   if (d30 && d3650)
     Target("time/acc. day D=3,650 vs D=30", d3650->PerDay() / d30->PerDay(), 1.3);
+  // The same comparisons on the job's CPU time, which the disk's sync latency does not move.
+  if (n1 && n10) Target("CPU/acc. day N=10,000 vs N=1,000", n10->cpu_s / n1->cpu_s / 10, 1.3);
+  if (n1 && n100)
+    Target("CPU/acc. day N=100,000 vs N=1,000", n100->cpu_s / n1->cpu_s / 100, 1.3);
+  if (d30 && d3650) Target("CPU/acc. day D=3,650 vs D=30", d3650->cpu_s / d30->cpu_s, 1.3);
   if (k1 && k1000) {
     const double walked = k1000->Stat("fetched.TagPrev") - k1->Stat("fetched.TagPrev");
     const double per_day = (k1000->wall_s - k1->wall_s) / walked;
@@ -367,11 +379,12 @@ void PrintTargets(const std::vector<Result>& rs) {
 
 void WriteTsv(const std::vector<Result>& rs, const std::string& path) {
   std::ofstream out(path);
-  out << "label\tpersons\tdays\tdeep\tacc\tms_per_acc\trun_s\tfloor_s\trss_mb\n";
+  out << "label\tpersons\tdays\tdeep\tacc\tms_per_acc\trun_s\tfloor_s\trss_mb\tcpu_ms_per_acc\n";
   for (const Result& r : rs)
     out << r.size.label << '\t' << r.size.persons << '\t' << r.size.days << '\t'
         << r.size.deep_days << '\t' << r.Acc() << '\t' << r.PerDay() * 1e3 << '\t' << r.wall_s
-        << '\t' << r.Floor() << '\t' << static_cast<double>(r.rss_kb) / 1024.0 << '\n';
+        << '\t' << r.Floor() << '\t' << static_cast<double>(r.rss_kb) / 1024.0 << '\t'
+        << r.cpu_s / r.Acc() * 1e3 << '\n';
 }
 
 }  // namespace

@@ -20,8 +20,9 @@ echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 if command -v gnuplot >/dev/null; then
   chart="${PARVEK_CHART:-$build/bench/chart.png}"
   # One series per curve, in the order of its x value.
-  awk -F'\t' 'NR > 1 && $3 == 365 && $4 == 0' "$work/results.tsv" | sort -t$'\t' -k2,2n > "$work/by_n.tsv"
-  awk -F'\t' 'NR > 1 && $2 == 1000 && $4 == 0' "$work/results.tsv" | sort -t$'\t' -k3,3n > "$work/by_d.tsv"
+  awk -F'\t' 'NR > 1 && $1 !~ /deep/ && $3 == 365' "$work/results.tsv" | sort -t$'\t' -k2,2n > "$work/by_n.tsv"
+  awk -F'\t' 'NR > 1 && $1 !~ /deep/ && $2 == 1000' "$work/results.tsv" | sort -t$'\t' -k3,3n > "$work/by_d.tsv"
   gnuplot -e "by_n='$work/by_n.tsv'; by_d='$work/by_d.tsv'; out='$chart'" "$repo/bench/chart.gp"
-  echo "Chart: $chart"
+  cp "$work/results.tsv" "${chart%.png}.tsv"
+  echo "Chart: $chart (figures in ${chart%.png}.tsv)"
 fi
