@@ -7,7 +7,8 @@ set logscale x
 set grid
 set ylabel "ms per accounting day"
 set yrange [0:*]
-set key below horizontal
+set key top left
+set offsets 0, 0, graph 0.3, 0   # room above the curves for the key
 set xlabel "persons N (D = 365 days of history)"
 set xtics ("1,000" 1000, "10,000" 10000, "100,000" 100000)
 plot by_n using 2:6 with linespoints lw 2 pt 7 title "whole run", \
