@@ -23,41 +23,20 @@
 #include "client/client.h"
 #include "db/SQLHlp.h"
 #include "db/parveksql.h"
+#include "tools/civil_date.h"
 
 namespace {
 
-// Days since 1970-01-01 <-> civil date.
-int64_t DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-void CivilFromDays(int64_t z, int& y, int& m, int& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yoe + era * 400 + (m <= 2));
-}
 std::string Stored(int64_t day, const char* hms) {  // 'YYYY-MM-DD HH:MM:SS'
-  int y, m, d;
-  CivilFromDays(day, y, m, d);
+  const CivilDate c = CivilFromDays(day);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %s", y, m, d, hms);
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %s", c.y, c.m, c.d, hms);
   return buf;
 }
 std::string Ymd(int64_t day) {
-  int y, m, d;
-  CivilFromDays(day, y, m, d);
+  const CivilDate c = CivilFromDays(day);
   char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d", c.y, c.m, c.d);
   return buf;
 }
 int64_t LocalToday() {

@@ -18,7 +18,7 @@ namespace {
 // Inserts and commits `n` bookings of one person, one commit each.
 void CommitBookings(pvc::Session& s, int from, int n) {
   for (int i = from; i < from + n; ++i) {
-    char uhr[16];
+    char uhr[32];
     std::snprintf(uhr, sizeof uhr, "20240301%02d%02d%02d", i / 3600 % 24, i / 60 % 60, i % 60);
     ASSERT_EQ(s.Write(pvc::Op::BchInsert,
                       {pvc::Bind::Txt("P" + std::to_string(i / 86400)),
