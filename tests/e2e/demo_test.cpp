@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/files.h"
 #include "tests/support/testdb.h"
 
 #ifndef PARVEK_BIN
@@ -19,13 +20,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 TEST(Demo, OneNightGivesTheDocumentedOutcome) {
   char tmpl[] = "/tmp/parvek-demo-XXXXXX";

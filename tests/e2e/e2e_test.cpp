@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 
+#include "tests/support/files.h"
 #include "run/BfCipher.h"
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/testdb.h"
@@ -29,13 +30,6 @@ using e2e::DayRecords;
 using e2e::Fcd;
 using e2e::Placeholder;
 using e2e::Ztg;
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;

@@ -13,19 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "run/BfCipher.h"
 #include "tests/support/testdb.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> out;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "run/BfCipher.h"
 #include "run/IniFile.h"
 
@@ -27,12 +28,6 @@ const char kUsage[] =
     "Param2: KRVNT/XXX KRVNT=Firmenkonsol.-Version\n"
     "Param3: D/X D=Debug\n";
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 void Put(const fs::path& p, const std::string& content) { std::ofstream(p, std::ios::binary) << content; }
 
@@ -65,8 +60,8 @@ Result RunProgram(const fs::path& cwd, const std::vector<std::string>& argv, con
   ::waitpid(pid, &status, 0);
   Result r;
   r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = Slurp(out);
-  r.err = Slurp(err);
+  r.out = ReadFile(out);
+  r.err = ReadFile(err);
   fs::remove(in);
   fs::remove(out);
   fs::remove(err);
@@ -103,7 +98,7 @@ class BinTest : public ::testing::Test {
   }
   // The run log without its time stamp, which must open it.
   std::string LogAfterStamp() {
-    const std::string log = Slurp(dir_ / "parvek.log");
+    const std::string log = ReadFile(dir_ / "parvek.log");
     static const std::regex stamp("^\nDatum: [0-3][0-9]\\.[01][0-9]\\.[0-9]{4}  Uhrzeit: [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\n");
     std::smatch m;
     if (!std::regex_search(log, m, stamp)) return "NO TIME STAMP IN: " + log;
@@ -147,9 +142,9 @@ TEST_F(BinTest, ConnectFailureMasksPasswordAndReportsOnStandardError) {
     if (c.logged)
       EXPECT_EQ(LogAfterStamp(), "Fehler(DB-Connect)! RC:-12154 Name:scott Pwd:******** Net:XE\n");
     else
-      EXPECT_EQ(Slurp(dir_ / "parvek.log"), "");
+      EXPECT_EQ(ReadFile(dir_ / "parvek.log"), "");
     if (c.pass[0] != '\0') {
-      EXPECT_EQ(Slurp(dir_ / "parvek.log").find(c.pass), std::string::npos);
+      EXPECT_EQ(ReadFile(dir_ / "parvek.log").find(c.pass), std::string::npos);
       EXPECT_EQ(r.err.find(c.pass), std::string::npos);
     }
   }
@@ -183,7 +178,7 @@ TEST_F(BinTest, RunLogStartedAfreshOnlyAboveOneMebibyte) {
     SCOPED_TRACE(size);
     Put(dir_ / "parvek.log", std::string(size, 'o'));
     Job({"s.ini", "XXX", "D"});
-    const std::string log = Slurp(dir_ / "parvek.log");
+    const std::string log = ReadFile(dir_ / "parvek.log");
     if (size == 1048576) {
       EXPECT_EQ(log.substr(0, size), std::string(size, 'o'));
       EXPECT_EQ(log.substr(size, 8), "\nDatum: ");
@@ -202,7 +197,7 @@ TEST_F(BinTest, SuccessfulConnectWritesNothingToStandardError) {
   EXPECT_EQ(r.rc, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(Slurp(dir_ / "parvek.log").find("DB-Connect"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir_ / "parvek.log").find("DB-Connect"), std::string::npos);
 }
 
 // --- parvekctl settings commands ---
@@ -210,7 +205,7 @@ TEST_F(BinTest, SuccessfulConnectWritesNothingToStandardError) {
 TEST_F(BinTest, CtlWritesANewFileTheJobReads) {
   const fs::path file = dir_ / "new.ini";
   WriteSettings(file, "scott", "tiger", "sqlite:db", "PERSONAL#");
-  EXPECT_EQ(Slurp(file), Slurp(PARVEK_TESTDATA "/example-settings.ini"));
+  EXPECT_EQ(ReadFile(file), ReadFile(PARVEK_TESTDATA "/example-settings.ini"));
   EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
   for (const auto& [key, want] : std::vector<std::pair<const char*, const char*>>{
            {"LOGIN", "scott"}, {"PASS", "tiger"}, {"NET8", "sqlite:db"}, {"SCHEMA", "PERSONAL#"}}) {
@@ -252,7 +247,7 @@ TEST_F(BinTest, CtlKeepsOtherRecordsByteForByte) {
     Put(file, c.before);
     const Result r = Ctl({"settings-set", file.string(), c.key, "neu"});
     EXPECT_EQ(r.rc, 0) << r.err;
-    EXPECT_EQ(Slurp(file), c.after);
+    EXPECT_EQ(ReadFile(file), c.after);
     Ini_ReadEntry("", c.key.c_str(), 0, file.c_str());
     EXPECT_EQ(IniEntry.value, "neu");
   }
@@ -265,7 +260,7 @@ TEST_F(BinTest, CtlRefusesWhenAnEarlierRecordAnswersEveryKey) {
     const Result r = Ctl({"settings-set", file.string(), "PASS", "pw"});
     EXPECT_NE(r.rc, 0);
     EXPECT_NE(r.err.find("answers every key"), std::string::npos) << r.err;
-    EXPECT_EQ(Slurp(file), before);
+    EXPECT_EQ(ReadFile(file), before);
   }
   for (const auto& args : std::vector<std::vector<std::string>>{{"settings-set", file.string(), "A;B", "v"},
                                                                 {"settings-set", file.string(), "", "v"},
@@ -296,7 +291,7 @@ TEST_F(BinTest, CtlShowAndList) {
   EXPECT_EQ(r.rc, 0);
   EXPECT_EQ(r.out, "LOGIN\nPASS\nNET8\nSCHEMA\n");
   EXPECT_EQ(r.err, "");
-  Put(file, Slurp(file) + ";;\n0;EXTRA;00\ndangling");
+  Put(file, ReadFile(file) + ";;\n0;EXTRA;00\ndangling");
   r = Ctl({"settings-list", file.string()});
   EXPECT_EQ(r.out, "LOGIN\nPASS\nNET8\nSCHEMA\nEXTRA\n");
   EXPECT_NE(r.err.find("line 10: record answers every key"), std::string::npos) << r.err;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/files.h"
 #include "scan/TagYday_Scan.h"
 #include "scan/Tag_Dump.h"
 #include "scan/Tgb_Param.h"
@@ -16,13 +17,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 TEST(ParamLine, DateTextIsCopiedCharacterByCharacter) {
   char out[11];
