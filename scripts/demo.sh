@@ -2,10 +2,17 @@
 # The demo: builds everything, creates a fresh demo database dated relative to today, shows the
 # bookings and day records before the night, runs the nightly job on it with logging on, and
 # shows the parameter file, the run log and the records after the night.
-#   scripts/demo.sh [DEMO_DIR]     (default: demo/ in the repository)
+#   scripts/demo.sh [DEMO_DIR]              SQLite (default: demo/ in the repository)
+#   scripts/demo.sh --postgres [DEMO_DIR]   on a throwaway PostgreSQL server started for the demo
+#                                           and stopped after it (default: demo-pg/)
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
-demo="${1:-$repo/demo}"
+postgres=0
+if [ "${1:-}" = "--postgres" ]; then
+  postgres=1
+  shift
+fi
+if [ "$postgres" = 1 ]; then demo="${1:-$repo/demo-pg}"; else demo="${1:-$repo/demo}"; fi
 build="$repo/build"
 
 banner() { printf '\n==== %s ====\n\n' "$1"; }
@@ -14,10 +21,26 @@ banner "Building (cmake, ninja)"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build"
 
-banner "Creating a fresh demo in $demo"
-rm -rf "$demo"
-"$build/parvekctl" demo-create "$demo"
-net="sqlite:$(cd "$demo" && pwd)"
+cred=()
+if [ "$postgres" = 1 ]; then
+  banner "Starting a throwaway PostgreSQL server"
+  # Under /tmp: the server's user must reach it, and its socket path must stay short.
+  state=$(mktemp -d /tmp/parvek-pg.XXXXXX)
+  trap '"$repo/scripts/pg_test_server.sh" stop "$state"' EXIT
+  "$repo/scripts/pg_test_server.sh" start "$state" >/dev/null
+  # shellcheck disable=SC1091
+  . "$state/env"
+  net=$PARVEK_TEST_PG
+  cred=(--login "$PARVEK_TEST_PG_LOGIN" --pass "$PARVEK_TEST_PG_PASS")
+  banner "Creating a fresh demo on $net (settings in $demo)"
+  rm -rf "$demo"
+  "$build/parvekctl" demo-create "$demo" "$net" "${cred[@]}"
+else
+  banner "Creating a fresh demo in $demo"
+  rm -rf "$demo"
+  "$build/parvekctl" demo-create "$demo"
+  net="sqlite:$(cd "$demo" && pwd)"
+fi
 
 cat <<'TXT'
 
@@ -33,7 +56,7 @@ message code and its target value, written by the night for the follow-ups it bo
 TXT
 
 banner "Before the night"
-"$build/parvekctl" show "$net" PERSONAL 3
+"$build/parvekctl" show "$net" PERSONAL 3 "${cred[@]}"
 
 banner "Running the nightly job: parvek parvek.ini XXX D (logging on), in $demo"
 rc=0
@@ -47,4 +70,4 @@ banner "Run log $demo/parvek.log"
 cat "$demo/parvek.log"
 
 banner "After the night"
-"$build/parvekctl" show "$net" PERSONAL 3
+"$build/parvekctl" show "$net" PERSONAL 3 "${cred[@]}"
