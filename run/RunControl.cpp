@@ -34,3 +34,12 @@ std::string Run_SchemaName(const std::string& schema_value) {
   Str_Upper(name.data());
   return name;
 }
+
+std::string Run_OneLine(const std::string& text, std::size_t max) {
+  std::string out = text.size() > max ? text.substr(0, max) + "..." : text;
+  for (char& c : out) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) c = '?';
+  }
+  return out;
+}

@@ -26,3 +26,9 @@ char* Str_Upper(char* text);
 // The schema name from the deciphered SCHEMA setting: the value without its last character,
 // upper-cased with Str_Upper. A value of one character or an empty one gives an empty name.
 std::string Run_SchemaName(const std::string& schema_value);
+
+// `text` made fit for one line of a terminal message: control bytes (below 0x20, and 0x7F)
+// become '?', and a text longer than `max` bytes is cut there and ends in "...". Used for the
+// standard-error line of a failed connect, which shows a net service name read from a file
+// that may hold anything.
+std::string Run_OneLine(const std::string& text, std::size_t max = 200);

@@ -101,3 +101,19 @@ TEST(Usage, TextByteForByte) {
 }
 
 }  // namespace
+
+TEST(RunOneLine, ControlBytesAndLengthAreTamed) {
+  const struct {
+    std::string in;
+    std::string out;
+  } cases[] = {
+      {"sqlite:/srv/db", "sqlite:/srv/db"},
+      {"a\nb\rc\td", "a?b?c?d"},
+      {std::string("x\0y", 3), "x?y"},
+      {"\x7f\x80\xff", "?\x80\xff"},  // bytes above 0x7F stay (UTF-8 names)
+      {std::string(200, 'n'), std::string(200, 'n')},
+      {std::string(201, 'n'), std::string(200, 'n') + "..."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Run_OneLine(c.in), c.out);
+  EXPECT_EQ(Run_OneLine(std::string(100000, '\n')).size(), 203u);
+}
