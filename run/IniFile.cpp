@@ -110,6 +110,10 @@ int Ini_ReadLine(std::FILE* file, std::string& line) {
   line.clear();
   int c;
   while ((c = std::getc(file)) != EOF) {
+    if (line.size() >= kIniLineLimit) {
+      line.clear();
+      return -1;
+    }
     line += static_cast<char>(c);
     if (c == '\n') break;
   }
@@ -145,8 +149,8 @@ void Ini_ReadEntry(const char* section, const char* key, std::int32_t number, co
   std::string header, entry;
   for (;;) {
     // The header read is not tested: at the end of the file the entry read fails as well.
-    Ini_ReadLine(file.f, header);
-    if (Ini_ReadLine(file.f, entry) == 0) return;  // no partner line: ignored
+    if (Ini_ReadLine(file.f, header) < 0) return;  // an endless line: nothing is found
+    if (Ini_ReadLine(file.f, entry) <= 0) return;  // no partner line: ignored
 
     const IniRecord rec = Ini_ParseRecord(header, entry);
     if (Ini_RecordAnswers(rec, section, key, number) == 0) continue;

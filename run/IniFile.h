@@ -8,6 +8,7 @@
 // into two lines, which would shift the pairing of every record after it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -55,8 +56,13 @@ IniRecord Ini_ParseRecord(const std::string& header, const std::string& entry);
 // carries no number and so never answers through its number.
 int Ini_RecordAnswers(const IniRecord& rec, const char* section, const char* key, std::int32_t number);
 
-// Reads one line of `file` whole, with its line end; "\r\n" is returned as "\n". Returns 0
-// when nothing could be read (end of file or read error).
+// Longest line the reader takes: far beyond any settings file, but a path naming an endless
+// source (/dev/zero) must not exhaust memory.
+inline constexpr std::size_t kIniLineLimit = std::size_t{16} << 20;
+
+// Reads one line of `file` whole, with its line end; "\r\n" is returned as "\n". Returns 1
+// for a line, 0 when nothing could be read (end of file or read error), -1 when the line is
+// longer than kIniLineLimit bytes (`line` is then empty; the reader stops there).
 int Ini_ReadLine(std::FILE* file, std::string& line);
 
 // Splits file content into its lines exactly as they are stored (line ends kept as they are,

@@ -242,6 +242,17 @@ TEST_F(IniFileTest, LongLinesStayOneLineAndLongValuesStayWhole) {
   EXPECT_EQ(Job(path, "PASS"), "tiger");  // pairing unshifted after the long lines
 }
 
+TEST_F(IniFileTest, EndlessSourceEndsTheSearchInsteadOfExhaustingMemory) {
+  // A settings path naming an endless source of bytes without a line end.
+  EXPECT_EQ(Job("/dev/zero", "LOGIN"), "");
+  // A line just past the limit ends the search there; records before it are still found.
+  const std::string huge = Rec(";P;", 1, "LOGIN", "scott") + std::string(kIniLineLimit + 1, 'x') +
+                           "\n" + Rec(";P;", 2, "PASS", "tiger");
+  const std::string path = Write(huge);
+  EXPECT_EQ(Job(path, "LOGIN"), "scott");
+  EXPECT_EQ(Job(path, "PASS"), "");
+}
+
 TEST_F(IniFileTest, EmptyValueFieldGivesEmptyText) {
   const std::string path = Write(";P;\n1;LOGIN;\n" + Rec(";P;", 2, "PASS", "tiger"));
   EXPECT_EQ(Job(path, "LOGIN"), "");
