@@ -41,7 +41,7 @@ int BchStdMld_Close();
 int Fcd_ReadFlg(const char* fcdnum, char* flg);
 // The message type named by fcd.FcdNum, whatever its status.
 int Fcd_Read(FcdSatz& fcd);
-// The working-time specification assigned to the person on the day.
+// The working-time plan assigned to the person on the day.
 int Azv_Read(const char* pnr, const char* day, AzvSatz& azv);
 // Bookings with BchFkt 1 whose BchVon is the day at midnight.
 int Bch_CountTagMld(const TagSatz& tag, int32_t& count);

@@ -51,7 +51,7 @@ int Mld_Generate(TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
   } else {
     Mld_Insert(tag, bch, fcd);
 
-    // Without a specification the values stay as cleared here: the target value is then
+    // Without a working-time plan the values stay as cleared here: the target value is then
     // formed from zeros, never from undefined memory.
     AzvSatz azv;
     Rec_Clear(azv);

@@ -134,7 +134,7 @@ constexpr FcdDef kFcd[] = {
     {"ARF", 2, 4, 0, 0, 40, 1, -1, nullptr},  // doctor's visit continued
 };
 
-// Working-time specifications: number, target minutes and the other values.
+// Working-time plans: number, target minutes and the other values.
 struct AzvDef {
   const char* num;
   int sol, so2, vhs, hso, hs2, htv;

@@ -357,9 +357,9 @@ TEST_P(Conformance, MessageTypesStatusAndNullMappings) {
   EXPECT_EQ(fcd.FcdTyp, 77);
 }
 
-// ---- working-time specifications ------------------------------------------------------------
+// ---- working-time plans ------------------------------------------------------------
 
-TEST_P(Conformance, WorkingTimeSpecificationValidity) {
+TEST_P(Conformance, WorkingTimePlanValidity) {
   Exec("insert into Krv140Azv (AzvNum, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2, AzvHtv, AzvGvo,"
        " AzvGbi, AzvSta) values"
        " ('OPEN', 1, 2, 3, 4, 5, 6, " + Ts("20240201") + ", NULL, 0),"
@@ -398,7 +398,7 @@ TEST_P(Conformance, WorkingTimeSpecificationValidity) {
       {"D", kDay, 1403},         // ZtgSta 4
       {"F", kDay, 1403},         // ZtgVon not at midnight
       {"A", "20240302", 1403},   // no assignment that day
-      {"E", kDay, -1422},        // two valid specifications
+      {"E", kDay, -1422},        // two valid working-time plans
   };
   for (const auto& m : misses) {
     AzvSatz a;

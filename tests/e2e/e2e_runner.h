@@ -28,7 +28,7 @@ std::string Day(const std::string& pnr, int k, const std::string& tgb, const std
 std::string Placeholder(const std::string& pnr, int sol = 480);
 // A booking at day k, time hhmmss; an empty `fcd` leaves the code NULL.
 std::string Bch(const std::string& pnr, int k, const std::string& hhmmss, int fkt, const std::string& fcd);
-// A working-time specification, valid from 2000 on without end.
+// A working-time plan, valid from 2000 on without end.
 std::string Azv(const std::string& num, int sol, int so2, int vhs, int hso, int hs2, int htv);
 // Its assignment to `pnr` on the accounting day.
 std::string Ztg(const std::string& pnr, const std::string& num);

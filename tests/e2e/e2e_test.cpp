@@ -63,7 +63,7 @@ std::string CommonTypes() {
 }
 
 // A person ill the day before the accounting day, with a placeholder and a working-time
-// specification for the accounting day.
+// plan for the accounting day.
 std::string IllDayBefore(const std::string& pnr, const std::string& code = "KRA") {
   return Day(pnr, 1, code) + Bch(pnr, 1, "000000", 1, code) + Placeholder(pnr) + Ztg(pnr, "VZ40");
 }
@@ -156,7 +156,7 @@ std::vector<Case> DayMessageCases() {
   }
   {
     Case c;
-    c.name = "MissingSpecificationTableGivesZero";
+    c.name = "MissingAssignmentTableGivesZero";
     c.rows = CommonTypes() + IllDayBefore("4711") + "drop table Krv329Ztg;\n";
     c.tgb = "4711    ,{P}\n";
     c.log = {"Info: Buchung eingepflegt! RC:0 Pnr:4711 Tag:{Y0} Fkt:1 Fcd:KRF",
@@ -288,7 +288,7 @@ Case TargetValueCase() {
   struct Row {
     const char* pnr;
     int zwt, typ, std_value;
-    const char* spec;  // nullptr: no working-time specification
+    const char* plan;  // nullptr: no working-time plan
     const char* expected;
   };
   const Row rows[] = {
@@ -307,7 +307,7 @@ Case TargetValueCase() {
       {"8013", 5, 1, 375, "VZA", "8013|Z13|0|<null>|0|<null>|0"},
       {"8014", 13, 1, 375, "VZA", "8014|Z14|0|<null>|0|<null>|0"},
       {"8015", 19, 1, 375, "VZA", "8015|Z15|0|<null>|0|<null>|0"},
-      {"8016", 15, 1, 0, nullptr, "8016|Z16|0|<null>|0|<null>|0"},  // no specification: 0
+      {"8016", 15, 1, 0, nullptr, "8016|Z16|0|<null>|0|<null>|0"},  // no working-time plan: 0
       {"8017", 14, 1, 90, nullptr, "8017|Z17|90|<null>|0|<null>|0"},
       {"8018", 1, 4, 0, "VZA", "8018|<null>|0|<null>|0|<null>|0"},  // other kind: no pair
   };
@@ -322,8 +322,8 @@ Case TargetValueCase() {
     c.rows += Fcd(ref, 1, 1, 0, 0, "20", "0", "NULL", "'" + fol + "'") +
               Fcd(fol, r.typ, r.zwt, r.std_value, 0, "20", "0", "NULL", "NULL") + Day(r.pnr, 1, ref) +
               Bch(r.pnr, 1, "000000", 1, ref) + Placeholder(r.pnr);
-    if (r.spec != nullptr) {
-      c.rows += Ztg(r.pnr, r.spec);
+    if (r.plan != nullptr) {
+      c.rows += Ztg(r.pnr, r.plan);
     } else {
       c.log.push_back(std::string("Fehler(Azv_Read): Arbeitszeitvorgaben lesen RC:1403 Pnr:") + r.pnr + " Tag:{Y0}");
     }

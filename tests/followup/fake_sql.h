@@ -34,7 +34,7 @@ struct FakeSql {
   std::map<std::string, std::deque<BchSatz>> bch_active;
   // Message types by code.
   std::map<std::string, FakeFcd> types;
-  // Working-time specification by "pnr day"; absent gives 1403.
+  // Working-time plan by "pnr day"; absent gives 1403.
   std::map<std::string, AzvSatz> azv;
   // Counts per TagTag: day messages and hour messages.
   std::map<std::string, int32_t> count_tag;

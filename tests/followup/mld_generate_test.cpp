@@ -113,7 +113,7 @@ TEST_F(LogicTest, TargetTimeCheckOnlyForSol1AndNonPositiveTgbSol) {
   EXPECT_EQ(Fake().inserts.size(), 2u);
 }
 
-TEST_F(LogicTest, WithoutSpecificationTargetValueIsZero) {
+TEST_F(LogicTest, WithoutWorkingTimePlanTargetValueIsZero) {
   TagSatz tag = MakeTag("4711", "20240301");
   tag.TagTgs = 999;
   BchSatz buf = MakeBch("4711", "20240229", "093000", 1, "KRA");
@@ -126,7 +126,7 @@ TEST_F(LogicTest, WithoutSpecificationTargetValueIsZero) {
             "Info: TagesSatz aktualisiert! RC:0 Pnr:4711 Tag:20240301\n");
 }
 
-TEST_F(LogicTest, FixedValueDoesNotNeedSpecification) {
+TEST_F(LogicTest, FixedValueDoesNotNeedWorkingTimePlan) {
   Fake().codes["Azv_Read"].push_back(-1422);
   TagSatz tag = MakeTag("4711", "20240301");
   BchSatz buf = MakeBch("4711", "20240229", "093000", 1, "KRA");

@@ -59,7 +59,7 @@ pid_t Start(const std::string& program, const std::string& cwd, const std::vecto
 Result Wait(pid_t pid, const std::string& io_dir);
 
 // Fixture SQL: message types KRA (illness, follow-up KRF) and KRF, a working-time
-// specification VZ40 (target 480); and a person ill the day before the accounting day, with
+// working-time plan VZ40 (target 480); and a person ill the day before the accounting day, with
 // the accounting day's placeholder and VZ40 assigned.
 std::string IllTypes();
 std::string IllPerson(const std::string& pnr);

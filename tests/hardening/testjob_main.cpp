@@ -171,8 +171,8 @@ pvc::LogonFn Wrapped(pvc::LogonFn inner) {
   };
 }
 
-void ReadFaults(const char* spec) {
-  std::string s = spec;
+void ReadFaults(const char* list) {
+  std::string s = list;
   std::size_t pos = 0;
   while (pos < s.size()) {
     std::size_t end = s.find(',', pos);

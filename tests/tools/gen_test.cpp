@@ -122,7 +122,7 @@ TEST_F(GenSqlite, EveryPersonHasItsHistoryAndOnePlaceholderOnTheAccountingDay) {
   EXPECT_GT(Count(db, "select count(*) from Krv321Bch where BchFkt = 22"), kPersons * 40);
   EXPECT_EQ(Count(db, "select count(*) from Krv321Bch where BchFkt not in (1, 21, 22, 23, 24)"),
             0);
-  // Every assignment names a specification that is valid on its day.
+  // Every assignment names a working-time plan that is valid on its day.
   EXPECT_EQ(Count(db, "select count(*) from Krv329Ztg left join Krv140Azv on AzvNum = ZtgAzt"
                       " and AzvGvo <= ZtgVon where AzvNum is null"),
             0);
