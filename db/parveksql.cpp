@@ -180,16 +180,55 @@ int WritePattern(Op op, const std::vector<Bind>& in) {
   return rc;
 }
 
-int CountSelect(Op op, const std::vector<Bind>& in, int32_t& count) {
+// Single-row select into a caller's record through `read`; the record changes only on 0.
+template <typename Rec>
+int SelectInto(Op op, const std::vector<Bind>& in, Rec& out, int (*read)(const Row&, Rec&)) {
   Row row;
   const int rc = SelectOne(op, in, row);
   if (rc != 0) return rc;
+  return read(row, out);
+}
+
+int ReadCount(const Row& row, int32_t& out) {
   int32_t n = 0;
   RowReader r(row);
   r.Int(n);
-  const int done = r.Done();
-  if (done == 0) count = n;
-  return done;
+  const int rc = r.Done();
+  if (rc == 0) out = n;
+  return rc;
+}
+
+int ReadFcd(const Row& row, FcdSatz& out) {
+  FcdSatz f = out;
+  RowReader r(row);
+  r.Text(f.FcdNum);
+  r.Int(f.FcdTyp);
+  r.Int(f.FcdZwt);
+  r.Int(f.FcdStd);
+  r.Int(f.FcdSol);
+  r.Int(f.FcdPri);
+  r.Int(f.FcdGpu);
+  r.Int(f.FcdFcd);
+  r.Text(f.FcdFlg);
+  const int rc = r.Done();
+  if (rc == 0) out = f;
+  return rc;
+}
+
+int ReadAzv(const Row& row, AzvSatz& out) {
+  AzvSatz a = out;
+  RowReader r(row);
+  r.Text(a.AzvNum);
+  r.Text(a.ZtgVon);
+  r.Int(a.AzvSol);
+  r.Int(a.AzvSo2);
+  r.Int(a.AzvVhs);
+  r.Int(a.AzvHso);
+  r.Int(a.AzvHs2);
+  r.Int(a.AzvHtv);
+  const int rc = r.Done();
+  if (rc == 0) out = a;
+  return rc;
 }
 
 }  // namespace
@@ -241,54 +280,24 @@ int Fcd_ReadFlg(const char* fcdnum, char* flg) {
 }
 
 int Fcd_Read(FcdSatz& fcd) {
-  Row row;
-  const int rc = SelectOne(Op::FcdRead, {Bind::Txt(fcd.FcdNum)}, row);
-  if (rc != 0) return rc;
-  FcdSatz f = fcd;
-  RowReader r(row);
-  r.Text(f.FcdNum);
-  r.Int(f.FcdTyp);
-  r.Int(f.FcdZwt);
-  r.Int(f.FcdStd);
-  r.Int(f.FcdSol);
-  r.Int(f.FcdPri);
-  r.Int(f.FcdGpu);
-  r.Int(f.FcdFcd);
-  r.Text(f.FcdFlg);
-  const int done = r.Done();
-  if (done == 0) fcd = f;
-  return done;
+  return SelectInto(Op::FcdRead, {Bind::Txt(fcd.FcdNum)}, fcd, ReadFcd);
 }
 
 int Azv_Read(const char* pnr, const char* day, AzvSatz& azv) {
-  Row row;
-  const int rc = SelectOne(Op::AzvRead, {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))}, row);
-  if (rc != 0) return rc;
-  AzvSatz a = azv;
-  RowReader r(row);
-  r.Text(a.AzvNum);
-  r.Text(a.ZtgVon);
-  r.Int(a.AzvSol);
-  r.Int(a.AzvSo2);
-  r.Int(a.AzvVhs);
-  r.Int(a.AzvHso);
-  r.Int(a.AzvHs2);
-  r.Int(a.AzvHtv);
-  const int done = r.Done();
-  if (done == 0) azv = a;
-  return done;
+  return SelectInto(Op::AzvRead, {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))}, azv, ReadAzv);
 }
 
 int Bch_CountTagMld(const TagSatz& tag, int32_t& count) {
-  return CountSelect(Op::BchCountTagMld, {Bind::Txt(tag.TagPnr), Bind::Dat(tag.TagTag)}, count);
+  return SelectInto(Op::BchCountTagMld, {Bind::Txt(tag.TagPnr), Bind::Dat(tag.TagTag)}, count,
+                    ReadCount);
 }
 
 int Bch_CountStdMld(const TagSatz& tag, int32_t& count) {
   // The frame bounds are points in time: the date text followed directly by the time text.
   const std::string from = std::string(tag.TagVon) + tag.TagUhr;
   const std::string to = std::string(tag.TagBis) + tag.TagEnd;
-  return CountSelect(Op::BchCountStdMld, {Bind::Txt(tag.TagPnr), Bind::Txt(from), Bind::Txt(to)},
-                     count);
+  return SelectInto(Op::BchCountStdMld, {Bind::Txt(tag.TagPnr), Bind::Txt(from), Bind::Txt(to)},
+                    count, ReadCount);
 }
 
 // ---- writes ---------------------------------------------------------------------------------
