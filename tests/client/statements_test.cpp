@@ -83,6 +83,43 @@ TEST_P(BackendTexts, EveryTextTakesTheTablesInputsAndSelectsItsColumns) {
   }
 }
 
+// What every backend returns for the client's own refusals, and that the detail always belongs
+// to the last failure: an earlier message never stays behind a later code.
+TEST_P(BackendTexts, RefusalsGiveTheSameCodesAndTheLastFailuresDetail) {
+  const pvt::Backend b = pvt::BackendNamed(GetParam());
+  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(b, why), 0) << why;
+  std::unique_ptr<pvc::Session> s;
+  ASSERT_EQ(db.OpenOther(s), 0);
+  using pvc::Bind;
+  pvc::Row row;
+  EXPECT_EQ(s->SelectOne(Op::FcdRead, {Bind::Int(1)}, row), pvc::kInternal);
+  EXPECT_EQ(s->LastError().code, pvc::kInternal);
+  EXPECT_NE(s->LastError().message.find("FcdRead"), std::string::npos) << s->LastError().message;
+  EXPECT_EQ(s->RollbackTo("Bch_UpdFkt_Sp"), pvc::kNoSavepoint);  // no transaction open
+  ASSERT_EQ(s->Savepoint("Tag_PKey_Upd_Sp"), pvc::kOk);
+  EXPECT_EQ(s->RollbackTo("Bch_UpdFkt_Sp"), pvc::kNoSavepoint);  // another one is set
+  EXPECT_EQ(s->RollbackTo("Tag_PKey_Upd_Sp"), pvc::kOk);
+  const pvc::ErrorDetail refused = s->LastError();
+  EXPECT_EQ(refused.code, pvc::kNoSavepoint);
+  EXPECT_EQ(refused.message.find("FcdRead"), std::string::npos) << refused.message;
+  // No row is no failure: the detail stays.
+  EXPECT_EQ(s->SelectOne(Op::FcdRead, {Bind::Txt("~none~")}, row), pvc::kNoData);
+  EXPECT_EQ(s->Write(Op::BchDelFkt, {Bind::Txt("~none~"), Bind::Dat("19000101"),
+                                     Bind::Txt("000000"), Bind::Int(45)}),
+            pvc::kNoData);
+  EXPECT_EQ(s->LastError().code, refused.code);
+  EXPECT_EQ(s->LastError().message, refused.message);
+  ASSERT_EQ(s->Commit(), pvc::kOk);
+  EXPECT_EQ(s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=NO_SUCH_SCHEMA"), pvc::kNoSchema);
+  EXPECT_EQ(s->LastError().code, pvc::kNoSchema);
+  EXPECT_EQ(s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=NO/SUCH"), pvc::kBadSchemaName);
+  EXPECT_EQ(s->ExecDynamic("SET SCHEMA x"), pvc::kInvalidSql);
+  EXPECT_EQ(s->LastError().code, pvc::kInvalidSql);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, BackendTexts, ::testing::ValuesIn(pvt::BackendNames()),
                          [](const auto& p) { return p.param; });
 
