@@ -234,6 +234,9 @@ int ReadAzv(const Row& row, AzvSatz& out) {
 // ---- the yesterday cursor and the earlier-days cursor ----------------------------------------
 
 int TagYday_Open() { return CursorOpen(g_tagyday, Op::TagYday, {}); }
+int TagYday_OpenAt(const char* day) {
+  return CursorOpen(g_tagyday, Op::TagYdayAt, {Bind::Dat(Str(day))});
+}
 int TagYday_Fetch(TagSatz& tag) { return CursorFetch(g_tagyday, tag, ReadTag); }
 int TagYday_Close() { return CursorClose(g_tagyday); }
 

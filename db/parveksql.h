@@ -15,6 +15,8 @@
 // The yesterday cursor: placeholder day records of the accounting day (the database's
 // yesterday) with their day-evaluation row (TgbZtr 1).
 int TagYday_Open();
+// The same cursor for the accounting day `day` instead of the database's yesterday.
+int TagYday_OpenAt(const char* day);
 int TagYday_Fetch(TagSatz& tag);
 int TagYday_Close();
 

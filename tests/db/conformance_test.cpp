@@ -103,6 +103,16 @@ TEST_P(Conformance, YesterdayCursorDeliversExactlyThePlaceholderDays) {
   ASSERT_EQ(TagYday_Open(), 0);
   EXPECT_EQ(Sorted(DrainTags(TagYday_Fetch)),
             (std::vector<std::string>{"P1@" + y, "P7@" + y}));
+  TagYday_Close();
+  // The form with the day bound: the same rows for yesterday, the day's own for another day.
+  ASSERT_EQ(TagYday_OpenAt(y.c_str()), 0);
+  EXPECT_EQ(Sorted(DrainTags(TagYday_Fetch)),
+            (std::vector<std::string>{"P1@" + y, "P7@" + y}));
+  TagYday_Close();
+  ASSERT_EQ(TagYday_OpenAt(y2.c_str()), 0);
+  EXPECT_EQ(Sorted(DrainTags(TagYday_Fetch)), (std::vector<std::string>{"P5@" + y2}));
+  TagYday_Close();
+  EXPECT_EQ(TagYday_OpenAt("20240230"), -1847);  // no 30 February
 }
 
 TEST_P(Conformance, YesterdayRecordArrivesFieldByFieldWithNullsAsEmptyOrZero) {
