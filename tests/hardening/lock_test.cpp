@@ -90,7 +90,7 @@ TEST(Locks, LockHeldPastTheWaitFailsWithMinus54AndTheJobGoesOn) {
     const std::string log = night.Log();
     for (const std::string p : {"P1", "P2"}) {
       EXPECT_EQ(hard::CountLines(log, "Fehler(Bch_Insert): Buchung einpflegen! RC:-54 Pnr:" + p), 1) << log;
-      EXPECT_EQ(hard::CountLines(log, "Fehler(Tag_Update): TagesSatz aktualisieren! RC:-54 Pnr:" + p), 1) << log;
+      EXPECT_EQ(hard::CountLines(log, "Fehler(Tag_Update): TagesSatz nicht aktualisiert! RC:-54 Pnr:" + p), 1) << log;
     }
   }
   EXPECT_EQ(night.db().Value(CountOnDay("1 = 1")), "0");
