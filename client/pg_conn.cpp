@@ -14,6 +14,23 @@ namespace pvc {
 namespace {
 
 int g_lock_wait_ms = 30000;
+int g_commit_wait_ms = 60000;
+constexpr int kCancelAnswerMs = 5000;
+
+// Waits until `conn` has a whole result or `deadline` has passed; false on the deadline or
+// when the connection failed.
+bool AwaitResult(PGconn* conn, std::chrono::steady_clock::time_point deadline) {
+  while (PQisBusy(conn) == 1) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd pfd{PQsocket(conn), POLLIN, 0};
+    const int n = poll(&pfd, 1, static_cast<int>(left.count()));
+    if (n < 0 && errno != EINTR) return false;
+    if (n > 0 && PQconsumeInput(conn) != 1) return true;  // PQgetResult reports the failure
+  }
+  return true;
+}
 
 // Applied to every connection: texts and dates as the job reads them, the bounded lock wait
 // before a statement fails with -54 and commits durable when they return. The server's own
@@ -65,6 +82,34 @@ bool PortsValid(const char* ports) {
 }  // namespace
 
 void PgSetLockWaitMs(int ms) { g_lock_wait_ms = ms > 0 ? ms : 1; }
+void PgSetCommitWaitMs(int ms) { g_commit_wait_ms = ms > 0 ? ms : 1; }
+
+int Pg_ExecBounded(PGconn* conn, const char* sql, PgResultPtr& out, ErrorDetail& err) {
+  out.reset();
+  if (PQsendQuery(conn, sql) != 1) return Pg_ResultCode(conn, nullptr, err);
+  const auto now = std::chrono::steady_clock::now();
+  bool answered = AwaitResult(conn, now + std::chrono::milliseconds(g_commit_wait_ms));
+  if (!answered) {
+    char why[256];
+    PGcancel* cancel = PQgetCancel(conn);
+    if (cancel != nullptr) {
+      PQcancel(cancel, why, sizeof why);
+      PQfreeCancel(cancel);
+    }
+    answered = AwaitResult(conn, std::chrono::steady_clock::now() + std::chrono::milliseconds(kCancelAnswerMs));
+  }
+  if (!answered) {
+    err = ErrorDetail{kLostConnection, 0, "", std::string(sql) + " did not end within its bound; its outcome is not known"};
+    return kLostConnection;
+  }
+  // The last result is the statement's; read on to the end so the connection is free again.
+  for (PGresult* r; (r = PQgetResult(conn)) != nullptr;) out.reset(r);
+  const ExecStatusType st = out ? PQresultStatus(out.get()) : PGRES_FATAL_ERROR;
+  if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) return kOk;
+  const int rc = Pg_ResultCode(conn, out.get(), err);
+  out.reset();
+  return rc;
+}
 
 PgTarget::~PgTarget() { Wipe(password_); }
 

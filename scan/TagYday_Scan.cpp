@@ -102,7 +102,7 @@ void TagYday_Scan(const char* schema_name) {
     Scan_Pass(tag, vortag, schema_name, tgb);
     if (Stmt_ConnectionLost() != 0) {
       // Every later person would meet a dead session: the night ends here.
-      Log_Entry("Fehler(DB-Verbindung): Verbindung verloren, Lauf beendet! ", "RC:%d Pnr:%s Tag:%s\n",
+      Log_Entry("Fehler(DB-Verbindung): Verbindung verloren, Ausgang der letzten Änderung unbekannt, Lauf beendet! ", "RC:%d Pnr:%s Tag:%s\n",
                 kConnectionLost, tag.TagPnr, tag.TagTag);
       rc = kNoMoreRows;
       break;

@@ -208,7 +208,7 @@ TEST(FaultMatrix, EveryCallOfANightFailsOnce) {
         ASSERT_FALSE(faulty.empty());
         EXPECT_EQ(faulty.back().n, c.n) << "calls after the lost connection";
         if (c.op != "TagYday" && !before_first_person) {
-          EXPECT_EQ(hard::CountLines(log, "Fehler(DB-Verbindung): Verbindung verloren, Lauf beendet! RC:-3114 Pnr:" +
+          EXPECT_EQ(hard::CountLines(log, "Fehler(DB-Verbindung): Verbindung verloren, Ausgang der letzten Änderung unbekannt, Lauf beendet! RC:-3114 Pnr:" +
                                               current + " Tag:" + pvt::LocalDay(-1)),
                     1)
               << log;
