@@ -283,6 +283,13 @@ TEST(PgServer, TerminatedMainConnectionEndsTheNight) {
   Night night;
   std::string why;
   ASSERT_EQ(night.Setup(b, ManyIll(kPersons), why), 0) << why;
+  // A name of its own, so that no other program's connection is ended.
+  const std::string app = "parvek_t" + std::to_string(::getpid());
+  const std::string& net = night.db().net();
+  hard::WriteFile(night.settings_path(),
+                  hard::Settings(night.db().login(), night.db().pass(),
+                                 net + (net.find('?') == std::string::npos ? "?" : "&") + "application_name=" + app,
+                                 night.db().schema()));
   const pid_t job = hard::Start(PARVEK_BIN, night.work().path(), {"settings.ini", "XXX", "D"});
   ASSERT_GT(job, 0);
   PgOther other(b);
@@ -293,8 +300,8 @@ TEST(PgServer, TerminatedMainConnectionEndsTheNight) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   // The main connection is the job's first (its cursors get connections of their own later).
-  ASSERT_EQ(other.Exec("select pg_terminate_backend(pid) from pg_stat_activity where application_name = 'parvek'"
-                       " and datname = current_database() order by backend_start limit 1"),
+  ASSERT_EQ(other.Exec("select pg_terminate_backend(pid) from pg_stat_activity where application_name = '" + app +
+                       "' order by backend_start limit 1"),
             "");
   const hard::Result r = hard::Wait(job, night.work().path(), 120);
   EXPECT_EQ(r.signal, 0);
