@@ -1,15 +1,21 @@
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "tools/ctl.h"
 
+#ifndef PARVEK_VERSION
+#error "PARVEK_VERSION must hold the project's version"
+#endif
+
 namespace {
 
 struct Entry {
-  std::string usage;
-  CtlCommand::Fn fn;
+  std::string summary;
+  CtlCommand::Setup setup;
 };
 
 std::map<std::string, Entry>& Registry() {
@@ -17,16 +23,10 @@ std::map<std::string, Entry>& Registry() {
   return registry;
 }
 
-int Help() {
-  std::printf("Aufruf: parvekctl COMMAND [ARGS...]\n\nCommands:\n");
-  for (const auto& [name, entry] : Registry()) std::printf("  %s\n", entry.usage.c_str());
-  return 0;
-}
-
 }  // namespace
 
-CtlCommand::CtlCommand(const char* name, const char* usage, Fn fn) {
-  Registry()[name] = Entry{usage, fn};
+CtlCommand::CtlCommand(const char* name, const char* summary, Setup setup) {
+  Registry()[name] = Entry{summary, std::move(setup)};
 }
 
 int Ctl_Fail(const std::string& message) {
@@ -35,13 +35,39 @@ int Ctl_Fail(const std::string& message) {
 }
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    Help();
+  CLI::App app("Companion of the nightly job parvek: settings files, schemas, demo and test data.",
+               "parvekctl");
+  app.set_version_flag("--version", "parvekctl " PARVEK_VERSION, "Print the version and exit");
+  app.require_subcommand(1);
+  std::map<const CLI::App*, CtlCommand::Run> runs;
+  for (const auto& [name, entry] : Registry()) {
+    CLI::App* sub = app.add_subcommand(name, entry.summary);
+    runs[sub] = entry.setup(*sub);
+  }
+  app.footer("Run 'parvekctl COMMAND --help' for the operands and options of a command.");
+
+  std::vector<std::string> args(argv + 1, argv + argc);
+  // "parvekctl help [COMMAND]" as an alias of "parvekctl [COMMAND] --help".
+  if (!args.empty() && args[0] == "help") {
+    args.erase(args.begin());
+    args.push_back("--help");
+  }
+  if (args.empty()) {
+    std::fputs(app.help().c_str(), stderr);
     return 2;
   }
-  const std::string name = argv[1];
-  if (name == "help" || name == "--help" || name == "-h") return Help();
-  auto it = Registry().find(name);
-  if (it == Registry().end()) return Ctl_Fail("unknown command '" + name + "' (see parvekctl help)");
-  return it->second.fn(std::vector<std::string>(argv + 2, argv + argc));
+  if (args[0][0] != '-' && Registry().count(args[0]) == 0)
+    return Ctl_Fail("unknown command '" + args[0] + "' (see parvekctl --help)");
+  std::reverse(args.begin(), args.end());  // CLI11 takes the arguments last first
+  try {
+    app.parse(args);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version: standard output
+    const auto chosen = app.get_subcommands();
+    const std::string name = chosen.empty() ? std::string() : chosen[0]->get_name();
+    Ctl_Fail((name.empty() ? "" : name + ": ") + e.what() + " (see parvekctl " +
+             (name.empty() ? "" : name + " ") + "--help)");
+    return 2;
+  }
+  return runs.at(app.get_subcommands().at(0))();
 }

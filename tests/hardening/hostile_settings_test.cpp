@@ -73,7 +73,7 @@ std::vector<SettingsCase> SettingsCases() {
        [](const std::string& g) {
          std::string s;
          for (int i = 1; i <= 5000; ++i)
-           s += hard::SettingsRecord(100 + i, "KEY" + std::to_string(i), "value " + std::to_string(i));
+           s += SettingsRecord(100 + i, "KEY" + std::to_string(i), "value " + std::to_string(i));
          return s + g;
        },
        true},
@@ -189,7 +189,7 @@ TEST(HostileSchemaNames, RefusedAndLogged) {
     }
     for (const std::string& name : names) {
       hard::WriteFile(night.settings_path(),
-                      hard::Settings(night.db().login(), night.db().pass(), night.db().net(), name));
+                      JobSettings(night.db().login(), night.db().pass(), night.db().net(), name));
       std::filesystem::remove(night.work() / "parvek.log");
       const Result r = night.RunJob(PARVEK_BIN);
       EXPECT_EQ(r.code, 0) << b.name << " " << name;
