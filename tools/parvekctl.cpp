@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
   }
   if (args[0][0] != '-' && Registry().count(args[0]) == 0)
     return Ctl_Fail("unknown command '" + args[0] + "' (see parvekctl --help)");
+  if (args[0][0] == '-' && args[0] != "--help" && args[0] != "-h" && args[0] != "--version")
+    return Ctl_Fail("unknown option '" + args[0] + "' before the command (see parvekctl --help)");
   std::reverse(args.begin(), args.end());  // CLI11 takes the arguments last first
   try {
     app.parse(args);
