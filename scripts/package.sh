@@ -2,7 +2,7 @@
 # Builds the Debian package and tries it on this machine (as root): installs it with dpkg -i,
 # runs the installed parvekctl --version, makes the demo in a temporary folder, runs the
 # installed parvek on it and checks the run log, checks the units and man pages, and removes
-# the package again with dpkg -r, checking that none of its files is left.
+# the package again with dpkg -r, checking that none of its files is left (and purges it).
 #
 #   scripts/package.sh [BUILD_DIR]     (default: build; configured with the prefix /usr)
 set -euo pipefail
@@ -23,7 +23,7 @@ if dpkg-query -W parvek >/dev/null 2>&1; then
 fi
 dpkg -i "$deb"
 work=$(mktemp -d /tmp/parvek-package.XXXXXX)
-trap 'rm -rf "$work"; dpkg -r parvek >/dev/null 2>&1 || true' EXIT
+trap 'rm -rf "$work"; dpkg --purge parvek >/dev/null 2>&1 || true' EXIT
 files=$(dpkg -L parvek)
 
 fail() { echo "package.sh: FAIL: $*" >&2; exit 1; }
@@ -51,4 +51,6 @@ trap 'rm -rf "$work"' EXIT
 for f in $files; do
   [ -d "$f" ] || [ ! -e "$f" ] || fail "$f is left after dpkg -r"
 done
+# Only the maintainer scripts are left in dpkg's records; purge drops them too.
+dpkg --purge parvek >/dev/null
 echo "package.sh: installed, demo run from the installed programs, removed"
