@@ -199,12 +199,12 @@ int DemoCreate(DemoOptions& o) {
   return 0;
 }
 
-const CtlCommand kDemoCreate("demo-create", "Create a demo database and its settings file in DIR", [](CLI::App& cmd) {
+const CtlCommand kDemoCreate("demo-create", "Create a demo database and its settings file in DIR", [](CtlArgs& args) {
   auto o = std::make_shared<DemoOptions>();
-  cmd.add_option("DIR", o->dir, "Directory for the settings file parvek.ini (and the SQLite database)")->required();
-  Ctl_AddTarget(cmd, o->target, CtlOperands::kNetOnly);
-  cmd.footer("Without NET8 the demo is an SQLite database DIR/PERSONAL.db (login and password demo). With NET8 "
-             "the schema PERSONAL is created there; the user must be allowed to create schemas.");
+  args.Text("DIR", o->dir, "Directory for the settings file parvek.ini (and the SQLite database)", true);
+  Ctl_AddTarget(args, o->target, CtlOperands::kNetOnly);
+  args.Footer("Without NET8 the demo is an SQLite database DIR/PERSONAL.db (login and password demo). With "
+              "NET8 the schema PERSONAL is created there; the user must be allowed to create schemas.");
   return [o] { return DemoCreate(*o); };
 });
 

@@ -413,33 +413,18 @@ int Gen(Options& o) {
   return 0;
 }
 
-// A fraction from 0 to 1 (NaN refused).
-const CLI::Validator kFraction(
-    [](std::string& v) {
-      double x = -1;
-      if (!CLI::detail::lexical_cast(v, x) || !(x >= 0 && x <= 1)) return std::string("a fraction from 0 to 1");
-      return std::string();
-    },
-    "FRACTION");
-
-const CtlCommand kGen("gen", "Fill a schema with a reproducible synthetic population", [](CLI::App& cmd) {
+const CtlCommand kGen("gen", "Fill a schema with a reproducible synthetic population", [](CtlArgs& args) {
   auto o = std::make_shared<Options>();
-  Ctl_AddTarget(cmd, o->target, CtlOperands::kNetAndSchema);
-  cmd.add_option("--persons", o->persons, "Persons (1 to 99999999)")->required()->check(CLI::Range(1, 99999999));
-  cmd.add_option("--days", o->days, "Days of history before the accounting day (1 to 36500)")
-      ->required()
-      ->check(CLI::Range(1, 36500));
-  cmd.add_option("--seed", o->seed, "Seed of the random streams (0 or more)")
-      ->required()
-      ->check(CLI::Range(int64_t{0}, INT64_MAX));
-  cmd.add_option("--deep-share", o->deep_share,
-                 "Share of persons without bookings for 200 to 800 days before an illness (default 0.02)")
-      ->check(kFraction);
-  cmd.add_option("--deep-days", o->deep_days, "Every reference day exactly K days back (1 to --days)")
-      ->check(CLI::Range(1, 36500));
-  cmd.add_option("--today", o->today_text, "Date of today, YYYY-MM-DD (the accounting day is the day before)");
-  cmd.footer("The same seed, sizes and accounting day give the same rows. Load into an empty schema; it is "
-             "created when missing.");
+  Ctl_AddTarget(args, o->target, CtlOperands::kNetAndSchema);
+  args.Number("--persons", o->persons, 1, 99999999, "Persons (1 to 99999999)", true)
+      .Number("--days", o->days, 1, 36500, "Days of history before the accounting day (1 to 36500)", true)
+      .Number("--seed", o->seed, 0, INT64_MAX, "Seed of the random streams (0 or more)", true)
+      .Fraction("--deep-share", o->deep_share,
+                "Share of persons without bookings for 200 to 800 days before an illness (default 0.02)")
+      .Number("--deep-days", o->deep_days, 1, 36500, "Every reference day exactly K days back (1 to --days)")
+      .Text("--today", o->today_text, "Date of today, YYYY-MM-DD (the accounting day is the day before)")
+      .Footer("The same seed, sizes and accounting day give the same rows. Load into an empty schema; it is "
+              "created when missing.");
   return [o] { return Gen(*o); };
 });
 

@@ -91,15 +91,15 @@ int SchemaCheck(CtlTarget& t) {
   return failed == 0 ? 0 : 1;
 }
 
-const CtlCommand kCreate("schema-create", "Create a schema with the job's six tables", [](CLI::App& cmd) {
+const CtlCommand kCreate("schema-create", "Create a schema with the job's six tables", [](CtlArgs& args) {
   auto t = std::make_shared<CtlTarget>();
-  Ctl_AddTarget(cmd, *t, CtlOperands::kNetAndSchema);
+  Ctl_AddTarget(args, *t, CtlOperands::kNetAndSchema);
   return [t] { return SchemaCreate(*t); };
 });
 const CtlCommand kCheck("schema-check", "Try every statement of the job once on a schema (exit 1 when one fails)",
-                        [](CLI::App& cmd) {
+                        [](CtlArgs& args) {
                           auto t = std::make_shared<CtlTarget>();
-                          Ctl_AddTarget(cmd, *t, CtlOperands::kNetAndSchema);
+                          Ctl_AddTarget(args, *t, CtlOperands::kNetAndSchema);
                           return [t] { return SchemaCheck(*t); };
                         });
 

@@ -317,38 +317,37 @@ int SettingsShow(const std::string& path, const std::string& key, bool reveal) {
   return 0;
 }
 
-const CtlCommand kSet("settings-set", "Write or replace one enciphered setting of a settings file", [](CLI::App& cmd) {
+const CtlCommand kSet("settings-set", "Write or replace one enciphered setting of a settings file", [](CtlArgs& args) {
   auto o = std::make_shared<SetOptions>();
-  cmd.add_option("FILE", o->file, "Settings file; created with mode 0600 when missing")->required();
-  cmd.add_option("KEY", o->key, "Key of the setting (LOGIN, PASS, NET8, SCHEMA)")->required();
-  CLI::Option* value = cmd.add_option(
-      "VALUE", o->value,
-      "The value; without it one line is read from standard input (not echoed at a terminal), the way to "
-      "give a password. Put -- before a VALUE that begins with '-'");
-  cmd.footer(
-      "The file keeps its owner, group and mode; through a symbolic link the file it names is written only "
-      "when link and file have the same owner. Concurrent edits of files in one directory wait for each other.");
-  return [o, value] {
-    o->has_value = value->count() > 0;
+  args.Text("FILE", o->file, "Settings file; created with mode 0600 when missing", true)
+      .Text("KEY", o->key, "Key of the setting (LOGIN, PASS, NET8, SCHEMA)", true)
+      .Text("VALUE", o->value,
+            "The value; without it one line is read from standard input (not echoed at a terminal), the way "
+            "to give a password. Put -- before a VALUE that begins with '-'")
+      .Footer("The file keeps its owner, group and mode; through a symbolic link the file it names is written "
+              "only when link and file have the same owner. Concurrent edits of files in one directory wait "
+              "for each other.");
+  return [o, args] {
+    o->has_value = args.Given("VALUE");
     return SettingsSet(*o);
   };
 });
 
-const CtlCommand kList("settings-list", "List the keys of a settings file in file order", [](CLI::App& cmd) {
+const CtlCommand kList("settings-list", "List the keys of a settings file in file order", [](CtlArgs& args) {
   auto file = std::make_shared<std::string>();
-  cmd.add_option("FILE", *file, "Settings file")->required();
+  args.Text("FILE", *file, "Settings file", true);
   return [file] { return SettingsList(*file); };
 });
 
-const CtlCommand kShow("settings-show", "Show the value the job reads for one key", [](CLI::App& cmd) {
+const CtlCommand kShow("settings-show", "Show the value the job reads for one key", [](CtlArgs& args) {
   struct Opts {
     std::string file, key;
     bool reveal = false;
   };
   auto o = std::make_shared<Opts>();
-  cmd.add_option("FILE", o->file, "Settings file")->required();
-  cmd.add_option("KEY", o->key, "Key of the setting")->required();
-  cmd.add_flag("--reveal", o->reveal, "Needed to show PASS");
+  args.Text("FILE", o->file, "Settings file", true)
+      .Text("KEY", o->key, "Key of the setting", true)
+      .Flag("--reveal", o->reveal, "Needed to show PASS");
   return [o] { return SettingsShow(o->file, o->key, o->reveal); };
 });
 

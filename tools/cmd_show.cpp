@@ -103,14 +103,12 @@ int Show(ShowOptions& o) {
   return 0;
 }
 
-const CtlCommand kShow("show", "Print the day records and bookings of the last DAYS days", [](CLI::App& cmd) {
+const CtlCommand kShow("show", "Print the day records and bookings of the last DAYS days", [](CtlArgs& args) {
   auto o = std::make_shared<ShowOptions>();
-  Ctl_AddTarget(cmd, o->target, CtlOperands::kNetAndSchema);
-  CLI::Option* days = cmd.add_option("DAYS", o->days, "Days before today to show (1 to 3660, default 3)")
-                          ->check(CLI::Range(1, 3660));
-  cmd.add_option("--days", o->days, "The same as DAYS (with --settings, which takes the place of NET8 SCHEMA)")
-      ->check(CLI::Range(1, 3660))
-      ->excludes(days);
+  Ctl_AddTarget(args, o->target, CtlOperands::kNetAndSchema);
+  args.Number("DAYS", o->days, 1, 3660, "Days before today to show (1 to 3660, default 3)")
+      .Number("--days", o->days, 1, 3660, "The same as DAYS (with --settings, which takes the place of NET8 SCHEMA)")
+      .Excludes("--days", "DAYS");
   return [o] { return Show(*o); };
 });
 

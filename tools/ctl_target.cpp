@@ -30,40 +30,7 @@ std::string JobSchema(std::string value) {
   return value;
 }
 
-// CLI11 gives an option the next argument as its value even when that is another option: so
-// "--login --pass p" would log on as "--pass". The names of these options are refused as values.
-const CLI::Validator kNotAnOption(
-    [](std::string& v) {
-      for (const char* name : {"--login", "--pass", "--pass-stdin", "--settings", "--help", "-h"})
-        if (v == name) return "needs a value, not the option " + v;
-      return std::string();
-    },
-    "");
-
 }  // namespace
-
-void Ctl_AddTarget(CLI::App& cmd, CtlTarget& t, CtlOperands operands) {
-  cmd.add_option("NET8", t.net, "Net service name of the database (sqlite:DIR or a postgresql:// URI)");
-  if (operands == CtlOperands::kNetAndSchema) cmd.add_option("SCHEMA", t.schema, "Schema name");
-  CLI::Option* login =
-      cmd.add_option("--login", t.login, "Database user name (for a database server)")->check(kNotAnOption);
-  CLI::Option* pass = cmd.add_option(
-      "--pass", t.pass,
-      "Password; shows in the process list, prefer --pass-stdin or the environment variable PARVEK_PASS")
-                           ->check(kNotAnOption);
-  CLI::Option* pass_stdin =
-      cmd.add_flag("--pass-stdin", t.pass_stdin, "Read the password as one line from standard input");
-  pass_stdin->excludes(pass);
-  CLI::Option* settings = cmd.add_option(
-      "--settings", t.settings,
-      "Take NET8, LOGIN, PASS and SCHEMA from this settings file of the job instead")
-                              ->check(kNotAnOption)
-                              ->check(CLI::ExistingFile);
-  // NET8 and SCHEMA given beside --settings are refused by Ctl_ResolveTarget, with a message
-  // that says where another operand belongs.
-  for (CLI::Option* o : {login, pass, pass_stdin})
-    settings->excludes(o);
-}
 
 int Ctl_ResolveTarget(const std::string& command, CtlTarget& t, CtlOperands operands) {
   if (!t.settings.empty()) {

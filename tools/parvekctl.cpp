@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "tools/ctl.h"
 
 #ifndef PARVEK_VERSION
@@ -34,6 +36,94 @@ int Ctl_Fail(const std::string& message) {
   return 2;
 }
 
+
+// --- CtlArgs: the one place that uses CLI11 ---
+
+namespace {
+
+// CLI11 gives an option the next argument as its value even when that is another option: so
+// "--login --pass p" would log on as "--pass". The names of these options are refused as values.
+const CLI::Validator kNotAnOption(
+    [](std::string& v) {
+      for (const char* name : {"--login", "--pass", "--pass-stdin", "--settings", "--help", "-h"})
+        if (v == name) return "needs a value, not the option " + v;
+      return std::string();
+    },
+    "");
+
+// A fraction from 0 to 1 (NaN refused).
+const CLI::Validator kFraction(
+    [](std::string& v) {
+      double x = -1;
+      if (!CLI::detail::lexical_cast(v, x) || !(x >= 0 && x <= 1)) return std::string("a fraction from 0 to 1");
+      return std::string();
+    },
+    "FRACTION");
+
+}  // namespace
+
+CtlArgs& CtlArgs::Text(const char* name, std::string& value, const char* help, bool required) {
+  app_->add_option(name, value, help)->required(required);
+  return *this;
+}
+
+CtlArgs& CtlArgs::Number(const char* name, int64_t& value, int64_t lo, int64_t hi, const char* help,
+                         bool required) {
+  app_->add_option(name, value, help)->required(required)->check(CLI::Range(lo, hi));
+  return *this;
+}
+
+CtlArgs& CtlArgs::Number(const char* name, int& value, int lo, int hi, const char* help, bool required) {
+  app_->add_option(name, value, help)->required(required)->check(CLI::Range(lo, hi));
+  return *this;
+}
+
+CtlArgs& CtlArgs::Fraction(const char* name, double& value, const char* help) {
+  app_->add_option(name, value, help)->check(kFraction);
+  return *this;
+}
+
+CtlArgs& CtlArgs::Flag(const char* name, bool& value, const char* help) {
+  app_->add_flag(name, value, help);
+  return *this;
+}
+
+CtlArgs& CtlArgs::Excludes(const char* a, const char* b) {
+  app_->get_option(a)->excludes(app_->get_option(b));
+  return *this;
+}
+
+CtlArgs& CtlArgs::Footer(const std::string& text) {
+  app_->footer(text);
+  return *this;
+}
+
+bool CtlArgs::Given(const char* name) const { return app_->get_option(name)->count() > 0; }
+
+void Ctl_AddTarget(CtlArgs& args, CtlTarget& t, CtlOperands operands) {
+  CLI::App& cmd = *args.app_;
+  cmd.add_option("NET8", t.net, "Net service name of the database (sqlite:DIR or a postgresql:// URI)");
+  if (operands == CtlOperands::kNetAndSchema) cmd.add_option("SCHEMA", t.schema, "Schema name");
+  CLI::Option* login =
+      cmd.add_option("--login", t.login, "Database user name (for a database server)")->check(kNotAnOption);
+  CLI::Option* pass = cmd.add_option(
+      "--pass", t.pass,
+      "Password; shows in the process list, prefer --pass-stdin or the environment variable PARVEK_PASS")
+                           ->check(kNotAnOption);
+  CLI::Option* pass_stdin =
+      cmd.add_flag("--pass-stdin", t.pass_stdin, "Read the password as one line from standard input");
+  pass_stdin->excludes(pass);
+  CLI::Option* settings = cmd.add_option(
+      "--settings", t.settings,
+      "Take NET8, LOGIN, PASS and SCHEMA from this settings file of the job instead")
+                              ->check(kNotAnOption)
+                              ->check(CLI::ExistingFile);
+  // NET8 and SCHEMA given beside --settings are refused by Ctl_ResolveTarget, with a message
+  // that says where another operand belongs.
+  for (CLI::Option* o : {login, pass, pass_stdin})
+    settings->excludes(o);
+}
+
 int main(int argc, char** argv) {
   CLI::App app("Companion of the nightly job parvek: settings files, schemas, demo and test data.",
                "parvekctl");
@@ -42,7 +132,8 @@ int main(int argc, char** argv) {
   std::map<const CLI::App*, CtlCommand::Run> runs;
   for (const auto& [name, entry] : Registry()) {
     CLI::App* sub = app.add_subcommand(name, entry.summary);
-    runs[sub] = entry.setup(*sub);
+    CtlArgs declare(*sub);
+    runs[sub] = entry.setup(declare);
   }
   app.footer("Run 'parvekctl COMMAND --help' for the operands and options of a command.");
 
