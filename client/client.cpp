@@ -131,6 +131,11 @@ void RegisterBackend(const std::string& prefix, LogonFn logon, CreateSchemaFn cr
   r.push_back({prefix, std::move(logon), std::move(create)});
 }
 
+void WrapBackends(const std::function<LogonFn(LogonFn)>& wrap) {
+  for (auto& b : Registry())
+    if (b.logon) b.logon = wrap(b.logon);
+}
+
 int OpenSession(const std::string& user, const std::string& password, const std::string& net,
                 std::unique_ptr<Session>& out) {
   const Backend* b = Find(net);

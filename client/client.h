@@ -120,6 +120,18 @@ class SessionTools {
   // statement's inputs it takes (values the backend derives itself not counted) and how many
   // columns it selects. 0, or the prepare's code (-942 for a missing table, ...).
   virtual int Describe(Op op, int& inputs, int& columns) = 0;
+
+  // For a preview, which keeps a whole night in one transaction and rolls it back: with `on`,
+  // every cursor opened afterwards reads its rows at its open through the session's own
+  // connection, so that it sees what the session wrote and has not committed (as a cursor of a
+  // real night sees those writes once they are committed). 0; -600 when this backend cannot.
+  virtual int CursorsSeeOwnWrites(bool on) {
+    (void)on;
+    return -600;
+  }
+  // Undoes everything the session has not committed and ends its transaction. 0 also when
+  // nothing was pending; -600 when this backend cannot.
+  virtual int RollbackAll() { return -600; }
 };
 
 // The tools of `s`; when its backend offers none, a stand-in whose every call fails with -600.
@@ -172,6 +184,11 @@ using CreateSchemaFn = std::function<int(const std::string& user, const std::str
                                          std::string& why)>;
 // Adds a backend (tests register fakes this way). Built-in backends are registered on first use.
 void RegisterBackend(const std::string& prefix, LogonFn logon, CreateSchemaFn create = nullptr);
+
+// Wraps every backend registered now (the built-in ones included): each backend's logon becomes
+// what `wrap` makes of it. For a program that intercepts the job's logon and session (the
+// preview of a night).
+void WrapBackends(const std::function<LogonFn(LogonFn)>& wrap);
 
 // Logs on through the backend that serves `net` and makes that session the process's
 // current session. -12154 when no backend of this build serves `net`. After a failed logon

@@ -12,7 +12,8 @@
 // a connection of its own, in a REPEATABLE READ read-only transaction, as a server-side cursor
 // fetched in small batches: their rows are those that matched at the open, whatever the main
 // connection commits later, and their memory is one batch. The booking cursors deliver one
-// person's bookings of one day; they are read whole at the open on the main connection.
+// person's bookings of one day; they are read whole at the open on the main connection. For a
+// preview (CursorsSeeOwnWrites) every cursor is read that way, inside the open transaction.
 #include <libpq-fe.h>
 
 #include <array>
@@ -271,6 +272,11 @@ class PgSession final : public Session, public SessionTools {
   int BulkInsert(const std::string& table, const std::vector<std::string>& columns,
                  const std::vector<Row>& rows) override;
   int Describe(Op op, int& inputs, int& columns) override;
+  int CursorsSeeOwnWrites(bool on) override {
+    own_cursors_ = on;
+    return kOk;
+  }
+  int RollbackAll() override;
 
  private:
   // How a failure of the next statement is undone.
@@ -300,7 +306,15 @@ class PgSession final : public Session, public SessionTools {
   std::array<bool, static_cast<size_t>(Op::kCount)> prepared_{};
   std::vector<std::string> savepoints_;  // the job's savepoints in the open transaction
   bool fresh_ = false;  // nothing has run since the transaction began or the last savepoint
+  bool own_cursors_ = false;  // every cursor read whole on the main connection
 };
+
+int PgSession::RollbackAll() {
+  if (Lost()) return kLostConnection;
+  savepoints_.clear();
+  fresh_ = false;
+  return InTransaction() ? Exec("ROLLBACK") : kOk;
+}
 
 int PgSession::Prepare(bool write, Undo& undo) {
   undo = Undo::None;
@@ -422,7 +436,7 @@ int PgSession::Write(Op op, const std::vector<Bind>& in) {
 
 int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {
   if (Op_Info(op).kind != OpKind::Cursor) return Fail(kInternal, "not a cursor");
-  if (Pg_Statement(op).whole) {
+  if (Pg_Statement(op).whole || own_cursors_) {
     // The bookings of one person on one day or in one day's time frame: a handful of rows, read
     // whole at the open through the main connection's prepared statement.
     PgResultPtr res;

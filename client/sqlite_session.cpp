@@ -3,13 +3,15 @@
 // One main connection per schema runs writes, single-row selects, savepoints and commits.
 // Every open cursor reads through a connection of its own inside its own read transaction,
 // so in WAL mode it keeps the snapshot of its open across the session's commits; those
-// reader connections are pooled with their prepared statements.
+// reader connections are pooled with their prepared statements. For a preview
+// (CursorsSeeOwnWrites) cursors read their rows whole at the open on the main connection.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "client/backends.h"
 #include "client/codes.h"
@@ -178,6 +180,21 @@ class SqliteCursor final : public Cursor {
   bool done_;
 };
 
+// A cursor over rows read whole at its open (cursors that see the session's own writes).
+class SqliteRowsCursor final : public Cursor {
+ public:
+  explicit SqliteRowsCursor(std::vector<Row> rows) : rows_(std::move(rows)) {}
+  int Fetch(Row& row) override {
+    if (pos_ >= rows_.size()) return kNoData;
+    row = std::move(rows_[pos_++]);
+    return kOk;
+  }
+
+ private:
+  std::vector<Row> rows_;
+  size_t pos_ = 0;
+};
+
 class SqliteSession final : public Session, public SessionTools {
  public:
   SqliteSession(std::string dir, int busy_ms) : dir_(std::move(dir)), busy_ms_(busy_ms) {}
@@ -222,6 +239,7 @@ class SqliteSession final : public Session, public SessionTools {
     out.reset();
     if (!Ready()) return Err().code;
     if (Op_Info(op).kind != OpKind::Cursor) return SetError(Err(), kInternal, "not a cursor");
+    if (own_cursors_) return OpenOnMain(op, in, out);
     std::unique_ptr<Conn> conn;
     if (!shared_->idle.empty()) {
       conn = std::move(shared_->idle.back());
@@ -357,6 +375,20 @@ class SqliteSession final : public Session, public SessionTools {
 
   ErrorDetail LastError() const override { return shared_ ? shared_->last : last_; }
   SessionTools* Tools() override { return this; }
+
+  int CursorsSeeOwnWrites(bool on) override {
+    own_cursors_ = on;
+    return kOk;
+  }
+
+  int RollbackAll() override {
+    if (!main_) return kOk;
+    sqlite3* db = main_->db.get();
+    const int rc = sqlite3_get_autocommit(db) ? kOk : Exec(db, "ROLLBACK", Err());
+    pending_ = false;
+    savepoints_.clear();
+    return rc;
+  }
 
   int ExecScript(const std::string& sql) override {
     if (!Ready()) return Err().code;
@@ -495,6 +527,26 @@ class SqliteSession final : public Session, public SessionTools {
     savepoints_.clear();
   }
 
+  // Reads the cursor's rows whole through the main connection, inside its transaction.
+  int OpenOnMain(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {
+    sqlite3_stmt* st = nullptr;
+    int rc = Prepared(*main_, op, st, Err());
+    if (rc == kOk) rc = BindAll(st, op, in, Err());
+    if (rc != kOk) return rc;
+    std::vector<Row> rows;
+    int step = SQLITE_DONE;
+    while (rc == kOk && (step = sqlite3_step(st)) == SQLITE_ROW) {
+      Row row;
+      rc = ReadRow(st, Op_Info(op).out, row, Err());
+      rows.push_back(std::move(row));
+    }
+    if (rc == kOk && step != SQLITE_DONE) rc = Translate(step, main_->db.get(), Err());
+    sqlite3_reset(st);
+    if (rc != kOk) return rc;
+    out = std::make_unique<SqliteRowsCursor>(std::move(rows));
+    return kOk;
+  }
+
   void Park(std::unique_ptr<Conn> conn) {
     if (shared_->idle.size() < kIdleReaders) shared_->idle.push_back(std::move(conn));
   }
@@ -506,6 +558,7 @@ class SqliteSession final : public Session, public SessionTools {
   ErrorDetail last_;
   bool pending_ = false;
   std::vector<SavepointMark> savepoints_;
+  bool own_cursors_ = false;  // cursors read on the main connection (CursorsSeeOwnWrites)
 };
 
 }  // namespace

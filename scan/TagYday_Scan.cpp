@@ -16,6 +16,8 @@ namespace {
 
 constexpr int kNoMoreRows = 1403;
 
+std::string g_day;  // the accounting day of a catch-up; empty for a normal night
+
 void Scan_DumpBoth(const char* heading, const TagSatz& tag, const TagSatz& vortag) {
   Dbg_Printf("%s", heading);
   Dbg_Printf("aktueller Tagsatz!!!\n");
@@ -77,6 +79,8 @@ void Scan_Pass(TagSatz& tag, TagSatz& vortag, const char* schema_name, std::FILE
 
 }  // namespace
 
+void TagYday_SetDay(const char* day) { g_day = day != nullptr ? day : ""; }
+
 void TagYday_Scan(const char* schema_name) {
   std::FILE* tgb = std::fopen(kParamFileName, "wt");
   if (tgb == nullptr) Log_Line("Fehler: fopen(parvektgb)!\n");
@@ -85,7 +89,13 @@ void TagYday_Scan(const char* schema_name) {
   TagSatz vortag;
   Rec_Clear(tag);
   Rec_Clear(vortag);
-  int rc = TagYday_Open();
+  int rc;
+  if (g_day.empty()) {
+    rc = TagYday_Open();
+  } else {
+    Log_Entry("Info: Nachholung für Abrechnungstag ", "Tag:%s\n", g_day.c_str());
+    rc = TagYday_OpenAt(g_day.c_str());
+  }
   if (rc != 0) Log_Entry("Fehler(Cur_open): Tagsatz(+TgbSol) lesen! ", "RC:%d\n", rc);
 
   for (;;) {

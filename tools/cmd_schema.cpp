@@ -35,39 +35,51 @@ std::vector<pvc::Bind> ProbeInputs(const pvc::OpInfo& info) {
   return in;
 }
 
-// Runs each statement once with harmless values inside a transaction that is rolled back,
-// and prints its code: 0 or 1403 mean the statement runs on this schema.
-int SchemaCheck(CtlTarget& t) {
-  if (const int rc = Ctl_ResolveTarget("schema-check", t, CtlOperands::kNetAndSchema)) return rc;
-  std::unique_ptr<pvc::Session> s;
-  std::string why;
-  int rc = Ctl_OpenSchema(t, s, why);
-  if (rc != pvc::kOk) return Ctl_Fail("schema-check: RC:" + std::to_string(rc) + " " + why);
+}  // namespace
+
+int Ctl_ProbeStatements(pvc::Session& s, const CtlProbeResult& each) {
   int failed = 0;
   for (const pvc::OpInfo& info : pvc::kOps) {
     if (info.kind == pvc::OpKind::Insert) continue;  // an insert would need a row to vouch for
     const std::vector<pvc::Bind> in = ProbeInputs(info);
     pvc::Row row;
     std::unique_ptr<pvc::Cursor> cur;
-    s->Savepoint("Schema_Check_Sp");
+    int rc;
+    s.Savepoint("Schema_Check_Sp");
     switch (info.kind) {
       case pvc::OpKind::Cursor:
-        rc = s->Open(info.op, in, cur);
+        rc = s.Open(info.op, in, cur);
         if (rc == pvc::kOk) rc = cur->Fetch(row);
         break;
       case pvc::OpKind::Select:
-        rc = s->SelectOne(info.op, in, row);
+        rc = s.SelectOne(info.op, in, row);
         break;
       default:
-        rc = s->Write(info.op, in);
+        rc = s.Write(info.op, in);
     }
-    const auto detail = s->LastError();
-    s->RollbackTo("Schema_Check_Sp");
+    const auto detail = s.LastError();
+    s.RollbackTo("Schema_Check_Sp");
     const bool ok = rc == pvc::kOk || rc == pvc::kNoData;
     if (!ok) ++failed;
-    std::printf("%-16s RC:%d%s%s\n", info.name, rc, ok ? "" : "  ", ok ? "" : detail.message.c_str());
+    each(info, rc, ok ? std::string() : detail.message);
   }
-  s->Commit();
+  s.Commit();
+  return failed;
+}
+
+namespace {
+
+// Runs each statement once with harmless values inside a transaction that is rolled back,
+// and prints its code: 0 or 1403 mean the statement runs on this schema.
+int SchemaCheck(CtlTarget& t) {
+  if (const int rc = Ctl_ResolveTarget("schema-check", t, CtlOperands::kNetAndSchema)) return rc;
+  std::unique_ptr<pvc::Session> s;
+  std::string why;
+  const int rc = Ctl_OpenSchema(t, s, why);
+  if (rc != pvc::kOk) return Ctl_Fail("schema-check: RC:" + std::to_string(rc) + " " + why);
+  const int failed = Ctl_ProbeStatements(*s, [](const pvc::OpInfo& info, int code, const std::string& message) {
+    std::printf("%-16s RC:%d%s%s\n", info.name, code, message.empty() ? "" : "  ", message.c_str());
+  });
   std::printf("%s\n", failed == 0 ? "all statements run" : "some statements fail");
   return failed == 0 ? 0 : 1;
 }

@@ -17,6 +17,7 @@ class App;
 }
 namespace pvc {
 class Session;
+struct OpInfo;
 }
 
 struct CtlTarget;
@@ -80,6 +81,12 @@ int Ctl_ResolveTarget(const std::string& command, CtlTarget& t, CtlOperands oper
 // Logs on to t.net and makes t.schema the session's schema. 0, or the failing code with the
 // reason in `why`.
 int Ctl_OpenSchema(const CtlTarget& t, std::unique_ptr<pvc::Session>& s, std::string& why);
+
+// Runs every statement of the job that needs no row of its own once with harmless values,
+// each inside a savepoint that is rolled back, and hands each one's code to `each` (with the
+// engine's message when it failed; 0 and 1403 mean the statement runs). Returns how many failed.
+using CtlProbeResult = std::function<void(const pvc::OpInfo& info, int rc, const std::string& message)>;
+int Ctl_ProbeStatements(pvc::Session& s, const CtlProbeResult& each);
 
 // One line of standard input without its line end; typed at a terminal, it is prompted for
 // with `prompt` and not echoed. False when standard input holds nothing.

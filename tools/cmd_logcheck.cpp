@@ -1,0 +1,102 @@
+// parvekctl log-check [LOGFILE] [--max-age HOURS] [--metrics FILE]: the last run of the run log
+// as a monitoring check. Exit codes of the monitoring-plugin convention: 0 OK, 1 WARNING,
+// 2 CRITICAL, 3 UNKNOWN, with one summary line on standard output.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "tools/ctl.h"
+#include "tools/ctl_runlog.h"
+
+namespace {
+
+enum Status { kOk = 0, kWarning = 1, kCritical = 2, kUnknown = 3 };
+const char* const kStatusName[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+
+struct LogCheckOptions {
+  std::string log = "parvek.log";
+  int max_age = 26;
+  std::string metrics;
+};
+
+// The figures in the text format that node exporters collect from a directory, written to a
+// temporary file and renamed, so that a collector never reads half a file.
+bool WriteMetrics(const std::string& path, Status status, const CtlRun* run) {
+  const std::string tmp = path + ".tmp";
+  std::FILE* f = std::fopen(tmp.c_str(), "w");
+  if (f == nullptr) return false;
+  const auto gauge = [f](const char* name, const char* help, long long value) {
+    std::fprintf(f, "# HELP %s %s\n# TYPE %s gauge\n%s %lld\n", name, help, name, name, value);
+  };
+  gauge("parvek_log_check_status", "Result of the last log check: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.", status);
+  if (run != nullptr) {
+    gauge("parvek_last_run_timestamp_seconds", "Start of the last run in the run log (Unix time).",
+          static_cast<long long>(run->started));
+    gauge("parvek_last_run_followups", "Follow-up bookings made by the last run.", run->followups);
+    gauge("parvek_last_run_refused", "Follow-ups refused under the target-time check in the last run.", run->refused);
+    gauge("parvek_last_run_errors", "Error entries of the last run.", run->errors);
+    gauge("parvek_last_run_connect_failed", "1 when the last run could not connect.", run->connect_rc != 0);
+  }
+  const bool ok = std::fclose(f) == 0;
+  return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+int LogCheck(const LogCheckOptions& o) {
+  std::ifstream in(o.log, std::ios::binary);
+  Status status = kUnknown;
+  std::string summary;
+  std::vector<CtlRun> runs;
+  if (!in) {
+    summary = "cannot read " + o.log + ": " + std::strerror(errno);
+  } else {
+    std::ostringstream text;
+    text << in.rdbuf();
+    runs = Ctl_ReadRuns(text.str());
+    if (runs.empty())
+      summary = o.log + " holds no run (is the job run with switch X? monitoring needs switch D)";
+  }
+  const CtlRun* run = runs.empty() ? nullptr : &runs.back();
+  if (run != nullptr) {
+    const std::string when = "last run " + run->stamp.substr(0, 16) +
+                             (run->catch_up_day.empty() ? "" : " (catch-up for " + run->catch_up_day + ")");
+    const double age_hours = std::difftime(std::time(nullptr), run->started) / 3600.0;
+    char age[96] = "";
+    if (age_hours > o.max_age)
+      std::snprintf(age, sizeof age, ", %.0f hours ago (more than %d)", age_hours, o.max_age);
+    if (run->connect_rc != 0) {
+      status = kCritical;
+      summary = "connect failed (RC:" + std::to_string(run->connect_rc) + "), " + when + age;
+    } else {
+      summary = std::to_string(run->followups) + " follow-ups, " + std::to_string(run->refused) + " refused, " +
+                std::to_string(run->errors) + " errors, " + when + age;
+      status = run->errors > 0 ? kCritical : run->refused > 0 || age[0] != '\0' ? kWarning : kOk;
+      if (run->errors > 0) summary += "; first: " + run->first_error;
+    }
+  }
+  std::printf("PARVEK %s - %s\n", kStatusName[status], summary.c_str());
+  if (!o.metrics.empty() && !WriteMetrics(o.metrics, status, run)) {
+    std::fprintf(stderr, "parvekctl: log-check: cannot write %s: %s\n", o.metrics.c_str(), std::strerror(errno));
+    return kUnknown;
+  }
+  return status;
+}
+
+const CtlCommand kLogCheck(
+    "log-check", "Check the last run of the run log (exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN)",
+    [](CtlArgs& args) {
+      auto o = std::make_shared<LogCheckOptions>();
+      args.Text("LOGFILE", o->log, "The run log (default parvek.log)")
+          .Number("--max-age", o->max_age, 1, 24 * 366, "Hours after which the last run counts as stale (default 26)")
+          .Text("--metrics", o->metrics, "Also write the figures to FILE for a node exporter's text-file collector")
+          .Footer("CRITICAL: a failed connect or an error entry (Fehler...). WARNING: refusals under the target-time "
+                  "check, or a last run older than --max-age. UNKNOWN: no readable run log, or one without runs "
+                  "(the job needs switch D for monitoring).");
+      return [o] { return LogCheck(*o); };
+    });
+
+}  // namespace
