@@ -98,6 +98,28 @@ class RecordingCursor final : public pvc::CursorWrapper {
   Op op_;
 };
 
+std::string SqlText(const std::string& v) {
+  std::string out = "'";
+  for (char c : v) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
+
+// The code of a booking the night is about to cancel or delete that no cursor of the night has
+// shown (an earlier cancelled booking cleared out of the way), read as it stands before the write.
+void LookUpCode(pvc::Session& s, const std::string& pnr, const std::string& day, const std::string& time,
+                int64_t fkt) {
+  const std::string key = Key(pnr, day, time, fkt);
+  if (g_rec.fcd_of.count(key) != 0 || day.size() != 8 || time.size() != 6) return;
+  std::vector<pvc::Row> rows;
+  const std::string sql = "SELECT BchUhr, BchFcd FROM Krv321Bch WHERE BchPnr = " + SqlText(pnr) +
+                          " AND BchVon = '" + day.substr(0, 4) + "-" + day.substr(4, 2) + "-" + day.substr(6, 2) +
+                          " 00:00:00' AND BchFkt = " + std::to_string(fkt);
+  if (pvc::ToolsOf(s).Query(sql, rows) != pvc::kOk) return;
+  const std::string hms = time.substr(0, 2) + ":" + time.substr(2, 2) + ":" + time.substr(4, 2);
+  for (const auto& r : rows)
+    if (r.size() == 2 && r[0].text.size() >= 19 && r[0].text.substr(11, 8) == hms) g_rec.fcd_of[key] = r[1].null ? "" : r[1].text;
+}
+
 void NoteWrite(Op op, const std::vector<Bind>& in) {
   switch (op) {
     case Op::BchInsert: {
@@ -158,6 +180,8 @@ class PreviewSession final : public pvc::SessionWrapper {
     return rc;
   }
   int Write(Op op, const std::vector<Bind>& in) override {
+    if (op == Op::BchDelFkt && in.size() == 4) LookUpCode(target(), in[0].text, in[1].text, in[2].text, in[3].num);
+    if (op == Op::BchUpdFkt && in.size() == 5) LookUpCode(target(), in[1].text, in[2].text, in[3].text, in[4].num);
     const int rc = target().Write(op, in);
     if (rc == pvc::kOk) NoteWrite(op, in);
     return rc;

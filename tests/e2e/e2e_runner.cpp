@@ -9,13 +9,16 @@ namespace e2e {
 namespace {
 
 std::string Dashed(const std::string& d) { return d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2); }
-std::string DayK(int k) { return pvt::LocalDay(-1 - k); }
+int g_days_back = 0;
+std::string DayK(int k) { return pvt::LocalDay(-1 - k - g_days_back); }
 
 void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
   for (std::size_t pos = 0; (pos = s.find(from, pos)) != std::string::npos; pos += to.size()) s.replace(pos, from.size(), to);
 }
 
 }  // namespace
+
+void SetDaysBack(int days) { g_days_back = days; }
 
 std::string Tok(const std::string& text, const std::string& schema) {
   std::string s = text;

@@ -54,7 +54,27 @@ std::string DayRecords(int k);     // TagPnr|TagTgb|TagTgs|TagHtv|TagHvs|TagHtn|
 
 std::string Tok(const std::string& text, const std::string& schema = "");
 
+// Moves every day of the helpers and tokens `days` further back: the accounting day becomes
+// the day `days` before yesterday (a missed night). 0 restores the normal days.
+void SetDaysBack(int days);
+
 // Test output names a case by its name.
 inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+}  // namespace e2e
+
+namespace pvt {
+class TempSchema;
+}
+namespace e2e {
+
+// Runs parvekctl's preview of the night on `db`, then the job's real night, and expects the
+// preview's tables (bookings inserted, cancelled or deleted, day records changed, parameter
+// lines, run-log entries) to equal what the night did, as read from the tables before and after
+// it; the preview itself must leave every table, the parameter file and the run log as they were.
+// `unordered`: the parameter lines and log entries are compared as sorted lists. Returns the
+// number of bookings and day records the preview shows changed.
+int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2, const std::string& param3,
+                              bool unordered);
 
 }  // namespace e2e

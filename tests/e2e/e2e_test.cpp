@@ -370,12 +370,24 @@ std::vector<Case> AllCases() {
 
 // ---- the runner --------------------------------------------------------------------------------
 
-class NightlyRun : public ::testing::TestWithParam<std::tuple<std::string, Case>> {};
+// How a case is run: the job's night, or parvekctl's catch-up of the same data one day further
+// back (--day names that day), which must give what the night gives.
+enum class Mode { kNight, kCatchUp };
 
-TEST_P(NightlyRun, Case) {
-  const auto& [backend_name, c] = GetParam();
+// Undoes SetDaysBack when a test ends, whatever way.
+struct DaysBack {
+  explicit DaysBack(int days) { e2e::SetDaysBack(days); }
+  ~DaysBack() { e2e::SetDaysBack(0); }
+};
+
+void RunCase(const std::string& backend_name, const Case& night_case, Mode mode) {
   const pvt::Backend backend = pvt::BackendNamed(backend_name);
   if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  const DaysBack shift(mode == Mode::kCatchUp ? 1 : 0);
+  // The case's rows and selects made again with every day one further back.
+  Case c = night_case;
+  for (const Case& back : AllCases())
+    if (mode == Mode::kCatchUp && back.name == night_case.name) c = back;
 
   pvt::TempSchema db;
   std::string why;
@@ -389,9 +401,11 @@ TEST_P(NightlyRun, Case) {
   std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
   std::ofstream(work / "parvektgb") << "left from an earlier run\n";
 
+  const std::string program = mode == Mode::kNight ? Quote(PARVEK_BIN) : Quote(PARVEKCTL_BIN) + " night";
+  const std::string day = mode == Mode::kNight ? "" : " --day " + tok("{D0}");
   const std::string cmd = "cd " + Quote(work.string()) + " && env -u PARVEK_DBG " +
-                          (c.debug ? "PARVEK_DBG=1 " : "") + Quote(PARVEK_BIN) + " settings.ini " +
-                          Quote(c.param2) + " " + Quote(c.param3) + " >stdout.txt 2>stderr.txt";
+                          (c.debug ? "PARVEK_DBG=1 " : "") + program + " settings.ini " + Quote(c.param2) + " " +
+                          Quote(c.param3) + day + " >stdout.txt 2>stderr.txt";
   const int status = std::system(cmd.c_str());
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -406,15 +420,19 @@ TEST_P(NightlyRun, Case) {
     EXPECT_EQ(tgb, tok(c.tgb));
   }
 
-  // Run log: with logging on, one time stamp, then the entries.
+  // Run log: with logging on, one time stamp, then the entries; a catch-up names its day first.
   std::string log = ReadFile(work / "parvek.log");
+  std::vector<std::string> expected_log;
   if (c.param3.rfind('D', 0) == 0) {
     const std::regex stamp("^\nDatum: \\d\\d\\.\\d\\d\\.\\d{4}  Uhrzeit: \\d\\d:\\d\\d:\\d\\d\n");
     std::smatch m;
     ASSERT_TRUE(std::regex_search(log, m, stamp)) << log;
     log = m.suffix();
+    if (mode == Mode::kCatchUp) {
+      ASSERT_EQ(Lines(log).at(0), tok("Info: Nachholung für Abrechnungstag Tag:{Y0}"));
+      log = log.substr(log.find('\n') + 1);
+    }
   }
-  std::vector<std::string> expected_log;
   for (const auto& l : c.log) expected_log.push_back(tok(l));
   EXPECT_EQ(log.empty() || log.back() == '\n', true);
   if (c.unordered) {
@@ -435,13 +453,64 @@ TEST_P(NightlyRun, Case) {
     for (const auto& r : rows) expected.push_back(tok(r));
     EXPECT_EQ(db.Lines(tok(select)), expected) << select;
   }
-  if (!HasFailure()) fs::remove_all(work);
+  if (!::testing::Test::HasFailure()) fs::remove_all(work);
 }
 
+using BackendAndCase = std::tuple<std::string, Case>;
+class NightlyRun : public ::testing::TestWithParam<BackendAndCase> {};
+
+TEST_P(NightlyRun, Case) { RunCase(std::get<0>(GetParam()), std::get<1>(GetParam()), Mode::kNight); }
+// A missed night caught up one day later gives exactly what that night would have given.
+TEST_P(NightlyRun, CatchUpOfTheDayBefore) {
+  RunCase(std::get<0>(GetParam()), std::get<1>(GetParam()), Mode::kCatchUp);
+}
+// The preview shows what the night then does, and changes nothing.
+TEST_P(NightlyRun, PreviewEqualsNight) {
+  const auto& [backend_name, c] = GetParam();
+  const pvt::Backend backend = pvt::BackendNamed(backend_name);
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  ASSERT_EQ(db.Exec(e2e::Tok(c.rows)), 0) << db.last_error();
+  e2e::ExpectPreviewEqualsNight(db, c.param2, c.param3, c.unordered);
+}
+
+const auto kNames = [](const ::testing::TestParamInfo<BackendAndCase>& p) {
+  return std::get<0>(p.param) + "_" + std::get<1>(p.param).name;
+};
 INSTANTIATE_TEST_SUITE_P(Backends, NightlyRun,
                          ::testing::Combine(::testing::ValuesIn(pvt::BackendNames()), ::testing::ValuesIn(AllCases())),
-                         [](const ::testing::TestParamInfo<std::tuple<std::string, Case>>& p) {
-                           return std::get<0>(p.param) + "_" + std::get<1>(p.param).name;
-                         });
+                         kNames);
+
+// The same on a generated population of 1,000 persons.
+class GeneratedNight : public ::testing::TestWithParam<std::string> {};
+TEST_P(GeneratedNight, PreviewEqualsNight) {
+  const pvt::Backend backend = pvt::BackendNamed(GetParam());
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  db.CloseSide();
+  const std::string gen = "PARVEK_PASS=" + Quote(db.pass()) + " " + Quote(PARVEKCTL_BIN) + " gen " + Quote(db.net()) +
+                          " " + db.schema() + (db.login().empty() ? "" : " --login " + Quote(db.login())) +
+                          " --persons 1000 --days 40 --seed 12 >/dev/null";
+  ASSERT_EQ(std::system(gen.c_str()), 0) << gen;
+  EXPECT_GT(e2e::ExpectPreviewEqualsNight(db, "KRVNT", "D", true), 100);
+}
+INSTANTIATE_TEST_SUITE_P(Backends, GeneratedNight, ::testing::ValuesIn(pvt::BackendNames()),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+// The second follow-up of a night meets the first in the priority check: the preview's cursors
+// must see the night's own earlier writes, which it never commits.
+TEST_P(GeneratedNight, PreviewSeesItsOwnEarlierWrites) {
+  const pvt::Backend backend = pvt::BackendNamed(GetParam());
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  ASSERT_EQ(db.Exec(CommonTypes() + IllDayBefore("7001") + Bch("7001", 1, "080000", 1, "KRA")), 0) << db.last_error();
+  EXPECT_GT(e2e::ExpectPreviewEqualsNight(db, "XXX", "D", true), 0);
+}
 
 }  // namespace
