@@ -107,6 +107,7 @@ FcdSatz MakeFcd(const char* num, int32_t typ, int32_t pri, int32_t gpu, const ch
 // ---- the replaced statement module ------------------------------------------------------------
 
 int TagYday_Open() { return Open("TagYday", ""); }
+int TagYday_OpenAt(const char* day) { return Open("TagYday", std::string(" ") + day); }
 int TagYday_Fetch(TagSatz& tag) { return Fetch("TagYday", g_fake.tag_active, tag); }
 int TagYday_Close() { return Close("TagYday"); }
 

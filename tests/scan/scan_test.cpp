@@ -94,6 +94,20 @@ TEST_F(ScanTest, NoPlaceholderLeavesEmptyFileAndSilentLog) {
   EXPECT_EQ(Fake().calls, (std::vector<std::string>{"TagYday_Open", "TagYday_Fetch", "TagYday_Close"}));
 }
 
+// A catch-up opens the cursor for its day and names the day first in the run log; a normal
+// night after it opens the yesterday cursor again.
+TEST_F(ScanTest, CatchUpWorksOnItsDay) {
+  Fake().tag_rows["TagYday 20240301"] = Fake().tag_rows["TagYday"];
+  TagYday_SetDay("20240301");
+  TagYday_Scan("PERSONAL");
+  TagYday_SetDay("");
+  EXPECT_EQ(RunLog(), "Info: Nachholung für Abrechnungstag Tag:20240301\n");
+  EXPECT_EQ(Fake().calls.at(0), "TagYday_Open 20240301");
+  Fake().calls.clear();
+  TagYday_Scan("PERSONAL");
+  EXPECT_EQ(Fake().calls.at(0), "TagYday_Open");
+}
+
 TEST_F(ScanTest, OneLinePerDayInCursorOrderBothLayouts) {
   for (int consolidation : {0, 1}) {
     FakeReset();
