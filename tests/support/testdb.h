@@ -59,6 +59,10 @@ class TempSchema {
   // SQLite: the directory DIR of net() (empty for other backends).
   const std::string& dir() const { return dir_; }
 
+  // Creates one more schema beside it, on the same server or directory, with the job's tables
+  // (empty); it is dropped with this one. 0 with its name in `name`, or the failing code.
+  int CreateAnother(std::string& name, std::string& why);
+
   // Logs on and switches to the schema; the session becomes pvc::Current() (as Db_Connect
   // would make it). Returns the logon's or the schema statement's code.
   int Connect();
@@ -82,6 +86,7 @@ class TempSchema {
 
   Backend backend_;
   std::string net_, schema_, login_, pass_, dir_;
+  std::vector<std::string> others_;  // schemas of CreateAnother
   std::unique_ptr<pvc::Session> side_;
   std::string last_error_;
   bool created_ = false;
