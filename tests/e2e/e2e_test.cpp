@@ -10,10 +10,10 @@
 #include <sstream>
 
 #include "tests/support/files.h"
-#include "run/BfCipher.h"
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/engines.h"
 #include "tests/support/process.h"
+#include "tests/support/settings.h"
 #include "tests/support/testdb.h"
 
 #ifndef PARVEK_BIN
@@ -43,10 +43,6 @@ std::vector<std::string> Lines(const std::string& text) {
 std::vector<std::string> Sorted(std::vector<std::string> v) {
   std::sort(v.begin(), v.end());
   return v;
-}
-
-std::string SettingsRecord(int n, const char* key, const std::string& value) {
-  return ";PARVEK;\n" + std::to_string(n) + ";" + key + ";" + Ini_Encipher(value) + "\n";
 }
 
 // Message types most cases share: illness and its follow-up, leave without follow-up, and the
@@ -421,9 +417,7 @@ TEST_P(NightlyRun, Case) {
   pvt::TempDir dir;
   const fs::path work = dir.path();
   const std::string pass = c.wrong_password ? db.pass() + "-not-it" : db.pass();
-  std::ofstream(work / "settings.ini")
-      << SettingsRecord(1, "LOGIN", db.login()) << SettingsRecord(2, "PASS", pass)
-      << SettingsRecord(3, "NET8", db.net()) << SettingsRecord(4, "SCHEMA", db.schema() + "#");
+  std::ofstream(work / "settings.ini") << pvt::JobSettings(db.login(), pass, db.net(), db.schema());
   std::ofstream(work / "parvektgb") << "left from an earlier run\n";
 
   pvt::RunOptions options;

@@ -7,7 +7,6 @@
 
 #include <sqlite3.h>
 
-#include "run/BfCipher.h"
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/testdb.h"
 
@@ -15,16 +14,6 @@ namespace hard {
 
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string SettingsRecord(int number, const std::string& key, const std::string& value) {
-  return ";PARVEK;\n" + std::to_string(number) + ";" + key + ";" + Ini_Encipher(value) + "\n";
-}
-
-std::string Settings(const std::string& login, const std::string& pass, const std::string& net,
-                     const std::string& schema) {
-  return SettingsRecord(1, "LOGIN", login) + SettingsRecord(2, "PASS", pass) +
-         SettingsRecord(3, "NET8", net) + SettingsRecord(4, "SCHEMA", schema + "#");
 }
 
 pid_t Start(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,

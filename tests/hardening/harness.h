@@ -11,6 +11,7 @@
 
 #include "tests/support/files.h"
 #include "tests/support/process.h"
+#include "tests/support/settings.h"
 
 namespace pvt {
 class TempSchema;
@@ -24,12 +25,11 @@ using pvt::TempDir;
 using ::ReadFile;
 void WriteFile(const std::string& path, const std::string& content);
 
-// One settings record (header and entry line) with the value enciphered.
-std::string SettingsRecord(int number, const std::string& key, const std::string& value);
-// A settings file for the job: LOGIN, PASS, NET8 and SCHEMA (the schema name with the one
-// further character the job drops).
-std::string Settings(const std::string& login, const std::string& pass, const std::string& net,
-                     const std::string& schema);
+using pvt::SettingsRecord;
+inline std::string Settings(const std::string& login, const std::string& pass, const std::string& net,
+                            const std::string& schema) {
+  return pvt::JobSettings(login, pass, net, schema);
+}
 
 using pvt::Result;
 

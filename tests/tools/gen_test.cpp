@@ -12,8 +12,8 @@
 
 #include "client/client.h"
 #include "client/codes.h"
-#include "run/BfCipher.h"
 #include "tests/support/process.h"
+#include "tests/support/settings.h"
 #include "tests/support/testdb.h"
 
 namespace {
@@ -241,14 +241,7 @@ TEST(CountersFile, TheJobWritesItsCountersWhereTheVariableSays) {
   ASSERT_EQ(Gen(db, "--persons 6 --days 20 --seed 2 --deep-days 3", nullptr), 0);
   const fs::path run = fs::path(db.dir()) / "run";
   fs::create_directories(run);
-  {
-    std::ofstream ini(run / "parvek.ini");
-    const std::pair<const char*, std::string> values[] = {
-        {"LOGIN", "x"}, {"PASS", "y"}, {"NET8", db.net()}, {"SCHEMA", db.schema() + "#"}};
-    int n = 0;
-    for (const auto& [key, value] : values)
-      ini << ";PARVEK;\n" << ++n << ";" << key << ";" << Ini_Encipher(value) << "\n";
-  }
+  std::ofstream(run / "parvek.ini") << pvt::JobSettings("x", "y", db.net(), db.schema());
   const pvt::Result r = pvt::Run(PARVEK_BIN, run, {"parvek.ini", "KRVNT", "X"},
                                  {{{"PARVEK_STATS_FILE", "stats.txt"}}, "", db.dir()});
   ASSERT_EQ(r.code, 0) << r.err;
