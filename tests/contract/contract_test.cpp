@@ -435,7 +435,7 @@ TEST_P(Contract, JobsWritePatternCommitsSuccessesAndRollsBackFailures) {
       << dat;
   tm.tm_isdst = -1;
   EXPECT_LT(std::abs(std::difftime(std::mktime(&tm), before)), 120) << dat;
-  EXPECT_LT(s_->RollbackTo("Bch_UpdFkt_Sp"), 0);  // ended by the commit
+  EXPECT_EQ(s_->RollbackTo("Bch_UpdFkt_Sp"), pvc::kNoSavepoint);  // ended by the commit
 }
 
 // ---- writes, commits and locks --------------------------------------------------------------

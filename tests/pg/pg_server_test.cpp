@@ -17,6 +17,7 @@
 #include "client/codes.h"
 #include "client/pg_conn.h"
 #include "client/pg_errors.h"
+#include "tests/support/wait_knobs.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ std::string UniqueName(const char* prefix) {
 // Rows of a query as "a|b|c" lines, NULL as "<null>".
 std::vector<std::string> Lines(pvc::Session& s, const std::string& sql) {
   std::vector<Row> rows;
-  const int rc = s.Query(sql, rows);
+  const int rc = pvc::ToolsOf(s).Query(sql, rows);
   if (rc != pvc::kOk) return {"RC:" + std::to_string(rc) + " " + s.LastError().message};
   std::vector<std::string> out;
   for (const Row& r : rows) {
@@ -104,7 +105,7 @@ class PgServerTest : public ::testing::Test {
     if (!created_) return;
     std::unique_ptr<pvc::Session> admin;
     if (pvc::PgLogon(server_.login, server_.pass, server_.net, admin) == 0)
-      admin->ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
+      pvc::ToolsOf(*admin).ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
   }
 
   std::unique_ptr<pvc::Session> Connect() {
@@ -216,7 +217,7 @@ TEST_F(PgServerTest, SchemaNameResolvesAsAnUnquotedIdentifier) {
 // Cursors past the first of a session read on a connection of their own, opened once and kept
 // for the session's later cursors (their rows: tests/contract/).
 TEST_F(PgServerTest, OneCursorConnectionServesAllLaterCursors) {
-  ASSERT_EQ(s->ExecScript(Booking("P1", "20240301", "080000", 1) +
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(Booking("P1", "20240301", "080000", 1) +
                           "insert into Krv327Tag (TagPnr, TagTag) values"
                           " ('P1', '2024-02-29 00:00:00');"
                           "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values"
@@ -250,8 +251,8 @@ TEST_F(PgServerTest, OneCursorConnectionServesAllLaterCursors) {
 
 // The error detail carries the server's own SQLSTATE beside the job's code.
 TEST_F(PgServerTest, ErrorDetailCarriesTheServersSqlstate) {
-  ASSERT_EQ(s->ExecScript(Booking("P1", "20240301", "080000", 2)), 0);
-  ASSERT_EQ(other->ExecScript("DROP TABLE Krv320Tgb"), 0);
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(Booking("P1", "20240301", "080000", 2)), 0);
+  ASSERT_EQ(pvc::ToolsOf(*other).ExecScript("DROP TABLE Krv320Tgb"), 0);
   std::unique_ptr<pvc::Cursor> c;
   EXPECT_EQ(s->Open(Op::TagPrev, {Bind::Txt("P1"), Bind::Dat("20240301")}, c), pvc::kNoTable);
   EXPECT_EQ(s->LastError().sqlstate, "42P01");
@@ -283,9 +284,9 @@ TEST_F(PgServerTest, DatesAreStoredAsTimestampsToTheSecond) {
 // arrive as integers; numbers with a fraction do not.
 TEST_F(PgServerTest, WholeNumbersInNumericColumnsArriveAsIntegers) {
   std::vector<Row> rows;
-  ASSERT_EQ(s->Query("select 480::numeric(5,0), -9::numeric, 1.5::numeric, 7::integer,"
-                     " null::numeric, '12'::text",
-                     rows),
+  ASSERT_EQ(pvc::ToolsOf(*s).Query("select 480::numeric(5,0), -9::numeric, 1.5::numeric,"
+                                   " 7::integer, null::numeric, '12'::text",
+                                   rows),
             0);
   ASSERT_EQ(rows.size(), 1u);
   const Row& r = rows[0];

@@ -8,8 +8,9 @@
 #include "tests/support/engines.h"
 
 #ifdef PARVEK_WITH_POSTGRES
-#include "client/pg_conn.h"
 #include "client/pg_statements.h"
+#include "client/statements.h"
+#include "tests/support/wait_knobs.h"
 #endif
 
 namespace pvt {
@@ -19,7 +20,7 @@ namespace {
 
 std::string First(pvc::Session& s, const std::string& sql) {
   std::vector<pvc::Row> rows;
-  if (s.Query(sql, rows) != 0) return "RC " + s.LastError().message;
+  if (pvc::ToolsOf(s).Query(sql, rows) != 0) return "RC " + s.LastError().message;
   if (rows.empty() || rows[0].empty()) return "<none>";
   return rows[0][0].null ? "<null>" : rows[0][0].is_int ? std::to_string(rows[0][0].num)
                                                         : rows[0][0].text;
@@ -61,12 +62,15 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
   static_assert(std::size(cases) == static_cast<size_t>(Op::kCount));
   std::vector<std::string> problems;
   std::unique_ptr<pvc::Session> s;
-  if (db.OpenOther(s) != 0 || s->ExecScript("SET enable_seqscan = off") != 0)
+  if (db.OpenOther(s) != 0 || pvc::ToolsOf(*s).ExecScript("SET enable_seqscan = off") != 0)
     return {"cannot open a session for the plans"};
   for (const Case& c : cases) {
     const pvc::PgStatement& st = pvc::Pg_Statement(c.op);
-    if (static_cast<int>(c.literals.size()) != st.params) {
-      problems.push_back(std::string(st.name) + ": takes " + std::to_string(st.params) +
+    const std::string name = pvc::Op_Info(c.op).name;
+    const size_t params =
+        pvc::Op_Width(pvc::Op_Info(c.op).in) + static_cast<size_t>(st.derived);
+    if (c.literals.size() != params) {
+      problems.push_back(name + ": takes " + std::to_string(params) +
                          " parameters, the plan check gives " + std::to_string(c.literals.size()));
       continue;
     }
@@ -77,13 +81,13 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
         sql.replace(at, ph.size(), c.literals[i - 1]);
     }
     std::vector<pvc::Row> rows;
-    if (s->Query("EXPLAIN " + sql, rows) != 0) {
-      problems.push_back(std::string(st.name) + ": " + s->LastError().message);
+    if (pvc::ToolsOf(*s).Query("EXPLAIN " + sql, rows) != 0) {
+      problems.push_back(name + ": " + s->LastError().message);
       continue;
     }
     std::string plan;
     for (const auto& r : rows) plan += r[0].text + "\n";
-    if (plan.find("Seq Scan") != std::string::npos) problems.push_back(st.name + ("\n" + plan));
+    if (plan.find("Seq Scan") != std::string::npos) problems.push_back(name + "\n" + plan);
   }
   return problems;
 }

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "client/backends.h"
 #include "client/codes.h"
 #include "client/sqlite_internal.h"
 #include "tests/support/engines.h"
+#include "tests/support/wait_knobs.h"
 
 namespace pvt {
 namespace {
@@ -26,7 +26,7 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
   pvc::sqlite::DbHandle conn(raw);
   std::vector<std::string> problems;
   for (int i = 0; i < static_cast<int>(Op::kCount); ++i) {
-    const std::string sql = pvc::sqlite::Statement(static_cast<Op>(i)).sql;
+    const std::string sql = pvc::sqlite::Statement(static_cast<Op>(i));
     if (sql.rfind("insert", 0) == 0) continue;
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(raw, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &st, nullptr) !=
@@ -64,9 +64,10 @@ int MakeReadOnly(TempSchema& db, bool whole_dir, std::string& why) {
 std::string DurabilityProblem(pvc::Session& s) {
   std::vector<pvc::Row> rows;
   std::string problems;
-  if (s.Query("PRAGMA journal_mode", rows) != 0 || rows.empty() || rows[0][0].text != "wal")
+  pvc::SessionTools& tools = pvc::ToolsOf(s);
+  if (tools.Query("PRAGMA journal_mode", rows) != 0 || rows.empty() || rows[0][0].text != "wal")
     problems += "journal_mode is not wal; ";
-  if (s.Query("PRAGMA synchronous", rows) != 0 || rows.empty() || rows[0][0].num != 2)
+  if (tools.Query("PRAGMA synchronous", rows) != 0 || rows.empty() || rows[0][0].num != 2)
     problems += "synchronous is not FULL; ";
   return problems;
 }

@@ -61,8 +61,9 @@ TempSchema::~TempSchema() {
   }
   std::unique_ptr<pvc::Session> s;
   if (pvc::OpenSession(login_, pass_, net_, s) != pvc::kOk) return;
-  for (const auto& name : others_) s->ExecScript("DROP SCHEMA " + name + " CASCADE");
-  s->ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
+  pvc::SessionTools& tools = pvc::ToolsOf(*s);
+  for (const auto& name : others_) tools.ExecScript("DROP SCHEMA " + name + " CASCADE");
+  tools.ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
 }
 
 int TempSchema::CreateAnother(std::string& name, std::string& why) {
@@ -143,7 +144,7 @@ int TempSchema::Exec(const std::string& sql) {
   pvc::Session* s = nullptr;
   int rc = Side(s);
   if (rc != pvc::kOk) return rc;
-  rc = s->ExecScript(sql);
+  rc = pvc::ToolsOf(*s).ExecScript(sql);
   last_error_ = rc == pvc::kOk ? "" : s->LastError().message;
   return rc;
 }
@@ -152,7 +153,7 @@ std::vector<std::string> TempSchema::Lines(const std::string& select) {
   pvc::Session* s = nullptr;
   int rc = Side(s);
   std::vector<pvc::Row> rows;
-  if (rc == pvc::kOk) rc = s->Query(select, rows);
+  if (rc == pvc::kOk) rc = pvc::ToolsOf(*s).Query(select, rows);
   if (rc != pvc::kOk) {
     last_error_ = s != nullptr ? s->LastError().message : last_error_;
     return {"RC:" + std::to_string(rc)};
