@@ -37,7 +37,11 @@ std::string Unique() {
 
 std::vector<Backend> Backends() { return {Sqlite(), Postgres()}; }
 
-std::vector<std::string> BackendNames() { return {"sqlite", "postgres"}; }
+std::vector<std::string> BackendNames() {
+  std::vector<std::string> names;
+  for (const auto& b : Backends()) names.push_back(b.name);
+  return names;
+}
 
 Backend BackendNamed(const std::string& name) {
   for (const auto& b : Backends())

@@ -37,7 +37,7 @@ struct Backend {
 // SQLite always. PostgreSQL when PARVEK_TEST_PG holds a connection URI (credentials from
 // PARVEK_TEST_PG_LOGIN and PARVEK_TEST_PG_PASS); otherwise listed with a skip reason.
 std::vector<Backend> Backends();
-// Names for INSTANTIATE_TEST_SUITE_P: {"sqlite", "postgres"}; look one up with BackendNamed.
+// The names of Backends(), for INSTANTIATE_TEST_SUITE_P; look one up with BackendNamed.
 std::vector<std::string> BackendNames();
 Backend BackendNamed(const std::string& name);
 
