@@ -4,6 +4,8 @@
 // be written is logged where a run log exists.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -143,6 +145,24 @@ TEST_F(Files, RunLogOnAFullDevice) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(Booked(), kBooked);
   EXPECT_EQ(hard::ReadFile(dir + "/parvektgb").substr(0, 3), "P1 ");
+}
+
+}  // namespace
+
+namespace {
+
+// Standard output closed by its reader (as with "parvek ... | head -c 100"): the job is not
+// killed by SIGPIPE, does its night's work and ends with 0.
+TEST_F(Files, ClosedStandardOutputDoesNotKillTheJob) {
+  pvt::RunOptions options;
+  options.env["PARVEK_DBG"] = "1";
+  options.stdout_unread = true;
+  const pvt::Result r =
+      pvt::Run(PARVEK_BIN, night_.work().path(), {"settings.ini", "XXX", "D"}, options);
+  EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal;
+  EXPECT_TRUE(r.exited == 1 && r.code == 0);
+  EXPECT_EQ(Booked(), kBooked);
+  EXPECT_EQ(hard::CountLines(night_.Log(), "Info: TagesSatz aktualisiert! RC:0 Pnr:P1"), 1) << night_.Log();
 }
 
 }  // namespace

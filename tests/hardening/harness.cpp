@@ -21,7 +21,9 @@ pid_t Start(const std::string& program, const std::string& cwd, const std::vecto
   return pvt::Start(program, cwd, args, {env, "", io_dir});
 }
 
-Result Wait(pid_t pid, const std::string& io_dir) { return pvt::Wait(pid, io_dir); }
+Result Wait(pid_t pid, const std::string& io_dir, int timeout_s) {
+  return pvt::Wait(pid, io_dir, {{}, "", "", timeout_s});
+}
 
 Result Run(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
            const std::map<std::string, std::string>& env, const std::string& io_dir) {

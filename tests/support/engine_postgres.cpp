@@ -46,6 +46,7 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
   const std::string day = "'2024-03-01 00:00:00'";
   const Case cases[] = {
       {Op::TagYday, {}},
+      {Op::TagYdayAt, {day}},
       {Op::TagPrev, {"'P1'", day}},
       {Op::BchTagMld, {"'P1'", day}},
       {Op::BchStdMld, {"'P1'", day}},

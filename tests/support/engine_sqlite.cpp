@@ -38,7 +38,8 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
     std::string plan;
     while (sqlite3_step(st) == SQLITE_ROW)
       plan += std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 3))) + "; ";
-    const bool streams = i == static_cast<int>(Op::TagYday) || i == static_cast<int>(Op::TagPrev);
+    const Op op = static_cast<Op>(i);
+    const bool streams = op == Op::TagYday || op == Op::TagYdayAt || op == Op::TagPrev;
     if (plan.find("SCAN") != std::string::npos || plan.find("SEARCH") == std::string::npos ||
         (streams && plan.find("TEMP B-TREE") != std::string::npos))
       problems.push_back("statement " + std::to_string(i) + ": " + plan);

@@ -1,6 +1,7 @@
 #include "tests/support/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@ std::string IoDir(const std::string& cwd, const RunOptions& o) {
                        int out_fd, int err_fd) {
   if (::chdir(cwd.c_str()) != 0) ::_exit(126);
   ::unsetenv("PARVEK_DBG");
+  ::signal(SIGPIPE, SIG_DFL);
   for (const auto& [k, v] : o.env) ::setenv(k.c_str(), v.c_str(), 1);
   ::dup2(in_fd, 0);
   ::dup2(out_fd, 1);
@@ -67,8 +69,16 @@ pid_t Start(const std::string& program, const std::string& cwd,
   std::ofstream(in, std::ios::binary) << o.input;
   const int in_fd = ::open(in.c_str(), O_RDONLY | O_CLOEXEC);
   ::unlink(in.c_str());
-  const int out_fd =
-      ::open((io + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int out_fd = -1;
+  if (o.stdout_unread) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) == 0) {
+      ::close(fds[0]);
+      out_fd = fds[1];
+    }
+  } else {
+    out_fd = ::open((io + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  }
   const int err_fd =
       ::open((io + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   pid_t pid = -1;
@@ -84,13 +94,24 @@ pid_t Start(const std::string& program, const std::string& cwd,
 Result Wait(pid_t pid, const std::string& cwd, const RunOptions& o) {
   Result r;
   int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid) {
+  bool reaped = false;
+  for (int waited_ms = 0; pid > 0 && o.timeout_s > 0; waited_ms += 50) {
+    reaped = ::waitpid(pid, &status, WNOHANG) == pid;
+    if (reaped) break;
+    if (waited_ms >= o.timeout_s * 1000) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    ::usleep(50 * 1000);
+  }
+  if (pid > 0 && !reaped) reaped = ::waitpid(pid, &status, 0) == pid;
+  if (reaped) {
     r.exited = WIFEXITED(status) ? 1 : 0;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   }
   const std::string io = IoDir(cwd, o);
-  r.out = ReadFile(io + "/stdout.txt");
+  if (!o.stdout_unread) r.out = ReadFile(io + "/stdout.txt");
   r.err = ReadFile(io + "/stderr.txt");
   return r;
 }
