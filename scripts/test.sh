@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVEK_BUILD_TESTS=ON -DPARVEK_BUILD_BENCH=ON
 cmake --build "$build"
 
 scripts/with_pg.sh --optional ctest --test-dir "$build" --output-on-failure

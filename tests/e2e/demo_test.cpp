@@ -26,6 +26,9 @@ TEST(Demo, OneNightGivesTheDocumentedOutcome) {
   const fs::path dir = fs::path(tmp.path()) / "demo";
   pvt::Result r = pvt::Run(PARVEKCTL_BIN, tmp.path(), {"demo-create", dir.string()});
   ASSERT_EQ(r.code, 0) << r.err;
+  // The settings file holds the password: its owner's alone.
+  EXPECT_EQ(fs::status(dir / "parvek.ini").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   // A second demo in the same place is refused rather than overwriting the first.
   ASSERT_NE(pvt::Run(PARVEKCTL_BIN, tmp.path(), {"demo-create", dir.string()}).code, 0);
 
@@ -46,8 +49,9 @@ TEST(Demo, OneNightGivesTheDocumentedOutcome) {
   }
   EXPECT_EQ(log.find("Pnr:1002"), std::string::npos) << log;
 
-  // The cancelled training shows in the companion's table.
-  r = pvt::Run(PARVEKCTL_BIN, tmp.path(), {"show", "sqlite:" + dir.string(), "PERSONAL", "2"});
+  // The cancelled training shows in the companion's table, reached through the job's settings.
+  r = pvt::Run(PARVEKCTL_BIN, tmp.path(),
+               {"show", "--settings", (dir / "parvek.ini").string(), "--days", "2"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("45 cancelled       SCH   Korvant"), std::string::npos) << r.out;
 }

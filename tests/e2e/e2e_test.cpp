@@ -10,10 +10,10 @@
 #include <sstream>
 
 #include "tests/support/files.h"
+#include "tools/settings_record.h"
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/engines.h"
 #include "tests/support/process.h"
-#include "tests/support/settings.h"
 #include "tests/support/testdb.h"
 
 #ifndef PARVEK_BIN
@@ -419,7 +419,7 @@ TEST_P(NightlyRun, Case) {
   pvt::TempDir dir;
   const fs::path work = dir.path();
   const std::string pass = c.wrong_password ? db.pass() + "-not-it" : db.pass();
-  std::ofstream(work / "settings.ini") << pvt::JobSettings(db.login(), pass, db.net(), db.schema());
+  std::ofstream(work / "settings.ini") << JobSettings(db.login(), pass, db.net(), db.schema());
   std::ofstream(work / "parvektgb") << "left from an earlier run\n";
 
   pvt::RunOptions options;

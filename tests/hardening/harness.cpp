@@ -93,7 +93,7 @@ int Night::Setup(const pvt::Backend& b, const std::string& rows, std::string& wh
 }
 
 std::string Night::GoodSettings() const {
-  return Settings(db_->login(), db_->pass(), db_->net(), db_->schema());
+  return JobSettings(db_->login(), db_->pass(), db_->net(), db_->schema());
 }
 
 std::string Night::file() const { return db_->dir() + "/" + db_->schema() + ".db"; }

@@ -11,7 +11,7 @@
 
 #include "tests/support/files.h"
 #include "tests/support/process.h"
-#include "tests/support/settings.h"
+#include "tools/settings_record.h"
 
 namespace pvt {
 class TempSchema;
@@ -24,12 +24,6 @@ using pvt::TempDir;
 
 using ::ReadFile;
 void WriteFile(const std::string& path, const std::string& content);
-
-using pvt::SettingsRecord;
-inline std::string Settings(const std::string& login, const std::string& pass, const std::string& net,
-                            const std::string& schema) {
-  return pvt::JobSettings(login, pass, net, schema);
-}
 
 using pvt::Result;
 

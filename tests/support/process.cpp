@@ -26,6 +26,7 @@ std::string IoDir(const std::string& cwd, const RunOptions& o) {
                        int out_fd, int err_fd) {
   if (::chdir(cwd.c_str()) != 0) ::_exit(126);
   ::unsetenv("PARVEK_DBG");
+  ::unsetenv("PARVEK_PASS");
   ::signal(SIGPIPE, SIG_DFL);
   for (const auto& [k, v] : o.env) ::setenv(k.c_str(), v.c_str(), 1);
   ::dup2(in_fd, 0);

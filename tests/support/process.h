@@ -6,8 +6,8 @@
 //   EXPECT_EQ(r.code, 0);
 //   EXPECT_EQ(r.err, "");
 //
-// The program runs in its own working directory with PARVEK_DBG removed from the environment
-// (the job's debug switch) and SIGPIPE at its default (as a shell starts a program), the given
+// The program runs in its own working directory with PARVEK_DBG and PARVEK_PASS removed from
+// the environment (the job's debug switch, parvekctl's password source) and SIGPIPE at its default (as a shell starts a program), the given
 // variables added, the given text on standard input, and its standard output and error caught
 // in the files "stdout.txt" and "stderr.txt" of `io_dir`.
 #pragma once

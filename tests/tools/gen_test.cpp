@@ -13,7 +13,7 @@
 #include "client/client.h"
 #include "client/codes.h"
 #include "tests/support/process.h"
-#include "tests/support/settings.h"
+#include "tools/settings_record.h"
 #include "tests/support/testdb.h"
 
 namespace {
@@ -235,7 +235,7 @@ TEST(CountersFile, TheJobWritesItsCountersWhereTheVariableSays) {
   ASSERT_EQ(Gen(db, "--persons 6 --days 20 --seed 2 --deep-days 3", nullptr), 0);
   const fs::path run = fs::path(db.dir()) / "run";
   fs::create_directories(run);
-  std::ofstream(run / "parvek.ini") << pvt::JobSettings("x", "y", db.net(), db.schema());
+  std::ofstream(run / "parvek.ini") << JobSettings("x", "y", db.net(), db.schema());
   const pvt::Result r = pvt::Run(PARVEK_BIN, run, {"parvek.ini", "KRVNT", "X"},
                                  {{{"PARVEK_STATS_FILE", "stats.txt"}}, "", db.dir()});
   ASSERT_EQ(r.code, 0) << r.err;
