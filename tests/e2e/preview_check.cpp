@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,6 +9,7 @@
 
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "tests/support/testdb.h"
 #include "tools/settings_record.h"
 
@@ -44,12 +44,6 @@ std::string Col(const std::string& line, size_t from, size_t to = std::string::n
   return from >= line.size() ? "" : Trim(line.substr(from, to == std::string::npos ? to : to - from));
 }
 std::string Null(const std::string& v, const std::string& as) { return v == "<null>" ? as : v; }
-
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 std::map<std::string, Lines> DumpAll(pvt::TempSchema& db) {
   std::map<std::string, Lines> all;
@@ -178,23 +172,18 @@ Lines SortedIf(bool sort, Lines v) {
 
 int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2, const std::string& param3,
                              bool unordered) {
-  char tmpl[] = "/tmp/parvek-preview-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) {
-    ADD_FAILURE() << "mkdtemp";
-    return 0;
-  }
-  const fs::path work = tmpl;
+  pvt::TempDir dir;
+  const fs::path work = dir.path();
   std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
   std::ofstream(work / "parvektgb") << "left from an earlier run\n";
-  const std::string args = " settings.ini " + Quote(param2) + " " + Quote(param3);
 
   const auto tables_before = DumpAll(db);
   const Lines bookings_before = db.Lines(kBookings), days_before = db.Lines(kDays);
   db.CloseSide();
-  const std::string preview_cmd = "cd " + Quote(work.string()) + " && env -u PARVEK_DBG " + Quote(PARVEKCTL_BIN) +
-                                  " night" + args + " --preview >preview.txt 2>preview.err";
-  if (std::system(preview_cmd.c_str()) != 0) {
-    ADD_FAILURE() << "preview failed: " << ReadFile(work / "preview.err");
+  const pvt::Result preview = pvt::Run(PARVEKCTL_BIN, work, {"night", "settings.ini", param2, param3, "--preview"});
+  if (preview.code != 0) {
+    ADD_FAILURE() << "preview failed: " << preview.err;
+    dir.Keep();
     return 0;
   }
   EXPECT_EQ(DumpAll(db), tables_before) << "the preview changed a table";
@@ -202,15 +191,13 @@ int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2, con
   EXPECT_FALSE(fs::exists(work / "parvek.log"));
   db.CloseSide();
 
-  const std::string night_cmd = "cd " + Quote(work.string()) + " && env -u PARVEK_DBG " + Quote(PARVEK_BIN) + args +
-                                " >/dev/null 2>&1";
-  EXPECT_EQ(std::system(night_cmd.c_str()), 0);
-  const Preview p = ReadPreview(ReadFile(work / "preview.txt"));
+  EXPECT_EQ(pvt::Run(PARVEK_BIN, work, {"settings.ini", param2, param3}).code, 0);
+  const Preview p = ReadPreview(preview.out);
   EXPECT_EQ(p.bookings, BookingDelta(bookings_before, db.Lines(kBookings)));
   EXPECT_EQ(p.days, DayChanges(days_before, db.Lines(kDays)));
   EXPECT_EQ(SortedIf(unordered, p.params), SortedIf(unordered, Split(ReadFile(work / "parvektgb"), '\n')));
   EXPECT_EQ(SortedIf(unordered, p.log), SortedIf(unordered, Entries(ReadFile(work / "parvek.log"))));
-  if (!::testing::Test::HasFailure()) fs::remove_all(work);
+  if (::testing::Test::HasFailure()) dir.Keep();
   int changes = static_cast<int>(p.days.size());
   for (const auto& [booking, n] : p.bookings) changes += n < 0 ? -n : n;
   return changes;

@@ -37,7 +37,7 @@ struct Backend {
 // SQLite always. PostgreSQL when PARVEK_TEST_PG holds a connection URI (credentials from
 // PARVEK_TEST_PG_LOGIN and PARVEK_TEST_PG_PASS); otherwise listed with a skip reason.
 std::vector<Backend> Backends();
-// Names for INSTANTIATE_TEST_SUITE_P: {"sqlite", "postgres"}; look one up with BackendNamed.
+// The names of Backends(), for INSTANTIATE_TEST_SUITE_P; look one up with BackendNamed.
 std::vector<std::string> BackendNames();
 Backend BackendNamed(const std::string& name);
 
@@ -58,6 +58,10 @@ class TempSchema {
   const std::string& pass() const { return pass_; }
   // SQLite: the directory DIR of net() (empty for other backends).
   const std::string& dir() const { return dir_; }
+
+  // Creates one more schema beside it, on the same server or directory, with the job's tables
+  // (empty); it is dropped with this one. 0 with its name in `name`, or the failing code.
+  int CreateAnother(std::string& name, std::string& why);
 
   // Logs on and switches to the schema; the session becomes pvc::Current() (as Db_Connect
   // would make it). Returns the logon's or the schema statement's code.
@@ -82,6 +86,7 @@ class TempSchema {
 
   Backend backend_;
   std::string net_, schema_, login_, pass_, dir_;
+  std::vector<std::string> others_;  // schemas of CreateAnother
   std::unique_ptr<pvc::Session> side_;
   std::string last_error_;
   bool created_ = false;
