@@ -22,6 +22,10 @@ struct PgStatement {
 // a date), which the backend derives from $2 and $3 so that an index bounds the search.
 const PgStatement& Pg_Statement(Op op);
 
+// The six tables of a schema, their keys and indexes: statements separated by ';', names
+// unquoted, to run with the schema first on the search path.
+extern const char* const kPgSchemaDdl;
+
 // Operations whose statement is a query run through a cursor.
 bool Pg_IsCursor(Op op);
 

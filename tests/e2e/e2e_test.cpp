@@ -370,6 +370,13 @@ std::vector<Case> AllCases() {
   return all;
 }
 
+// Every backend, and once more PostgreSQL through ODBC with the texts of record.
+std::vector<std::string> NightBackends() {
+  std::vector<std::string> names = pvt::BackendNames();
+  names.push_back("odbc_pg_record");
+  return names;
+}
+
 // ---- the runner --------------------------------------------------------------------------------
 
 class NightlyRun : public ::testing::TestWithParam<std::tuple<std::string, Case>> {};
@@ -443,7 +450,7 @@ TEST_P(NightlyRun, Case) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, NightlyRun,
-                         ::testing::Combine(::testing::ValuesIn(pvt::BackendNames()), ::testing::ValuesIn(AllCases())),
+                         ::testing::Combine(::testing::ValuesIn(NightBackends()), ::testing::ValuesIn(AllCases())),
                          [](const ::testing::TestParamInfo<std::tuple<std::string, Case>>& p) {
                            return std::get<0>(p.param) + "_" + std::get<1>(p.param).name;
                          });
