@@ -1,6 +1,7 @@
 // The ODBC backend's NET8 forms and the translation of driver failures into the job's codes.
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "client/codes.h"
 #include "client/odbc_internal.h"
@@ -21,10 +22,10 @@ std::string Trim(const std::string& s) {
   return s.substr(a, s.find_last_not_of(" \t") - a + 1);
 }
 
-// The keys of a connection string "k=v;k={v;w};...", in order. A value in braces ends at the
-// first '}' that is not doubled.
-std::vector<std::string> Keys(const std::string& s) {
-  std::vector<std::string> keys;
+// The attributes of a connection string "k=v;k={v;w};...", in order, keys in upper case and
+// values without their braces. A value in braces ends at the first '}' that is not doubled.
+std::vector<std::pair<std::string, std::string>> Pairs(const std::string& s) {
+  std::vector<std::pair<std::string, std::string>> pairs;
   size_t i = 0;
   while (i < s.size()) {
     const size_t eq = s.find('=', i);
@@ -34,24 +35,30 @@ std::vector<std::string> Keys(const std::string& s) {
       i = semi + 1;  // a part without '=' names nothing
       continue;
     }
-    keys.push_back(Upper(Trim(s.substr(i, eq - i))));
+    std::string key = Upper(Trim(s.substr(i, eq - i)));
+    std::string value;
     size_t j = eq + 1;
     while (j < s.size() && s[j] == ' ') ++j;
     if (j < s.size() && s[j] == '{') {
       for (++j; j < s.size(); ++j) {
-        if (s[j] != '}') continue;
-        if (j + 1 < s.size() && s[j + 1] == '}') {
+        if (s[j] == '}' && j + 1 < s.size() && s[j + 1] == '}') {
+          value += '}';
           ++j;
-          continue;
+        } else if (s[j] == '}') {
+          ++j;
+          break;
+        } else {
+          value += s[j];
         }
-        break;
       }
     }
     const size_t next = s.find(';', j);
+    if (value.empty()) value = Trim(s.substr(j, next == std::string::npos ? std::string::npos : next - j));
+    pairs.emplace_back(std::move(key), std::move(value));
     if (next == std::string::npos) break;
     i = next + 1;
   }
-  return keys;
+  return pairs;
 }
 
 bool ClassIs(const std::string& state, const char* cls) {
@@ -122,13 +129,19 @@ int ParseNet(const std::string& net, Target& out) {
     t.dsn = net.substr(prefix.size());
   } else {
     t.connect = net.substr(prefix.size());
-    for (const std::string& k : Keys(t.connect))
+    for (const auto& [k, v] : Pairs(t.connect))
       if (k == "UID" || k == "PWD" || k == "USER" || k == "USERNAME" || k == "PASSWORD")
         return kBadNetName;
   }
   if (Trim(t.dsn).empty() && Trim(t.connect).empty()) return kBadNetName;
   out = std::move(t);
   return kOk;
+}
+
+std::string Attribute(const std::string& connect, const std::string& key) {
+  for (const auto& [k, v] : Pairs(connect))
+    if (k == Upper(key)) return v;
+  return {};
 }
 
 std::string Braced(const std::string& value) {

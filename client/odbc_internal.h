@@ -63,6 +63,8 @@ struct Target {
 // -12154 when it names nothing (an empty name) or its connection string holds credentials of
 // its own (UID, PWD and their spelled-out variants), which belong in LOGIN and PASS only.
 int ParseNet(const std::string& net, Target& out);
+// The value of `key` (any case) in a connection string, without its braces; "" when absent.
+std::string Attribute(const std::string& connect, const std::string& key);
 // `value` as a connection-string value: in braces, with every '}' doubled.
 std::string Braced(const std::string& value);
 // The connection string for `t` with the credentials and the driver options `extra` (";k=v..."

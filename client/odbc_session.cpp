@@ -62,6 +62,9 @@ Failure Diag(SQLSMALLINT type, SQLHANDLE h) {
     f.sqlstate = reinterpret_cast<const char*>(state);
     f.native = static_cast<int>(native);
     f.message = reinterpret_cast<const char*>(msg);
+    // One line: drivers put their own context on further lines.
+    for (char& c : f.message)
+      if (c == '\n' || c == '\r' || c == '\t') c = ' ';
   } else {
     f.sqlstate = "HY000";
     f.message = "the driver gave no diagnostic";
@@ -170,10 +173,15 @@ std::string Stem(const std::string& path) {
 
 // Whether the target's driver is SQLite's, by the connection string or the data source's
 // definition (its driver must not create a missing database file, not even at the first logon).
+// The value of a target's attribute, from its connection string or its data source.
+std::string TargetAttribute(const odbc::Target& t, const char* key) {
+  return t.connect.empty() ? DsnAttribute(t.dsn, key) : odbc::Attribute(t.connect, key);
+}
+
 bool LooksSqlite(const odbc::Target& t) {
-  const std::string s =
-      Lower(t.connect.empty() ? DsnAttribute(t.dsn, "Driver") : t.connect);
-  return s.find("sqlite") != std::string::npos;
+  std::string driver = TargetAttribute(t, "Driver");
+  if (driver.empty() && !t.connect.empty()) driver = DsnAttribute(odbc::Attribute(t.connect, "DSN"), "Driver");
+  return Lower(driver).find("sqlite") != std::string::npos;
 }
 
 // Splits a script at the semicolons outside literals; empty statements are dropped.
@@ -970,6 +978,12 @@ int OdbcCreateSchema(const std::string& user, const std::string& password,
   }
   // A SQLite data source may name a file that does not exist yet: it is made here.
   const bool may_create_file = LooksSqlite(t);
+  // A SQLite file is named like its schema; nothing is made under another name.
+  const std::string named = may_create_file ? TargetAttribute(t, "Database") : "";
+  if (!named.empty() && Lower(Stem(named)) != Lower(schema)) {
+    why = "the data source's database is " + named + ", not schema " + schema;
+    return kNoSchema;
+  }
   Opened o;
   Failure f;
   int rc = kOk;

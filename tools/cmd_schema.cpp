@@ -50,7 +50,8 @@ int SchemaCreate(const std::vector<std::string>& args) {
 }
 
 // Runs each statement once with harmless values inside a transaction that is rolled back,
-// and prints its code: 0 or 1403 mean the statement runs on this schema.
+// and prints its code: 0 or 1403 mean the statement runs on this schema; any other code comes
+// with the engine's message, SQLSTATE and native number.
 int SchemaCheck(const std::vector<std::string>& args) {
   Target t;
   std::string why;
@@ -85,6 +86,8 @@ int SchemaCheck(const std::vector<std::string>& args) {
         pnr, day}},
       {"BchUpdFkt", Op::BchUpdFkt, {Bind::Int(45), pnr, day, Bind::Txt("000000"), Bind::Int(1)}},
       {"BchDelFkt", Op::BchDelFkt, {pnr, day, Bind::Txt("000000"), Bind::Int(45)}},
+      {"BchInsert", Op::BchInsert,
+       {pnr, day, Bind::DatTime("19000101000000"), Bind::Int(45), Bind::Txt("~c~")}},
   };
   int failed = 0;
   for (const auto& p : probes) {
@@ -102,6 +105,7 @@ int SchemaCheck(const std::vector<std::string>& args) {
       case Op::TagUpdate:
       case Op::BchUpdFkt:
       case Op::BchDelFkt:
+      case Op::BchInsert:
         rc = s->Write(p.op, p.in);
         break;
       default:
@@ -111,7 +115,14 @@ int SchemaCheck(const std::vector<std::string>& args) {
     s->RollbackTo("Schema_Check_Sp");
     const bool ok = rc == pvc::kOk || rc == pvc::kNoData;
     if (!ok) ++failed;
-    std::printf("%-16s RC:%d%s%s\n", p.name, rc, ok ? "" : "  ", ok ? "" : detail.message.c_str());
+    // A failure with the engine's own state and number, as its documentation lists them.
+    std::string text;
+    if (!ok) {
+      text = "  " + detail.message;
+      if (!detail.sqlstate.empty() || detail.native != 0)
+        text += " [" + detail.sqlstate + (detail.native != 0 ? " " + std::to_string(detail.native) : "") + "]";
+    }
+    std::printf("%-16s RC:%d%s\n", p.name, rc, text.c_str());
   }
   s->Commit();
   std::printf("%s\n", failed == 0 ? "all statements run" : "some statements fail");

@@ -125,6 +125,9 @@ TEST(OdbcNet, FormsOfNet8) {
     EXPECT_EQ(t.dsn, r.dsn) << r.net;
     EXPECT_EQ(t.connect, r.connect) << r.net;
   }
+  EXPECT_EQ(odbc::Attribute("Driver={a;b}};c};Database= /x/P.db ;x=1", "database"), "/x/P.db");
+  EXPECT_EQ(odbc::Attribute("Driver={a;b}};c};Database= /x/P.db", "DRIVER"), "a;b};c");
+  EXPECT_EQ(odbc::Attribute("Driver=x", "Database"), "");
   odbc::Target t;
   t.connect = "Driver=x;";
   EXPECT_EQ(odbc::ConnectString(t, "sc;ott", "a}b", ";K=1"), "Driver=x;UID={sc;ott};PWD={a}}b};K=1");
