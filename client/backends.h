@@ -14,11 +14,6 @@ int SqliteLogon(const std::string& user, const std::string& password, const std:
                 std::unique_ptr<Session>& out);
 int SqliteCreateSchema(const std::string& user, const std::string& password,
                        const std::string& net, const std::string& schema, std::string& why);
-// How long a statement waits for a lock held by another program before it fails with -54.
-// Sessions opened afterwards use the new value. The job keeps the default of 30,000 ms; tests
-// shorten it.
-void SqliteSetBusyWaitMs(int ms);
-int SqliteBusyWaitMs();
 
 #ifdef PARVEK_WITH_POSTGRES
 // PostgreSQL through libpq, NET8 "postgresql://..." or "postgres://...".
@@ -37,9 +32,6 @@ int OdbcCreateSchema(const std::string& user, const std::string& password,
                      const std::string& net, const std::string& schema, std::string& why);
 // True when an ODBC data source named exactly `name` is defined.
 bool OdbcHasDataSource(const std::string& name);
-// How long a statement waits for a lock before it fails (PostgreSQL and SQLite servers);
-// sessions opened afterwards use the new value. The job keeps 30,000 ms; tests shorten it.
-void OdbcSetLockWaitMs(int ms);
 #endif
 
 }  // namespace pvc

@@ -1,8 +1,8 @@
 // The job's database client: one small interface, one backend per engine.
 //
-// The statement module names each statement of its fixed catalogue by `Op`; every backend
-// runs its own equivalent text for it, with placeholders in the same order as the job's
-// statement texts of record. No engine type and no SQL text appear in this header.
+// The statement module names each statement by `Op` (client/statements.h, the one description
+// of every statement); every backend runs its own equivalent text for it, with placeholders in
+// the binding order given there. No engine type and no SQL text appear in this header.
 //
 // Contracts common to every call:
 //  - Result: a SQL code from client/codes.h (0, 1403, -1, other negative codes).
@@ -20,36 +20,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-namespace pvc {
+#include "client/statements.h"
 
-// The job's statements, with their inputs in binding order and their select lists.
-// D = Bind::Kind::Date ('yyyymmdd'), DT = DateTime ('yyyymmddHHMMSS'), T = Text, I = Int.
-// Tag columns (13): TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TgbSol, TagTgb, TagTgs,
-//   TagHtv, TagHvs, TagHtn, TagHns (dates 'yyyymmdd', times 'HHMMSS').
-// Bch columns (18): BchPnr, BchVon, BchUhr, BchFkt, BchBis, BchVws (a time 'HHMMSS'), BchFcd,
-//   BchZwt, BchAbt, BchKst, BchKtr, BchKrt, BchAzt, BchVra, BchTxt, BchSta, BchErf, BchTrm.
-enum class Op : int {
-  TagYday,         // cursor; in: none; out: Tag columns. Placeholder days of yesterday.
-  TagPrev,         // cursor; in: T pnr, D day; out: Tag columns, TagTag descending.
-  BchTagMld,       // cursor; in: T pnr, D day; out: Bch columns. BchVortag and BchAbrTag.
-  BchStdMld,       // cursor; in: T pnr, D day; out: Bch columns, newest first.
-  FcdReadFlg,      // select; in: T fcdnum; out: FcdFlg.
-  FcdRead,         // select; in: T fcdnum; out: FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol,
-                   //   FcdPri (NULL->0), FcdGpu (NULL->0), FcdFcd (NULL->-9), FcdFlg.
-  AzvRead,         // select; in: T pnr, D day; out: AzvNum, ZtgVon, AzvSol, AzvSo2, AzvVhs,
-                   //   AzvHso, AzvHs2, AzvHtv.
-  BchCountTagMld,  // select; in: T pnr, D day; out: count.
-  BchCountStdMld,  // select; in: T pnr, T from (14 digits), T to (14 digits); out: count.
-  TagUpdate,       // write; in: T TagTgb, I TagTgs, T TagHtv, I TagHvs, T TagHtn, I TagHns,
-                   //   T pnr, D day.
-  BchUpdFkt,       // write; in: I new fkt, T pnr, D BchVon, T BchUhr ('HHMMSS'), I old fkt.
-                   //   Also sets BchDat to now and BchErf to 'Korvant'.
-  BchDelFkt,       // write; in: T pnr, D BchVon, T BchUhr ('HHMMSS'), I fkt.
-  BchInsert,       // write; in: T pnr, D BchVon, DT BchUhr, I BchFkt, T BchFcd.
-  kCount
-};
+namespace pvc {
 
 struct Bind {
   enum class Kind { Text, Int, Date, DateTime };
@@ -87,47 +63,105 @@ class Cursor {
   virtual int Fetch(Row& row) = 0;
 };
 
+class SessionTools;
+
+// What the job calls. Every call returns a code from client/codes.h; a call that returns a
+// negative code leaves its detail in LastError(), which 0 and 1403 do not change.
 class Session {
  public:
   virtual ~Session() = default;
-  // Runs a statement known only at run time (the schema statement
-  // "ALTER SESSION SET CURRENT_SCHEMA=NAME"). -1435 when the schema does not exist.
+  // Runs a statement known only at run time: the schema statement
+  // "ALTER SESSION SET CURRENT_SCHEMA=NAME" (keywords in any case). -1435 when the schema does
+  // not exist, -2421 when NAME is not an identifier, -900 for any other text.
   virtual int ExecDynamic(const std::string& text) = 0;
   // Opens a cursor over `op`'s query. On 0 `out` holds the open cursor; otherwise `out` is empty.
+  // The cursor may outlive the session; it then still delivers its rows.
   virtual int Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) = 0;
   // Single-row select: 0 with the row, 1403 when none, -1422 when more than one qualifies.
   virtual int SelectOne(Op op, const std::vector<Bind>& in, Row& out) = 0;
   // Insert, update or delete: 0 when at least one row changed, 1403 when an update or
-  // delete matched none, -1 on a broken unique key. Never commits by itself.
+  // delete matched none, -1 on a broken unique key. Never commits by itself; a failed write
+  // undoes only itself.
   virtual int Write(Op op, const std::vector<Bind>& in) = 0;
+  // Sets savepoint `name` (an identifier), opening a transaction when none is open; setting a
+  // name again moves it.
   virtual int Savepoint(const std::string& name) = 0;
+  // Undoes everything since savepoint `name`, which stays set. -1086 when no savepoint of that
+  // name is set in the open transaction (or none is open); nothing is undone then.
   virtual int RollbackTo(const std::string& name) = 0;
   // Makes everything written so far durable (the commit has returned once it is on disk).
+  // 0 also when nothing was pending.
   virtual int Commit() = 0;
+  // The detail of the last call that returned a negative code.
   virtual ErrorDetail LastError() const = 0;
+  // What only tools and tests use; nullptr when this backend offers none. Owned by the session.
+  virtual SessionTools* Tools() { return nullptr; }
+};
 
-  // For tools and tests only, never used by the job: runs one or more plain SQL statements
-  // written in the subset both engines accept (INSERT/UPDATE/DELETE with column lists, dates as
-  // 'YYYY-MM-DD HH:MM:SS' literals) against the current schema, and commits them.
+// For tools and tests only, never used by the job. Plain SQL in the subset every engine takes
+// (INSERT/UPDATE/DELETE/SELECT with column lists, dates as 'YYYY-MM-DD HH:MM:SS' literals),
+// against the current schema.
+class SessionTools {
+ public:
+  virtual ~SessionTools() = default;
+  // Runs one or more statements and commits them. 0 or the first failure's code.
   virtual int ExecScript(const std::string& sql) = 0;
-  // For tools and tests only: runs one plain SELECT of that subset and delivers every row
-  // (dates as their stored text 'YYYY-MM-DD HH:MM:SS'). `rows` is replaced on 0 only.
-  // Backends that do not offer it return kInternal.
-  virtual int Query(const std::string& sql, std::vector<Row>& rows) {
-    (void)sql;
-    (void)rows;
-    return -600;
-  }
-  // For tools only, never used by the job: loads `rows` into `table` of the current schema and
-  // commits them. Each row holds one cell per name in `columns`; a null cell is NULL, an integer
-  // cell a number, a text cell is taken as it stands (dates as 'YYYY-MM-DD HH:MM:SS'). Table and
-  // column names must be identifiers. 0 when every row was loaded; otherwise the first failure's
-  // code, and none of the rows of this call is kept. Keys and NOT NULL are enforced; a backend
-  // may skip the table's CHECK constraints (SQLite does), so the caller vouches for the form of
-  // its values. This default runs one plain INSERT through ExecScript; backends override it with
-  // their engine's fast load path.
+  // Runs one SELECT and delivers every row (dates as their stored text 'YYYY-MM-DD HH:MM:SS').
+  // `rows` is replaced on 0 only.
+  virtual int Query(const std::string& sql, std::vector<Row>& rows) = 0;
+  // Loads `rows` into `table` and commits them: one cell per name in `columns`, a null cell is
+  // NULL, an integer cell a number, a text cell taken as it stands (dates as
+  // 'YYYY-MM-DD HH:MM:SS'). Table and column names must be identifiers. 0 when every row was
+  // loaded; otherwise the first failure's code, and none of the rows is kept. Keys and NOT NULL
+  // are enforced; a backend may skip CHECK constraints, so the caller vouches for its values.
   virtual int BulkInsert(const std::string& table, const std::vector<std::string>& columns,
-                         const std::vector<Row>& rows);
+                         const std::vector<Row>& rows) = 0;
+  // Prepares this backend's text of `op` on the current schema and tells how many of the
+  // statement's inputs it takes (values the backend derives itself not counted) and how many
+  // columns it selects. 0, or the prepare's code (-942 for a missing table, ...).
+  virtual int Describe(Op op, int& inputs, int& columns) = 0;
+};
+
+// The tools of `s`; when its backend offers none, a stand-in whose every call fails with -600.
+SessionTools& ToolsOf(Session& s);
+
+// Passes every call on to the cursor it wraps; a wrapper overrides only what it changes.
+class CursorWrapper : public Cursor {
+ public:
+  explicit CursorWrapper(std::unique_ptr<Cursor> target) : target_(std::move(target)) {}
+  int Fetch(Row& row) override { return target_->Fetch(row); }
+
+ protected:
+  Cursor& target() { return *target_; }
+
+ private:
+  std::unique_ptr<Cursor> target_;
+};
+
+// Passes every call on to the session it wraps (its tools included); a wrapper overrides only
+// what it changes.
+class SessionWrapper : public Session {
+ public:
+  explicit SessionWrapper(std::unique_ptr<Session> target) : target_(std::move(target)) {}
+  int ExecDynamic(const std::string& text) override { return target_->ExecDynamic(text); }
+  int Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) override {
+    return target_->Open(op, in, out);
+  }
+  int SelectOne(Op op, const std::vector<Bind>& in, Row& out) override {
+    return target_->SelectOne(op, in, out);
+  }
+  int Write(Op op, const std::vector<Bind>& in) override { return target_->Write(op, in); }
+  int Savepoint(const std::string& name) override { return target_->Savepoint(name); }
+  int RollbackTo(const std::string& name) override { return target_->RollbackTo(name); }
+  int Commit() override { return target_->Commit(); }
+  ErrorDetail LastError() const override { return target_->LastError(); }
+  SessionTools* Tools() override { return target_->Tools(); }
+
+ protected:
+  Session& target() { return *target_; }
+
+ private:
+  std::unique_ptr<Session> target_;
 };
 
 // A backend serves the NET8 values that begin with one of its prefixes.

@@ -1,5 +1,6 @@
-// SQL codes returned by the database client, in the numbering operators of the job's
-// reference database know. Every backend maps its engine's errors onto these.
+// The SQL codes the database client returns: the one list, in the numbering operators of the
+// job's reference database know. Every backend maps its engine's errors onto these and no
+// others; the README lists them for operators.
 #pragma once
 
 namespace pvc {
@@ -28,6 +29,14 @@ inline constexpr int kLostConnection = -3114; // not connected / connection or f
 inline constexpr int kBadNetName = -12154;    // net service name not served by this build
 inline constexpr int kNoListener = -12541;    // server not reachable
 inline constexpr int kReadOnly = -16000;      // database open for reading only (write refused)
+inline constexpr int kDeadlock = -60;            // deadlock detected; the statement was undone
+inline constexpr int kCancelled = -1013;         // statement cancelled (a server's time limit)
+inline constexpr int kNoSavepoint = -1086;       // rollback to a savepoint that is not set
+inline constexpr int kValueTooLarge = -1438;     // number too large for its column
+inline constexpr int kColumnOverflow = -1455;    // a fetched integer does not fit 32 bits
+inline constexpr int kTextTooLong = -12899;      // text too long for its column
+inline constexpr int kUnknownService = -12514;   // the database the target names does not exist
+inline constexpr int kServerBusy = -12516;       // server refuses new connections (full, starting)
 inline constexpr int kInternal = -600;        // anything else the engine reports
 
 }  // namespace pvc

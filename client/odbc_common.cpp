@@ -169,6 +169,8 @@ int Translate(Engine engine, const Failure& f) {
   if (ClassIs(f.sqlstate, "08")) return kLostConnection;  // the connection is gone
   switch (engine) {
     case Engine::Oracle:
+      // A write that waited past its time limit for another program's lock.
+      if (f.sqlstate == "HYT00" || f.sqlstate == "HYT01") return kLocked;
       // Oracle's error numbers are the job's codes, negated (ORA-00001 gives -1).
       if (f.native > 0) return -f.native;
       return TranslateStandard(f);

@@ -20,8 +20,8 @@ Engine EngineOf(const std::string& dbms_name);
 enum class Texts { Record, Postgres, Sqlite };
 
 // One statement as sent through ODBC: its text with `?` placeholders, and for each `?` in
-// order the index of the input it takes (into the Op's inputs in binding order, or into the
-// extra inputs that ExtraInputs appends).
+// order the index of the value it takes: an input of the Op (client/statements.h, in binding
+// order), or after them a value the PostgreSQL text derives (Pg_DerivedValues).
 struct Text {
   std::string sql;
   std::vector<int> binds;
@@ -40,16 +40,6 @@ std::string ForOracleCompat(const std::string& text);
 // The statement `op` in `texts`, or in the texts of record with the two substitutions above when
 // `oracle_compat`.
 const Text& Statement(Texts texts, Op op, bool oracle_compat = false);
-
-// How the job's outputs arrive: one letter per selected column ('T' text, 'I' integer, 'D'/'H'
-// a stored SQLite date read as its day 'yyyymmdd' / its time of day 'HHMMSS'). Writes: "".
-const char* Outputs(Op op);
-bool IsCursor(Op op);
-bool IsUpdateOrDelete(Op op);
-
-// Inputs a native text takes beyond the Op's own (PostgreSQL's Bch_CountStdMld takes the days
-// its two 14-digit bounds begin with, as timestamps or NULL, so that an index bounds the search).
-std::vector<Bind> ExtraInputs(Texts texts, Op op, const std::vector<Bind>& in);
 
 // ---- NET8 ------------------------------------------------------------------------------------
 

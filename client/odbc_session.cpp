@@ -20,6 +20,7 @@
 #include <sqlext.h>
 #include <odbcinst.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -31,6 +32,7 @@
 
 #include "client/backends.h"
 #include "client/codes.h"
+#include "client/core.h"
 #include "client/odbc_internal.h"
 #include "client/pg_errors.h"
 #include "client/pg_statements.h"
@@ -230,15 +232,11 @@ struct Shared {
   std::vector<std::unique_ptr<Conn>> pool;
   ErrorDetail last;
 
-  int Fail(int code, const std::string& message) {
-    last = ErrorDetail{code, 0, "", message};
-    return code;
-  }
+  int Fail(int code, const std::string& message) { return SetError(last, code, message); }
   int Fail(SQLSMALLINT type, SQLHANDLE h) {
     const Failure f = Diag(type, h);
     const int code = odbc::Translate(engine, f);
-    last = ErrorDetail{code, f.native, f.sqlstate, f.message};
-    return code;
+    return SetError(last, code, f.message, f.native, f.sqlstate);
   }
   const odbc::Text& Text(Op op) const { return odbc::Statement(texts, op, compat); }
 };
@@ -254,36 +252,31 @@ struct Params {
   std::vector<Value> values;
 };
 
-// Converts the inputs as the session's texts take them: dates checked like TO_DATE, sent as
-// they stand to the texts of record and as 'YYYY-MM-DD HH:MM:SS' to the native texts; an empty
-// text is NULL.
+// Converts the inputs as the session's texts take them (checked and converted by the shared
+// core): dates go to the texts of record as they stand ('yyyymmdd', read by their TO_Date) and
+// to the native texts as 'YYYY-MM-DD HH:MM:SS'; an empty text is NULL.
 int ToParams(Shared& sh, Op op, const std::vector<Bind>& in, Params& out) {
-  std::vector<Bind> all = in;
-  for (Bind& b : odbc::ExtraInputs(sh.texts, op, in)) all.push_back(std::move(b));
+  std::vector<Value> values;
+  const int rc = BindValues(op, in, values, sh.last);
+  if (rc != kOk) return rc;
+  if (sh.texts == Texts::Record)
+    for (size_t i = 0; i < in.size(); ++i)
+      if (in[i].kind == Bind::Kind::Date || in[i].kind == Bind::Kind::DateTime) values[i].text = in[i].text;
+  if (sh.texts == Texts::Postgres)
+    for (Value& v : Pg_DerivedValues(op, in)) values.push_back(std::move(v));
   const odbc::Text& text = sh.Text(op);
   out.values.clear();
   out.values.reserve(text.binds.size());
   for (int index : text.binds) {
-    if (index < 0 || static_cast<size_t>(index) >= all.size())
-      return sh.Fail(kInternal, "statement takes more values than the " +
-                                    std::to_string(in.size()) + " given");
-    const Bind& b = all[static_cast<size_t>(index)];
-    Params::Value v;
-    if (b.kind == Bind::Kind::Int) {
-      v.is_int = true;
-      v.num = b.num;
-    } else if (b.text.empty()) {
-      v.ind = SQL_NULL_DATA;
-    } else if (b.kind == Bind::Kind::Text) {
-      v.text = b.text;
-    } else {
-      std::string date;
-      const int rc = ToDbDate(b.text, b.kind == Bind::Kind::DateTime, date);
-      if (rc != kOk) return sh.Fail(rc, "date input '" + b.text + "' does not fit its format");
-      v.text = sh.texts == Texts::Record ? b.text : date;
-    }
-    if (!v.is_int && v.ind != SQL_NULL_DATA) v.ind = static_cast<SQLLEN>(v.text.size());
-    out.values.push_back(std::move(v));
+    if (index < 0 || static_cast<size_t>(index) >= values.size())
+      return sh.Fail(kInternal, std::string(Op_Info(op).name) + ": the text takes more values");
+    const Value& v = values[static_cast<size_t>(index)];
+    Params::Value p;
+    p.is_int = v.is_int;
+    p.num = v.num;
+    p.text = v.text;
+    p.ind = v.null ? SQL_NULL_DATA : v.is_int ? 0 : static_cast<SQLLEN>(v.text.size());
+    out.values.push_back(std::move(p));
   }
   return kOk;
 }
@@ -314,6 +307,11 @@ int Prepared(Shared& sh, Conn& c, Op op, SQLHSTMT& out) {
   if (slot == SQL_NULL_HSTMT) {
     SQLHSTMT st = SQL_NULL_HSTMT;
     if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, c.h, &st))) return sh.Fail(SQL_HANDLE_DBC, c.h);
+    // Oracle has no lock wait of its own: a write's wait ends with the statement's time limit.
+    if (Op_IsWrite(op) && (sh.engine == Engine::Oracle || sh.engine == Engine::Other)) {
+      const SQLULEN seconds = static_cast<SQLULEN>(std::max(1, (g_lock_wait_ms + 999) / 1000));
+      SQLSetStmtAttr(st, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds), 0);
+    }
     std::string sql = sh.Text(op).sql;
     if (!Ok(SQLPrepare(st, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS))) {
       const int rc = sh.Fail(SQL_HANDLE_STMT, st);
@@ -355,7 +353,7 @@ bool StoredDateForm(const std::string& s) {
   return true;
 }
 
-// The current row of `st` as the job's outputs (client/odbc_internal.h, Outputs). Only SQLite's
+// The current row of `st` as the job's outputs (client/statements.h). Only SQLite's
 // texts select stored dates; the others deliver them formatted by the statement.
 int ReadRow(Shared& sh, SQLHSTMT st, const char* outputs, Row& row) {
   const bool stored_dates = sh.texts == Texts::Sqlite;
@@ -443,7 +441,7 @@ class OdbcCursor final : public Cursor {
   bool done_ = false;
 };
 
-class OdbcSession final : public Session {
+class OdbcSession final : public Session, public SessionTools {
  public:
   OdbcSession(std::shared_ptr<Shared> sh, std::unique_ptr<Conn> main, std::string file)
       : sh_(std::move(sh)), main_(std::move(main)), file_(std::move(file)) {}
@@ -456,8 +454,13 @@ class OdbcSession final : public Session {
   int RollbackTo(const std::string& name) override;
   int Commit() override;
   ErrorDetail LastError() const override { return sh_->last; }
+  SessionTools* Tools() override { return this; }
   int ExecScript(const std::string& sql) override;
   int Query(const std::string& sql, std::vector<Row>& rows) override;
+  // One prepared insert, executed per row, in one transaction of its own.
+  int BulkInsert(const std::string& table, const std::vector<std::string>& columns,
+                 const std::vector<Row>& rows) override;
+  int Describe(Op op, int& inputs, int& columns) override;
 
  private:
   // How a failure of the next statement is undone.
@@ -561,13 +564,13 @@ int OdbcSession::RunMain(Op op, const std::vector<Bind>& in, bool write, SQLHSTM
   }
   SQLFreeStmt(st, SQL_RESET_PARAMS);  // the values live in `params` only until here
   if (rc != kOk) return Finish(undo, rc);
-  if (x == SQL_NO_DATA) return write && odbc::IsUpdateOrDelete(op) ? kNoData : kOk;
+  if (x == SQL_NO_DATA) return write && Op_Info(op).kind == OpKind::UpdateOrDelete ? kNoData : kOk;
   return kOk;
 }
 
 int OdbcSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
-  if (odbc::IsCursor(op) || *odbc::Outputs(op) == '\0')
-    return sh_->Fail(kInvalidSql, "not a single-row select");
+  if (Op_Info(op).kind != OpKind::Select)
+    return sh_->Fail(kInternal, std::string(Op_Info(op).name) + " is not a single-row select");
   SQLHSTMT st = SQL_NULL_HSTMT;
   Undo undo;
   int rc = RunMain(op, in, false, st, undo);
@@ -575,11 +578,11 @@ int OdbcSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
   Row row;
   SQLRETURN f = SQLFetch(st);
   if (f == SQL_NO_DATA) {
-    rc = sh_->Fail(kNoData, "no row");
+    rc = kNoData;  // no failure: the detail of the last one stays
   } else if (!Ok(f)) {
     rc = sh_->Fail(SQL_HANDLE_STMT, st);
   } else {
-    rc = ReadRow(*sh_, st, odbc::Outputs(op), row);
+    rc = ReadRow(*sh_, st, Op_Info(op).out, row);
     if (rc == kOk) {
       f = SQLFetch(st);
       if (Ok(f))
@@ -595,7 +598,7 @@ int OdbcSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
 }
 
 int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
-  if (*odbc::Outputs(op) != '\0') return sh_->Fail(kInvalidSql, "not a write");
+  if (!Op_IsWrite(op)) return sh_->Fail(kInternal, std::string(Op_Info(op).name) + " is not a write");
   SQLHSTMT st = SQL_NULL_HSTMT;
   Undo undo;
   int rc = RunMain(op, in, true, st, undo);
@@ -603,9 +606,8 @@ int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
     SQLLEN n = -1;
     SQLRowCount(st, &n);
     SQLFreeStmt(st, SQL_CLOSE);
-    if (n == 0 && odbc::IsUpdateOrDelete(op)) rc = kNoData;
+    if (n == 0 && Op_Info(op).kind == OpKind::UpdateOrDelete) rc = kNoData;
   }
-  if (rc == kNoData) sh_->Fail(kNoData, "no row matched");
   if (rc == kOk || rc == kNoData) rc = Finish(undo, rc);
   if (rc == kOk) dirty_ = true;
   return rc;
@@ -613,7 +615,8 @@ int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
 
 int OdbcSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {
   out.reset();
-  if (!odbc::IsCursor(op)) return sh_->Fail(kInvalidSql, "not a cursor");
+  if (Op_Info(op).kind != OpKind::Cursor)
+    return sh_->Fail(kInternal, std::string(Op_Info(op).name) + " is not a cursor");
   Conn* conn = nullptr;
   for (auto& c : sh_->pool)
     if (!c->in_use) conn = c.get();
@@ -643,17 +646,17 @@ int OdbcSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor
   }
   SQLSMALLINT cols = 0;
   SQLNumResultCols(st, &cols);
-  if (static_cast<size_t>(cols) != std::strlen(odbc::Outputs(op))) {
+  if (static_cast<size_t>(cols) != Op_Width(Op_Info(op).out)) {
     SQLFreeStmt(st, SQL_CLOSE);
     return sh_->Fail(kInternal, "the query selects " + std::to_string(cols) + " columns");
   }
   conn->in_use = true;
-  out = std::make_unique<OdbcCursor>(sh_, conn, st, odbc::Outputs(op));
+  out = std::make_unique<OdbcCursor>(sh_, conn, st, Op_Info(op).out);
   return kOk;
 }
 
 int OdbcSession::Savepoint(const std::string& name) {
-  if (!sqlite::IsIdentifier(name)) return sh_->Fail(kInvalidSql, "bad savepoint name " + name);
+  if (!IsIdentifier(name)) return sh_->Fail(kInvalidSql, "bad savepoint name " + name);
   int rc = BeginWork();
   if (rc != kOk) return rc;
   // PostgreSQL keeps every savepoint of a name; setting one again releases the earlier one (and
@@ -677,8 +680,8 @@ int OdbcSession::Savepoint(const std::string& name) {
 int OdbcSession::RollbackTo(const std::string& name) {
   size_t i = savepoints_.size();
   while (i > 0 && Lower(savepoints_[i - 1]) != Lower(name)) --i;
-  if (i == 0 || !sqlite::IsIdentifier(name))
-    return sh_->Fail(kNoSavepoint, "savepoint '" + name + "' never established");
+  if (i == 0 || !IsIdentifier(name))
+    return sh_->Fail(kNoSavepoint, "savepoint '" + name + "' is not set");
   --i;
   const int rc = ExecDirect(*sh_, *main_, "ROLLBACK TO SAVEPOINT " + name);
   if (rc != kOk) return rc;
@@ -696,15 +699,9 @@ int OdbcSession::Commit() {
 }
 
 int OdbcSession::ExecDynamic(const std::string& text) {
-  // The one dynamic statement of the job: "ALTER SESSION SET CURRENT_SCHEMA=" directly followed
-  // by the schema name; the keywords in any case.
-  static const std::string kSwitch = "ALTER SESSION SET CURRENT_SCHEMA=";
-  const bool match = text.size() >= kSwitch.size() &&
-                     Lower(text.substr(0, kSwitch.size())) == Lower(kSwitch);
-  if (!match) return sh_->Fail(kInvalidSql, "not the schema statement");
-  const std::string name = text.substr(kSwitch.size());
-  if (!sqlite::IsIdentifier(name))
-    return sh_->Fail(kBadSchemaName, "schema name '" + name + "' is not an identifier");
+  std::string name;
+  const int parsed = ParseSchemaStatement(text, name, sh_->last);
+  if (parsed != kOk) return parsed;
   switch (sh_->engine) {
     case Engine::Postgres:
       return SwitchPostgres(name);
@@ -816,6 +813,71 @@ int OdbcSession::Query(const std::string& sql, std::vector<Row>& rows) {
   rc = Finish(undo, rc);
   if (rc == kOk) rows = std::move(all);
   return rc;
+}
+
+int OdbcSession::BulkInsert(const std::string& table, const std::vector<std::string>& columns,
+                            const std::vector<Row>& rows) {
+  if (!IsIdentifier(table) || columns.empty()) return sh_->Fail(kInvalidSql, "bad table name " + table);
+  std::string sql = "INSERT INTO " + table + " (", marks;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (!IsIdentifier(columns[i])) return sh_->Fail(kInvalidSql, "bad column name " + columns[i]);
+    sql += (i ? "," : "") + columns[i];
+    marks += i ? ",?" : "?";
+  }
+  sql += ") VALUES (" + marks + ")";
+  if (dirty_) return sh_->Fail(kInternal, "a transaction is open");
+  int rc = BeginWork();
+  if (rc != kOk) return rc;
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, main_->h, &st))) return sh_->Fail(SQL_HANDLE_DBC, main_->h);
+  if (!Ok(SQLPrepare(st, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)))
+    rc = sh_->Fail(SQL_HANDLE_STMT, st);
+  for (size_t r = 0; rc == kOk && r < rows.size(); ++r) {
+    if (rows[r].size() != columns.size()) {
+      rc = sh_->Fail(kInternal, "row of " + std::to_string(rows[r].size()) + " cells");
+      break;
+    }
+    Params p;
+    for (const Cell& c : rows[r]) {
+      Params::Value v;
+      v.is_int = c.is_int && !c.null;
+      v.num = c.num;
+      v.text = c.text;
+      v.ind = c.null ? SQL_NULL_DATA : v.is_int ? 0 : static_cast<SQLLEN>(c.text.size());
+      p.values.push_back(std::move(v));
+    }
+    rc = BindParams(*sh_, st, p);
+    if (rc == kOk && !Ok(SQLExecute(st))) rc = sh_->Fail(SQL_HANDLE_STMT, st);
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  if (rc == kOk) return Commit();
+  const ErrorDetail keep = sh_->last;
+  EndTran(*sh_, *main_, SQL_ROLLBACK);
+  Reset();
+  sh_->last = keep;
+  return rc;
+}
+
+int OdbcSession::Describe(Op op, int& inputs, int& columns) {
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  int rc = Prepared(*sh_, *main_, op, st);
+  if (rc != kOk) return rc;
+  SQLSMALLINT params = 0, cols = 0;
+  if (!Ok(SQLNumParams(st, &params)) || !Ok(SQLNumResultCols(st, &cols)))
+    rc = sh_->Fail(SQL_HANDLE_STMT, st);
+  if (!main_->autocommit && !dirty_) EndTran(*sh_, *main_, SQL_ROLLBACK);
+  if (rc != kOk) return rc;
+  const odbc::Text& text = sh_->Text(op);
+  if (static_cast<size_t>(params) != text.binds.size())
+    return sh_->Fail(kInternal, "the driver counts " + std::to_string(params) + " placeholders");
+  // The statement's own inputs among the values the text binds (derived ones not counted).
+  std::vector<bool> used(Op_Width(Op_Info(op).in), false);
+  for (int i : text.binds)
+    if (static_cast<size_t>(i) < used.size()) used[static_cast<size_t>(i)] = true;
+  inputs = 0;
+  for (bool u : used) inputs += u ? 1 : 0;
+  columns = cols;
+  return kOk;
 }
 
 // Driver options of the connections per engine: PostgreSQL's driver does nothing itself on a
@@ -967,7 +1029,7 @@ int OdbcLogon(const std::string& user, const std::string& password, const std::s
 
 int OdbcCreateSchema(const std::string& user, const std::string& password,
                      const std::string& net, const std::string& schema, std::string& why) {
-  if (!sqlite::IsIdentifier(schema)) {
+  if (!IsIdentifier(schema)) {
     why = "schema name '" + schema + "' is not an identifier";
     return kBadSchemaName;
   }

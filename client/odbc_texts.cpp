@@ -1,6 +1,6 @@
 // The statement texts of the ODBC backend, derived mechanically from the texts it builds on: the
-// texts of record for Oracle (and any other server), the native backends' texts for PostgreSQL
-// and SQLite. Nothing here is written by hand per statement.
+// texts of record of the statement table for Oracle (and any other server), the native backends'
+// texts for PostgreSQL and SQLite. Nothing here is written by hand per statement.
 #include <array>
 #include <cctype>
 #include <mutex>
@@ -8,7 +8,6 @@
 #include "client/odbc_internal.h"
 #include "client/pg_statements.h"
 #include "client/sqlite_internal.h"
-#include "db/catalogue.h"
 
 namespace pvc::odbc {
 namespace {
@@ -140,9 +139,9 @@ const Text& Statement(Texts texts, Op op, bool oracle_compat) {
   std::call_once(once, [] {
     for (size_t i = 0; i < kOps; ++i) {
       const Op o = static_cast<Op>(i);
-      tables[0][i] = FromRecord(Stmt_Info(o).text);
+      tables[0][i] = FromRecord(Op_Info(o).text);
       tables[1][i] = FromNumbered(Pg_Statement(o).text, '$');
-      tables[2][i] = FromNumbered(sqlite::Statement(o).sql, '?');
+      tables[2][i] = FromNumbered(sqlite::Statement(o), '?');
       tables[3][i] = tables[0][i];
       tables[3][i].sql = ForOracleCompat(tables[0][i].sql);
     }
@@ -151,23 +150,6 @@ const Text& Statement(Texts texts, Op op, bool oracle_compat) {
                    : texts == Texts::Postgres ? 1
                                               : 2;
   return tables[t][static_cast<size_t>(op)];
-}
-
-const char* Outputs(Op op) { return sqlite::Statement(op).outputs; }
-bool IsCursor(Op op) { return Pg_IsCursor(op); }
-bool IsUpdateOrDelete(Op op) { return sqlite::Statement(op).is_update_or_delete; }
-
-std::vector<Bind> ExtraInputs(Texts texts, Op op, const std::vector<Bind>& in) {
-  std::vector<Bind> extra;
-  if (texts != Texts::Postgres || op != Op::BchCountStdMld || in.size() != 3) return extra;
-  // A booking inside the bounds lies on the day either bound begins with or between them.
-  for (size_t i : {size_t{1}, size_t{2}}) {
-    std::string ts;
-    const std::string& bound = in[i].text;
-    const bool ok = bound.size() >= 8 && ToDbDate(bound.substr(0, 8), false, ts) == 0;
-    extra.push_back(Bind::Txt(ok ? ts : std::string()));  // empty: NULL
-  }
-  return extra;
 }
 
 }  // namespace pvc::odbc

@@ -166,15 +166,6 @@ int Pg_Exec(PGconn* conn, const std::string& sql, ErrorDetail& err) {
   return Pg_ResultCode(conn, res.get(), err);
 }
 
-bool Pg_IsIdentifier(const std::string& s) {
-  if (s.empty() || s.size() > 128) return false;
-  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-  if (!letter(s[0])) return false;
-  for (char c : s)
-    if (!letter(c) && !(c >= '0' && c <= '9') && c != '_' && c != '$' && c != '#') return false;
-  return true;
-}
-
 std::string Pg_Fold(const std::string& s) {
   std::string out = s;
   for (char& c : out)

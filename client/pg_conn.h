@@ -45,11 +45,6 @@ class PgTarget {
   int timeout_s_ = 15;
 };
 
-// How long a statement waits for a lock held by another program before it fails with -54.
-// Connections opened afterwards use the new value. The job keeps the default of 30,000 ms; tests
-// shorten it.
-void PgSetLockWaitMs(int ms);
-
 // The code and detail of a result that is not a success (or of a failed call that gave no
 // result at all). Translation through Pg_TranslateState.
 int Pg_ResultCode(PGconn* conn, const PGresult* res, ErrorDetail& err);
@@ -57,10 +52,8 @@ int Pg_ResultCode(PGconn* conn, const PGresult* res, ErrorDetail& err);
 // Runs one or more plain statements without parameters; 0 or the failure's code.
 int Pg_Exec(PGconn* conn, const std::string& sql, ErrorDetail& err);
 
-// True for a name made of a letter, then letters, digits, '_', '$' or '#', at most 128 long.
-bool Pg_IsIdentifier(const std::string& s);
 // `s` folded to lower case and double-quoted, as PostgreSQL resolves an unquoted identifier.
-// Only for texts that passed Pg_IsIdentifier.
+// Only for texts that passed IsIdentifier (client/core.h).
 std::string Pg_QuoteFolded(const std::string& s);
 std::string Pg_Fold(const std::string& s);
 

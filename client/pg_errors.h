@@ -6,15 +6,6 @@
 
 namespace pvc {
 
-// Codes only the PostgreSQL backend returns, in the same numbering as client/codes.h.
-inline constexpr int kDeadlock = -60;             // deadlock detected; the statement was undone
-inline constexpr int kCancelled = -1013;          // statement cancelled (statement timeout)
-inline constexpr int kNoSavepoint = -1086;        // rollback to a savepoint never established
-inline constexpr int kValueTooLarge = -1438;      // number too large for its column
-inline constexpr int kTextTooLong = -12899;       // text too long for its column
-inline constexpr int kUnknownService = -12514;    // the database named in the URI does not exist
-inline constexpr int kServerBusy = -12516;        // server refuses new connections (full, starting)
-
 // The code for a statement that failed with `sqlstate` (five characters; empty when libpq
 // reported the failure itself). `connection_ok` is false once the connection is gone: every
 // failure then is a lost connection.

@@ -3,6 +3,7 @@
 
 #include "client/backends.h"
 #include "client/codes.h"
+#include "client/core.h"
 #include "client/pg_conn.h"
 #include "client/pg_statements.h"
 
@@ -13,7 +14,7 @@ int PgCreateSchema(const std::string& user, const std::string& password, const s
   PgTarget target;
   int rc = target.Set(user, password, net, why);
   if (rc != kOk) return rc;
-  if (!Pg_IsIdentifier(schema)) {
+  if (!IsIdentifier(schema)) {
     why = "schema name '" + schema + "' is not an identifier";
     return kBadSchemaName;
   }

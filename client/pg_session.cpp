@@ -23,6 +23,7 @@
 
 #include "client/backends.h"
 #include "client/codes.h"
+#include "client/core.h"
 #include "client/pg_conn.h"
 #include "client/pg_errors.h"
 #include "client/pg_statements.h"
@@ -64,38 +65,11 @@ struct Params {
 };
 
 int ToParams(Op op, const std::vector<Bind>& in, Params& out, ErrorDetail& err) {
-  for (const Bind& b : in) {
-    if (b.kind == Bind::Kind::Int) {
-      out.Add(std::to_string(b.num), false);
-    } else if (b.kind == Bind::Kind::Text || b.text.empty()) {
-      out.Add(b.text, b.text.empty());
-    } else {
-      std::string ts;
-      const int rc = ToDbDate(b.text, b.kind == Bind::Kind::DateTime, ts);
-      if (rc != kOk) {
-        err = ErrorDetail{rc, 0, "", "date input '" + b.text + "' does not fit its format"};
-        return rc;
-      }
-      out.Add(ts, false);
-    }
-  }
-  if (op == Op::BchCountStdMld && in.size() == 3) {
-    // The days of the two 14-digit bounds, where they begin with a date: a booking inside the
-    // bounds lies on one of those days or between them.
-    for (size_t i : {size_t{1}, size_t{2}}) {
-      std::string ts;
-      const std::string& bound = in[i].text;
-      const bool ok = bound.size() >= 8 && ToDbDate(bound.substr(0, 8), false, ts) == kOk;
-      out.Add(ok ? ts : std::string(), !ok);
-    }
-  }
-  const int want = Pg_Statement(op).params;
-  if (static_cast<int>(out.text.size()) != want) {
-    err = ErrorDetail{kInternal, 0, "",
-                      std::string("statement ") + Pg_Statement(op).name + " takes " +
-                          std::to_string(want) + " values, got " + std::to_string(in.size())};
-    return kInternal;
-  }
+  std::vector<Value> values;
+  const int rc = BindValues(op, in, values, err);
+  if (rc != kOk) return rc;
+  for (Value& v : values) out.Add(v.is_int ? std::to_string(v.num) : std::move(v.text), v.null);
+  for (Value& v : Pg_DerivedValues(op, in)) out.Add(std::move(v.text), v.null);
   return kOk;
 }
 
@@ -268,7 +242,7 @@ class PgReadCursor final : public Cursor {
   int pos_ = 0;
 };
 
-class PgSession final : public Session {
+class PgSession final : public Session, public SessionTools {
  public:
   PgSession(std::shared_ptr<PgShared> shared, PgConnPtr main)
       : shared_(std::move(shared)), main_(std::move(main)) {}
@@ -281,11 +255,13 @@ class PgSession final : public Session {
   int RollbackTo(const std::string& name) override;
   int Commit() override;
   ErrorDetail LastError() const override { return shared_->last; }
+  SessionTools* Tools() override { return this; }
   int ExecScript(const std::string& sql) override;
   int Query(const std::string& sql, std::vector<Row>& rows) override;
   // The fast load path for tools: COPY FROM STDIN, one transaction of its own.
   int BulkInsert(const std::string& table, const std::vector<std::string>& columns,
                  const std::vector<Row>& rows) override;
+  int Describe(Op op, int& inputs, int& columns) override;
 
  private:
   // How a failure of the next statement is undone.
@@ -293,20 +269,19 @@ class PgSession final : public Session {
 
   bool Lost() {
     if (PQstatus(main_.get()) == CONNECTION_OK) return false;
-    shared_->last = ErrorDetail{kLostConnection, 0, "", "connection to the server lost"};
+    SetError(shared_->last, kLostConnection, "connection to the server lost");
     return true;
   }
   bool InTransaction() const { return PQtransactionStatus(main_.get()) != PQTRANS_IDLE; }
   int Exec(const std::string& sql) { return Pg_Exec(main_.get(), sql, shared_->last); }
-  int Fail(int rc) {
-    shared_->last.code = rc;
-    return rc;
-  }
+  int Fail(int rc, std::string message) { return SetError(shared_->last, rc, std::move(message)); }
 
   // Brings the connection into the state for the next statement and says how to undo it.
   int Prepare(bool write, Undo& undo);
   // Ends a statement: keeps it on success, undoes it on failure. Returns `rc`.
   int Finish(Undo undo, int rc);
+  // Prepares `op` on the main connection once.
+  int PrepareOp(Op op, int params);
   // Runs `op` on the main connection; `res` holds its result on 0.
   int Run(Op op, const std::vector<Bind>& in, bool write, PgResultPtr& res);
   int Switch(const std::string& name);
@@ -373,17 +348,11 @@ int PgSession::Run(Op op, const std::vector<Bind>& in, bool write, PgResultPtr& 
   Undo undo;
   rc = Prepare(write, undo);
   if (rc != kOk) return rc;
-  const PgStatement& st = Pg_Statement(op);
-  const size_t i = static_cast<size_t>(op);
-  if (!prepared_[i]) {
-    // Prepared on first use: a missing table fails only the statements that need it.
-    PgResultPtr p(PQprepare(main_.get(), st.name, st.text, st.params, nullptr));
-    if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK)
-      return Finish(undo, Pg_ResultCode(main_.get(), p.get(), shared_->last));
-    prepared_[i] = true;
-  }
+  const char* name = Pg_StatementName(op);
+  rc = PrepareOp(op, static_cast<int>(params.text.size()));
+  if (rc != kOk) return Finish(undo, rc);
   const auto values = params.Pointers();
-  res.reset(PQexecPrepared(main_.get(), st.name, static_cast<int>(values.size()), values.data(),
+  res.reset(PQexecPrepared(main_.get(), name, static_cast<int>(values.size()), values.data(),
                            nullptr, nullptr, 0));
   const ExecStatusType status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
@@ -391,37 +360,60 @@ int PgSession::Run(Op op, const std::vector<Bind>& in, bool write, PgResultPtr& 
     res.reset();
     return Finish(undo, rc);
   }
-  if (write && std::atoi(PQcmdTuples(res.get())) == 0) rc = kNoData;
+  if (write && Op_Info(op).kind == OpKind::UpdateOrDelete && std::atoi(PQcmdTuples(res.get())) == 0)
+    rc = kNoData;
   return Finish(undo, rc);
 }
 
+int PgSession::PrepareOp(Op op, int params) {
+  const size_t i = static_cast<size_t>(op);
+  if (prepared_[i]) return kOk;
+  // Prepared on first use: a missing table fails only the statements that need it.
+  PgResultPtr p(
+      PQprepare(main_.get(), Pg_StatementName(op), Pg_Statement(op).text, params, nullptr));
+  if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK)
+    return Pg_ResultCode(main_.get(), p.get(), shared_->last);
+  prepared_[i] = true;
+  return kOk;
+}
+
+int PgSession::Describe(Op op, int& inputs, int& columns) {
+  if (Lost()) return kLostConnection;
+  Undo undo;
+  int rc = Prepare(false, undo);
+  if (rc != kOk) return rc;
+  const int derived = Pg_Statement(op).derived;
+  rc = PrepareOp(op, static_cast<int>(Op_Width(Op_Info(op).in)) + derived);
+  if (rc != kOk) return Finish(undo, rc);
+  PgResultPtr d(PQdescribePrepared(main_.get(), Pg_StatementName(op)));
+  if (!d || PQresultStatus(d.get()) != PGRES_COMMAND_OK)
+    return Finish(undo, Pg_ResultCode(main_.get(), d.get(), shared_->last));
+  inputs = PQnparams(d.get()) - derived;
+  columns = PQnfields(d.get());
+  return Finish(undo, kOk);
+}
+
 int PgSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
-  if (Pg_IsCursor(op)) return Fail(kInvalidSql);
+  if (Op_Info(op).kind != OpKind::Select) return Fail(kInternal, "not a select");
   PgResultPtr res;
   const int rc = Run(op, in, false, res);
   if (rc != kOk) return rc;
   const int n = PQntuples(res.get());
-  if (n == 0) return Fail(kNoData);
-  if (n > 1) {
-    shared_->last = ErrorDetail{kTooManyRows, 0, "", "single-row select found more than one row"};
-    return kTooManyRows;
-  }
+  if (n == 0) return kNoData;
+  if (n > 1) return Fail(kTooManyRows, "single-row select found more than one row");
   ReadRow(res.get(), 0, out);
   return kOk;
 }
 
 int PgSession::Write(Op op, const std::vector<Bind>& in) {
-  if (op != Op::TagUpdate && op != Op::BchUpdFkt && op != Op::BchDelFkt && op != Op::BchInsert)
-    return Fail(kInvalidSql);
+  if (!Op_IsWrite(op)) return Fail(kInternal, "not a write");
   PgResultPtr res;
-  const int rc = Run(op, in, true, res);
-  if (rc == kNoData) shared_->last = ErrorDetail{kNoData, 0, "", "no row matched"};
-  return rc;
+  return Run(op, in, true, res);
 }
 
 int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {
-  if (!Pg_IsCursor(op)) return Fail(kInvalidSql);
-  if (op == Op::BchTagMld || op == Op::BchStdMld) {
+  if (Op_Info(op).kind != OpKind::Cursor) return Fail(kInternal, "not a cursor");
+  if (Pg_Statement(op).whole) {
     // The bookings of one person on one day or in one day's time frame: a handful of rows, read
     // whole at the open through the main connection's prepared statement.
     PgResultPtr res;
@@ -452,10 +444,7 @@ int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>&
 
 int PgSession::Savepoint(const std::string& name) {
   if (Lost()) return kLostConnection;
-  if (!Pg_IsIdentifier(name)) {
-    shared_->last = ErrorDetail{kInvalidSql, 0, "", "savepoint name is not an identifier"};
-    return kInvalidSql;
-  }
+  if (!IsIdentifier(name)) return Fail(kInvalidSql, "savepoint name is not an identifier");
   const std::string quoted = "\"" + name + "\"";
   std::string sql;
   if (!InTransaction()) {
@@ -484,8 +473,7 @@ int PgSession::RollbackTo(const std::string& name) {
   size_t i = 0;
   while (i < savepoints_.size() && savepoints_[i] != quoted) ++i;
   if (!InTransaction() || i == savepoints_.size()) {
-    shared_->last = ErrorDetail{kNoSavepoint, 0, "", "savepoint '" + name + "' never established"};
-    return kNoSavepoint;
+    return Fail(kNoSavepoint, "savepoint " + name + " is not set");
   }
   const int rc = Exec("ROLLBACK TO SAVEPOINT " + quoted);
   if (rc != kOk) return rc;
@@ -504,34 +492,20 @@ int PgSession::Commit() {
     return Pg_ResultCode(main_.get(), res.get(), shared_->last);
   // A transaction that had failed ends with a rollback, which COMMIT reports this way.
   if (std::string(PQcmdStatus(res.get())) != "COMMIT") {
-    shared_->last = ErrorDetail{kInternal, 0, "", "the transaction was rolled back"};
-    return kInternal;
+    return Fail(kInternal, "the transaction was rolled back");
   }
   return kOk;
 }
 
 int PgSession::ExecDynamic(const std::string& text) {
   if (Lost()) return kLostConnection;
-  // The one dynamic statement of the job: "ALTER SESSION SET CURRENT_SCHEMA=" directly followed
-  // by the schema name; the keywords in any case.
-  static const std::string kSwitch = "ALTER SESSION SET CURRENT_SCHEMA=";
-  bool match = text.size() >= kSwitch.size();
-  for (size_t i = 0; match && i < kSwitch.size(); ++i) {
-    const char c = text[i];
-    match = (c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) == kSwitch[i];
-  }
-  if (!match) {
-    shared_->last = ErrorDetail{kInvalidSql, 0, "", "not the schema statement"};
-    return kInvalidSql;
-  }
-  return Switch(text.substr(kSwitch.size()));
+  std::string schema;
+  const int rc = ParseSchemaStatement(text, schema, shared_->last);
+  if (rc != kOk) return rc;
+  return Switch(schema);
 }
 
 int PgSession::Switch(const std::string& name) {
-  if (!Pg_IsIdentifier(name)) {
-    shared_->last = ErrorDetail{kBadSchemaName, 0, "", "schema name is not an identifier"};
-    return kBadSchemaName;
-  }
   const std::string folded = Pg_Fold(name);
   Undo undo;
   int rc = Prepare(false, undo);
@@ -546,8 +520,7 @@ int PgSession::Switch(const std::string& name) {
   if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK)
     return Finish(undo, Pg_ResultCode(main_.get(), res.get(), shared_->last));
   if (PQntuples(res.get()) == 0) {
-    shared_->last = ErrorDetail{kNoSchema, 0, "", "schema \"" + folded + "\" does not exist"};
-    return Finish(undo, kNoSchema);
+    return Finish(undo, Fail(kNoSchema, "schema \"" + folded + "\" does not exist"));
   }
   shared_->search_path = "\"" + folded + "\"";
   return Finish(undo, kOk);
@@ -581,11 +554,11 @@ void AppendCopyCell(const Cell& c, std::string& line) {
 int PgSession::BulkInsert(const std::string& table, const std::vector<std::string>& columns,
                           const std::vector<Row>& rows) {
   if (Lost()) return kLostConnection;
-  if (InTransaction()) return Fail(kInternal);
-  if (!Pg_IsIdentifier(table) || columns.empty()) return Fail(kInvalidSql);
+  if (InTransaction()) return Fail(kInternal, "a transaction is open");
+  if (!IsIdentifier(table) || columns.empty()) return Fail(kInvalidSql, "bad table name " + table);
   std::string sql = "COPY " + Pg_QuoteFolded(table) + " (";
   for (size_t i = 0; i < columns.size(); ++i) {
-    if (!Pg_IsIdentifier(columns[i])) return Fail(kInvalidSql);
+    if (!IsIdentifier(columns[i])) return Fail(kInvalidSql, "bad column name " + columns[i]);
     sql += (i ? "," : "") + Pg_QuoteFolded(columns[i]);
   }
   sql += ") FROM STDIN";
@@ -617,7 +590,7 @@ int PgSession::BulkInsert(const std::string& table, const std::vector<std::strin
     if (rc == kOk && PQresultStatus(raw) != PGRES_COMMAND_OK)
       rc = Pg_ResultCode(main_.get(), raw, shared_->last);
   }
-  if (rc == kOk && !sent) rc = Fail(kInternal);
+  if (rc == kOk && !sent) rc = Fail(kInternal, "a row with the wrong number of cells");
   return rc;
 }
 

@@ -1,5 +1,8 @@
 #include "client/pg_statements.h"
 
+#include <array>
+#include <string>
+
 namespace pvc {
 namespace {
 
@@ -22,9 +25,9 @@ namespace {
   "nullif(concat(to_char(b.BchVon,'YYYYMMDD'), to_char(b.BchUhr,'HH24MISS')),'') COLLATE \"C\""
 
 // Indexed by Op; kept in Op order (checked below).
-const PgStatement kStatements[] = {
+constexpr PgStatement kStatements[] = {
     // TagYday: placeholder day records of the server's yesterday with a TgbZtr 1 row.
-    {"pvk_tagyday",
+    {Op::TagYday,
      "select " PVK_TAG_COLUMNS
      " from Krv327Tag t, Krv320Tgb g"
      " where t.TagTag = (current_date - 1)::timestamp"
@@ -32,26 +35,26 @@ const PgStatement kStatements[] = {
      " and to_char(t.TagUhr,'HH24MISS') = to_char(t.TagEnd,'HH24MISS')"
      " and to_char(t.TagUhr,'HH24MISS') = '120000'"
      " and g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1",
-     0},
+     0, false},
     // TagPrev: the person's earlier day records with a TgbZtr 1 row, newest first.
-    {"pvk_tagprev",
+    {Op::TagPrev,
      "select " PVK_TAG_COLUMNS
      " from Krv327Tag t, Krv320Tgb g"
      " where t.TagPnr = $1 and t.TagTag < $2::timestamp"
      " and g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1"
      " order by t.TagTag desc",
-     2},
+     0, false},
     // BchTagMld: the person's day messages on the calendar day $2.
-    {"pvk_bchtagmld",
+    {Op::BchTagMld,
      "select " PVK_BCH_COLUMNS
      " from Krv321Bch b"
      " where b.BchPnr = $1"
      " and b.BchVon >= $2::timestamp and b.BchVon < $2::timestamp + interval '1 day'"
      " and b.BchFkt in (1, 2, 3)",
-     2},
+     0, true},
     // BchStdMld: bookings inside the stored time frame of the person's day $2, newest first.
     // The range on BchVon is implied by the text comparison and lets the key index bound it.
-    {"pvk_bchstdmld",
+    {Op::BchStdMld,
      "select " PVK_BCH_COLUMNS
      " from Krv327Tag t join Krv321Bch b on b.BchPnr = t.TagPnr"
      " where t.TagPnr = $1 and t.TagTag = $2::timestamp"
@@ -64,70 +67,93 @@ const PgStatement kStatements[] = {
      " and b.BchFkt <> 45 and b.BchFkt <> 29"
      " order by to_char(b.BchVon,'YYYYMMDD') COLLATE \"C\" desc,"
      " to_char(b.BchUhr,'HH24MISS') COLLATE \"C\" desc",
-     2},
+     0, true},
     // FcdReadFlg
-    {"pvk_fcdreadflg", "select FcdFlg from Krv131Fcd where FcdNum = $1 and FcdSta < 4 limit 2",
-     1},
+    {Op::FcdReadFlg, "select FcdFlg from Krv131Fcd where FcdNum = $1 and FcdSta < 4 limit 2",
+     0, false},
     // FcdRead
-    {"pvk_fcdread",
+    {Op::FcdRead,
      "select FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, coalesce(FcdPri, 0), coalesce(FcdGpu, 0),"
      " coalesce(FcdFcd, -9), FcdFlg from Krv131Fcd where FcdNum = $1 limit 2",
-     1},
+     0, false},
     // AzvRead
-    {"pvk_azvread",
+    {Op::AzvRead,
      "select a.AzvNum, to_char(z.ZtgVon,'YYYYMMDD'), a.AzvSol, a.AzvSo2, a.AzvVhs, a.AzvHso,"
      " a.AzvHs2, a.AzvHtv"
      " from Krv329Ztg z, Krv140Azv a"
      " where z.ZtgPnr = $1 and z.ZtgVon = $2::timestamp and z.ZtgAzt = a.AzvNum"
      " and z.ZtgVon >= a.AzvGvo and (z.ZtgVon <= a.AzvGbi or a.AzvGbi is null)"
      " and z.ZtgSta < 4 and a.AzvSta < 4 limit 2",
-     2},
+     0, false},
     // BchCountTagMld: BchVon compared as stored, with the day at midnight.
-    {"pvk_bchcounttagmld",
+    {Op::BchCountTagMld,
      "select count(*) from Krv321Bch where BchPnr = $1 and BchVon = $2::timestamp and BchFkt = 1",
-     2},
+     0, false},
     // BchCountStdMld: bookings between two 14-digit bounds passed in, both included.
-    {"pvk_bchcountstdmld",
+    {Op::BchCountStdMld,
      "select count(*) from Krv321Bch b"
      " where b.BchPnr = $1"
      " and b.BchVon >= coalesce($4::timestamp, '-infinity')"
      " and b.BchVon < coalesce($5::timestamp + interval '1 day', 'infinity')"
      " and " PVK_BCH_POINT " >= $2::text and " PVK_BCH_POINT " <= $3::text"
      " and b.BchFkt in (21, 22, 23, 24, 25, 29, 30, 0)",
-     5},
+     2, false},
     // TagUpdate
-    {"pvk_tagupdate",
+    {Op::TagUpdate,
      "update Krv327Tag set TagTgb = $1, TagTgs = $2, TagHtv = $3, TagHvs = $4, TagHtn = $5,"
      " TagHns = $6 where TagPnr = $7 and TagTag = $8::timestamp",
-     8},
+     0, false},
     // BchUpdFkt: BchDat becomes the server's date and time, to the second.
-    {"pvk_bchupdfkt",
+    {Op::BchUpdFkt,
      "update Krv321Bch set BchFkt = $1,"
      " BchDat = date_trunc('second', statement_timestamp()::timestamp), BchErf = 'Korvant'"
      " where BchPnr = $2 and BchVon = $3::timestamp and to_char(BchUhr,'HH24MISS') = $4"
      " and BchFkt = $5",
-     5},
+     0, false},
     // BchDelFkt
-    {"pvk_bchdelfkt",
+    {Op::BchDelFkt,
      "delete from Krv321Bch where BchPnr = $1 and BchVon = $2::timestamp"
      " and to_char(BchUhr,'HH24MISS') = $3 and BchFkt = $4",
-     4},
+     0, false},
     // BchInsert
-    {"pvk_bchinsert",
+    {Op::BchInsert,
      "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd)"
      " values ($1, $2::timestamp, $3::timestamp, $4, $5)",
-     5},
+     0, false},
 };
 
-static_assert(sizeof(kStatements) / sizeof(kStatements[0]) == static_cast<size_t>(Op::kCount),
-              "one PostgreSQL statement per Op");
+static_assert(Op_RowsInOrder(kStatements), "one text per statement, in Op order");
 
 }  // namespace
 
-const PgStatement& Pg_Statement(Op op) { return kStatements[static_cast<int>(op)]; }
+const PgStatement& Pg_Statement(Op op) { return kStatements[static_cast<size_t>(op)]; }
 
-bool Pg_IsCursor(Op op) {
-  return op == Op::TagYday || op == Op::TagPrev || op == Op::BchTagMld || op == Op::BchStdMld;
+std::vector<Cell> Pg_DerivedValues(Op op, const std::vector<Bind>& in) {
+  std::vector<Cell> out;
+  if (Pg_Statement(op).derived != 2 || in.size() != 3) return out;
+  // The days of the two 14-digit bounds, where they begin with a date: a booking inside the
+  // bounds lies on one of those days or between them.
+  for (size_t i : {size_t{1}, size_t{2}}) {
+    Cell c;
+    const std::string& bound = in[i].text;
+    c.null = !(bound.size() >= 8 && ToDbDate(bound.substr(0, 8), false, c.text) == 0);
+    if (c.null) c.text.clear();
+    out.push_back(std::move(c));
+  }
+  return out;
+}
+
+const char* Pg_StatementName(Op op) {
+  static const auto names = [] {
+    std::array<std::string, kOpCount> n;
+    for (size_t i = 0; i < kOpCount; ++i) {
+      n[i] = "pvk_";
+      for (const char* c = kOps[i].name; *c != '\0'; ++c)
+        n[i] += static_cast<char>(*c >= 'A' && *c <= 'Z' ? *c - 'A' + 'a' : *c);
+    }
+    return n;
+  }();
+  return names[static_cast<size_t>(op)].c_str();
 }
 
 }  // namespace pvc

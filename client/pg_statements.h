@@ -7,26 +7,31 @@
 // of record do.
 #pragma once
 
+#include <vector>
+
 #include "client/client.h"
 
 namespace pvc {
 
 struct PgStatement {
-  const char* name;  // name of the prepared statement on the main connection
+  Op op;
   const char* text;
-  int params;        // number of $n the text uses
+  int derived;  // parameters the backend derives beyond the statement's inputs
+  bool whole;   // a cursor read whole at its open on the main connection (a handful of rows)
 };
 
-// The statement for `op`. Bch_CountStdMld takes two more parameters than its Op binds: $4 and
+// The statement for `op`. Bch_CountStdMld takes two derived parameters after its inputs: $4 and
 // $5, the days the two bounds begin with as timestamps (NULL where a bound does not begin with
-// a date), which the backend derives from $2 and $3 so that an index bounds the search.
+// a date), so that an index bounds the search.
 const PgStatement& Pg_Statement(Op op);
+// The values of `op`'s derived parameters, from its inputs `in` (already checked): a NULL value
+// (`null` set) or a timestamp text each. Empty for a statement without derived parameters.
+std::vector<Cell> Pg_DerivedValues(Op op, const std::vector<Bind>& in);
+// The name of `op`'s prepared statement on the main connection.
+const char* Pg_StatementName(Op op);
 
 // The six tables of a schema, their keys and indexes: statements separated by ';', names
 // unquoted, to run with the schema first on the search path.
 extern const char* const kPgSchemaDdl;
-
-// Operations whose statement is a query run through a cursor.
-bool Pg_IsCursor(Op op);
 
 }  // namespace pvc

@@ -5,8 +5,6 @@
 //  - concat() of two such texts is NULL only when both are NULL (P14);
 //  - a 14-digit point-in-time bound also limits BchVon to the dates it admits (the condition
 //    is implied by the original one, so it changes no result, but lets the key be used).
-#include <array>
-
 #include "client/sqlite_internal.h"
 
 namespace pvc::sqlite {
@@ -21,33 +19,28 @@ namespace {
 #define TAG_COLS                                                                          \
   "TagPnr,TagTag,TagVon,TagUhr,TagBis,TagEnd,TgbSol,TagTgb,TagTgs,TagHtv,TagHvs,TagHtn," \
   "TagHns"
-#define TAG_OUT "TDDHDHITITITI"
 #define BCH_COLS                                                                           \
   "BchPnr,BchVon,BchUhr,BchFkt,BchBis,BchVws,BchFcd,BchZwt,BchAbt,BchKst,BchKtr,BchKrt," \
   "BchAzt,BchVra,BchTxt,BchSta,BchErf,BchTrm"
-#define BCH_OUT "TDHIDHTITTTTTTIITT"
 
-const std::array<StatementText, static_cast<size_t>(Op::kCount)> kCatalog = {{
+constexpr BackendText kCatalog[] = {
     // TagYday: trunc(sysdate)-1 is the machine's local yesterday at midnight.
-    {"select " TAG_COLS " from Krv327Tag, Krv320Tgb"
+    {Op::TagYday, "select " TAG_COLS " from Krv327Tag, Krv320Tgb"
      " where TagTag = date('now','localtime','-1 day')||' 00:00:00'"
      " and " D8("TagVon") " = " D8("TagBis") " and " T6("TagUhr") " = " T6("TagEnd")
      " and " T6("TagUhr") " = '120000'"
-     " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1",
-     TAG_OUT, false},
+     " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1"},
     // TagPrev
-    {"select " TAG_COLS " from Krv327Tag, Krv320Tgb"
+    {Op::TagPrev, "select " TAG_COLS " from Krv327Tag, Krv320Tgb"
      " where TagPnr = ?1 and TagTag < ?2"
      " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1"
-     " order by TagTag desc",
-     TAG_OUT, false},
+     " order by TagTag desc"},
     // BchTagMld: TO_Date(BchVon) = day compares the calendar day.
-    {"select " BCH_COLS " from Krv321Bch"
+    {Op::BchTagMld, "select " BCH_COLS " from Krv321Bch"
      " where BchPnr = ?1 and BchVon >= substr(?2,1,10) and BchVon < substr(?2,1,10)||'~'"
-     " and BchFkt in (1,2,3)",
-     BCH_OUT, false},
+     " and BchFkt in (1,2,3)"},
     // BchStdMld: the frame as stored in the person's day record for the day.
-    {"select " BCH_COLS " from Krv327Tag, Krv321Bch"
+    {Op::BchStdMld, "select " BCH_COLS " from Krv327Tag, Krv321Bch"
      " where TagPnr = ?1 and TagTag = ?2 and BchPnr = TagPnr"
      // A NULL TagVon or TagBis leaves that side of the range open, as the exact test below
      // may still admit bookings then.
@@ -55,49 +48,42 @@ const std::array<StatementText, static_cast<size_t>(Op::kCount)> kCatalog = {{
      " and " P14("BchVon", "BchUhr") " >= " P14("TagVon", "TagUhr")
      " and " P14("BchVon", "BchUhr") " <= " P14("TagBis", "TagEnd")
      " and BchFkt <> 45 and BchFkt <> 29"
-     " order by " D8("BchVon") " desc, " T6("BchUhr") " desc",
-     BCH_OUT, false},
+     " order by " D8("BchVon") " desc, " T6("BchUhr") " desc"},
     // FcdReadFlg
-    {"select FcdFlg from Krv131Fcd where FcdNum = ?1 and FcdSta < 4", "T", false},
+    {Op::FcdReadFlg, "select FcdFlg from Krv131Fcd where FcdNum = ?1 and FcdSta < 4"},
     // FcdRead
-    {"select FcdNum,FcdTyp,FcdZwt,FcdStd,FcdSol,ifnull(FcdPri,0),ifnull(FcdGpu,0),"
-     "ifnull(FcdFcd,-9),FcdFlg from Krv131Fcd where FcdNum = ?1",
-     "TIIIIIIIT", false},
+    {Op::FcdRead, "select FcdNum,FcdTyp,FcdZwt,FcdStd,FcdSol,ifnull(FcdPri,0),ifnull(FcdGpu,0),"
+     "ifnull(FcdFcd,-9),FcdFlg from Krv131Fcd where FcdNum = ?1"},
     // AzvRead: AzvGbi NULL is open-ended.
-    {"select AzvNum,ZtgVon,AzvSol,AzvSo2,AzvVhs,AzvHso,AzvHs2,AzvHtv"
+    {Op::AzvRead, "select AzvNum,ZtgVon,AzvSol,AzvSo2,AzvVhs,AzvHso,AzvHs2,AzvHtv"
      " from Krv329Ztg, Krv140Azv"
      " where ZtgPnr = ?1 and ZtgVon = ?2 and ZtgAzt = AzvNum and ZtgVon >= AzvGvo"
-     " and (ZtgVon <= AzvGbi or AzvGbi is null) and ZtgSta < 4 and AzvSta < 4",
-     "TDIIIIII", false},
+     " and (ZtgVon <= AzvGbi or AzvGbi is null) and ZtgSta < 4 and AzvSta < 4"},
     // BchCountTagMld: BchVon compared as stored, with the day at midnight.
-    {"select count(*) from Krv321Bch where BchPnr = ?1 and BchVon = ?2 and BchFkt = 1", "I",
-     false},
+    {Op::BchCountTagMld, "select count(*) from Krv321Bch where BchPnr = ?1 and BchVon = ?2 and BchFkt = 1"},
     // BchCountStdMld: the frame passed in, bounds included, BchFkt 29 counted.
-    {"select count(*) from Krv321Bch"
+    {Op::BchCountStdMld, "select count(*) from Krv321Bch"
      " where BchPnr = ?1 and BchVon >= " DAY_OF("?2") " and BchVon < " DAY_OF("?3") "||'~'"
      " and " P14("BchVon", "BchUhr") " >= ?2 and " P14("BchVon", "BchUhr") " <= ?3"
-     " and BchFkt in (21,22,23,24,25,29,30,0)",
-     "I", false},
+     " and BchFkt in (21,22,23,24,25,29,30,0)"},
     // TagUpdate
-    {"update Krv327Tag set TagTgb = ?1, TagTgs = ?2, TagHtv = ?3, TagHvs = ?4, TagHtn = ?5,"
-     " TagHns = ?6 where TagPnr = ?7 and TagTag = ?8",
-     "", true},
+    {Op::TagUpdate, "update Krv327Tag set TagTgb = ?1, TagTgs = ?2, TagHtv = ?3, TagHvs = ?4, TagHtn = ?5,"
+     " TagHns = ?6 where TagPnr = ?7 and TagTag = ?8"},
     // BchUpdFkt: sysdate is the machine's local date and time.
-    {"update Krv321Bch set BchFkt = ?1, BchDat = datetime('now','localtime'),"
+    {Op::BchUpdFkt, "update Krv321Bch set BchFkt = ?1, BchDat = datetime('now','localtime'),"
      " BchErf = 'Korvant'"
-     " where BchPnr = ?2 and BchVon = ?3 and " T6("BchUhr") " = ?4 and BchFkt = ?5",
-     "", true},
+     " where BchPnr = ?2 and BchVon = ?3 and " T6("BchUhr") " = ?4 and BchFkt = ?5"},
     // BchDelFkt
-    {"delete from Krv321Bch"
-     " where BchPnr = ?1 and BchVon = ?2 and " T6("BchUhr") " = ?3 and BchFkt = ?4",
-     "", true},
+    {Op::BchDelFkt, "delete from Krv321Bch"
+     " where BchPnr = ?1 and BchVon = ?2 and " T6("BchUhr") " = ?3 and BchFkt = ?4"},
     // BchInsert: BchVon the date at midnight, BchUhr the full point in time.
-    {"insert into Krv321Bch (BchPnr,BchVon,BchUhr,BchFkt,BchFcd) values (?1,?2,?3,?4,?5)", "",
-     false},
-}};
+    {Op::BchInsert, "insert into Krv321Bch (BchPnr,BchVon,BchUhr,BchFkt,BchFcd) values (?1,?2,?3,?4,?5)"},
+};
+
+static_assert(Op_RowsInOrder(kCatalog), "one text per statement, in Op order");
 
 }  // namespace
 
-const StatementText& Statement(Op op) { return kCatalog[static_cast<size_t>(op)]; }
+const char* Statement(Op op) { return kCatalog[static_cast<size_t>(op)].text; }
 
 }  // namespace pvc::sqlite

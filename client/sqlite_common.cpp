@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "client/codes.h"
+#include "client/core.h"
 #include "client/sqlite_internal.h"
 
 namespace pvc::sqlite {
@@ -72,14 +73,6 @@ int Translate(int rc, sqlite3* db, ErrorDetail& detail) {
   return code;
 }
 
-int Fail(int code, const std::string& message, ErrorDetail& detail) {
-  detail.code = code;
-  detail.native = 0;
-  detail.sqlstate.clear();
-  detail.message = message;
-  return code;
-}
-
 namespace {
 
 // A stored date: 'YYYY-MM-DD' with an optional ' HH:MM:SS' (digits in every digit place).
@@ -100,7 +93,7 @@ int ReadInt(sqlite3_stmt* st, int col, Cell& cell, ErrorDetail& detail) {
     case SQLITE_FLOAT: {
       const double d = sqlite3_column_double(st, col);
       if (!std::isfinite(d) || std::fabs(d) > 9.2e18)
-        return Fail(kInvalidNumber, "stored number out of range", detail);
+        return SetError(detail, kInvalidNumber, "stored number out of range");
       cell.num = static_cast<int64_t>(d);
       return kOk;
     }
@@ -110,12 +103,12 @@ int ReadInt(sqlite3_stmt* st, int col, Cell& cell, ErrorDetail& detail) {
       const auto first = s.find_first_not_of(' ');
       const auto last = s.find_last_not_of(' ');
       s = first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
-      if (s.empty()) return Fail(kInvalidNumber, "stored value is not a number", detail);
+      if (s.empty()) return SetError(detail, kInvalidNumber, "stored value is not a number");
       errno = 0;
       char* end = nullptr;
       const long long v = std::strtoll(s.c_str(), &end, 10);
       if (errno != 0 || end == nullptr || *end != '\0')
-        return Fail(kInvalidNumber, "stored value '" + s + "' is not a number", detail);
+        return SetError(detail, kInvalidNumber, "stored value '" + s + "' is not a number");
       cell.num = v;
       return kOk;
     }
@@ -145,10 +138,9 @@ int ReadRow(sqlite3_stmt* st, const char* outputs, Row& row, ErrorDetail& detail
       continue;
     }
     if (!StoredDateForm(t, len))
-      return Fail(kBadDateFormat,
+      return SetError(detail, kBadDateFormat,
                   "stored date '" + std::string(reinterpret_cast<const char*>(t)) +
-                      "' is not in the form YYYY-MM-DD HH:MM:SS",
-                  detail);
+                      "' is not in the form YYYY-MM-DD HH:MM:SS");
     const char* c = reinterpret_cast<const char*>(t);
     if (kind == Out::Date) {
       cell.text = std::string(c, 4) + std::string(c + 5, 2) + std::string(c + 8, 2);
@@ -162,46 +154,26 @@ int ReadRow(sqlite3_stmt* st, const char* outputs, Row& row, ErrorDetail& detail
   return kOk;
 }
 
-int BindAll(sqlite3_stmt* st, const std::vector<Bind>& in, ErrorDetail& detail) {
+int BindAll(sqlite3_stmt* st, Op op, const std::vector<Bind>& in, ErrorDetail& detail) {
   sqlite3_reset(st);
   sqlite3_clear_bindings(st);
-  if (static_cast<int>(in.size()) != sqlite3_bind_parameter_count(st))
-    return Fail(kInternal,
-                "statement takes " + std::to_string(sqlite3_bind_parameter_count(st)) +
-                    " values, " + std::to_string(in.size()) + " given",
-                detail);
-  for (size_t i = 0; i < in.size(); ++i) {
+  std::vector<Value> values;
+  const int code = BindValues(op, in, values, detail);
+  if (code != kOk) return code;
+  for (size_t i = 0; i < values.size(); ++i) {
     const int pos = static_cast<int>(i) + 1;
-    const Bind& b = in[i];
-    int rc = SQLITE_OK;
-    if (b.kind == Bind::Kind::Int) {
-      rc = sqlite3_bind_int64(st, pos, b.num);
-    } else if (b.text.empty()) {
-      rc = sqlite3_bind_null(st, pos);  // an empty text is NULL, as on the reference database
-    } else if (b.kind == Bind::Kind::Text) {
-      rc = sqlite3_bind_text(st, pos, b.text.data(), static_cast<int>(b.text.size()),
+    const Value& v = values[i];
+    int rc;
+    if (v.null)
+      rc = sqlite3_bind_null(st, pos);
+    else if (v.is_int)
+      rc = sqlite3_bind_int64(st, pos, v.num);
+    else
+      rc = sqlite3_bind_text(st, pos, v.text.data(), static_cast<int>(v.text.size()),
                              SQLITE_TRANSIENT);
-    } else {
-      std::string date;
-      const int code = ToDbDate(b.text, b.kind == Bind::Kind::DateTime, date);
-      if (code != kOk)
-        return Fail(code, "date text '" + b.text + "' does not fit its format", detail);
-      rc = sqlite3_bind_text(st, pos, date.data(), static_cast<int>(date.size()),
-                             SQLITE_TRANSIENT);
-    }
     if (rc != SQLITE_OK) return Translate(rc, sqlite3_db_handle(st), detail);
   }
   return kOk;
-}
-
-bool IsIdentifier(const std::string& s) {
-  if (s.empty() || s.size() > 128) return false;
-  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-  if (!letter(s[0])) return false;
-  for (char c : s) {
-    if (!letter(c) && !(c >= '0' && c <= '9') && c != '_' && c != '$' && c != '#') return false;
-  }
-  return true;
 }
 
 std::string DirOf(const std::string& net) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "client/client.h"
+#include "client/core.h"
 
 namespace pvc::sqlite {
 
@@ -20,7 +21,7 @@ struct StmtFinalizer {
 using DbHandle = std::unique_ptr<sqlite3, DbCloser>;      // move-only, closes the connection
 using StmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;  // move-only, finalizes
 
-// How a selected column reaches a Row cell.
+// How a selected column reaches a Row cell: the output kinds of the statement table.
 enum class Out : char {
   Text = 'T',  // as stored
   Int = 'I',   // an integer; stored text that is no number fails with -1722
@@ -28,28 +29,20 @@ enum class Out : char {
   Time = 'H',  // stored 'YYYY-MM-DD HH:MM:SS' -> 'HHMMSS'
 };
 
-struct StatementText {
-  const char* sql;      // this backend's text, placeholders ?1..?n in the order of binding
-  const char* outputs;  // one Out letter per selected column; empty for writes
-  bool is_update_or_delete;
-};
-// The catalogue entry for `op`.
-const StatementText& Statement(Op op);
+// This backend's text for `op`: placeholders ?1..?n in the order of the statement's inputs,
+// columns in the order of its outputs (client/statements.h).
+const char* Statement(Op op);
 
 // Translates an engine result code into the job's SQL code and records the engine's own
 // detail (extended code and message, taken from `db` when given) in `detail`. The one place
 // where engine errors become SQL codes.
 int Translate(int rc, sqlite3* db, ErrorDetail& detail);
-// Records a failure found by the backend itself (not reported by the engine).
-int Fail(int code, const std::string& message, ErrorDetail& detail);
-
 // Converts the current row of `st` into `row` following `outputs`; 0 or a negative code.
 int ReadRow(sqlite3_stmt* st, const char* outputs, Row& row, ErrorDetail& detail);
-// Binds `in` to `st` as ?1..?n: dates converted with ToDbDate, an empty text as NULL.
-int BindAll(sqlite3_stmt* st, const std::vector<Bind>& in, ErrorDetail& detail);
+// Binds `in`, the inputs of `op`, to `st` as ?1..?n (converted by BindValues).
+int BindAll(sqlite3_stmt* st, Op op, const std::vector<Bind>& in, ErrorDetail& detail);
 
-// The schema file of NET8 "sqlite:DIR" and schema `schema`: checks and path helpers.
-bool IsIdentifier(const std::string& s);
+// The schema file of NET8 "sqlite:DIR" and schema `schema`.
 // DIR of "sqlite:DIR" made absolute; empty when `net` names no existing directory.
 std::string DirOf(const std::string& net);
 std::string SchemaPath(const std::string& dir, const std::string& schema);

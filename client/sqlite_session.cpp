@@ -9,7 +9,6 @@
 
 #include <array>
 #include <cstdio>
-#include <cctype>
 #include <utility>
 
 #include "client/backends.h"
@@ -123,7 +122,7 @@ int PrepareText(sqlite3* db, const char* sql, StmtHandle& slot, ErrorDetail& d) 
 // The connection's statement for `op`, prepared on its first use.
 int Prepared(Conn& c, Op op, sqlite3_stmt*& st, ErrorDetail& d) {
   auto& slot = c.stmts[static_cast<size_t>(op)];
-  const int rc = PrepareText(c.db.get(), Statement(op).sql, slot, d);
+  const int rc = PrepareText(c.db.get(), Statement(op), slot, d);
   if (rc != kOk) return rc;
   st = slot.get();
   return kOk;
@@ -179,7 +178,7 @@ class SqliteCursor final : public Cursor {
   bool done_;
 };
 
-class SqliteSession final : public Session {
+class SqliteSession final : public Session, public SessionTools {
  public:
   SqliteSession(std::string dir, int busy_ms) : dir_(std::move(dir)), busy_ms_(busy_ms) {}
 
@@ -189,20 +188,15 @@ class SqliteSession final : public Session {
   }
 
   int ExecDynamic(const std::string& text) override {
-    static const std::string kSwitch = "ALTER SESSION SET CURRENT_SCHEMA=";
-    bool match = text.size() >= kSwitch.size();
-    for (size_t i = 0; match && i < kSwitch.size(); ++i)
-      match = std::toupper(static_cast<unsigned char>(text[i])) == kSwitch[i];
-    if (!match) return Fail(kInvalidSql, "statement not supported: " + text, Err());
-    const std::string schema = text.substr(kSwitch.size());
-    if (!IsIdentifier(schema))
-      return Fail(kBadSchemaName, "schema name '" + schema + "' is not an identifier", Err());
+    std::string schema;
+    const int parsed = ParseSchemaStatement(text, schema, Err());
+    if (parsed != kOk) return parsed;
     const std::string path = SchemaPath(dir_, schema);
     struct stat sb {};
     if (::stat(path.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
-      return Fail(kNoSchema, "schema file " + path + " does not exist", Err());
+      return SetError(Err(), kNoSchema, "schema file " + path + " does not exist");
     if (::access(path.c_str(), R_OK) != 0)
-      return Fail(kNoPrivilege, "schema file " + path + " may not be read", Err());
+      return SetError(Err(), kNoPrivilege, "schema file " + path + " may not be read");
     auto sh = std::make_shared<Shared>();
     sh->path = path;
     // WAL reading needs the -shm file beside the database. Where the job may not create it
@@ -227,7 +221,7 @@ class SqliteSession final : public Session {
   int Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) override {
     out.reset();
     if (!Ready()) return Err().code;
-    if (*Statement(op).outputs == '\0') return Fail(kInternal, "not a query", Err());
+    if (Op_Info(op).kind != OpKind::Cursor) return SetError(Err(), kInternal, "not a cursor");
     std::unique_ptr<Conn> conn;
     if (!shared_->idle.empty()) {
       conn = std::move(shared_->idle.back());
@@ -240,7 +234,7 @@ class SqliteSession final : public Session {
     int rc = Prepared(*conn, op, st, Err());
     if (rc == kOk) rc = PrepareText(conn->db.get(), "BEGIN", conn->begin, Err());
     if (rc == kOk) rc = PrepareText(conn->db.get(), "COMMIT", conn->end, Err());
-    if (rc == kOk) rc = BindAll(st, in, Err());
+    if (rc == kOk) rc = BindAll(st, op, in, Err());
     if (rc != kOk) {
       Park(std::move(conn));
       return rc;
@@ -260,26 +254,26 @@ class SqliteSession final : public Session {
       Park(std::move(conn));
       return rc;
     }
-    out = std::make_unique<SqliteCursor>(shared_, std::move(conn), st, Statement(op).outputs,
+    out = std::make_unique<SqliteCursor>(shared_, std::move(conn), st, Op_Info(op).out,
                                          step == SQLITE_ROW);
     return kOk;
   }
 
   int SelectOne(Op op, const std::vector<Bind>& in, Row& out) override {
     if (!Ready()) return Err().code;
-    if (*Statement(op).outputs == '\0') return Fail(kInternal, "not a query", Err());
+    if (Op_Info(op).kind != OpKind::Select) return SetError(Err(), kInternal, "not a select");
     sqlite3_stmt* st = nullptr;
     int rc = Prepared(*main_, op, st, Err());
-    if (rc == kOk) rc = BindAll(st, in, Err());
+    if (rc == kOk) rc = BindAll(st, op, in, Err());
     if (rc != kOk) return rc;
     int step = sqlite3_step(st);
     Row row;
     if (step == SQLITE_ROW) {
-      rc = ReadRow(st, Statement(op).outputs, row, Err());
+      rc = ReadRow(st, Op_Info(op).out, row, Err());
       if (rc == kOk) {
         step = sqlite3_step(st);
         if (step == SQLITE_ROW)
-          rc = Fail(kTooManyRows, "single-row select found more than one row", Err());
+          rc = SetError(Err(), kTooManyRows, "single-row select found more than one row");
         else if (step != SQLITE_DONE)
           rc = Translate(step, main_->db.get(), Err());
       }
@@ -295,12 +289,11 @@ class SqliteSession final : public Session {
 
   int Write(Op op, const std::vector<Bind>& in) override {
     if (!Ready()) return Err().code;
-    const StatementText& text = Statement(op);
-    if (*text.outputs != '\0') return Fail(kInternal, "not a write", Err());
+    if (!Op_IsWrite(op)) return SetError(Err(), kInternal, "not a write");
     sqlite3* db = main_->db.get();
     sqlite3_stmt* st = nullptr;
     int rc = Prepared(*main_, op, st, Err());
-    if (rc == kOk) rc = BindAll(st, in, Err());
+    if (rc == kOk) rc = BindAll(st, op, in, Err());
     if (rc != kOk) return rc;
     // A write never commits by itself: outside a transaction it opens one.
     const bool began = sqlite3_get_autocommit(db) != 0;
@@ -309,8 +302,8 @@ class SqliteSession final : public Session {
     sqlite3_reset(st);
     if (step != SQLITE_DONE) {
       rc = Translate(step, db, Err());
-    } else if (text.is_update_or_delete && sqlite3_changes(db) == 0) {
-      rc = Fail(kNoData, "no row matched", Err());
+    } else if (Op_Info(op).kind == OpKind::UpdateOrDelete && sqlite3_changes(db) == 0) {
+      rc = kNoData;
     } else {
       pending_ = true;
       return kOk;
@@ -323,7 +316,7 @@ class SqliteSession final : public Session {
 
   int Savepoint(const std::string& name) override {
     if (!Ready()) return Err().code;
-    if (!IsIdentifier(name)) return Fail(kInvalidSql, "bad savepoint name " + name, Err());
+    if (!IsIdentifier(name)) return SetError(Err(), kInvalidSql, "bad savepoint name " + name);
     sqlite3* db = main_->db.get();
     int rc = kOk;
     if (sqlite3_get_autocommit(db) && (rc = Exec(db, "BEGIN", Err())) != kOk) return rc;
@@ -334,18 +327,16 @@ class SqliteSession final : public Session {
 
   int RollbackTo(const std::string& name) override {
     if (!Ready()) return Err().code;
-    if (!IsIdentifier(name)) return Fail(kInvalidSql, "bad savepoint name " + name, Err());
+    if (!IsIdentifier(name)) return SetError(Err(), kInvalidSql, "bad savepoint name " + name);
     sqlite3* db = main_->db.get();
-    if (sqlite3_get_autocommit(db)) return Fail(kInternal, "no savepoint " + name, Err());
+    size_t i = savepoints_.size();
+    while (i > 0 && sqlite3_stricmp(savepoints_[i - 1].name.c_str(), name.c_str()) != 0) --i;
+    if (sqlite3_get_autocommit(db) || i == 0)
+      return SetError(Err(), kNoSavepoint, "savepoint " + name + " is not set");
     const int rc = Exec(db, ("ROLLBACK TO " + name).c_str(), Err());
     if (rc != kOk) return rc;
-    for (size_t i = savepoints_.size(); i-- > 0;) {
-      if (sqlite3_stricmp(savepoints_[i].name.c_str(), name.c_str()) == 0) {
-        pending_ = savepoints_[i].pending_before;
-        savepoints_.resize(i + 1);
-        break;
-      }
-    }
+    pending_ = savepoints_[i - 1].pending_before;
+    savepoints_.resize(i);
     // Nothing written before the savepoint is left: end the transaction, which changes no
     // data, so that the write locks taken since are released at once (as a server releases
     // its row locks on a rollback to a savepoint).
@@ -365,6 +356,7 @@ class SqliteSession final : public Session {
   }
 
   ErrorDetail LastError() const override { return shared_ ? shared_->last : last_; }
+  SessionTools* Tools() override { return this; }
 
   int ExecScript(const std::string& sql) override {
     if (!Ready()) return Err().code;
@@ -388,18 +380,18 @@ class SqliteSession final : public Session {
                  const std::vector<Row>& rows) override {
     if (!Ready()) return Err().code;
     if (!IsIdentifier(table) || columns.empty())
-      return Fail(kInvalidSql, "bad table name " + table, Err());
+      return SetError(Err(), kInvalidSql, "bad table name " + table);
     std::string sql = "INSERT INTO " + table + " (";
     std::string values;
     for (size_t i = 0; i < columns.size(); ++i) {
       if (!IsIdentifier(columns[i]))
-        return Fail(kInvalidSql, "bad column name " + columns[i], Err());
+        return SetError(Err(), kInvalidSql, "bad column name " + columns[i]);
       sql += (i ? "," : "") + columns[i];
       values += (i ? ",?" : "?") + std::to_string(i + 1);
     }
     sql += ") VALUES (" + values + ")";
     sqlite3* db = main_->db.get();
-    if (!sqlite3_get_autocommit(db)) return Fail(kInternal, "a transaction is open", Err());
+    if (!sqlite3_get_autocommit(db)) return SetError(Err(), kInternal, "a transaction is open");
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
       sqlite3_finalize(raw);
@@ -414,7 +406,7 @@ class SqliteSession final : public Session {
     for (size_t r = 0; rc == kOk && r < rows.size(); ++r) {
       const Row& row = rows[r];
       if (row.size() != columns.size()) {
-        rc = Fail(kInternal, "row of " + std::to_string(row.size()) + " cells", Err());
+        rc = SetError(Err(), kInternal, "row of " + std::to_string(row.size()) + " cells");
         break;
       }
       for (size_t i = 0; i < row.size(); ++i) {
@@ -441,6 +433,16 @@ class SqliteSession final : public Session {
                  " PRAGMA ignore_check_constraints=OFF",
                  nullptr, nullptr, nullptr);
     return rc;
+  }
+
+  int Describe(Op op, int& inputs, int& columns) override {
+    if (!Ready()) return Err().code;
+    sqlite3_stmt* st = nullptr;
+    const int rc = Prepared(*main_, op, st, Err());
+    if (rc != kOk) return rc;
+    inputs = sqlite3_bind_parameter_count(st);
+    columns = sqlite3_column_count(st);
+    return kOk;
   }
 
   int Query(const std::string& sql, std::vector<Row>& rows) override {
@@ -482,7 +484,7 @@ class SqliteSession final : public Session {
 
   bool Ready() {
     if (main_) return true;
-    Fail(kNoTable, "no schema is current (ALTER SESSION SET CURRENT_SCHEMA first)", Err());
+    SetError(Err(), kNoTable, "no schema is current (ALTER SESSION SET CURRENT_SCHEMA first)");
     return false;
   }
 

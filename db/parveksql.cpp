@@ -6,16 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "client/client.h"
 #include "client/codes.h"
-#include "db/catalogue.h"
 
 using pvc::Bind;
 using pvc::Op;
 using pvc::Row;
 
 namespace {
-
-constexpr int kColumnOverflow = -1455;  // a fetched integer does not fit 32 bits
 
 std::string Str(const char* s) { return s != nullptr ? std::string(s) : std::string(); }
 
@@ -49,7 +47,7 @@ class RowReader {
       return;
     }
     if (c->num < std::numeric_limits<int32_t>::min() || c->num > std::numeric_limits<int32_t>::max()) {
-      Fail(kColumnOverflow);
+      Fail(pvc::kColumnOverflow);
       return;
     }
     field = static_cast<int32_t>(c->num);
@@ -167,7 +165,7 @@ int SelectOne(Op op, const std::vector<Bind>& in, Row& row) {
 int WritePattern(Op op, const std::vector<Bind>& in) {
   pvc::Session* s = pvc::Current();
   if (s == nullptr) return pvc::kLostConnection;
-  const std::string savepoint = Stmt_Info(op).savepoint;
+  const std::string savepoint = pvc::Op_Info(op).savepoint;
   s->Savepoint(savepoint);  // its code is not looked at; the statement runs regardless
   const int rc = s->Write(op, in);
   if (rc == 0) {

@@ -8,7 +8,8 @@
 # records, day-evaluation rows, clock-in and clock-out bookings, working-time assignments); half
 # of the persons were ill the day before yesterday, the other half went home sick with an hour
 # message. Then it runs the job once on each and prints the time per accounting day (one per
-# person). Needs the sqlite3 and psql programs.
+# person). Needs the sqlite3 and psql programs. With Debian's unixODBC drivers (odbc-postgresql,
+# libsqliteodbc) installed, the same data runs once more through ODBC on each engine.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 persons=${1:-2000}
@@ -86,13 +87,37 @@ PGPASSWORD=$PARVEK_TEST_PG_PASS psql -X -q -1 -v ON_ERROR_STOP=1 -h 127.0.0.1 -p
   -c "ANALYZE" >/dev/null
 settings "$work/postgres" "$PARVEK_TEST_PG" "$PARVEK_TEST_PG_LOGIN" "$PARVEK_TEST_PG_PASS"
 
+# The same data once more for the runs through ODBC: a copy of the SQLite file, and a second
+# PostgreSQL schema, reached through a private unixODBC configuration.
+backends="sqlite postgres"
+odbc_dir=/usr/lib/$(gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)/odbc
+if [ -f "$odbc_dir/psqlodbcw.so" ] && [ -f "$odbc_dir/libsqlite3odbc.so" ]; then
+  mkdir -p "$work/odbc" "$work/odbc-sqlite"
+  printf '[B PostgreSQL]\nDriver=%s\n[B SQLite3]\nDriver=%s\n' "$odbc_dir/psqlodbcw.so" \
+    "$odbc_dir/libsqlite3odbc.so" >"$work/odbc/odbcinst.ini"
+  printf '[BENCH_PG]\nDriver=B PostgreSQL\nServername=127.0.0.1\nPort=%s\nDatabase=parvek_test\n' \
+    "$port" >"$work/odbc/odbc.ini"
+  export ODBCSYSINI="$work/odbc" ODBCINI="$work/odbc/odbc.ini"
+  cp "$work/sqlite/BENCH.db" "$work/odbc-sqlite/BENCH.db"
+  settings "$work/odbc-sqlite" "odbc:Driver={B SQLite3};Database=$work/odbc-sqlite/BENCH.db" unused unused
+  "$ctl" schema-create odbc:BENCH_PG BENCH2 --login "$PARVEK_TEST_PG_LOGIN" --pass "$PARVEK_TEST_PG_PASS" >/dev/null
+  PGPASSWORD=$PARVEK_TEST_PG_PASS psql -X -q -1 -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" \
+    -U "$PARVEK_TEST_PG_LOGIN" -d parvek_test -c "SET search_path TO bench2" -f "$work/data.sql" \
+    -c "ANALYZE" >/dev/null
+  settings "$work/odbc-postgres" odbc:BENCH_PG "$PARVEK_TEST_PG_LOGIN" "$PARVEK_TEST_PG_PASS"
+  "$ctl" settings-set "$work/odbc-postgres/parvek.ini" SCHEMA "BENCH2#" >/dev/null
+  backends="$backends odbc-sqlite odbc-postgres"
+else
+  echo "pg_bench: the ODBC drivers are not installed; the runs through ODBC are left out" >&2
+fi
+
 echo "Data: $persons persons, $history days of history each, one accounting day each"
-for backend in sqlite postgres; do
+for backend in $backends; do
   dir="$work/$backend"
   start=$(date +%s%N)
   (cd "$dir" && "$build/parvek" parvek.ini XXX X)
   end=$(date +%s%N)
   lines=$(wc -l <"$dir/parvektgb")
   awk -v b="$backend" -v ns=$((end - start)) -v n="$persons" -v l="$lines" 'BEGIN {
-    printf "%-9s %8.2f s in all, %7.3f ms per accounting day (%d days with a follow-up)\n", b, ns / 1e9, ns / 1e6 / n, l }'
+    printf "%-13s %8.2f s in all, %7.3f ms per accounting day (%d days with a follow-up)\n", b, ns / 1e9, ns / 1e6 / n, l }'
 done

@@ -183,7 +183,7 @@ int DemoCreate(const std::vector<std::string>& args) {
   const std::time_t now = std::time(nullptr);
   std::tm today{};
   localtime_r(&now, &today);
-  if (rc == pvc::kOk) rc = session->ExecScript(Demo_DataSql(today));
+  if (rc == pvc::kOk) rc = pvc::ToolsOf(*session).ExecScript(Demo_DataSql(today));
   if (rc != pvc::kOk) {
     const std::string detail = session ? session->LastError().message : std::string();
     return Ctl_Fail("demo-create: filling the demo schema failed, RC:" + std::to_string(rc) + " " + detail);

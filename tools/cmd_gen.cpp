@@ -80,7 +80,7 @@ class Batch {
   int Flush(bool force) {
     if (used_ < kRows && !force) return pvc::kOk;
     rows_.resize(used_);
-    const int rc = used_ == 0 ? pvc::kOk : s_.BulkInsert(table_, cols_, rows_);
+    const int rc = used_ == 0 ? pvc::kOk : pvc::ToolsOf(s_).BulkInsert(table_, cols_, rows_);
     used_ = 0;
     return rc;
   }

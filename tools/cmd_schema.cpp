@@ -39,6 +39,21 @@ bool ParseTarget(const std::vector<std::string>& args, Target& t, std::string& w
   return true;
 }
 
+// Harmless inputs of the kinds `info` takes: a person and a message type that cannot exist, and
+// a day long past.
+std::vector<pvc::Bind> ProbeInputs(const pvc::OpInfo& info) {
+  std::vector<pvc::Bind> in;
+  for (const char* k = info.in; *k != '\0'; ++k) {
+    switch (*k) {
+      case 'I': in.push_back(pvc::Bind::Int(0)); break;
+      case 'D': in.push_back(pvc::Bind::Dat("19000101")); break;
+      case 'P': in.push_back(pvc::Bind::DatTime("19000101000000")); break;
+      default: in.push_back(pvc::Bind::Txt("~c~"));  // fits a message code's column too
+    }
+  }
+  return in;
+}
+
 int SchemaCreate(const std::vector<std::string>& args) {
   Target t;
   std::string why;
@@ -49,9 +64,10 @@ int SchemaCreate(const std::vector<std::string>& args) {
   return 0;
 }
 
-// Runs each statement once with harmless values inside a transaction that is rolled back,
-// and prints its code: 0 or 1403 mean the statement runs on this schema; any other code comes
-// with the engine's message, SQLSTATE and native number.
+// Runs each statement once with harmless values inside a transaction that is rolled back (the
+// insert too: its row is rolled back with the rest), and prints its code: 0 or 1403 mean the
+// statement runs on this schema; any other code comes with the engine's message, SQLSTATE and
+// native number.
 int SchemaCheck(const std::vector<std::string>& args) {
   Target t;
   std::string why;
@@ -62,54 +78,22 @@ int SchemaCheck(const std::vector<std::string>& args) {
   rc = s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + t.schema);
   if (rc != pvc::kOk)
     return Ctl_Fail("schema-check: schema RC:" + std::to_string(rc) + " " + s->LastError().message);
-  using pvc::Bind;
-  using pvc::Op;
-  const Bind pnr = Bind::Txt("~check~"), day = Bind::Dat("19000101");
-  const Bind from = Bind::Txt("19000101000000"), to = Bind::Txt("19000101235959");
-  struct Probe {
-    const char* name;
-    Op op;
-    std::vector<Bind> in;
-  };
-  const std::vector<Probe> probes = {
-      {"TagYday", Op::TagYday, {}},
-      {"TagPrev", Op::TagPrev, {pnr, day}},
-      {"BchTagMld", Op::BchTagMld, {pnr, day}},
-      {"BchStdMld", Op::BchStdMld, {pnr, day}},
-      {"FcdReadFlg", Op::FcdReadFlg, {Bind::Txt("~c~")}},
-      {"FcdRead", Op::FcdRead, {Bind::Txt("~c~")}},
-      {"AzvRead", Op::AzvRead, {pnr, day}},
-      {"BchCountTagMld", Op::BchCountTagMld, {pnr, day}},
-      {"BchCountStdMld", Op::BchCountStdMld, {pnr, from, to}},
-      {"TagUpdate", Op::TagUpdate,
-       {Bind::Txt(""), Bind::Int(0), Bind::Txt(""), Bind::Int(0), Bind::Txt(""), Bind::Int(0),
-        pnr, day}},
-      {"BchUpdFkt", Op::BchUpdFkt, {Bind::Int(45), pnr, day, Bind::Txt("000000"), Bind::Int(1)}},
-      {"BchDelFkt", Op::BchDelFkt, {pnr, day, Bind::Txt("000000"), Bind::Int(45)}},
-      {"BchInsert", Op::BchInsert,
-       {pnr, day, Bind::DatTime("19000101000000"), Bind::Int(45), Bind::Txt("~c~")}},
-  };
   int failed = 0;
-  for (const auto& p : probes) {
+  for (const pvc::OpInfo& info : pvc::kOps) {
+    const std::vector<pvc::Bind> in = ProbeInputs(info);
     pvc::Row row;
     std::unique_ptr<pvc::Cursor> cur;
     s->Savepoint("Schema_Check_Sp");
-    switch (p.op) {
-      case Op::TagYday:
-      case Op::TagPrev:
-      case Op::BchTagMld:
-      case Op::BchStdMld:
-        rc = s->Open(p.op, p.in, cur);
+    switch (info.kind) {
+      case pvc::OpKind::Cursor:
+        rc = s->Open(info.op, in, cur);
         if (rc == pvc::kOk) rc = cur->Fetch(row);
         break;
-      case Op::TagUpdate:
-      case Op::BchUpdFkt:
-      case Op::BchDelFkt:
-      case Op::BchInsert:
-        rc = s->Write(p.op, p.in);
+      case pvc::OpKind::Select:
+        rc = s->SelectOne(info.op, in, row);
         break;
       default:
-        rc = s->SelectOne(p.op, p.in, row);
+        rc = s->Write(info.op, in);
     }
     const auto detail = s->LastError();
     s->RollbackTo("Schema_Check_Sp");
@@ -120,9 +104,10 @@ int SchemaCheck(const std::vector<std::string>& args) {
     if (!ok) {
       text = "  " + detail.message;
       if (!detail.sqlstate.empty() || detail.native != 0)
-        text += " [" + detail.sqlstate + (detail.native != 0 ? " " + std::to_string(detail.native) : "") + "]";
+        text += " [" + detail.sqlstate +
+                (detail.native != 0 ? " " + std::to_string(detail.native) : "") + "]";
     }
-    std::printf("%-16s RC:%d%s\n", p.name, rc, text.c_str());
+    std::printf("%-16s RC:%d%s\n", info.name, rc, text.c_str());
   }
   s->Commit();
   std::printf("%s\n", failed == 0 ? "all statements run" : "some statements fail");

@@ -16,6 +16,7 @@
 #include "client/codes.h"
 #include "client/sqlite_internal.h"
 #include "tests/support/testdb.h"
+#include "tests/support/wait_knobs.h"
 
 namespace {
 
@@ -291,9 +292,9 @@ TEST_F(SqliteSessionTest, RollbackToASavepointKeepsEarlierUncommittedWork) {
 TEST_F(SqliteSessionTest, CommitsAreDurableAndCounted) {
   Connect();
   std::vector<pvc::Row> rows;
-  ASSERT_EQ(s_->Query("PRAGMA journal_mode", rows), 0);
+  ASSERT_EQ(pvc::ToolsOf(*s_).Query("PRAGMA journal_mode", rows), 0);
   EXPECT_EQ(rows.at(0).at(0).text, "wal");
-  ASSERT_EQ(s_->Query("PRAGMA synchronous", rows), 0);
+  ASSERT_EQ(pvc::ToolsOf(*s_).Query("PRAGMA synchronous", rows), 0);
   EXPECT_EQ(rows.at(0).at(0).num, 2);  // FULL
   const auto before = pvc::GetCounters();
   ASSERT_EQ(s_->Savepoint("Bch_PKey_Ins_Sp"), 0);
@@ -341,10 +342,10 @@ TEST(SqliteCatalogue, EveryStatementUsesAnIndex) {
             SQLITE_OK);
   pvc::sqlite::DbHandle conn(raw);
   for (int i = 0; i < static_cast<int>(Op::kCount); ++i) {
-    const auto& text = pvc::sqlite::Statement(static_cast<Op>(i));
-    if (std::string(text.sql).rfind("insert", 0) == 0) continue;
+    const std::string text = pvc::sqlite::Statement(static_cast<Op>(i));
+    if (text.rfind("insert", 0) == 0) continue;
     sqlite3_stmt* st = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(raw, ("EXPLAIN QUERY PLAN " + std::string(text.sql)).c_str(),
+    ASSERT_EQ(sqlite3_prepare_v2(raw, ("EXPLAIN QUERY PLAN " + text).c_str(),
                                  -1, &st, nullptr),
               SQLITE_OK)
         << sqlite3_errmsg(raw);

@@ -23,31 +23,14 @@
 #include "client/backends.h"
 #include "client/client.h"
 #include "run/Driver.h"
+#include "tests/support/wait_knobs.h"
 
 namespace {
 
 using pvc::Bind;
 using pvc::Op;
 
-const char* OpName(Op op) {
-  switch (op) {
-    case Op::TagYday: return "TagYday";
-    case Op::TagPrev: return "TagPrev";
-    case Op::BchTagMld: return "BchTagMld";
-    case Op::BchStdMld: return "BchStdMld";
-    case Op::FcdReadFlg: return "FcdReadFlg";
-    case Op::FcdRead: return "FcdRead";
-    case Op::AzvRead: return "AzvRead";
-    case Op::BchCountTagMld: return "BchCountTagMld";
-    case Op::BchCountStdMld: return "BchCountStdMld";
-    case Op::TagUpdate: return "TagUpdate";
-    case Op::BchUpdFkt: return "BchUpdFkt";
-    case Op::BchDelFkt: return "BchDelFkt";
-    case Op::BchInsert: return "BchInsert";
-    case Op::kCount: break;
-  }
-  return "?";
-}
+const char* OpName(Op op) { return pvc::Op_Info(op).name; }
 
 struct Hooks {
   std::map<long, int> faults;  // call number -> code
@@ -86,30 +69,30 @@ std::string Who(Op op, const std::vector<Bind>& in) {
   return pnr + " " + day;
 }
 
-class TestCursor final : public pvc::Cursor {
+class TestCursor final : public pvc::CursorWrapper {
  public:
-  TestCursor(std::unique_ptr<pvc::Cursor> inner, Op op) : inner_(std::move(inner)), op_(op) {}
+  TestCursor(std::unique_ptr<pvc::Cursor> inner, Op op)
+      : pvc::CursorWrapper(std::move(inner)), op_(op) {}
   int Fetch(pvc::Row& row) override {
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Fetch", OpName(op_), "", code, n)) return g_hooks.Done(code);
-    return g_hooks.Done(inner_->Fetch(row));
+    return g_hooks.Done(target().Fetch(row));
   }
 
  private:
-  std::unique_ptr<pvc::Cursor> inner_;
   Op op_;
 };
 
-class TestSession final : public pvc::Session {
+class TestSession final : public pvc::SessionWrapper {
  public:
-  explicit TestSession(std::unique_ptr<pvc::Session> inner) : inner_(std::move(inner)) {}
+  using pvc::SessionWrapper::SessionWrapper;
 
   int ExecDynamic(const std::string& text) override {
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Dynamic", "-", "", code, n)) return g_hooks.Done(code);
-    return g_hooks.Done(inner_->ExecDynamic(text));
+    return g_hooks.Done(target().ExecDynamic(text));
   }
   int Open(Op op, const std::vector<Bind>& in, std::unique_ptr<pvc::Cursor>& out) override {
     out.reset();
@@ -117,7 +100,7 @@ class TestSession final : public pvc::Session {
     long n = 0;
     if (g_hooks.Next("Open", OpName(op), Who(op, in), code, n)) return g_hooks.Done(code);
     std::unique_ptr<pvc::Cursor> c;
-    const int rc = inner_->Open(op, in, c);
+    const int rc = target().Open(op, in, c);
     if (rc == 0) out = std::make_unique<TestCursor>(std::move(c), op);
     return g_hooks.Done(rc);
   }
@@ -125,40 +108,32 @@ class TestSession final : public pvc::Session {
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Select", OpName(op), Who(op, in), code, n)) return g_hooks.Done(code);
-    return g_hooks.Done(inner_->SelectOne(op, in, out));
+    return g_hooks.Done(target().SelectOne(op, in, out));
   }
   int Write(Op op, const std::vector<Bind>& in) override {
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Write", OpName(op), Who(op, in), code, n)) return g_hooks.Done(code);
-    return g_hooks.Done(inner_->Write(op, in));
+    return g_hooks.Done(target().Write(op, in));
   }
   int Savepoint(const std::string& name) override {
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Savepoint", name.c_str(), "", code, n)) return g_hooks.Done(code);
-    return g_hooks.Done(inner_->Savepoint(name));
+    return g_hooks.Done(target().Savepoint(name));
   }
   int RollbackTo(const std::string& name) override {
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Rollback", name.c_str(), "", code, n)) return g_hooks.Done(code);
-    return g_hooks.Done(inner_->RollbackTo(name));
+    return g_hooks.Done(target().RollbackTo(name));
   }
   int Commit() override {
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Commit", "-", "", code, n)) return g_hooks.Done(code);
-    return g_hooks.Done(inner_->Commit());
+    return g_hooks.Done(target().Commit());
   }
-  pvc::ErrorDetail LastError() const override { return inner_->LastError(); }
-  int ExecScript(const std::string& sql) override { return inner_->ExecScript(sql); }
-  int Query(const std::string& sql, std::vector<pvc::Row>& rows) override {
-    return inner_->Query(sql, rows);
-  }
-
- private:
-  std::unique_ptr<pvc::Session> inner_;
 };
 
 pvc::LogonFn Wrapped(pvc::LogonFn inner) {

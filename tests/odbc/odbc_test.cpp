@@ -18,7 +18,7 @@
 #include "client/client.h"
 #include "client/codes.h"
 #include "client/odbc_internal.h"
-#include "db/catalogue.h"
+#include "client/pg_statements.h"
 #include "tests/support/testdb.h"
 
 namespace {
@@ -29,18 +29,13 @@ namespace odbc = pvc::odbc;
 
 constexpr size_t kOps = static_cast<size_t>(Op::kCount);
 
-// The inputs an Op takes: the distinct numbers of the SQLite text's ?N placeholders.
-size_t InputCount(Op op) {
-  std::set<int> n;
-  for (int i : odbc::Statement(odbc::Texts::Sqlite, op).binds) n.insert(i);
-  return n.size();
-}
+size_t InputCount(Op op) { return pvc::Op_Width(pvc::Op_Info(op).in); }
 
 TEST(OdbcTexts, TextsOfRecordLoseTheirIntoListAndBindEveryInputOnceInOrder) {
   for (size_t i = 0; i < kOps; ++i) {
     const Op op = static_cast<Op>(i);
     const odbc::Text& t = odbc::Statement(odbc::Texts::Record, op);
-    SCOPED_TRACE(Stmt_Info(op).name);
+    SCOPED_TRACE(pvc::Op_Info(op).name);
     EXPECT_EQ(t.sql.find(":b"), std::string::npos) << t.sql;
     EXPECT_EQ(t.sql.find(" into  "), std::string::npos) << t.sql;
     std::vector<int> in_order;
@@ -52,7 +47,7 @@ TEST(OdbcTexts, TextsOfRecordLoseTheirIntoListAndBindEveryInputOnceInOrder) {
       back.replace(at, 1, "");
     const std::regex into("into (:b[0-9]+)+(,(:b[0-9]+)+)*"), placeholder(":b[0-9]+");
     const std::string stripped =
-        std::regex_replace(std::regex_replace(Stmt_Info(op).text, into, ""), placeholder, "");
+        std::regex_replace(std::regex_replace(pvc::Op_Info(op).text, into, ""), placeholder, "");
     EXPECT_EQ(back, stripped);
   }
   // The shared :b0 of Fcd_Read: one output in the select list, one input in the condition.
@@ -74,8 +69,9 @@ TEST(OdbcTexts, NumberedPlaceholdersBecomeQuestionMarksBoundByNumber) {
     for (auto texts : {odbc::Texts::Postgres, odbc::Texts::Sqlite}) {
       std::set<int> used(odbc::Statement(texts, op).binds.begin(),
                          odbc::Statement(texts, op).binds.end());
-      const size_t extra = texts == odbc::Texts::Postgres && op == Op::BchCountStdMld ? 2 : 0;
-      EXPECT_EQ(used.size(), InputCount(op) + extra) << Stmt_Info(op).name;
+      const size_t extra =
+          texts == odbc::Texts::Postgres ? static_cast<size_t>(pvc::Pg_Statement(op).derived) : 0;
+      EXPECT_EQ(used.size(), InputCount(op) + extra) << pvc::Op_Info(op).name;
       if (!used.empty()) {
         EXPECT_EQ(*used.rbegin(), static_cast<int>(used.size()) - 1);
       }
@@ -149,6 +145,7 @@ TEST(OdbcCodes, EachEngineByItsOwnNumbering) {
       {Engine::Oracle, "42S02", 942, "ORA-00942: table or view does not exist", -942},
       {Engine::Oracle, "HY000", 1435, "ORA-01435: user does not exist", -1435},
       {Engine::Oracle, "08S01", 3113, "ORA-03113: end-of-file on communication channel", -3114},
+      {Engine::Oracle, "HYT00", 1013, "ORA-01013: user requested cancel of current operation", -54},
       {Engine::Postgres, "23505", 1, "duplicate key", -1},
       {Engine::Postgres, "42P01", 1, "relation does not exist", -942},
       {Engine::Postgres, "22007", 1, "invalid input syntax for type timestamp", -1861},
@@ -222,7 +219,7 @@ TEST(OdbcTexts, EveryTextOfRecordParsesAsOracle) {
   ASSERT_EQ(lines.size(), kOps + 1);
   for (size_t i = 0; i < kOps; ++i)
     EXPECT_EQ(lines[i].substr(0, 3), "ok ")
-        << Stmt_Info(static_cast<Op>(i)).name << ": " << lines[i] << "\n"
+        << pvc::Op_Info(static_cast<Op>(i)).name << ": " << lines[i] << "\n"
         << odbc::Statement(odbc::Texts::Record, static_cast<Op>(i)).sql;
   // The writes parse as what they are.
   EXPECT_EQ(lines[static_cast<size_t>(Op::BchInsert)], "ok Insert");
@@ -257,7 +254,7 @@ TEST(OdbcDrivers, BareNetServiceNameIsServedByTheDataSourceOfThatName) {
   EXPECT_EQ(cur->ExecDynamic("alter session set current_schema=Prod"), 0);
   EXPECT_EQ(cur->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=PROD;drop"), pvc::kBadSchemaName);
   std::vector<pvc::Row> rows;
-  ASSERT_EQ(cur->Query("PRAGMA journal_mode", rows), 0);
+  ASSERT_EQ(pvc::ToolsOf(*cur).Query("PRAGMA journal_mode", rows), 0);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0][0].text, "wal");
   pvc::Row row;

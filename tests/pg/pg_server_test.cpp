@@ -18,6 +18,7 @@
 #include "client/pg_conn.h"
 #include "client/pg_errors.h"
 #include "client/pg_statements.h"
+#include "tests/support/wait_knobs.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ std::string UniqueName(const char* prefix) {
 // Rows of a query as "a|b|c" lines, NULL as "<null>".
 std::vector<std::string> Lines(pvc::Session& s, const std::string& sql) {
   std::vector<Row> rows;
-  const int rc = s.Query(sql, rows);
+  const int rc = pvc::ToolsOf(s).Query(sql, rows);
   if (rc != pvc::kOk) return {"RC:" + std::to_string(rc) + " " + s.LastError().message};
   std::vector<std::string> out;
   for (const Row& r : rows) {
@@ -114,7 +115,7 @@ class PgServerTest : public ::testing::Test {
     if (!created_) return;
     std::unique_ptr<pvc::Session> admin;
     if (pvc::PgLogon(server_.login, server_.pass, server_.net, admin) == 0)
-      admin->ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
+      pvc::ToolsOf(*admin).ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
   }
 
   std::unique_ptr<pvc::Session> Connect() {
@@ -227,7 +228,7 @@ TEST_F(PgServerTest, CursorsFollowTheSchemaSwitch) {
   const std::string second = UniqueName("PVKT_B_");
   std::string why;
   ASSERT_EQ(pvc::PgCreateSchema(server_.login, server_.pass, server_.net, second, why), 0) << why;
-  ASSERT_EQ(s->ExecScript("insert into Krv327Tag (TagPnr, TagTag) values"
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript("insert into Krv327Tag (TagPnr, TagTag) values"
                           " ('P1', '2024-02-29 00:00:00');"
                           "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values"
                           " ('P1', '2024-02-29 00:00:00', 1);"),
@@ -244,13 +245,13 @@ TEST_F(PgServerTest, CursorsFollowTheSchemaSwitch) {
     ASSERT_EQ(s->Open(op, in, c), 0);
     EXPECT_TRUE(FetchAll(*c).empty());
   }
-  s->ExecScript("DROP SCHEMA " + second + " CASCADE");
+  pvc::ToolsOf(*s).ExecScript("DROP SCHEMA " + second + " CASCADE");
 }
 
 // ---- statements that fail on their own ----
 
 TEST_F(PgServerTest, FailedInsertUndoesOnlyItselfAndTheNextStatementsWork) {
-  ASSERT_EQ(s->ExecScript(Booking("P1", "20240301", "000000", 1)), 0);
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(Booking("P1", "20240301", "000000", 1)), 0);
   // The job's write pattern, without the rollback to the savepoint after the failure.
   ASSERT_EQ(s->Savepoint("Bch_PKey_Ins_Sp"), 0);
   EXPECT_EQ(s->Write(Op::BchInsert, InsertBinds("P1", "20240301", "000000", 1)),
@@ -271,7 +272,7 @@ TEST_F(PgServerTest, FailureAfterAnUncommittedWriteKeepsThatWrite) {
             pvc::kUniqueViolated);
   EXPECT_EQ(BookingCount("P1"), "0");  // nothing committed yet
   // A failing read in the same transaction (its table is gone) fails alone as well.
-  ASSERT_EQ(other->ExecScript("DROP TABLE Krv140Azv"), 0);
+  ASSERT_EQ(pvc::ToolsOf(*other).ExecScript("DROP TABLE Krv140Azv"), 0);
   Row row;
   EXPECT_EQ(s->SelectOne(Op::AzvRead, {Bind::Txt("P1"), Bind::Dat("20240301")}, row),
             pvc::kNoTable);
@@ -314,7 +315,7 @@ TEST_F(PgServerTest, WriteNeverCommitsByItselfAndAFailedOneLeavesNothingOpen) {
   // can change the same row at once (no lock is left behind).
   EXPECT_EQ(s->Write(Op::BchInsert, InsertBinds("P1", "20240301", "000000", 1)),
             pvc::kUniqueViolated);
-  EXPECT_EQ(other->ExecScript("update Krv321Bch set BchSta = 7 where BchPnr = 'P1'"), 0);
+  EXPECT_EQ(pvc::ToolsOf(*other).ExecScript("update Krv321Bch set BchSta = 7 where BchPnr = 'P1'"), 0);
   EXPECT_EQ(s->Commit(), 0);
 }
 
@@ -345,7 +346,7 @@ TEST_F(PgServerTest, MalformedDatesFailBeforeReachingTheServer) {
 }
 
 TEST_F(PgServerTest, MoreThanOneRowIsAnErrorAndDeliversNothing) {
-  ASSERT_EQ(s->ExecScript("insert into Krv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) values"
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript("insert into Krv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) values"
                           " ('P1', '2024-03-01 00:00:00', 'A1', 0);"
                           "insert into Krv140Azv (AzvNum, AzvSol, AzvGvo, AzvSta) values"
                           " ('A1', 480, '2024-01-01 00:00:00', 0),"
@@ -360,7 +361,7 @@ TEST_F(PgServerTest, MoreThanOneRowIsAnErrorAndDeliversNothing) {
 // ---- cursors ----
 
 TEST_F(PgServerTest, CursorKeepsItsRowsAndPositionAcrossCommits) {
-  ASSERT_EQ(s->ExecScript(Booking("P1", "20240301", "080000", 1) +
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(Booking("P1", "20240301", "080000", 1) +
                           Booking("P1", "20240301", "090000", 2) +
                           Booking("P1", "20240301", "100000", 3)),
             0);
@@ -377,7 +378,7 @@ TEST_F(PgServerTest, CursorKeepsItsRowsAndPositionAcrossCommits) {
                                      Bind::Txt("100000"), Bind::Int(3)}),
             0);
   ASSERT_EQ(s->Commit(), 0);
-  ASSERT_EQ(other->ExecScript("update Krv321Bch set BchFkt = 45 where BchUhr = "
+  ASSERT_EQ(pvc::ToolsOf(*other).ExecScript("update Krv321Bch set BchFkt = 45 where BchUhr = "
                               "'2024-03-01 09:00:00'"),
             0);
   for (const auto& t : FetchAll(*c, 2)) seen.push_back(t);
@@ -403,7 +404,7 @@ TEST_F(PgServerTest, YesterdayCursorWalksManyRowsWhileEachIsUpdated) {
       "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol)"
       " select 'P' || i, '" + yday + "', 1, 480 from generate_series(1, " + std::to_string(n) +
       ") i;";
-  ASSERT_EQ(s->ExecScript(sql), 0);
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(sql), 0);
   std::unique_ptr<pvc::Cursor> c;
   ASSERT_EQ(s->Open(Op::TagYday, {}, c), 0);
   Row row;
@@ -429,7 +430,7 @@ TEST_F(PgServerTest, YesterdayCursorWalksManyRowsWhileEachIsUpdated) {
 }
 
 TEST_F(PgServerTest, ThreeNestedCursorsAndTheirConnectionIsReused) {
-  ASSERT_EQ(s->ExecScript(Booking("P1", "20240301", "080000", 1) +
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(Booking("P1", "20240301", "080000", 1) +
                           Booking("P1", "20240302", "080000", 1) +
                           "insert into Krv327Tag (TagPnr, TagTag) values"
                           " ('P1', '2024-02-28 00:00:00'), ('P1', '2024-02-29 00:00:00');"
@@ -469,7 +470,7 @@ TEST_F(PgServerTest, ThreeNestedCursorsAndTheirConnectionIsReused) {
 }
 
 TEST_F(PgServerTest, FailedOpenReturnsItsCodeAndTheCursorConnectionStaysUsable) {
-  ASSERT_EQ(other->ExecScript("DROP TABLE Krv320Tgb"), 0);
+  ASSERT_EQ(pvc::ToolsOf(*other).ExecScript("DROP TABLE Krv320Tgb"), 0);
   for (int i = 0; i < 3; ++i) {
     std::unique_ptr<pvc::Cursor> c;
     EXPECT_EQ(s->Open(Op::TagPrev, {Bind::Txt("P1"), Bind::Dat("20240301")}, c), pvc::kNoTable);
@@ -481,7 +482,7 @@ TEST_F(PgServerTest, FailedOpenReturnsItsCodeAndTheCursorConnectionStaysUsable) 
 }
 
 TEST_F(PgServerTest, CursorOutlivingItsSessionStillEnds) {
-  ASSERT_EQ(s->ExecScript(Booking("P1", "20240301", "080000", 1)), 0);
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(Booking("P1", "20240301", "080000", 1)), 0);
   std::unique_ptr<pvc::Cursor> c;
   ASSERT_EQ(s->Open(Op::BchTagMld, {Bind::Txt("P1"), Bind::Dat("20240301")}, c), 0);
   s.reset();
@@ -491,7 +492,7 @@ TEST_F(PgServerTest, CursorOutlivingItsSessionStillEnds) {
 // ---- locks held by another program ----
 
 TEST_F(PgServerTest, LockHeldTooLongGives54AndTheSessionGoesOn) {
-  ASSERT_EQ(s->ExecScript(Booking("P1", "20240301", "080000", 2)), 0);
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(Booking("P1", "20240301", "080000", 2)), 0);
   pvc::PgSetLockWaitMs(300);
   std::unique_ptr<pvc::Session> job = Connect();
   pvc::PgSetLockWaitMs(30000);
@@ -527,7 +528,7 @@ TEST_F(PgServerTest, LostConnectionGives3114) {
 // ---- schema creation ----
 
 TEST_F(PgServerTest, SchemaCreationRefusesAnExistingSchemaAndBadNames) {
-  ASSERT_EQ(s->ExecScript(Booking("P1", "20240301", "080000", 1)), 0);
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(Booking("P1", "20240301", "080000", 1)), 0);
   std::string why;
   EXPECT_EQ(pvc::PgCreateSchema(server_.login, server_.pass, server_.net, schema_, why),
             pvc::kSchemaExists);
@@ -553,7 +554,7 @@ TEST_F(PgServerTest, DatesAreStoredAsTimestampsToTheSecond) {
 // Every statement can be answered through an index: with sequential scans priced out, no plan
 // reads a table whole.
 TEST_F(PgServerTest, EveryStatementUsesAnIndex) {
-  ASSERT_EQ(s->ExecScript("SET enable_seqscan = off"), 0);
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript("SET enable_seqscan = off"), 0);
   struct Case {
     Op op;
     std::vector<std::string> literals;  // $1, $2, ...
@@ -576,8 +577,9 @@ TEST_F(PgServerTest, EveryStatementUsesAnIndex) {
   };
   for (const Case& c : cases) {
     std::string sql = pvc::Pg_Statement(c.op).text;
-    ASSERT_EQ(static_cast<int>(c.literals.size()), pvc::Pg_Statement(c.op).params)
-        << pvc::Pg_Statement(c.op).name;
+    ASSERT_EQ(c.literals.size(), pvc::Op_Width(pvc::Op_Info(c.op).in) +
+                                     static_cast<size_t>(pvc::Pg_Statement(c.op).derived))
+        << pvc::Op_Info(c.op).name;
     for (size_t i = c.literals.size(); i > 0; --i) {
       const std::string ph = "$" + std::to_string(i);
       for (size_t at = sql.find(ph); at != std::string::npos; at = sql.find(ph, at))
@@ -586,7 +588,7 @@ TEST_F(PgServerTest, EveryStatementUsesAnIndex) {
     const auto plan = Lines(*s, "EXPLAIN " + sql);
     std::string all;
     for (const auto& l : plan) all += l + "\n";
-    EXPECT_EQ(all.find("Seq Scan"), std::string::npos) << pvc::Pg_Statement(c.op).name << "\n"
+    EXPECT_EQ(all.find("Seq Scan"), std::string::npos) << pvc::Op_Info(c.op).name << "\n"
                                                        << all;
     EXPECT_EQ(all.find("RC:"), std::string::npos) << all;
   }
@@ -596,7 +598,7 @@ TEST_F(PgServerTest, EveryStatementUsesAnIndex) {
 // arrive as integers; numbers with a fraction do not.
 TEST_F(PgServerTest, WholeNumbersInNumericColumnsArriveAsIntegers) {
   std::vector<Row> rows;
-  ASSERT_EQ(s->Query("select 480::numeric(5,0), -9::numeric, 1.5::numeric, 7::integer,"
+  ASSERT_EQ(pvc::ToolsOf(*s).Query("select 480::numeric(5,0), -9::numeric, 1.5::numeric, 7::integer,"
                      " null::numeric, '12'::text",
                      rows),
             0);
@@ -613,7 +615,7 @@ TEST_F(PgServerTest, WholeNumbersInNumericColumnsArriveAsIntegers) {
 // The day bounds added to Bch_CountStdMld for the index never change its count, also for
 // bounds that are no dates.
 TEST_F(PgServerTest, CountStdMldBoundsThatAreNoDatesCountAsTexts) {
-  ASSERT_EQ(s->ExecScript(Booking("P1", "20240301", "080000", 23) +
+  ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(Booking("P1", "20240301", "080000", 23) +
                           Booking("P1", "20240301", "235959", 29) +
                           Booking("P1", "20240302", "000000", 24) +
                           Booking("P1", "20240302", "000000", 45)),

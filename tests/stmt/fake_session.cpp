@@ -2,14 +2,6 @@
 
 namespace {
 
-const char* OpName(pvc::Op op) {
-  static const char* const names[] = {"TagYday",        "TagPrev",        "BchTagMld", "BchStdMld",
-                                      "FcdReadFlg",     "FcdRead",        "AzvRead",   "BchCountTagMld",
-                                      "BchCountStdMld", "TagUpdate",      "BchUpdFkt", "BchDelFkt",
-                                      "BchInsert"};
-  return names[static_cast<int>(op)];
-}
-
 int NextCode(pvc::Op op) {
   auto& q = Fake().codes[op];
   if (q.empty()) return 0;
@@ -77,11 +69,10 @@ class FakeSession : public pvc::Session {
     return rc;
   }
   pvc::ErrorDetail LastError() const override { return {}; }
-  int ExecScript(const std::string&) override { return 0; }
 
  private:
   static void Record(const char* what, pvc::Op op, const std::vector<pvc::Bind>& in) {
-    Fake().calls.push_back(std::string(what) + " " + OpName(op));
+    Fake().calls.push_back(std::string(what) + " " + pvc::Op_Info(op).name);
     Fake().binds.push_back(in);
   }
 };

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "db/SQLHlp.h"
-#include "db/catalogue.h"
 #include "db/parveksql.h"
 #include "tests/stmt/fake_session.h"
 
@@ -131,7 +130,6 @@ TEST_F(StmtTest, EveryWriteUsesItsOwnSavepoint) {
   EXPECT_EQ(savepoints, (std::vector<std::string>{"savepoint Bch_UpdFkt_Sp", "savepoint Bch_DelFkt_Sp",
                                                   "savepoint Bch_PKey_Ins_Sp",
                                                   "savepoint Tag_PKey_Upd_Sp"}));
-  EXPECT_STREQ(Stmt_Info(Op::BchDelFkt).rollback_stmt, "rollback  to Bch_DelFkt_Sp");
 }
 
 TEST_F(StmtTest, WritesBindValuesInStatementOrder) {
@@ -310,8 +308,7 @@ TEST(Catalogue, TextsOfRecordKeepTheirExactLengths) {
       {Op::TagUpdate, 163},      {Op::BchUpdFkt, 175},      {Op::BchDelFkt, 131},
       {Op::BchInsert, 150}};
   for (const auto& [op, len] : lengths) {
-    EXPECT_EQ(Stmt_Info(op).op, op);
-    EXPECT_EQ(std::strlen(Stmt_Info(op).text), len) << Stmt_Info(op).name;
+    EXPECT_EQ(std::strlen(pvc::Op_Info(op).text), len) << pvc::Op_Info(op).name;
   }
 }
 

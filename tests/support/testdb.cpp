@@ -145,7 +145,7 @@ TempSchema::~TempSchema() {
   }
   std::unique_ptr<pvc::Session> s;
   if (pvc::OpenSession(login_, pass_, net_, s) == pvc::kOk)
-    s->ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
+    pvc::ToolsOf(*s).ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
 }
 
 int TempSchema::Create(const Backend& b, std::string& why) {
@@ -215,7 +215,7 @@ int TempSchema::Exec(const std::string& sql) {
   pvc::Session* s = nullptr;
   int rc = Side(s);
   if (rc != pvc::kOk) return rc;
-  rc = s->ExecScript(sql);
+  rc = pvc::ToolsOf(*s).ExecScript(sql);
   last_error_ = rc == pvc::kOk ? "" : s->LastError().message;
   return rc;
 }
@@ -224,7 +224,7 @@ std::vector<std::string> TempSchema::Lines(const std::string& select) {
   pvc::Session* s = nullptr;
   int rc = Side(s);
   std::vector<pvc::Row> rows;
-  if (rc == pvc::kOk) rc = s->Query(select, rows);
+  if (rc == pvc::kOk) rc = pvc::ToolsOf(*s).Query(select, rows);
   if (rc != pvc::kOk) {
     last_error_ = s != nullptr ? s->LastError().message : last_error_;
     return {"RC:" + std::to_string(rc)};

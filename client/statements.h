@@ -1,0 +1,168 @@
+// The job's statements, described once: every backend, the statement module, the counters and
+// the tools derive what they need from this table.
+//
+// Per statement: its name, its kind, the kinds of its inputs in binding order, the kinds of its
+// outputs in select-list order, the savepoint of a write, and the text of record: the statement as
+// the job's reference database runs it, in embedded-SQL form (an INTO list names the outputs of a
+// single-row select; ":b0:b1" is a value bound with its indicator), trailing and double blanks
+// included. Each backend holds only its own text per statement, with its placeholders in the
+// binding order given here.
+//
+// To add a statement: add its Op (client/client.h), its row here, its text in every backend's
+// table, and its operation in db/parveksql.
+#pragma once
+
+#include <cstddef>
+
+namespace pvc {
+
+enum class Op : int {
+  TagYday,
+  TagPrev,
+  BchTagMld,  // the cursors BchVortag and BchAbrTag
+  BchStdMld,
+  FcdReadFlg,
+  FcdRead,
+  AzvRead,
+  BchCountTagMld,
+  BchCountStdMld,
+  TagUpdate,
+  BchUpdFkt,
+  BchDelFkt,
+  BchInsert,
+  kCount
+};
+
+enum class OpKind : char {
+  Cursor,          // a query read through a cursor
+  Select,          // a single-row select: 1403 for no row, -1422 for more than one
+  Insert,          // a write
+  UpdateOrDelete,  // a write that returns 1403 when it matched no row
+};
+
+// Input kinds: 'T' text, 'I' integer, 'D' date 'yyyymmdd', 'P' point in time 'yyyymmddHHMMSS'.
+// Output kinds: 'T' text, 'I' integer, 'D' date 'yyyymmdd', 'H' time of day 'HHMMSS'.
+struct OpInfo {
+  Op op;
+  const char* name;       // "TagYday": counters, traces and tools name statements by it
+  const char* operation;  // the statement module's operation(s) that run it
+  OpKind kind;
+  const char* in;         // one input kind per bound value, in binding order
+  const char* out;        // one output kind per selected column; "" for writes
+  const char* savepoint;  // writes: the savepoint set before the statement; otherwise nullptr
+  const char* text;       // the text of record
+};
+
+inline constexpr const char kTagOut[] = "TDDHDHITITITI";       // TagSatz, 13 columns
+inline constexpr const char kBchOut[] = "TDHIDHTITTTTTTIITT";  // BchSatz, 18 columns
+
+inline constexpr OpInfo kOps[] = {
+    // Placeholder day records of the accounting day (the database's yesterday).
+    {Op::TagYday, "TagYday", "TagYday", OpKind::Cursor, "", kTagOut, nullptr,
+     "select TagPnr ,TO_CHAR(TagTag,'yyyymmdd') ,TO_CHAR(TagVon,'yyyymmdd') ,TO_CHAR(TagUh"
+     "r,'HH24MISS') ,TO_CHAR(TagBis,'yyyymmdd') ,TO_CHAR(TagEnd,'HH24MISS') ,TgbSol ,TagTg"
+     "b ,TagTgs ,TagHtv ,TagHvs ,TagHtn ,TagHns  from Krv327Tag ,Krv320Tgb where ((((((Tag"
+     "Tag=(trunc(sysdate)-1) and TO_CHAR(TagVon,'yyyymmdd')=TO_CHAR(TagBis,'yyyymmdd')) an"
+     "d TO_CHAR(TagUhr,'HH24MISS')=TO_CHAR(TagEnd,'HH24MISS')) and TO_CHAR(TagUhr,'HH24MIS"
+     "S')='120000') and TgbPnr=TagPnr) and TgbDtm=TagTag) and TgbZtr=1)           "},
+    // The person's day records strictly before the day, newest first.
+    {Op::TagPrev, "TagPrev", "TagPrev", OpKind::Cursor, "TD", kTagOut, nullptr,
+     "select TagPnr ,TO_CHAR(TagTag,'yyyymmdd') ,TO_CHAR(TagVon,'yyyymmdd') ,TO_CHAR(TagUh"
+     "r,'HH24MISS') ,TO_CHAR(TagBis,'yyyymmdd') ,TO_CHAR(TagEnd,'HH24MISS') ,TgbSol ,TagTg"
+     "b ,TagTgs ,TagHtv ,TagHvs ,TagHtn ,TagHns  from Krv327Tag ,Krv320Tgb where ((((TagPn"
+     "r=:b0 and TagTag<To_Date(:b1,'yyyymmdd')) and TgbPnr=TagPnr) and TgbDtm=TagTag) and "
+     "TgbZtr=1) order by TagTag desc             "},
+    // Day-message bookings (BchFkt 1, 2, 3) of the person on the day.
+    {Op::BchTagMld, "BchTagMld", "BchVortag/BchAbrTag", OpKind::Cursor, "TD", kBchOut, nullptr,
+     "select BchPnr ,TO_CHAR(BchVon,'yyyymmdd') ,TO_CHAR(BchUhr,'HH24MISS') ,BchFkt ,TO_CH"
+     "AR(BchBis,'yyyymmdd') ,TO_CHAR(BchVws,'HH24MISS') ,BchFcd ,BchZwt ,BchAbt ,BchKst ,B"
+     "chKtr ,BchKrt ,BchAzt ,BchVra ,BchTxt ,BchSta ,BchErf ,BchTrm  from Krv321Bch where "
+     "((BchPnr=:b0 and TO_Date(BchVon)=TO_Date(:b1,'yyyymmdd')) and ((BchFkt=1 or BchFkt=2"
+     ") or BchFkt=3))           "},
+    // Bookings inside the stored time frame of the person's day, newest first.
+    {Op::BchStdMld, "BchStdMld", "BchStdMld", OpKind::Cursor, "TD", kBchOut, nullptr,
+     "select BchPnr ,TO_CHAR(BchVon,'yyyymmdd') ,TO_CHAR(BchUhr,'HH24MISS') ,BchFkt ,TO_CH"
+     "AR(BchBis,'yyyymmdd') ,TO_CHAR(BchVws,'HH24MISS') ,BchFcd ,BchZwt ,BchAbt ,BchKst ,B"
+     "chKtr ,BchKrt ,BchAzt ,BchVra ,BchTxt ,BchSta ,BchErf ,BchTrm  from Krv321Bch ,Krv32"
+     "7Tag where ((((((TagPnr=:b0 and TagPnr=BchPnr) and TagTag=TO_Date(:b1,'yyyymmdd')) a"
+     "nd concat(TO_CHAR(BchVon,'yyyymmdd'),TO_CHAR(BchUhr,'HH24MISS'))>=concat(TO_CHAR(Tag"
+     "Von,'yyyymmdd'),TO_CHAR(TagUhr,'HH24MISS'))) and concat(TO_CHAR(BchVon,'yyyymmdd'),T"
+     "O_CHAR(BchUhr,'HH24MISS'))<=concat(TO_CHAR(TagBis,'yyyymmdd'),TO_CHAR(TagEnd,'HH24MI"
+     "SS'))) and BchFkt<>45) and BchFkt<>29) order by TO_CHAR(BchVon,'yyyymmdd') desc ,TO_"
+     "CHAR(BchUhr,'HH24MISS') desc             "},
+    // Follow-up code of a message type with FcdSta below 4.
+    {Op::FcdReadFlg, "FcdReadFlg", "Fcd_ReadFlg", OpKind::Select, "T", "T", nullptr,
+     "select FcdFlg into :b0:b1  from Krv131Fcd where (FcdNum=:b2 and FcdSta<4)"},
+    // The message type, whatever its status; NULL FcdPri/FcdGpu read 0, FcdFcd -9.
+    {Op::FcdRead, "FcdRead", "Fcd_Read", OpKind::Select, "T", "TIIIIIIIT", nullptr,
+     "select FcdNum ,FcdTyp ,FcdZwt ,FcdStd ,FcdSol ,NVL(FcdPri,0) ,NVL(FcdGpu,0) ,NVL(Fcd"
+     "Fcd,(-9)) ,FcdFlg into :b0:b1,:b2:b3,:b4:b5,:b6:b7,:b8:b9,:b10:b11,:b12:b13,:b14:b15"
+     ",:b16:b17  from Krv131Fcd where FcdNum=:b0"},
+    // The working-time plan assigned to the person on the day.
+    {Op::AzvRead, "AzvRead", "Azv_Read", OpKind::Select, "TD", "TDIIIIII", nullptr,
+     "select AzvNum ,TO_CHAR(ZtgVon,'yyyymmdd') ,AzvSol ,AzvSo2 ,AzvVhs ,AzvHso ,AzvHs2 ,A"
+     "zvHtv into :b0:b1,:b2:b3,:b4:b5,:b6:b7,:b8:b9,:b10:b11,:b12:b13,:b14:b15  from Krv32"
+     "9Ztg ,Krv140Azv where ((((((ZtgPnr=:b16 and ZtgVon=TO_Date(:b17,'yyyymmdd')) and Ztg"
+     "Azt=AzvNum) and ZtgVon>=AzvGvo) and (ZtgVon<=AzvGbi or AzvGbi is null )) and ZtgSta<"
+     "4) and AzvSta<4)"},
+    // Bookings with BchFkt 1 whose BchVon is the day at midnight.
+    {Op::BchCountTagMld, "BchCountTagMld", "Bch_CountTagMld", OpKind::Select, "TD", "I", nullptr,
+     "select count(*)  into :b0:b1  from Krv321Bch where ((BchPnr=:b2 and BchVon=TO_Date(:"
+     "b3,'yyyymmdd')) and BchFkt=1)"},
+    // Hour-message bookings between two 14-digit points in time, both included.
+    {Op::BchCountStdMld, "BchCountStdMld", "Bch_CountStdMld", OpKind::Select, "TTT", "I", nullptr,
+     "select count(*)  into :b0:b1  from Krv321Bch where (((BchPnr=:b2 and CONCAT(TO_CHAR("
+     "BchVon,'yyyymmdd'),TO_CHAR(BchUhr,'HH24MISS'))>=:b3) and CONCAT(TO_CHAR(BchVon,'yyyy"
+     "mmdd'),TO_CHAR(BchUhr,'HH24MISS'))<=:b4) and (((((((BchFkt=21 or BchFkt=22) or BchFk"
+     "t=23) or BchFkt=24) or BchFkt=25) or BchFkt=29) or BchFkt=30) or BchFkt=0))"},
+    // The three code/value pairs of the person's day record.
+    {Op::TagUpdate, "TagUpdate", "Tag_Update", OpKind::UpdateOrDelete, "TITITITD", "", "Tag_PKey_Upd_Sp",
+     "update KRV327Tag  set TagTgb=:b0:b1,TagTgs=:b2:b3,TagHtv=:b4:b5,TagHvs=:b6:b7,TagHtn"
+     "=:b8:b9,TagHns=:b10:b11 where (TagPnr=:b12 and TagTag=TO_DATE(:b13,'yyyymmdd'))"},
+    // New function of a booking; BchDat becomes now, BchErf 'Korvant'.
+    {Op::BchUpdFkt, "BchUpdFkt", "Bch_UpdFkt", OpKind::UpdateOrDelete, "ITDTI", "", "Bch_UpdFkt_Sp",
+     "update KRV321Bch  set BchFkt=:b0:b1,BchDat=sysdate,BchErf='Korvant' where (((BchPnr="
+     ":b2 and BchVon=TO_DATE(:b3,'yyyymmdd')) and TO_CHAR(BchUhr,'HH24MISS')=:b4) and BchF"
+     "kt=:b5)"},
+    // Deletes a booking.
+    {Op::BchDelFkt, "BchDelFkt", "Bch_DelFkt", OpKind::UpdateOrDelete, "TDTI", "", "Bch_DelFkt_Sp",
+     "delete  from KRV321Bch  where (((BchPnr=:b0 and BchVon=TO_DATE(:b1,'yyyymmdd')) and "
+     "TO_CHAR(BchUhr,'HH24MISS')=:b2) and BchFkt=:b3)"},
+    // A booking on the date at the point in time, with function and code.
+    {Op::BchInsert, "BchInsert", "Bch_Insert", OpKind::Insert, "TDPIT", "", "Bch_PKey_Ins_Sp",
+     "insert into Krv321Bch (BchPnr,BchVon,BchUhr,BchFkt,BchFcd) values (:b0:b1,TO_Date(:b"
+     "2:b3,'yyyymmdd'),TO_Date(:b4:b5,'yyyymmddHH24MISS'),:b6:b7,:b8:b9)"},
+};
+
+inline constexpr std::size_t kOpCount = static_cast<std::size_t>(Op::kCount);
+constexpr const OpInfo& Op_Info(Op op) { return kOps[static_cast<std::size_t>(op)]; }
+
+// A backend's own text of one statement.
+struct BackendText {
+  Op op;
+  const char* text;
+};
+
+// True when `rows` holds one row per statement, in Op order: every backend's table of texts is
+// checked this way at compile time.
+template <typename T, std::size_t N>
+constexpr bool Op_RowsInOrder(const T (&rows)[N]) {
+  if (N != kOpCount) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    if (static_cast<std::size_t>(rows[i].op) != i) return false;
+  return true;
+}
+static_assert(Op_RowsInOrder(kOps), "one row per statement, in Op order");
+
+constexpr bool Op_IsQuery(Op op) {
+  return Op_Info(op).kind == OpKind::Cursor || Op_Info(op).kind == OpKind::Select;
+}
+constexpr bool Op_IsWrite(Op op) { return !Op_IsQuery(op); }
+
+constexpr std::size_t Op_Width(const char* kinds) {
+  std::size_t n = 0;
+  while (kinds[n] != '\0') ++n;
+  return n;
+}
+
+}  // namespace pvc
