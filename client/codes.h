@@ -32,6 +32,7 @@ inline constexpr int kReadOnly = -16000;      // database open for reading only 
 inline constexpr int kDeadlock = -60;            // deadlock detected; the statement was undone
 inline constexpr int kCancelled = -1013;         // statement cancelled (a server's time limit)
 inline constexpr int kNoSavepoint = -1086;       // rollback to a savepoint that is not set
+inline constexpr int kKeyTooLong = -1406;       // a fetched key is longer than its field
 inline constexpr int kValueTooLarge = -1438;     // number too large for its column
 inline constexpr int kColumnOverflow = -1455;    // a fetched integer does not fit 32 bits
 inline constexpr int kTextTooLong = -12899;      // text too long for its column

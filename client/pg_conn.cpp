@@ -14,15 +14,36 @@ namespace pvc {
 namespace {
 
 int g_lock_wait_ms = 30000;
+int g_commit_wait_ms = 60000;
+constexpr int kCancelAnswerMs = 5000;
+
+// Waits until `conn` has a whole result or `deadline` has passed; false on the deadline or
+// when the connection failed.
+bool AwaitResult(PGconn* conn, std::chrono::steady_clock::time_point deadline) {
+  while (PQisBusy(conn) == 1) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd pfd{PQsocket(conn), POLLIN, 0};
+    const int n = poll(&pfd, 1, static_cast<int>(left.count()));
+    if (n < 0 && errno != EINTR) return false;
+    if (n > 0 && PQconsumeInput(conn) != 1) return true;  // PQgetResult reports the failure
+  }
+  return true;
+}
 
 // Applied to every connection: texts and dates as the job reads them, the bounded lock wait
-// before a statement fails with -54, commits durable when they return, and no server-side
-// timeout that would end a cursor's connection while the job works elsewhere.
+// before a statement fails with -54 and commits durable when they return. The server's own
+// limits (statement_timeout and the like) are left as the server sets them.
 std::string SessionSetup() {
   return "SET datestyle = 'ISO, YMD'; SET client_encoding = 'UTF8'; SET lock_timeout = " +
-         std::to_string(g_lock_wait_ms) +
-         "; SET synchronous_commit = on; SET statement_timeout = 0;"
-         " SET idle_in_transaction_session_timeout = 0";
+         std::to_string(g_lock_wait_ms) + "; SET synchronous_commit = on";
+}
+
+// A URI parameter that holds a secret: user names and passwords come from LOGIN and PASS only,
+// as NET8 is printed when the connect fails.
+bool IsCredential(const char* keyword) {
+  return std::strcmp(keyword, "user") == 0 || std::strstr(keyword, "password") != nullptr;
 }
 
 void Wipe(std::string& s) {
@@ -61,6 +82,34 @@ bool PortsValid(const char* ports) {
 }  // namespace
 
 void PgSetLockWaitMs(int ms) { g_lock_wait_ms = ms > 0 ? ms : 1; }
+void PgSetCommitWaitMs(int ms) { g_commit_wait_ms = ms > 0 ? ms : 1; }
+
+int Pg_ExecBounded(PGconn* conn, const char* sql, PgResultPtr& out, ErrorDetail& err) {
+  out.reset();
+  if (PQsendQuery(conn, sql) != 1) return Pg_ResultCode(conn, nullptr, err);
+  const auto now = std::chrono::steady_clock::now();
+  bool answered = AwaitResult(conn, now + std::chrono::milliseconds(g_commit_wait_ms));
+  if (!answered) {
+    char why[256];
+    PGcancel* cancel = PQgetCancel(conn);
+    if (cancel != nullptr) {
+      PQcancel(cancel, why, sizeof why);
+      PQfreeCancel(cancel);
+    }
+    answered = AwaitResult(conn, std::chrono::steady_clock::now() + std::chrono::milliseconds(kCancelAnswerMs));
+  }
+  if (!answered) {
+    err = ErrorDetail{kLostConnection, 0, "", std::string(sql) + " did not end within its bound; its outcome is not known"};
+    return kLostConnection;
+  }
+  // The last result is the statement's; read on to the end so the connection is free again.
+  for (PGresult* r; (r = PQgetResult(conn)) != nullptr;) out.reset(r);
+  const ExecStatusType st = out ? PQresultStatus(out.get()) : PGRES_FATAL_ERROR;
+  if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) return kOk;
+  const int rc = Pg_ResultCode(conn, out.get(), err);
+  out.reset();
+  return rc;
+}
 
 PgTarget::~PgTarget() { Wipe(password_); }
 
@@ -83,7 +132,7 @@ int PgTarget::Set(const std::string& user, const std::string& password, const st
   int rc = kOk;
   for (PQconninfoOption* o = opts; o->keyword != nullptr; ++o) {
     if (o->val == nullptr) continue;
-    if (std::strcmp(o->keyword, "user") == 0 || std::strcmp(o->keyword, "password") == 0) {
+    if (IsCredential(o->keyword)) {
       why = "the NET8 URI carries a user name or password; they belong in LOGIN and PASS";
       rc = kBadNetName;
     } else if (std::strcmp(o->keyword, "connect_timeout") == 0) {
@@ -104,9 +153,15 @@ int PgTarget::Set(const std::string& user, const std::string& password, const st
 }
 
 int PgTarget::Connect(PgConnPtr& out, ErrorDetail& err) const {
-  // The URI first (expanded into its parts); the credentials after it, so they take effect.
-  const char* keys[] = {"dbname", "user", "password", "fallback_application_name", nullptr};
-  const char* vals[] = {net_.c_str(), user_.c_str(), password_.c_str(), "parvek", nullptr};
+  // TCP keepalives first, so that a URI may set its own; then the URI (expanded into its
+  // parts); the credentials after it, so they take effect. With keepalives a server that
+  // vanished without closing the connection ends a wait with a lost connection (-3114)
+  // within about two minutes instead of never.
+  const char* keys[] = {"keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                        "tcp_user_timeout", "dbname", "user", "password", "fallback_application_name",
+                        nullptr};
+  const char* vals[] = {"1", "60", "10", "6", "120000", net_.c_str(), user_.c_str(), password_.c_str(),
+                        "parvek", nullptr};
   PgConnPtr conn(PQconnectStartParams(keys, vals, 1));
   err = ErrorDetail{};
   if (!conn) {

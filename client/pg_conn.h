@@ -45,6 +45,12 @@ class PgTarget {
   int timeout_s_ = 15;
 };
 
+// Sends `sql` and waits for its result at most the commit wait (60 s). Past it the statement is
+// cancelled and its answer awaited a few seconds more: the server's answer then decides
+// (0 with `out` set, or its code). Without any answer the outcome is not known: -3114, and
+// the caller must treat the connection as lost.
+int Pg_ExecBounded(PGconn* conn, const char* sql, PgResultPtr& out, ErrorDetail& err);
+
 // The code and detail of a result that is not a success (or of a failed call that gave no
 // result at all). Translation through Pg_TranslateState.
 int Pg_ResultCode(PGconn* conn, const PGresult* res, ErrorDetail& err);

@@ -487,9 +487,11 @@ int PgSession::Commit() {
   savepoints_.clear();
   fresh_ = false;
   if (!InTransaction()) return kOk;
-  PgResultPtr res(PQexec(main_.get(), "COMMIT"));
-  if (!res || PQresultStatus(res.get()) != PGRES_COMMAND_OK)
-    return Pg_ResultCode(main_.get(), res.get(), shared_->last);
+  // Bounded: a commit that waits for a standby that is gone must not hold the night forever.
+  PgResultPtr res;
+  const int rc = Pg_ExecBounded(main_.get(), "COMMIT", res, shared_->last);
+  if (rc == kLostConnection) main_.reset();  // the outcome is not known: no further statement
+  if (rc != kOk) return rc;
   // A transaction that had failed ends with a rollback, which COMMIT reports this way.
   if (std::string(PQcmdStatus(res.get())) != "COMMIT") {
     return Fail(kInternal, "the transaction was rolled back");

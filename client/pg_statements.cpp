@@ -36,6 +36,16 @@ constexpr PgStatement kStatements[] = {
      " and to_char(t.TagUhr,'HH24MISS') = '120000'"
      " and g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1",
      0, false},
+    // TagYdayAt: the same for the day bound.
+    {Op::TagYdayAt,
+     "select " PVK_TAG_COLUMNS
+     " from Krv327Tag t, Krv320Tgb g"
+     " where t.TagTag = $1::timestamp"
+     " and to_char(t.TagVon,'YYYYMMDD') = to_char(t.TagBis,'YYYYMMDD')"
+     " and to_char(t.TagUhr,'HH24MISS') = to_char(t.TagEnd,'HH24MISS')"
+     " and to_char(t.TagUhr,'HH24MISS') = '120000'"
+     " and g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1",
+     0, false},
     // TagPrev: the person's earlier day records with a TgbZtr 1 row, newest first.
     {Op::TagPrev,
      "select " PVK_TAG_COLUMNS

@@ -30,6 +30,13 @@ constexpr BackendText kCatalog[] = {
      " and " D8("TagVon") " = " D8("TagBis") " and " T6("TagUhr") " = " T6("TagEnd")
      " and " T6("TagUhr") " = '120000'"
      " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1"},
+    // TagYdayAt: the same for the day bound.
+    {Op::TagYdayAt,
+     "select " TAG_COLS " from Krv327Tag, Krv320Tgb"
+     " where TagTag = ?1"
+     " and " D8("TagVon") " = " D8("TagBis") " and " T6("TagUhr") " = " T6("TagEnd")
+     " and " T6("TagUhr") " = '120000'"
+     " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1"},
     // TagPrev
     {Op::TagPrev, "select " TAG_COLS " from Krv327Tag, Krv320Tgb"
      " where TagPnr = ?1 and TagTag < ?2"

@@ -18,6 +18,7 @@ namespace pvc {
 
 enum class Op : int {
   TagYday,
+  TagYdayAt,  // the yesterday cursor for a given accounting day (a catch-up of a missed night)
   TagPrev,
   BchTagMld,  // the cursors BchVortag and BchAbrTag
   BchStdMld,
@@ -63,6 +64,15 @@ inline constexpr OpInfo kOps[] = {
      "r,'HH24MISS') ,TO_CHAR(TagBis,'yyyymmdd') ,TO_CHAR(TagEnd,'HH24MISS') ,TgbSol ,TagTg"
      "b ,TagTgs ,TagHtv ,TagHvs ,TagHtn ,TagHns  from Krv327Tag ,Krv320Tgb where ((((((Tag"
      "Tag=(trunc(sysdate)-1) and TO_CHAR(TagVon,'yyyymmdd')=TO_CHAR(TagBis,'yyyymmdd')) an"
+     "d TO_CHAR(TagUhr,'HH24MISS')=TO_CHAR(TagEnd,'HH24MISS')) and TO_CHAR(TagUhr,'HH24MIS"
+     "S')='120000') and TgbPnr=TagPnr) and TgbDtm=TagTag) and TgbZtr=1)           "},
+    // The same with the day bound: the form of the yesterday cursor for a given day, written in
+    // the style of the texts of record (the reference database has no such statement).
+    {Op::TagYdayAt, "TagYdayAt", "TagYday_OpenAt", OpKind::Cursor, "D", kTagOut, nullptr,
+     "select TagPnr ,TO_CHAR(TagTag,'yyyymmdd') ,TO_CHAR(TagVon,'yyyymmdd') ,TO_CHAR(TagUh"
+     "r,'HH24MISS') ,TO_CHAR(TagBis,'yyyymmdd') ,TO_CHAR(TagEnd,'HH24MISS') ,TgbSol ,TagTg"
+     "b ,TagTgs ,TagHtv ,TagHvs ,TagHtn ,TagHns  from Krv327Tag ,Krv320Tgb where ((((((Tag"
+     "Tag=TO_DATE(:b0,'yyyymmdd') and TO_CHAR(TagVon,'yyyymmdd')=TO_CHAR(TagBis,'yyyymmdd')) an"
      "d TO_CHAR(TagUhr,'HH24MISS')=TO_CHAR(TagEnd,'HH24MISS')) and TO_CHAR(TagUhr,'HH24MIS"
      "S')='120000') and TgbPnr=TagPnr) and TgbDtm=TagTag) and TgbZtr=1)           "},
     // The person's day records strictly before the day, newest first.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "client/client.h"
+#include "db/parveksql.h"
 
 namespace {
 constexpr const char* kSchemaStatement = "ALTER SESSION SET CURRENT_SCHEMA=";
@@ -14,6 +15,7 @@ std::string Str(const char* s) { return s != nullptr ? std::string(s) : std::str
 // joined "user/password@net" text, so a password holding '/' or '@' cannot be misread.
 int Db_Connect(const char* user, const char* password, const char* net, const char* schema) {
   const int rc = pvc::Logon(Str(user), Str(password), Str(net));
+  Stmt_SessionStarted();
   if (rc != 0) return rc;
   pvc::Session* session = pvc::Current();
   if (session == nullptr) return -3114;
@@ -22,6 +24,8 @@ int Db_Connect(const char* user, const char* password, const char* net, const ch
 
 int Db_Commit() {
   pvc::Session* session = pvc::Current();
-  if (session == nullptr) return 0;
-  return session->Commit() == 0 ? 1 : 0;
+  if (session == nullptr || Stmt_ConnectionLost() != 0) return 0;
+  const int rc = session->Commit();
+  Stmt_NoteCode(rc);
+  return rc == 0 ? 1 : 0;
 }

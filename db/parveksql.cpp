@@ -17,6 +17,18 @@ namespace {
 
 std::string Str(const char* s) { return s != nullptr ? std::string(s) : std::string(); }
 
+int g_lost = 0;
+RefusedRow g_refused;
+
+// Every code a call of the session returns passes here: a lost connection is remembered.
+int Note(int rc) {
+  if (rc == pvc::kLostConnection) g_lost = 1;
+  return rc;
+}
+
+// The session to use, or none once the connection is lost.
+pvc::Session* Live() { return g_lost != 0 ? nullptr : pvc::Current(); }
+
 // ---- reading a row into a record ------------------------------------------------------------
 
 // Reads a row's columns in order into record fields. The first failure is kept; the caller
@@ -34,6 +46,16 @@ class RowReader {
     if (c == nullptr) return;
     // NULL arrives as an empty text, an over-long value cut to capacity - 1.
     Txt_Set(field, cap, c->null ? std::string_view() : std::string_view(c->text));
+  }
+  // A key, which must never be cut into another one: an over-long value fails the row.
+  template <std::size_t N>
+  void Key(char (&field)[N]) {
+    const pvc::Cell* c = Peek();
+    if (c != nullptr && !c->null && c->text.size() > N - 1) {
+      Fail(kKeyTooLong);
+      Refused();
+    }
+    Text(field, N);
   }
   void Int(int32_t& field) {
     const pvc::Cell* c = Next();
@@ -59,6 +81,18 @@ class RowReader {
   }
 
  private:
+  const pvc::Cell* Peek() const { return pos_ < row_.size() ? &row_[pos_] : nullptr; }
+  // Keeps the row's first two texts for the caller's log entry.
+  void Refused() {
+    g_refused = RefusedRow{};
+    std::string* next = &g_refused.pnr;
+    for (const pvc::Cell& c : row_) {
+      if (c.is_int) continue;
+      *next = c.null ? std::string() : c.text;
+      if (next == &g_refused.day) break;
+      next = &g_refused.day;
+    }
+  }
   const pvc::Cell* Next() {
     if (pos_ >= row_.size()) {
       Fail(pvc::kInternal);
@@ -78,18 +112,18 @@ class RowReader {
 int ReadTag(const Row& row, TagSatz& out) {
   TagSatz t = out;
   RowReader r(row);
-  r.Text(t.TagPnr);
-  r.Text(t.TagTag);
-  r.Text(t.TagVon);
-  r.Text(t.TagUhr);
-  r.Text(t.TagBis);
-  r.Text(t.TagEnd);
+  r.Key(t.TagPnr);
+  r.Key(t.TagTag);
+  r.Key(t.TagVon);
+  r.Key(t.TagUhr);
+  r.Key(t.TagBis);
+  r.Key(t.TagEnd);
   r.Int(t.TgbSol);
-  r.Text(t.TagTgb);
+  r.Key(t.TagTgb);  // the day codes are written back whole by the day update
   r.Int(t.TagTgs);
-  r.Text(t.TagHtv);
+  r.Key(t.TagHtv);
   r.Int(t.TagHvs);
-  r.Text(t.TagHtn);
+  r.Key(t.TagHtn);
   r.Int(t.TagHns);
   const int rc = r.Done();
   if (rc == 0) out = t;
@@ -99,13 +133,13 @@ int ReadTag(const Row& row, TagSatz& out) {
 int ReadBch(const Row& row, BchSatz& out) {
   BchSatz b = out;
   RowReader r(row);
-  r.Text(b.BchPnr);
-  r.Text(b.BchVon);
-  r.Text(b.BchUhr);
+  r.Key(b.BchPnr);
+  r.Key(b.BchVon);
+  r.Key(b.BchUhr);
   r.Int(b.BchFkt);
   r.Text(b.BchBis);
   r.Text(b.BchVws);
-  r.Text(b.BchFcd);
+  r.Key(b.BchFcd);
   r.Int(b.BchZwt);
   r.Text(b.BchAbt);
   r.Text(b.BchKst);
@@ -132,16 +166,17 @@ NamedCursor g_tagyday, g_tagprev, g_bchvortag, g_bchabrtag, g_bchstdmld;
 
 int CursorOpen(NamedCursor& c, Op op, const std::vector<Bind>& in) {
   c.cursor.reset();
-  pvc::Session* s = pvc::Current();
+  pvc::Session* s = Live();
   if (s == nullptr) return pvc::kLostConnection;
-  return s->Open(op, in, c.cursor);
+  return Note(s->Open(op, in, c.cursor));
 }
 
 template <typename Rec>
 int CursorFetch(NamedCursor& c, Rec& out, int (*read)(const Row&, Rec&)) {
+  if (g_lost != 0) return pvc::kLostConnection;
   if (!c.cursor) return pvc::kNotOpen;
   Row row;
-  const int rc = c.cursor->Fetch(row);
+  const int rc = Note(c.cursor->Fetch(row));
   if (rc != 0) return rc;
   return read(row, out);
 }
@@ -154,27 +189,29 @@ int CursorClose(NamedCursor& c) {
 // ---- single-row selects and writes ----------------------------------------------------------
 
 int SelectOne(Op op, const std::vector<Bind>& in, Row& row) {
-  pvc::Session* s = pvc::Current();
+  pvc::Session* s = Live();
   if (s == nullptr) return pvc::kLostConnection;
-  return s->SelectOne(op, in, row);
+  return Note(s->SelectOne(op, in, row));
 }
 
 // Savepoint, statement, then commit on 0 or rollback to the savepoint otherwise. When the
 // statement succeeded but its commit failed, the change is rolled back to the savepoint and the
 // commit's code returned: a change that is not durable is never reported as done.
 int WritePattern(Op op, const std::vector<Bind>& in) {
-  pvc::Session* s = pvc::Current();
+  pvc::Session* s = Live();
   if (s == nullptr) return pvc::kLostConnection;
   const std::string savepoint = pvc::Op_Info(op).savepoint;
-  s->Savepoint(savepoint);  // its code is not looked at; the statement runs regardless
-  const int rc = s->Write(op, in);
+  // The savepoint's code is not looked at (the statement runs regardless), unless it says
+  // that the connection is gone.
+  if (Note(s->Savepoint(savepoint)) == pvc::kLostConnection) return pvc::kLostConnection;
+  const int rc = Note(s->Write(op, in));
   if (rc == 0) {
-    const int commit = s->Commit();
+    const int commit = Note(s->Commit());
     if (commit == 0) return 0;
-    s->RollbackTo(savepoint);
+    Note(s->RollbackTo(savepoint));
     return commit < 0 ? commit : pvc::kInternal;
   }
-  s->RollbackTo(savepoint);
+  Note(s->RollbackTo(savepoint));
   return rc;
 }
 
@@ -199,7 +236,7 @@ int ReadCount(const Row& row, int32_t& out) {
 int ReadFcd(const Row& row, FcdSatz& out) {
   FcdSatz f = out;
   RowReader r(row);
-  r.Text(f.FcdNum);
+  r.Key(f.FcdNum);
   r.Int(f.FcdTyp);
   r.Int(f.FcdZwt);
   r.Int(f.FcdStd);
@@ -207,7 +244,7 @@ int ReadFcd(const Row& row, FcdSatz& out) {
   r.Int(f.FcdPri);
   r.Int(f.FcdGpu);
   r.Int(f.FcdFcd);
-  r.Text(f.FcdFlg);
+  r.Key(f.FcdFlg);
   const int rc = r.Done();
   if (rc == 0) out = f;
   return rc;
@@ -231,9 +268,17 @@ int ReadAzv(const Row& row, AzvSatz& out) {
 
 }  // namespace
 
+int Stmt_ConnectionLost() { return g_lost; }
+void Stmt_NoteCode(int rc) { Note(rc); }
+void Stmt_SessionStarted() { g_lost = 0; }
+const RefusedRow& Stmt_RefusedRow() { return g_refused; }
+
 // ---- the yesterday cursor and the earlier-days cursor ----------------------------------------
 
 int TagYday_Open() { return CursorOpen(g_tagyday, Op::TagYday, {}); }
+int TagYday_OpenAt(const char* day) {
+  return CursorOpen(g_tagyday, Op::TagYdayAt, {Bind::Dat(Str(day))});
+}
 int TagYday_Fetch(TagSatz& tag) { return CursorFetch(g_tagyday, tag, ReadTag); }
 int TagYday_Close() { return CursorClose(g_tagyday); }
 
@@ -271,7 +316,7 @@ int Fcd_ReadFlg(const char* fcdnum, char* flg) {
   if (rc != 0) return rc;
   char value[4] = {};
   RowReader r(row);
-  r.Text(value);
+  r.Key(value);
   const int done = r.Done();
   if (done == 0 && flg != nullptr) Txt_Set(flg, sizeof value, value);
   return done;

@@ -8,13 +8,45 @@
 // its commit failed it returns the commit's (negative) code, so a change that is not
 // durable is never reported as done.
 // Operations never log, print or stop the job. Records are owned by the caller.
+//
+// Keys are never cut: a fetched person number, date, time or message code longer than its
+// field makes the read fail with kKeyTooLong, the record stays as it was, and a cursor stands
+// after that row (the next fetch delivers the next row). Other over-long texts are cut to
+// their capacity - 1.
+//
+// A lost connection (-3114 from any call, commits included) is final for the session: every
+// later operation returns -3114 at once without reaching the database, and
+// Stmt_ConnectionLost() says so.
 #pragma once
 
+#include <string>
+
+#include "client/codes.h"
 #include "db/records.h"
+
+// A fetched key is longer than its field (the row was not delivered).
+inline constexpr int kKeyTooLong = pvc::kKeyTooLong;
+inline constexpr int kConnectionLost = pvc::kLostConnection;
+
+// 1 once the session's connection has been lost (until Stmt_SessionStarted).
+int Stmt_ConnectionLost();
+// Notes a code of a call made outside this module on the same session (the commit).
+void Stmt_NoteCode(int rc);
+// A new session has been logged on (Db_Connect does this): it is not lost.
+void Stmt_SessionStarted();
+
+// The first two texts of the last row refused with kKeyTooLong, whole (for a day record or a
+// booking: its person number and its date), for the caller's log entry.
+struct RefusedRow {
+  std::string pnr, day;
+};
+const RefusedRow& Stmt_RefusedRow();
 
 // The yesterday cursor: placeholder day records of the accounting day (the database's
 // yesterday) with their day-evaluation row (TgbZtr 1).
 int TagYday_Open();
+// The same cursor for the accounting day `day` instead of the database's yesterday.
+int TagYday_OpenAt(const char* day);
 int TagYday_Fetch(TagSatz& tag);
 int TagYday_Close();
 

@@ -49,11 +49,16 @@ void Prio_Storno(const TagSatz& tag, const BchSatz& bch) {
 
 }  // namespace
 
+// A competing booking that cannot be weighed because a read failed with an error (an
+// over-long key among them) blocks the follow-up: passing it over could let the follow-up go
+// ahead past a booking that would have blocked it.
 int Bch_PrioCheck(const TagSatz& tag, const FcdSatz& fcd) {
   int rc = BchAbrTag_Open(tag.TagPnr, tag.TagTag);
   if (rc != 0) {
     Log_Entry("Fehler(Cur_open): Buchungen(TagesMld AbrTag) lesen! ", "RC:%d Pnr:%s Tag:%s\n", rc,
               tag.TagPnr, tag.TagTag);
+    BchAbrTag_Close();
+    return 0;
   }
   BchSatz bch;
   FcdSatz bch_fcd;
@@ -66,7 +71,11 @@ int Bch_PrioCheck(const TagSatz& tag, const FcdSatz& fcd) {
     if (read != 0) {
       Log_Entry("Fehler(Read): Meldungsartsatz(Fcd) zur BchMld lesen ", "RC:%d Pnr:%s Fcd:%s\n",
                 read, tag.TagPnr, bch.BchFcd);
-      continue;
+      if (read < 0) {
+        BchAbrTag_Close();
+        return 0;
+      }
+      continue;  // a type that does not exist is passed over
     }
     switch (Prio_Weigh(bch_fcd.FcdPri, fcd)) {
       case Weigh::Blocks:
@@ -87,6 +96,8 @@ int Bch_PrioCheck(const TagSatz& tag, const FcdSatz& fcd) {
   if (rc != kNoMoreRows) {
     Log_Entry("Fehler(Cur_Read): Buchungen(TagesMld AbrTag) lesen ", "RC:%d Pnr:%s Tag:%s\n", rc,
               tag.TagPnr, tag.TagTag);
+    BchAbrTag_Close();
+    return 0;
   }
   BchAbrTag_Close();
   return 1;

@@ -16,6 +16,7 @@ inline constexpr int32_t kBchFktStorno = 45;
 //    is 1 and tag.TgbSol is 0 or less (then nothing is cancelled); returns 1. A cancellation
 //    that meets an existing cancelled booking at the same key (-1) deletes that booking and
 //    updates again. Every write commits itself; failures are logged, the result stays 1.
-// With no deciding booking, or when the cursor fails, returns 1. Bookings without a code
-// or whose type cannot be read are passed over. The cursor is closed on every path.
+// With no deciding booking returns 1. Bookings without a code or whose type does not exist
+// (1403) are passed over. A failed open or fetch (an over-long key among them) or a type read
+// that fails with an error is logged and blocks: returns 0. The cursor is closed on every path.
 int Bch_PrioCheck(const TagSatz& tag, const FcdSatz& fcd);

@@ -16,7 +16,12 @@ int StdMld_Carry(TagSatz& tag, BchSatz& bch) {
   FcdSatz fcd;
   Rec_Clear(fcd);
   Dbg_Printf("Folgemeldung zu Mld %s einlesen!\n", bch.BchFcd);
-  if (Fcd_ReadFlg(bch.BchFcd, fcd.FcdNum) != 0) return 0;
+  const int flg = Fcd_ReadFlg(bch.BchFcd, fcd.FcdNum);
+  if (flg < 0) {
+    Log_Entry("Fehler(Read): Folgemeldung(Fcd) zur Mld lesen ", "RC:%d Pnr:%s Fcd:%s\n", flg, tag.TagPnr,
+              bch.BchFcd);
+  }
+  if (flg != 0) return 0;
   if (fcd.FcdNum[0] == '\0') return 0;  // the type has no follow-up
   Dbg_Printf("Meldungsart (Satz) zu Folgemld %s lesen!\n", fcd.FcdNum);
   const int read = Fcd_Read(fcd);
@@ -24,6 +29,7 @@ int StdMld_Carry(TagSatz& tag, BchSatz& bch) {
     Log_Entry("Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen ", "RC:%d Pnr:%s Fcd:%s\n", read,
               tag.TagPnr, fcd.FcdNum);
   }
+  if (read < 0) return 0;  // unread because of an error: not generated
   if (Bch_PrioCheck(tag, fcd) == 0) return 0;
   return Mld_Generate(tag, bch, fcd) != 0 ? 1 : 0;
 }
@@ -38,8 +44,15 @@ int FolgeMld_StdMld(TagSatz& tag, const TagSatz& vortag) {
     Log_Entry("Fehler(Cur_open): Buchungen(StdMld) lesen! ", "RC:%d Pnr:%s Tag:%s\n", rc,
               vortag.TagPnr, vortag.TagTag);
   }
+  if (Stmt_ConnectionLost() != 0) {
+    BchStdMld_Close();
+    return 0;
+  }
   rc = BchStdMld_Fetch(bch);  // only the newest booking of the window counts
-  if (rc != 0 && rc != kNoMoreRows) {
+  if (rc == kKeyTooLong) {
+    Log_Entry("Fehler(Cur_Read): Buchungen(StdMld) Schlüssel zu lang, übergangen! ", "RC:%d Pnr:%s Tag:%s\n", rc,
+              vortag.TagPnr, vortag.TagTag);
+  } else if (rc != 0 && rc != kNoMoreRows) {
     Log_Entry("Fehler(Cur_Read): Buchungen(StdMld) lesen ", "RC:%d Pnr:%s Tag:%s\n", rc,
               vortag.TagPnr, vortag.TagTag);
   }

@@ -20,19 +20,38 @@ int FolgeMld_TagesMld(TagSatz& tag, const TagSatz& vortag) {
   BchSatz bch;
   FcdSatz fcd;
   Rec_Clear(bch);
-  while ((rc = BchVortag_Fetch(bch)) == 0) {
+  for (;;) {
+    rc = BchVortag_Fetch(bch);
+    if (rc == kKeyTooLong) {
+      // A booking whose key or code does not fit its field is passed over, never cut.
+      Log_Entry("Fehler(Cur_Read): Buchungen(TagesMld Vortag) Schlüssel zu lang, übergangen! ",
+                "RC:%d Pnr:%s Tag:%s\n", rc, vortag.TagPnr, vortag.TagTag);
+      continue;
+    }
+    if (rc != 0 || Stmt_ConnectionLost() != 0) break;
     Rec_Clear(fcd);
-    if (Fcd_ReadFlg(bch.BchFcd, fcd.FcdNum) != 0) continue;
+    // A type that is not found (1403) has no follow-up and is passed over silently; a read
+    // that fails with an error is passed over with an entry.
+    rc = Fcd_ReadFlg(bch.BchFcd, fcd.FcdNum);
+    if (rc < 0) {
+      Log_Entry("Fehler(Read): Folgemeldung(Fcd) zur Mld lesen ", "RC:%d Pnr:%s Fcd:%s\n", rc, tag.TagPnr,
+                bch.BchFcd);
+    }
+    if (rc != 0) continue;
     if (fcd.FcdNum[0] == '\0') continue;  // the type has no follow-up
     const int read = Fcd_Read(fcd);
     if (read != 0) {
       Log_Entry("Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen ", "RC:%d Pnr:%s Fcd:%s\n", read,
                 tag.TagPnr, fcd.FcdNum);
     }
+    // A follow-up type that does not exist (1403) goes on with its code alone; one that could
+    // not be read because of an error is not generated.
+    if (read < 0) continue;
     // `bch` becomes the buffer of the new booking; the next fetch fills it again.
     if (Bch_PrioCheck(tag, fcd) != 0 && Mld_Generate(tag, bch, fcd) != 0) generated = 1;
     Db_Commit();
   }
+  if (Stmt_ConnectionLost() != 0) rc = kNoMoreRows;  // the scan reports it and ends the night
   if (rc != kNoMoreRows) {
     Log_Entry("Fehler(Cur_Read): Buchungen(TagesMld Vortag) lesen ", "RC:%d Pnr:%s Tag:%s\n", rc,
               vortag.TagPnr, vortag.TagTag);

@@ -27,7 +27,7 @@ void Mld_SetPair(TagSatz& tag, const FcdSatz& fcd, int32_t value) {
   }
 }
 
-void Mld_Insert(const TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
+int Mld_Insert(const TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
   Txt_Set(bch.BchPnr, tag.TagPnr);
   Txt_Set(bch.BchVon, tag.TagTag);
   Txt_Set(bch.BchUhr, kFolgeUhr);
@@ -37,6 +37,23 @@ void Mld_Insert(const TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
   Log_Entry(rc != 0 ? "Fehler(Bch_Insert): Buchung einpflegen! " : "Info: Buchung eingepflegt! ",
             "RC:%d Pnr:%s Tag:%s Fkt:%d Fcd:%s\n", rc, bch.BchPnr, bch.BchVon, bch.BchFkt,
             bch.BchFcd);
+  return rc;
+}
+
+constexpr int kUniqueKey = -1;
+
+// Whether the target value is taken from the working-time plan (FcdZwt 1 to 4 and 15 to 18).
+bool Mld_ValueNeedsPlan(const FcdSatz& fcd) {
+  return (fcd.FcdZwt >= 1 && fcd.FcdZwt <= 4) || (fcd.FcdZwt >= 15 && fcd.FcdZwt <= 18);
+}
+constexpr int kNoRows = 1403;
+
+// The day record is left alone when what it would say is not so: the booking failed with an
+// error (other than -1, the booking exists already), or the working-time plan that the target
+// value is taken from could not be read because of an error (the value would be made up).
+void Mld_SkipUpdate(const TagSatz& tag, int cause) {
+  Log_Entry("Fehler(Tag_Update): TagesSatz nicht aktualisiert! ", "RC:%d Pnr:%s Tag:%s\n", cause, tag.TagPnr,
+            tag.TagTag);
 }
 
 }  // namespace
@@ -49,25 +66,31 @@ int Mld_Generate(TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
     Log_EntryAlways("Info: Folgemeldungsart mit Sollzeitprüfung! ", "Pnr:%s Tag:%s ParVek:%s\n",
                     tag.TagPnr, tag.TagTag, fcd.FcdNum);
   } else {
-    Mld_Insert(tag, bch, fcd);
-
-    // Without a working-time plan the values stay as cleared here: the target value is then
-    // formed from zeros, never from undefined memory.
-    AzvSatz azv;
-    Rec_Clear(azv);
-    int rc = Azv_Read(tag.TagPnr, tag.TagTag, azv);
-    if (rc != 0) {
-      Log_Entry("Fehler(Azv_Read): Arbeitszeitvorgaben lesen ", "RC:%d Pnr:%s Tag:%s\n", rc,
-                tag.TagPnr, tag.TagTag);
-      Rec_Clear(azv);
-    }
-    Mld_SetPair(tag, fcd, Mld_TargetValue(fcd, azv));
-
-    rc = Tag_Update(tag);
-    Log_Entry(rc != 0 ? "Fehler(Tag_Update): TagesSatz aktualisieren! "
-                      : "Info: TagesSatz aktualisiert! ",
-              "RC:%d Pnr:%s Tag:%s\n", rc, tag.TagPnr, tag.TagTag);
     result = 1;
+    const int inserted = Mld_Insert(tag, bch, fcd);
+    if (inserted != 0 && inserted != kUniqueKey) {
+      Mld_SkipUpdate(tag, inserted);
+    } else {
+      // Without a working-time plan (1403) the values stay as cleared here: the target value
+      // is then formed from zeros, never from undefined memory.
+      AzvSatz azv;
+      Rec_Clear(azv);
+      int rc = Azv_Read(tag.TagPnr, tag.TagTag, azv);
+      if (rc != 0) {
+        Log_Entry("Fehler(Azv_Read): Arbeitszeitvorgaben lesen ", "RC:%d Pnr:%s Tag:%s\n", rc,
+                  tag.TagPnr, tag.TagTag);
+        Rec_Clear(azv);
+      }
+      if (rc != 0 && rc != kNoRows && Mld_ValueNeedsPlan(fcd)) {
+        Mld_SkipUpdate(tag, rc);
+      } else {
+        Mld_SetPair(tag, fcd, Mld_TargetValue(fcd, azv));
+        rc = Tag_Update(tag);
+        Log_Entry(rc != 0 ? "Fehler(Tag_Update): TagesSatz aktualisieren! "
+                          : "Info: TagesSatz aktualisiert! ",
+                  "RC:%d Pnr:%s Tag:%s\n", rc, tag.TagPnr, tag.TagTag);
+      }
+    }
   }
   Dbg_Printf("Ende Meldung generieren!\n");
   return result;

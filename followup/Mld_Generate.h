@@ -14,8 +14,9 @@
 //    code, FcdTyp as function) and inserts it; reads the person's working-time plan
 //    for the day; writes FcdNum and the target value into the pair that FcdTyp selects
 //    (1 TagTgb/TagTgs, 2 TagHtv/TagHvs, 3 TagHtn/TagHns, other: none); updates the day record
-//    with all three pairs as they stand. Each write commits itself. Failures are logged and
-//    do not stop the steps. Returns 1.
+//    with all three pairs as they stand. Each write commits itself. Failures are logged. An
+//    insert that fails with an error other than -1, or a plan that the target value needs and
+//    that cannot be read because of an error, leaves the day record alone (logged). Returns 1.
 // `tag` and `bch` are the caller's and are changed in place; the other fields of `bch` keep
 // what they held. Prints "Beginn/Ende Meldung generieren!" when RunFlags.debug is 1.
 int Mld_Generate(TagSatz& tag, BchSatz& bch, const FcdSatz& fcd);

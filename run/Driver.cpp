@@ -1,5 +1,6 @@
 #include "run/Driver.h"
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -23,6 +24,9 @@ std::string ReadSetting(const char* key, const std::string& path) {
 }  // namespace
 
 int Run_Main(int argc, char** argv) {
+  // A reader that closes standard output early (parvek ... | head) must not end the job: its
+  // writes then fail, and the night's work goes on.
+  std::signal(SIGPIPE, SIG_IGN);
   if (argc < 4) {
     std::fputs(kUsageText, stdout);
     return 0;
@@ -48,9 +52,11 @@ int Run_Main(int argc, char** argv) {
   if (rc != 0) {
     char message[64];
     std::snprintf(message, sizeof message, "Fehler(DB-Connect)! RC:%d ", rc);
-    Log_Entry(message, "Name:%s Pwd:%s Net:%s\n", user.c_str(), kPasswordMask, net.c_str());
+    // NET8 is shown with any secret it carries masked.
+    const std::string shown_net = Run_MaskNet(net);
+    Log_Entry(message, "Name:%s Pwd:%s Net:%s\n", user.c_str(), kPasswordMask, shown_net.c_str());
     // The exit code is 0 on every path; this line keeps a failed connect from being silent.
-    std::fprintf(stderr, "parvek: Fehler(DB-Connect)! RC:%d Net:%s\n", rc, Run_OneLine(net).c_str());
+    std::fprintf(stderr, "parvek: Fehler(DB-Connect)! RC:%d Net:%s\n", rc, Run_OneLine(shown_net).c_str());
   } else {
     TagYday_Scan(schema_name.c_str());
   }

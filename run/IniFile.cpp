@@ -1,5 +1,9 @@
 #include "run/IniFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstring>
 
@@ -62,10 +66,13 @@ std::int32_t Ini_ReadNumber(const std::string& text) {
   return static_cast<std::int32_t>(v);
 }
 
-IniRecord Ini_ParseRecord(const std::string& header, const std::string& entry_line) {
+IniRecord Ini_ParseRecord(const std::string& header_line, const std::string& entry_line) {
   IniRecord rec;
   IniEntryRec& e = rec.fields;
-  std::string entry = entry_line;
+  // A text of the format ends at its first zero byte: the fields, the ';' between them and the
+  // line end are looked for in that text only.
+  const std::string header = header_line.substr(0, header_line.find('\0'));
+  std::string entry = entry_line.substr(0, entry_line.find('\0'));
 
   // Section: between the first and second ';' of the header. With the second ';' right
   // after the first, the length is 0 and the rest of the line from there is taken; with
@@ -141,9 +148,24 @@ std::string Ini_NormalizeLine(const std::string& raw) {
   return raw;
 }
 
+// Opens `path` for reading only when it names a regular file: a FIFO would block the job until
+// some program writes to it, and a device may never end. Anything else reads as missing.
+static std::FILE* Ini_OpenRegular(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* f = ::fdopen(fd, "r");
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
 void Ini_ReadEntry(const char* section, const char* key, std::int32_t number, const char* path) {
   Clear(IniEntry);
-  FileCloser file{std::fopen(path, "r")};
+  FileCloser file{Ini_OpenRegular(path)};
   if (file.f == nullptr) return;
 
   std::string header, entry;

@@ -5,7 +5,9 @@
 //   entry line:   NUMBER;KEY;VALUE      VALUE is the enciphered setting as upper-case hex
 // CRLF is read as LF, a last line without line end is read like any other, and a last line
 // without a partner is ignored. Lines of any length are read whole: a long line never turns
-// into two lines, which would shift the pairing of every record after it.
+// into two lines, which would shift the pairing of every record after it. A line's text ends
+// at its first zero byte (the rest of that line is not looked at). Only regular files are
+// read; any other path (a FIFO, a device, a directory) reads as a missing file.
 #pragma once
 
 #include <cstddef>

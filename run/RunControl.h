@@ -32,3 +32,9 @@ std::string Run_SchemaName(const std::string& schema_value);
 // standard-error line of a failed connect, which shows a net service name read from a file
 // that may hold anything.
 std::string Run_OneLine(const std::string& text, std::size_t max = 200);
+
+// A NET8 value as it may be printed (run log, standard error): the user information of a
+// postgresql:// or postgres:// URI ("user:password@") and the value of every parameter whose
+// name, with %XX escapes decoded and in any case, contains "password" become "********".
+// Parameters are NAME=VALUE after '?', '&' or white space; a value ends at '&' or white space.
+std::string Run_MaskNet(const std::string& net);

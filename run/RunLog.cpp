@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 RunFlagsRec RunFlags;
 
@@ -10,9 +11,30 @@ std::FILE* g_log = nullptr;
 
 // Each entry reaches the file at once: when the process dies later in the run, what was
 // logged before stays in the run log, which is the only place failures are reported.
+// The values come from the database and the settings file: a control byte among them is
+// written as '?', so that no value starts a line of its own or reaches a terminal as a
+// command. The line feed that ends the entry stays.
 void WriteValues(const char* message, const char* values_fmt, va_list args) {
+  char small[512];
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(small, sizeof small, values_fmt, args);
+  std::string values;
+  if (n >= 0 && static_cast<std::size_t>(n) < sizeof small) {
+    values.assign(small, static_cast<std::size_t>(n));
+  } else if (n > 0) {
+    values.resize(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(values.data(), values.size(), values_fmt, again);
+    values.resize(static_cast<std::size_t>(n));
+  }
+  va_end(again);
+  const std::size_t keep_end = !values.empty() && values.back() == '\n' ? values.size() - 1 : values.size();
+  for (std::size_t i = 0; i < keep_end; ++i) {
+    const unsigned char c = static_cast<unsigned char>(values[i]);
+    if (c < 0x20 || c == 0x7F) values[i] = '?';
+  }
   std::fputs(message, g_log);
-  std::vfprintf(g_log, values_fmt, args);
+  std::fwrite(values.data(), 1, values.size(), g_log);
   std::fflush(g_log);
 }
 }  // namespace

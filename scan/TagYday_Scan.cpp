@@ -24,6 +24,16 @@ void Scan_DumpBoth(const char* heading, const TagSatz& tag, const TagSatz& vorta
   Tag_Dump(vortag);
 }
 
+// A person number that could forge a line of the parameter file, or split one into more
+// fields: a control character (a line feed among them) or the field separator ','.
+bool Scan_PnrFitsLine(const char* pnr) {
+  for (const char* p = pnr; *p != '\0'; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c < 0x20 || c == 0x7F || c == ',') return false;
+  }
+  return true;
+}
+
 // Writes one parameter line. The line is flushed at once so that a failed write is noticed
 // (and logged) with the line it belongs to rather than only when the file is closed.
 void Scan_WriteLine(std::FILE* tgb, const std::string& line) {
@@ -41,6 +51,7 @@ void Scan_Pass(TagSatz& tag, TagSatz& vortag, const char* schema_name, std::FILE
     Tag_Dump(tag);
   }
   if (Vortag_Search(tag.TagPnr, tag.TagTag, vortag) == 0) return;
+  if (Stmt_ConnectionLost() != 0) return;
 
   if (RunFlags.debug == 1) {
     Dbg_Printf("Tag mit letzter Meldung gefungen! Pnr: %s Datum: %s!\n", vortag.TagPnr,
@@ -48,10 +59,17 @@ void Scan_Pass(TagSatz& tag, TagSatz& vortag, const char* schema_name, std::FILE
     Scan_DumpBoth("\nBeginn Meldungsverarbeitung!\n", tag, vortag);
   }
   const int tages = FolgeMld_TagesMld(tag, vortag);
-  const int std_mld = FolgeMld_StdMld(tag, vortag);  // runs whatever the first returned
+  // Runs whatever the first returned, unless the connection is gone.
+  const int std_mld = Stmt_ConnectionLost() != 0 ? 0 : FolgeMld_StdMld(tag, vortag);
   if (RunFlags.debug == 1) Scan_DumpBoth("\nEnde Meldungsverarbeitung!\n", tag, vortag);
 
   if (tages == 0 && std_mld == 0) return;
+  if (Stmt_ConnectionLost() != 0) return;  // the day is not finished: no line
+  if (!Scan_PnrFitsLine(tag.TagPnr)) {
+    Log_Entry("Fehler(Parametersatz): Personalnummer unzulässig, kein Parametersatz! ",
+              "RC:%d Pnr:%s Tag:%s\n", 0, tag.TagPnr, tag.TagTag);
+    return;
+  }
   const std::string line = Tgb_ParamLine(RunFlags.consolidation, schema_name, tag);
   Dbg_Printf("Parametersatz in Datei schreiben: %s!\n", line.c_str());
   if (tgb != nullptr) Scan_WriteLine(tgb, line);
@@ -70,8 +88,25 @@ void TagYday_Scan(const char* schema_name) {
   int rc = TagYday_Open();
   if (rc != 0) Log_Entry("Fehler(Cur_open): Tagsatz(+TgbSol) lesen! ", "RC:%d\n", rc);
 
-  while ((rc = TagYday_Fetch(tag)) == 0) {
+  for (;;) {
+    rc = TagYday_Fetch(tag);
+    if (rc == kKeyTooLong) {
+      // A key longer than its field would name another person or day: the row is passed over.
+      const RefusedRow& row = Stmt_RefusedRow();
+      Log_Entry("Fehler(Cur_Read): Tagsatz(+TgbSol) Schlüssel zu lang, übergangen! ", "RC:%d Pnr:%s Tag:%s\n", rc,
+                row.pnr.c_str(), row.day.c_str());
+      Rec_Clear(tag);
+      continue;
+    }
+    if (rc != 0) break;
     Scan_Pass(tag, vortag, schema_name, tgb);
+    if (Stmt_ConnectionLost() != 0) {
+      // Every later person would meet a dead session: the night ends here.
+      Log_Entry("Fehler(DB-Verbindung): Verbindung verloren, Ausgang der letzten Änderung unbekannt, Lauf beendet! ", "RC:%d Pnr:%s Tag:%s\n",
+                kConnectionLost, tag.TagPnr, tag.TagTag);
+      rc = kNoMoreRows;
+      break;
+    }
     Rec_Clear(tag);
   }
   if (rc != kNoMoreRows) Log_Entry("Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! ", "RC:%d\n", rc);

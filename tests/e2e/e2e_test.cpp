@@ -156,13 +156,15 @@ std::vector<Case> DayMessageCases() {
   }
   {
     Case c;
-    c.name = "MissingAssignmentTableGivesZero";
+    // The plan cannot be read because of an error: the target value would be made up, so the
+    // day record is left alone (the booking stands, and the day is listed).
+    c.name = "MissingAssignmentTableLeavesDayRecordAlone";
     c.rows = CommonTypes() + IllDayBefore("4711") + "drop table Krv329Ztg;\n";
     c.tgb = "4711    ,{P}\n";
     c.log = {"Info: Buchung eingepflegt! RC:0 Pnr:4711 Tag:{Y0} Fkt:1 Fcd:KRF",
              "Fehler(Azv_Read): Arbeitszeitvorgaben lesen RC:-942 Pnr:4711 Tag:{Y0}",
-             "Info: TagesSatz aktualisiert! RC:0 Pnr:4711 Tag:{Y0}"};
-    c.after = {{DayRecords(0), {"4711|KRF|0|<null>|0|<null>|0"}}};
+             "Fehler(Tag_Update): TagesSatz nicht aktualisiert! RC:-942 Pnr:4711 Tag:{Y0}"};
+    c.after = {{DayRecords(0), {"4711|<null>|<null>|<null>|<null>|<null>|<null>"}}};
     cases.push_back(c);
   }
   return cases;

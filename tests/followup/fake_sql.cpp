@@ -15,6 +15,7 @@ int NextCode(const std::string& op) {
   if (it == g_fake.codes.end() || it->second.empty()) return 0;
   const int rc = it->second.front();
   it->second.pop_front();
+  if (rc == kConnectionLost) g_fake.lost = true;
   return rc;
 }
 
@@ -197,3 +198,9 @@ int Db_Commit() {
   g_fake.calls.push_back("Db_Commit");
   return NextCode("Db_Commit") == 0 ? 1 : 0;
 }
+
+int Stmt_ConnectionLost() { return g_fake.lost ? 1 : 0; }
+void Stmt_NoteCode(int rc) {
+  if (rc == kConnectionLost) g_fake.lost = true;
+}
+const RefusedRow& Stmt_RefusedRow() { return g_fake.refused; }

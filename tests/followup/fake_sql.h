@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "db/parveksql.h"
 #include "db/records.h"
 
 struct FakeFcd {
@@ -43,6 +44,10 @@ struct FakeSql {
   std::vector<TagSatz> tag_updates;
   std::vector<BchSatz> inserts;
   std::set<std::string> open_cursors;
+  // Set once a queued code was -3114 (what the statement module remembers as a lost connection).
+  bool lost = false;
+  // What Stmt_RefusedRow delivers after a queued -1406.
+  RefusedRow refused;
 
   // Names of the calls whose name begins with `prefix`.
   std::vector<std::string> CallsOf(const std::string& prefix) const;

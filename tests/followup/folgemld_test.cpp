@@ -99,10 +99,10 @@ TEST_F(TagesMldTest, FailedOpenAndFetchAreLogged) {
 
 TEST_F(TagesMldTest, FetchErrorEndsWalkKeepingWhatWasGenerated) {
   Booking("000000", 1, "KRA");
-  Fake().codes["BchVortag_Fetch"] = {0, -3114};
+  Fake().codes["BchVortag_Fetch"] = {0, -54};
   EXPECT_EQ(FolgeMld_TagesMld(tag_, kVortag), 1);
   const std::string log = RunLog();
-  EXPECT_NE(log.find("Fehler(Cur_Read): Buchungen(TagesMld Vortag) lesen RC:-3114 Pnr:4711 Tag:20240229\n"),
+  EXPECT_NE(log.find("Fehler(Cur_Read): Buchungen(TagesMld Vortag) lesen RC:-54 Pnr:4711 Tag:20240229\n"),
             std::string::npos);
 }
 

@@ -125,23 +125,42 @@ INSTANTIATE_TEST_SUITE_P(
                    "Fehler(Upd1): Akt. BchSatz(Storno) updaten RC:1403 Pnr:4711 Tag:20240301 Fcd:URL Fkt:2\n"}),
     [](const ::testing::TestParamInfo<StornoCase>& p) { return std::string(p.param.name); });
 
-TEST_F(LogicTest, PrioCheckFailedOpenIsLoggedAndFetchStillMade) {
-  Fake().codes["BchAbrTag_Open"].push_back(-942);
-  EXPECT_EQ(Bch_PrioCheck(MakeTag("4711", "20240301"), MakeFcd("KRF", 1, 3)), 1);
-  EXPECT_EQ(Count(Fake().calls, "BchAbrTag_Fetch"), 1);
-  EXPECT_EQ(Count(Fake().calls, "BchAbrTag_Close"), 1);
-  EXPECT_EQ(RunLog(),
-            "Fehler(Cur_open): Buchungen(TagesMld AbrTag) lesen! RC:-942 Pnr:4711 Tag:20240301\n"
-            "Fehler(Cur_Read): Buchungen(TagesMld AbrTag) lesen RC:-1001 Pnr:4711 Tag:20240301\n");
-}
-
-TEST_F(LogicTest, PrioCheckFailedFetchEndsWalkAllowing) {
-  Fake().bch_rows["BchAbrTag 4711 20240301"].push_back(MakeBch("4711", "20240301", "080000", 1, "URL"));
-  Fake().codes["BchAbrTag_Fetch"] = {0, -3114};
-  AddType(MakeFcd("URL", 1, 3));
-  EXPECT_EQ(Bch_PrioCheck(MakeTag("4711", "20240301"), MakeFcd("KRF", 1, 3, 2)), 1);
-  EXPECT_EQ(RunLog(),
-            "Fehler(Cur_Read): Buchungen(TagesMld AbrTag) lesen RC:-3114 Pnr:4711 Tag:20240301\n");
+// A read that fails with an error inside the check blocks the follow-up (a booking that could
+// not be weighed might have blocked it); a competing type that does not exist is passed over.
+TEST_F(LogicTest, PrioCheckFailedReadsBlock) {
+  const struct {
+    const char* name;
+    const char* op;
+    std::vector<int> codes;
+    int result;
+    std::string log;
+  } cases[] = {
+      {"open fails", "BchAbrTag_Open", {-942}, 0,
+       "Fehler(Cur_open): Buchungen(TagesMld AbrTag) lesen! RC:-942 Pnr:4711 Tag:20240301\n"},
+      {"fetch fails", "BchAbrTag_Fetch", {-54}, 0,
+       "Fehler(Cur_Read): Buchungen(TagesMld AbrTag) lesen RC:-54 Pnr:4711 Tag:20240301\n"},
+      {"over-long key", "BchAbrTag_Fetch", {-1406}, 0,
+       "Fehler(Cur_Read): Buchungen(TagesMld AbrTag) lesen RC:-1406 Pnr:4711 Tag:20240301\n"},
+      {"type read fails", "Fcd_Read", {-54}, 0,
+       "Fehler(Read): Meldungsartsatz(Fcd) zur BchMld lesen RC:-54 Pnr:4711 Fcd:SUR\n"},
+      {"type does not exist", "Fcd_Read", {1403}, 1,
+       "Fehler(Read): Meldungsartsatz(Fcd) zur BchMld lesen RC:1403 Pnr:4711 Fcd:SUR\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeReset();
+    std::remove(log_path_.c_str());
+    Log_Open(log_path_.c_str());
+    // The competing booking ranks higher: only a failure could let the follow-up past it, and
+    // only 1403 on its type read may.
+    Fake().bch_rows["BchAbrTag 4711 20240301"].push_back(MakeBch("4711", "20240301", "080000", 1, "SUR"));
+    AddType(MakeFcd("SUR", 1, 1));
+    Fake().codes[c.op] = std::deque<int>(c.codes.begin(), c.codes.end());
+    EXPECT_EQ(Bch_PrioCheck(MakeTag("4711", "20240301"), MakeFcd("KRF", 1, 3)), c.result);
+    EXPECT_EQ(Count(Fake().calls, "BchAbrTag_Close"), 1);
+    EXPECT_EQ(Count(Fake().calls, "Bch_UpdFkt"), 0);
+    EXPECT_EQ(RunLog(), c.log);
+  }
 }
 
 TEST_F(LogicTest, PrioCheckLogsNothingWithLoggingOff) {

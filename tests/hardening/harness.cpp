@@ -1,6 +1,7 @@
 #include "tests/hardening/harness.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +63,7 @@ namespace {
                        const std::map<std::string, std::string>& env, int out_fd, int err_fd) {
   if (::chdir(cwd.c_str()) != 0) ::_exit(126);
   ::unsetenv("PARVEK_DBG");
+  ::signal(SIGPIPE, SIG_DFL);  // as a shell starts a program
   for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
   ::dup2(out_fd, 1);
   ::dup2(err_fd, 2);
@@ -93,10 +95,21 @@ pid_t Start(const std::string& program, const std::string& cwd, const std::vecto
   return pid;
 }
 
-Result Wait(pid_t pid, const std::string& io_dir) {
+Result Wait(pid_t pid, const std::string& io_dir, int timeout_s) {
   Result r;
   int status = 0;
-  if (pid > 0 && ::waitpid(pid, &status, 0) == pid) {
+  bool reaped = false;
+  for (int waited_ms = 0; pid > 0 && timeout_s > 0 && !reaped; waited_ms += 50) {
+    reaped = ::waitpid(pid, &status, WNOHANG) == pid;
+    if (reaped) break;
+    if (waited_ms >= timeout_s * 1000) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    ::usleep(50 * 1000);
+  }
+  if (pid > 0 && !reaped) reaped = ::waitpid(pid, &status, 0) == pid;
+  if (reaped) {
     r.exited = WIFEXITED(status) ? 1 : 0;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;

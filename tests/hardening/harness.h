@@ -55,8 +55,9 @@ Result Run(const std::string& program, const std::string& cwd, const std::vector
 // Starts the same way without waiting. Returns the process id, or -1.
 pid_t Start(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
             const std::map<std::string, std::string>& env = {}, const std::string& io_dir = "");
-// Waits for a started program; `io_dir` as given to Start.
-Result Wait(pid_t pid, const std::string& io_dir);
+// Waits for a started program; `io_dir` as given to Start. With `timeout_s` above 0, a
+// program still running then is killed (Result.signal SIGKILL).
+Result Wait(pid_t pid, const std::string& io_dir, int timeout_s = 0);
 
 // Fixture SQL: message types KRA (illness, follow-up KRF) and KRF, a working-time
 // working-time plan VZ40 (target 480); and a person ill the day before the accounting day, with

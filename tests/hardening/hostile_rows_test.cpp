@@ -4,6 +4,9 @@
 // its rules change, and leaves a sound database file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "tests/e2e/e2e_runner.h"
 #include "tests/hardening/harness.h"
 #include "tests/support/testdb.h"
@@ -24,6 +27,7 @@ struct RowsCase {
   std::vector<std::pair<std::string, std::vector<std::string>>> after;  // SELECT, rows
   std::vector<std::string> log_has;  // run-log lines (tokens allowed) that must be there
   bool reruns_unchanged = true;      // a second run the same night changes no row
+  std::optional<std::vector<std::string>> tgb = std::nullopt;  // the parameter lines, sorted (tokens allowed)
 };
 
 // Every booking on the accounting day, all persons.
@@ -69,17 +73,43 @@ std::vector<RowsCase> Cases() {
                {"Info: Buchung eingepflegt! RC:0 Pnr:PQ Tag:{Y0} Fkt:0 Fcd:KMF",
                 "Fehler(Azv_Read): Arbeitszeitvorgaben lesen RC:1403 Pnr:PQ Tag:{Y0}"}});
 
-  c.push_back({"over_long_texts",
+  // Over-long keys are never cut into another key: the row is passed over with an entry.
+  c.push_back({"over_long_keys",
                base + Fcd("KRL", 1, 1, 0, 0, "20", "0", "NULL", "'KRFXYZ'") + Day("PL", 1, "KRL") +
                    Bch("PL", 1, "000000", 1, "KRL") + Placeholder("PL") + Ztg("PL", "VZ40") +
-                   // A person number longer than the record holds (8): read cut, it names nobody.
                    hard::IllPerson("PLONGNUMBER0123456789") +
-                   // A booking whose code is longer than the record holds (3): read cut to KRA.
+                   // A booking code longer than the record holds, beginning with a real one.
                    Day("PC", 1, "KRA") + Bch("PC", 1, "000000", 1, "KRAXXXXXXXXXXXXXXXXXXXXXXXXX") +
-                   Placeholder("PC") + Ztg("PC", "VZ40"),
+                   Placeholder("PC") + Ztg("PC", "VZ40") +
+                   // VICTIM01X's placeholder beside the real working day of VICTIM01, who was ill
+                   // the day before and has a training booked that an illness would cancel.
+                   Fcd("SCH", 1, 1, 0, 0, "30", "0", "NULL", "NULL") + hard::IllPerson("VICTIM01X") +
+                   Day("VICTIM01", 1, "KRA") + Bch("VICTIM01", 1, "000000", 1, "KRA") + Day("VICTIM01", 0, "") +
+                   Bch("VICTIM01", 0, "000000", 1, "SCH") + Ztg("VICTIM01", "VZ40"),
                "",
-               {{kAllBookings, {"P1|1|KRF", "PC|1|KRF", "PL|1|KRF"}}},
-               {}});
+               {{kAllBookings, {"P1|1|KRF", "VICTIM01|1|SCH"}},
+                {"select TagTgb, TagTgs from Krv327Tag where TagPnr = 'VICTIM01' and TagTag = '{D0} 00:00:00'",
+                 {"<null>|<null>"}}},
+               {"Fehler(Cur_Read): Tagsatz(+TgbSol) Schlüssel zu lang, übergangen! RC:-1406 Pnr:VICTIM01X Tag:{Y0}",
+                "Fehler(Cur_Read): Tagsatz(+TgbSol) Schlüssel zu lang, übergangen! RC:-1406 "
+                "Pnr:PLONGNUMBER0123456789 Tag:{Y0}",
+                "Fehler(Cur_Read): Buchungen(TagesMld Vortag) Schlüssel zu lang, übergangen! RC:-1406 Pnr:PC Tag:{Y1}",
+                "Fehler(Read): Meldungsart(Fcd) zum Vortag lesen RC:-1406 Pnr:PL Tag:{Y1}"},
+               true,
+               std::vector<std::string>{"P1      ,{P}"}});
+
+  // Person numbers that would forge parameter lines or terminal output: their days are done,
+  // but no parameter line is written for them, and the run log shows control bytes as '?'.
+  c.push_back({"person_numbers_that_forge_lines",
+               base + hard::IllPerson("1\n1002") + hard::IllPerson("7,1003") + hard::IllPerson("E\x1b[2J\r"),
+               "",
+               {{"select count(*) from Krv321Bch where BchVon = '{D0} 00:00:00' and BchFkt = 1 and BchFcd = 'KRF'", {"4"}}},
+               {"Fehler(Parametersatz): Personalnummer unzulässig, kein Parametersatz! RC:0 Pnr:1?1002 Tag:{Y0}",
+                "Fehler(Parametersatz): Personalnummer unzulässig, kein Parametersatz! RC:0 Pnr:7,1003 Tag:{Y0}",
+                "Fehler(Parametersatz): Personalnummer unzulässig, kein Parametersatz! RC:0 Pnr:E?[2J? Tag:{Y0}",
+                "Info: Buchung eingepflegt! RC:0 Pnr:E?[2J? Tag:{Y0} Fkt:1 Fcd:KRF"},
+               true,
+               std::vector<std::string>{"P1      ,{P}"}});
 
   c.push_back({"malformed_stored_dates",
                base + hard::IllPerson("PB") + hard::IllPerson("PV"),
@@ -162,6 +192,12 @@ TEST_P(HostileRows, Run) {
     std::vector<std::string> expected;
     for (const auto& row : rows) expected.push_back(e2e::Tok(row));
     EXPECT_EQ(night.db().Lines(e2e::Tok(select)), expected) << select;
+  }
+  if (c.tgb) {
+    std::vector<std::string> lines = hard::Lines(hard::ReadFile(night.work() / "parvektgb")), expected;
+    std::sort(lines.begin(), lines.end());
+    for (const auto& line : *c.tgb) expected.push_back(e2e::Tok(line));
+    EXPECT_EQ(lines, expected);
   }
   if (b.name == "sqlite") {
     EXPECT_EQ(hard::IntegrityCheck(night.file()), "ok");

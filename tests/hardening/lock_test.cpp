@@ -5,9 +5,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <thread>
 
+#ifdef PARVEK_WITH_POSTGRES
+#include <libpq-fe.h>
+#endif
+
+#include "client/client.h"
+#include "tests/e2e/e2e_runner.h"
 #include "tests/hardening/harness.h"
 #include "tests/support/testdb.h"
 
@@ -90,7 +97,7 @@ TEST(Locks, LockHeldPastTheWaitFailsWithMinus54AndTheJobGoesOn) {
     const std::string log = night.Log();
     for (const std::string p : {"P1", "P2"}) {
       EXPECT_EQ(hard::CountLines(log, "Fehler(Bch_Insert): Buchung einpflegen! RC:-54 Pnr:" + p), 1) << log;
-      EXPECT_EQ(hard::CountLines(log, "Fehler(Tag_Update): TagesSatz aktualisieren! RC:-54 Pnr:" + p), 1) << log;
+      EXPECT_EQ(hard::CountLines(log, "Fehler(Tag_Update): TagesSatz nicht aktualisiert! RC:-54 Pnr:" + p), 1) << log;
     }
   }
   EXPECT_EQ(night.db().Value(CountOnDay("1 = 1")), "0");
@@ -205,3 +212,161 @@ INSTANTIATE_TEST_SUITE_P(Backends, TwoRuns, ::testing::ValuesIn(pvt::BackendName
                          [](const auto& p) { return p.param; });
 
 }  // namespace
+
+// ---- the real PostgreSQL server ---------------------------------------------------------------
+
+#ifdef PARVEK_WITH_POSTGRES
+namespace {
+
+// A connection of "another program" to the test server, with the test's credentials.
+struct PgOther {
+  explicit PgOther(const pvt::Backend& b) {
+    const char* keys[] = {"dbname", "user", "password", nullptr};
+    const char* vals[] = {b.net.c_str(), b.login.c_str(), b.pass.c_str(), nullptr};
+    conn = PQconnectdbParams(keys, vals, 1);
+  }
+  ~PgOther() { PQfinish(conn); }
+  // Runs `sql`; empty on success, otherwise the server's message.
+  std::string Exec(const std::string& sql) {
+    PGresult* r = PQexec(conn, sql.c_str());
+    const ExecStatusType st = PQresultStatus(r);
+    std::string why = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK ? "" : PQerrorMessage(conn);
+    if (why.empty() && st == PGRES_TUPLES_OK && PQntuples(r) > 0) value = PQgetvalue(r, 0, 0);
+    PQclear(r);
+    return why;
+  }
+  PGconn* conn = nullptr;
+  std::string value;  // first column of the first row of the last query
+};
+
+pvt::Backend Postgres() { return pvt::BackendNamed("postgres"); }
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// PD was on leave the day before (no follow-up: nothing to carry on) and ill before that. While
+// another program holds the bookings table locked, the count of the leave day fails with -54:
+// the search ends there, nothing is booked and the day record stays empty.
+TEST(PgServer, LockHeldByAnotherSessionFailsTheCountAndNothingIsWritten) {
+  const pvt::Backend b = Postgres();
+  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
+  Night night;
+  std::string why;
+  const std::string rows = hard::IllTypes() + e2e::Fcd("URL", 1, 1, 0, 0, "10", "0", "0", "NULL") +
+                           e2e::Day("PD", 2, "KRA") + e2e::Bch("PD", 2, "000000", 1, "KRA") +
+                           e2e::Day("PD", 1, "URL") + e2e::Bch("PD", 1, "000000", 1, "URL") +
+                           e2e::Placeholder("PD") + e2e::Ztg("PD", "VZ40");
+  ASSERT_EQ(night.Setup(b, rows, why), 0) << why;
+  {
+    PgOther other(b);
+    ASSERT_EQ(other.Exec("BEGIN; LOCK TABLE " + Lower(night.db().schema()) + ".krv321bch IN ACCESS EXCLUSIVE MODE"), "");
+    const hard::Result r = night.RunJob(PARVEK_TESTJOB_BIN, {{"PARVEK_TEST_BUSY_MS", "1000"}});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(hard::CountLines(night.Log(), e2e::Tok("Fehler(Count): Tagesmeldungen zum Vortag zählen RC:-54 Pnr:PD Tag:{Y1}")), 1)
+        << night.Log();
+    EXPECT_EQ(other.Exec("ROLLBACK"), "");
+  }
+  EXPECT_EQ(night.db().Lines(hard::BookingsOf("PD")), std::vector<std::string>{});
+  EXPECT_EQ(night.db().Lines(e2e::DayRecords(0)), std::vector<std::string>{"PD|<null>|<null>|<null>|<null>|<null>|<null>"});
+  EXPECT_EQ(hard::ReadFile(night.work() / "parvektgb"), "");
+}
+
+// The job's main connection is ended by the server's administrator in the middle of a night:
+// the night ends with one entry naming the code and the person; the days finished before keep
+// their bookings and their parameter lines; no later person is looked at.
+TEST(PgServer, TerminatedMainConnectionEndsTheNight) {
+  constexpr int kPersons = 400;
+  const pvt::Backend b = Postgres();
+  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
+  Night night;
+  std::string why;
+  ASSERT_EQ(night.Setup(b, ManyIll(kPersons), why), 0) << why;
+  // A name of its own, so that no other program's connection is ended.
+  const std::string app = "parvek_t" + std::to_string(::getpid());
+  const std::string& net = night.db().net();
+  hard::WriteFile(night.settings_path(),
+                  hard::Settings(night.db().login(), night.db().pass(),
+                                 net + (net.find('?') == std::string::npos ? "?" : "&") + "application_name=" + app,
+                                 night.db().schema()));
+  const pid_t job = hard::Start(PARVEK_BIN, night.work().path(), {"settings.ini", "XXX", "D"});
+  ASSERT_GT(job, 0);
+  PgOther other(b);
+  const std::string booked = "select count(*) from " + Lower(night.db().schema()) + ".krv321bch where bchfcd = 'KRF'";
+  for (int i = 0; i < 600; ++i) {
+    ASSERT_EQ(other.Exec(booked), "");
+    if (std::stoi(other.value) >= 20) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  // The main connection is the job's first (its cursors get connections of their own later).
+  ASSERT_EQ(other.Exec("select pg_terminate_backend(pid) from pg_stat_activity where application_name = '" + app +
+                       "' order by backend_start limit 1"),
+            "");
+  const hard::Result r = hard::Wait(job, night.work().path(), 120);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 0);
+  const std::string log = night.Log();
+  const std::vector<std::string> lines = hard::Lines(log);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(hard::CountLines(log, "Fehler(DB-Verbindung): Verbindung verloren"), 1) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+  EXPECT_EQ(lines.back().rfind("Fehler(DB-Verbindung): Verbindung verloren, Ausgang der letzten Änderung unbekannt, "
+                               "Lauf beendet! RC:-3114 Pnr:Q", 0),
+            0u)
+      << lines.back();
+  EXPECT_LE(hard::CountLines(log, "RC:-3114"), 3) << "the night went on against a dead connection";
+  ASSERT_EQ(other.Exec(booked), "");
+  const int bookings = std::stoi(other.value);
+  EXPECT_LT(bookings, kPersons);
+  const int param_lines = static_cast<int>(hard::Lines(hard::ReadFile(night.work() / "parvektgb")).size());
+  EXPECT_GE(param_lines, bookings - 1) << "parameter lines of finished days lost";
+  EXPECT_LE(param_lines, bookings);
+  std::printf("[ figures ] main connection ended after %d of %d follow-ups: %d parameter lines kept, night ended\n",
+              bookings, kPersons, param_lines);
+}
+
+// The server's own limits stay in force: a statement_timeout the server (here: the URI's
+// options) sets is not lifted by the job's connection.
+TEST(PgServer, ServerStatementTimeoutIsNotOverridden) {
+  const pvt::Backend b = Postgres();
+  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
+  std::unique_ptr<pvc::Session> s;
+  const std::string net = b.net + (b.net.find('?') == std::string::npos ? "?" : "&") +
+                          "options=-c%20statement_timeout%3D4321";
+  ASSERT_EQ(pvc::OpenSession(b.login, b.pass, net, s), 0);
+  std::vector<pvc::Row> rows;
+  ASSERT_EQ(pvc::ToolsOf(*s).Query("select current_setting('statement_timeout')", rows), 0);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0].text, "4321ms");
+}
+
+// A commit that does not end (here: a deferred trigger that sleeps 30 s at commit time) is
+// cancelled after the commit wait and fails with the server's code; the day record is left
+// alone, and the night does not wait 30 s per commit.
+TEST(PgServer, CommitThatDoesNotEndIsBounded) {
+  const pvt::Backend b = Postgres();
+  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
+  Night night;
+  std::string why;
+  ASSERT_EQ(night.Setup(b, hard::IllTypes() + hard::IllPerson("P1"), why), 0) << why;
+  const std::string schema = Lower(night.db().schema());
+  PgOther other(b);
+  ASSERT_EQ(other.Exec("create function " + schema + ".slow() returns trigger language plpgsql as "
+                       "$$ begin perform pg_sleep(30); return null; end $$;"
+                       "create constraint trigger slow after insert on " + schema + ".krv321bch "
+                       "deferrable initially deferred for each row execute function " + schema + ".slow()"),
+            "");
+  const auto start = Clock::now();
+  const hard::Result r = night.RunJob(PARVEK_TESTJOB_BIN, {{"PARVEK_TEST_COMMIT_MS", "1000"}});
+  const auto took = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
+  EXPECT_EQ(r.code, 0);
+  EXPECT_LT(took, 20) << "the commit was not bounded";
+  const std::string log = night.Log();
+  EXPECT_EQ(hard::CountLines(log, "Fehler(Bch_Insert): Buchung einpflegen! RC:-1013 Pnr:P1"), 1) << log;
+  EXPECT_EQ(hard::CountLines(log, "Fehler(Tag_Update): TagesSatz nicht aktualisiert! RC:-1013 Pnr:P1"), 1) << log;
+  EXPECT_EQ(night.db().Lines(hard::BookingsOf("P1")), std::vector<std::string>{});
+  EXPECT_EQ(other.Exec("drop trigger slow on " + schema + ".krv321bch; drop function " + schema + ".slow()"), "");
+}
+
+}  // namespace
+#endif

@@ -8,8 +8,10 @@
 //        "N KIND OP PNR DAY =CODE" (KIND Dynamic, Open, Fetch, Select, Write, Savepoint,
 //        Rollback, Commit; OP the statement; PNR the person number and DAY the first date
 //        input of the call; '-' where there is none; CODE the call's result).
-//   PARVEK_TEST_BUSY_MS=MS                 how long a SQLite statement waits for a lock held
-//        by another program (the release program always waits 30 s).
+//   PARVEK_TEST_BUSY_MS=MS                 how long a statement waits for a lock held by
+//        another program (the release program always waits 30 s).
+//   PARVEK_TEST_COMMIT_MS=MS               PostgreSQL: how long a commit may take before it is
+//        cancelled (the release program: 60 s).
 //
 // The hooks wrap every backend of this build through the client registry, so the job's code
 // runs unchanged.
@@ -165,7 +167,15 @@ void ReadFaults(const char* list) {
 int main(int argc, char** argv) {
   if (const char* f = std::getenv("PARVEK_TEST_FAULTS")) ReadFaults(f);
   if (const char* t = std::getenv("PARVEK_TEST_TRACE")) g_hooks.trace = std::fopen(t, "a");
-  if (const char* b = std::getenv("PARVEK_TEST_BUSY_MS")) pvc::SqliteSetBusyWaitMs(std::atoi(b));
+  if (const char* b = std::getenv("PARVEK_TEST_BUSY_MS")) {
+    pvc::SqliteSetBusyWaitMs(std::atoi(b));
+#ifdef PARVEK_WITH_POSTGRES
+    pvc::PgSetLockWaitMs(std::atoi(b));
+#endif
+  }
+#ifdef PARVEK_WITH_POSTGRES
+  if (const char* c = std::getenv("PARVEK_TEST_COMMIT_MS")) pvc::PgSetCommitWaitMs(std::atoi(c));
+#endif
 
   pvc::RegisterBackend("sqlite:", Wrapped(pvc::SqliteLogon), pvc::SqliteCreateSchema);
 #ifdef PARVEK_WITH_POSTGRES

@@ -15,6 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 TEST(StrFindNth, Table) {
   const struct {
@@ -85,6 +86,10 @@ TEST(IniParseRecord, FieldTable) {
       {"no ';': whole line, no number", ";S;\n", "plain text\n", "S", 0, 0, "", "plain text\n"},
       {"last line without line end", ";S;\n", "2;K;V", "S", 2, 1, "K", "V"},
       {"last line without ';' or end", ";S;\n", "tail", "S", 0, 0, "", "tail\n"},
+      // A line's text ends at its first zero byte: no ';' and no line end is looked for past it.
+      {"zero byte in the header", ";S\0;x;\n"s, "1;K;V\n", "", 1, 1, "K", "V"},
+      {"zero byte in the key", ";S;\n", "1;K\0;V\n"s, "S", 1, 1, "", "K"},
+      {"zero byte in the value", ";S;\n", "1;K;AB\0;CD\n"s, "S", 1, 1, "K", "AB"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

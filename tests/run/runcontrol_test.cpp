@@ -117,3 +117,24 @@ TEST(RunOneLine, ControlBytesAndLengthAreTamed) {
   for (const auto& c : cases) EXPECT_EQ(Run_OneLine(c.in), c.out);
   EXPECT_EQ(Run_OneLine(std::string(100000, '\n')).size(), 203u);
 }
+
+// Wherever NET8 is printed, the user information of a URI and every password-like parameter
+// are masked; names are compared as the connection library reads them (escapes decoded, any case).
+TEST(RunMaskNet, SecretsAreMasked) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"sqlite:/srv/db", "sqlite:/srv/db"},
+      {"XE", "XE"},
+      {"postgresql://db.example.org:5432/zeit?sslmode=require", "postgresql://db.example.org:5432/zeit?sslmode=require"},
+      {"postgresql://scott:tiger@db/zeit", "postgresql://********@db/zeit"},
+      {"postgres://scott@db/zeit", "postgres://********@db/zeit"},
+      {"postgresql://a:b@h1,c:d@h2/zeit", "postgresql://********@h2/zeit"},
+      {"postgresql://db/zeit?sslpassword=geheim&sslmode=require", "postgresql://db/zeit?sslpassword=********&sslmode=require"},
+      {"postgresql://db/zeit?user=u&PASSWORD=geheim", "postgresql://db/zeit?user=u&PASSWORD=********"},
+      {"postgresql://db/zeit?pass%77ord=geheim", "postgresql://db/zeit?pass%77ord=********"},
+      {"postgresql://db?password=", "postgresql://db?password=********"},
+      {"host=db password=geheim dbname=zeit", "host=db password=******** dbname=zeit"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Run_MaskNet(c.in), c.out) << c.in;
+}

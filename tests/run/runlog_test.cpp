@@ -81,6 +81,17 @@ TEST_F(RunLogTest, EntriesWithVerbose) {
   EXPECT_EQ(Log_IsOpen(), 0);
 }
 
+// Values come from the database and the settings file: a control byte in them never starts a
+// line of its own or reaches a terminal; the line feed that ends the entry stays.
+TEST_F(RunLogTest, ControlBytesInValuesShowAsQuestionMarks) {
+  RunFlags.verbose = 1;
+  ASSERT_EQ(Log_Open(path_.c_str()), 1);
+  Log_Entry("Fehler(X): ", "RC:%d Pnr:%s Tag:%s\n", -1, "1\n1002", "\x1b[2J\r\x7f");
+  Log_EntryAlways("Info: ", "Pnr:%s\n", "a\tb\xc3\xa4");
+  Log_Close();
+  EXPECT_EQ(Content(), "Fehler(X): RC:-1 Pnr:1?1002 Tag:?[2J??\nInfo: Pnr:a?b\xc3\xa4\n");
+}
+
 TEST_F(RunLogTest, NoLogNoEntries) {
   RunFlags.verbose = 1;
   EXPECT_EQ(Log_Open("/nonexistent-dir/parvek.log"), 0);

@@ -94,17 +94,40 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"NothingAnywhere", {{"20240229", 0, "", 0}, {"20240228", 0, "KRA", 0}}, 0, nullptr, nullptr}),
     [](const ::testing::TestParamInfo<SearchCase>& p) { return std::string(p.param.name); });
 
-TEST_F(LogicTest, FailingCountsCountAsNoMessages) {
-  AddType(MakeFcd("KRA", 1, 5, 0, "KRF"));
-  Fake().tag_rows["TagPrev 4711 20240301"] = {MakeTag("4711", "20240229", 480, "KRA"), MakeTag("4711", "20240228")};
-  Fake().count_tag["20240229"] = 1;
-  Fake().count_std["20240228"] = 1;
-  Fake().codes["Bch_CountTagMld"] = {-942};
-  Fake().codes["Bch_CountStdMld"] = {-942, 0};
-  TagSatz vortag;
-  Rec_Clear(vortag);
-  EXPECT_EQ(Vortag_Search("4711", "20240301", vortag), 1);
-  EXPECT_STREQ(vortag.TagTag, "20240228");
+// A read that fails with an error ends the search with nothing found and one entry: the day's
+// answer is unknown, and walking on could carry an older day's messages onto the accounting day.
+TEST_F(LogicTest, FailedReadsEndTheSearchWithNothingFound) {
+  const struct {
+    const char* op;
+    int code;
+    std::string log;
+    int32_t newest_day_messages = 1;
+  } cases[] = {
+      {"Bch_CountTagMld", -54, "Fehler(Count): Tagesmeldungen zum Vortag zählen RC:-54 Pnr:4711 Tag:20240229\n"},
+      {"Fcd_Read", -54, "Fehler(Read): Meldungsart(Fcd) zum Vortag lesen RC:-54 Pnr:4711 Tag:20240229\n"},
+      {"Bch_CountStdMld", -942, "Fehler(Count): Stundenmeldungen zum Vortag zählen RC:-942 Pnr:4711 Tag:20240229\n", 0},
+      {"TagPrev_Fetch", -1406, "Fehler(Cur_Read): Tagsätze(Vortag) lesen RC:-1406 Pnr:4711 Tag:20240301\n"},
+      {"TagPrev_Open", -942, "Fehler(Cur_open): Tagsätze(Vortag) lesen! RC:-942 Pnr:4711 Tag:20240301\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.op);
+    FakeReset();
+    std::remove(log_path_.c_str());
+    Log_Open(log_path_.c_str());
+    // The newest day: on leave (no follow-up, the search stops); the day before: ill.
+    AddType(MakeFcd("URL", 1, 5, 0, ""));
+    AddType(MakeFcd("KRA", 1, 5, 0, "KRF"));
+    Fake().tag_rows["TagPrev 4711 20240301"] = {MakeTag("4711", "20240229", 480, "URL"),
+                                                MakeTag("4711", "20240228", 480, "KRA")};
+    Fake().count_tag["20240229"] = c.newest_day_messages;
+    Fake().count_tag["20240228"] = 1;
+    Fake().codes[c.op] = {c.code};
+    TagSatz vortag;
+    Rec_Clear(vortag);
+    EXPECT_EQ(Vortag_Search("4711", "20240301", vortag), 0);
+    EXPECT_EQ(Count(Fake().calls, "TagPrev_Close"), 1);
+    EXPECT_EQ(RunLog(), c.log);
+  }
 }
 
 TEST_F(LogicTest, FetchErrorEndsSearchAndClosesCursor) {

@@ -19,6 +19,7 @@ class StmtTest : public ::testing::Test {
   void SetUp() override {
     Fake() = FakeScript{};
     ASSERT_EQ(FakeLogon(), 0);
+    Stmt_SessionStarted();
     Fake().calls.clear();
     Fake().binds.clear();
   }
@@ -203,18 +204,24 @@ TEST_F(StmtTest, FetchFillsRecordWithNullsAsEmptyAndZero) {
   TagYday_Close();
 }
 
-TEST_F(StmtTest, OverlongTextsArriveCutToCapacityMinusOne) {
+// Texts that are no keys arrive cut; a key that does not fit its field is never cut into
+// another key: its row is refused with -1406 (the record untouched) and the next row follows.
+TEST_F(StmtTest, OverlongTextsArriveCutOverlongKeysRefuseTheRow) {
   pvc::Row row = BchRow();
-  row[0] = TextCell("123456789");                // BchPnr, capacity 9
-  row[6] = TextCell("ABCD");                     // BchFcd, capacity 4
   row[17] = TextCell(std::string(300, 'x'));     // BchTrm, capacity 256
-  Fake().rows[Op::BchStdMld] = {row};
+  pvc::Row long_pnr = BchRow(), long_fcd = BchRow();
+  long_pnr[0] = TextCell("123456789");           // BchPnr, capacity 9
+  long_fcd[6] = TextCell("ABCD");                // BchFcd, capacity 4
+  Fake().rows[Op::BchStdMld] = {long_pnr, long_fcd, row};
   ASSERT_EQ(BchStdMld_Open("4711", "20240229"), 0);
   BchSatz b;
   Rec_Clear(b);
+  const BchSatz before = b;
+  EXPECT_EQ(BchStdMld_Fetch(b), kKeyTooLong);
+  EXPECT_EQ(Stmt_RefusedRow().pnr, "123456789");
+  EXPECT_EQ(BchStdMld_Fetch(b), kKeyTooLong);
+  EXPECT_EQ(std::memcmp(&before, &b, sizeof b), 0);
   ASSERT_EQ(BchStdMld_Fetch(b), 0);
-  EXPECT_STREQ(b.BchPnr, "12345678");
-  EXPECT_STREQ(b.BchFcd, "ABC");
   EXPECT_EQ(std::strlen(b.BchTrm), 255u);
   EXPECT_EQ(b.BchFkt, 23);
   EXPECT_EQ(b.BchZwt, 0);
