@@ -46,7 +46,6 @@ using odbc::Failure;
 using odbc::Texts;
 
 constexpr size_t kCursorConns = 3;  // the most cursors the job keeps open at a time
-constexpr int kTooManyCursors = -1000;
 constexpr int kLoginTimeoutS = 15;
 int g_lock_wait_ms = 30000;
 
