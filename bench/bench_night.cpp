@@ -32,7 +32,8 @@
 #include <string>
 #include <vector>
 
-#include "run/BfCipher.h"
+#include "tools/civil_date.h"
+#include "tools/settings_record.h"
 
 namespace {
 
@@ -223,19 +224,6 @@ double PkLookupCost(const std::string& path, int persons, int days, const std::s
   return cost;
 }
 
-std::string Yesterday() {
-  std::time_t now = std::time(nullptr) - 86400;
-  std::tm t{};
-  localtime_r(&now, &t);
-  char buf[16];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d", &t);
-  return buf;
-}
-
-std::string SettingsRecord(int number, const char* key, const std::string& value) {
-  return ";PARVEK;\n" + std::to_string(number) + ";" + key + ";" + Ini_Encipher(value) + "\n";
-}
-
 Result RunSize(const Size& z, const std::string& base, const std::string& bin, uint64_t seed,
                bool keep) {
   Result r;
@@ -272,10 +260,9 @@ Result RunSize(const Size& z, const std::string& base, const std::string& bin, u
 
   {
     std::ofstream ini(dir + "/parvek.ini");
-    ini << SettingsRecord(1, "LOGIN", "bench") << SettingsRecord(2, "PASS", "bench")
-        << SettingsRecord(3, "NET8", net) << SettingsRecord(4, "SCHEMA", "BENCH#");
+    ini << JobSettings("bench", "bench", net, "BENCH");
   }
-  const std::string yday = Yesterday();
+  const std::string yday = CivilText(LocalToday() - 1);
   std::fprintf(stderr, "[%s] running the job (accounting day %s)\n", z.label.c_str(),
                yday.c_str());
   // The cost of a durable commit is taken before and after the run, on the same disk; the

@@ -39,12 +39,6 @@ std::string Ymd(int64_t day) {
   std::snprintf(buf, sizeof buf, "%04d%02d%02d", c.y, c.m, c.d);
   return buf;
 }
-int64_t LocalToday() {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  return DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-}
 std::string Pnr(int p) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "P%07d", p);

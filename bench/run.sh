@@ -9,7 +9,7 @@
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${PARVEK_BUILD:-$repo/build}"
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVEK_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target parvek parvekctl bench_night >/dev/null
 work="$(mktemp -d /tmp/parvek-bench-XXXXXX)"
 trap 'rm -rf "$work"' EXIT

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The demo: builds everything, creates a fresh demo database dated relative to today, shows the
+# The demo: builds the two programs, creates a fresh demo database dated relative to today, shows the
 # bookings and day records before the night, runs the nightly job on it with logging on, and
 # shows the parameter file, the run log and the records after the night.
 #   scripts/demo.sh [DEMO_DIR]              SQLite (default: demo/ in the repository)
@@ -17,9 +17,13 @@ build="$repo/build"
 
 banner() { printf '\n==== %s ====\n\n' "$1"; }
 
-banner "Building (cmake, ninja)"
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build"
+banner "Building parvek and parvekctl (cmake, ninja)"
+# A fresh build directory is configured without tests and benchmarks; one that exists keeps
+# its options (scripts/test.sh builds everything there).
+opts=()
+[ -f "$build/CMakeCache.txt" ] || opts=(-DPARVEK_BUILD_TESTS=OFF -DPARVEK_BUILD_BENCH=OFF)
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release "${opts[@]}" >/dev/null
+cmake --build "$build" --target parvek parvekctl
 
 cred=()
 if [ "$postgres" = 1 ]; then

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVEK_BUILD_TESTS=ON -DPARVEK_BUILD_BENCH=ON
 cmake --build "$build"
 
 # Under /tmp: the server's user must reach it, and its socket path must stay short.

@@ -1,8 +1,12 @@
 // Day numbers (days since 1970-01-01) and civil dates of the proleptic Gregorian calendar, for
-// the tools that make dated test and benchmark data.
+// the tools, tests and benchmarks that make dated data. Calendar arithmetic on day numbers
+// never meets a clock change.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
 
 struct CivilDate {
   int y;
@@ -29,4 +33,35 @@ inline CivilDate CivilFromDays(int64_t z) {
   const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   return {static_cast<int>(yoe + era * 400 + (m <= 2)), m, d};
+}
+
+// 'YYYY-MM-DD' of a day number.
+inline std::string CivilText(int64_t day) {
+  const CivilDate c = CivilFromDays(day);
+  char buf[32];  // room for any int, which GCC checks for at -O0
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", c.y, c.m, c.d);
+  return buf;
+}
+
+// A 'YYYY-MM-DD' text of a day that exists (years 1000 to 9999): true and its day number, or
+// false (2026-02-30, 2026-2-3, 2026-01-01x).
+inline bool ParseCivilDate(const std::string& text, int64_t& day) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (text[i] < '0' || text[i] > '9') return false;
+  const int y = std::stoi(text.substr(0, 4)), m = std::stoi(text.substr(5, 2)), d = std::stoi(text.substr(8, 2));
+  if (y < 1000 || m < 1 || m > 12 || d < 1 || d > 31) return false;
+  const int64_t z = DaysFromCivil(y, m, d);
+  const CivilDate back = CivilFromDays(z);
+  if (back.m != m || back.d != d) return false;  // the 30th of February and its like
+  day = z;
+  return true;
+}
+
+// Today's day number by the local clock.
+inline int64_t LocalToday() {
+  const std::time_t now = std::time(nullptr);
+  std::tm t{};
+  localtime_r(&now, &t);
+  return DaysFromCivil(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
 }

@@ -1,7 +1,12 @@
 // parvekctl demo-create DIR: a demo server directory with a schema full of realistic data
 // dated relative to today, and an enciphered settings file that points the job at it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <ctime>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -10,8 +15,9 @@
 
 #include "client/client.h"
 #include "client/codes.h"
-#include "run/BfCipher.h"
+#include "tools/civil_date.h"
 #include "tools/ctl.h"
+#include "tools/settings_record.h"
 
 namespace {
 
@@ -19,18 +25,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kDemoSchema = "PERSONAL";
 constexpr const char* kSettingsName = "parvek.ini";
-
-// 'YYYY-MM-DD' of `today` shifted by `days`.
-std::string Day(const std::tm& today, int days) {
-  std::tm t = today;
-  t.tm_mday += days;
-  t.tm_hour = 12;  // away from any clock change at midnight
-  t.tm_isdst = -1;
-  std::mktime(&t);
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
-  return buf;
-}
 
 std::string At(const std::string& day, const char* time) { return "'" + day + " " + time + "'"; }
 
@@ -67,12 +61,12 @@ struct Builder {
   }
 };
 
-// The SQL that fills a fresh schema with the demo data, dated relative to `today` (local
-// time): the accounting day is the day before `today`.
-std::string Demo_DataSql(const std::tm& today) {
-  const std::string y = Day(today, -1);   // the accounting day
-  const std::string y1 = Day(today, -2);  // the day before it
-  const std::string y2 = Day(today, -3);
+// The SQL that fills a fresh schema with the demo data, dated relative to `today` (a day
+// number): the accounting day is the day before `today`.
+std::string Demo_DataSql(int64_t today) {
+  const std::string y = CivilText(today - 1);   // the accounting day
+  const std::string y1 = CivilText(today - 2);  // the day before it
+  const std::string y2 = CivilText(today - 3);
   Builder b;
 
   // Message types: code, kind (1 day message), value rule, fixed value, target-time check,
@@ -138,76 +132,80 @@ const char* Demo_Cases() {
          "  1006  spa cure (KUR) the day before     -> follow-up KUF refused: no target time yesterday\n";
 }
 
-// One settings record of two lines: a header line and "number;key;enciphered value".
-std::string SettingsRecord(int number, const char* key, const std::string& value) {
-  return ";PARVEK;\n" + std::to_string(number) + ";" + key + ";" + Ini_Encipher(value) + "\n";
-}
-
-int WriteText(const fs::path& path, const std::string& text) {
-  std::FILE* f = std::fopen(path.c_str(), "w");
-  if (f == nullptr) return -1;
-  const bool ok = std::fputs(text.c_str(), f) != EOF;
-  return (std::fclose(f) == 0 && ok) ? 0 : -1;
-}
-
-int DemoCreate(const std::vector<std::string>& args) {
-  // DIR [NET8 [--login L] [--pass P]]: without NET8 the demo database is an SQLite schema in DIR;
-  // with one (a PostgreSQL server, say) the schema is made there and DIR holds the settings.
-  std::vector<std::string> plain;
-  std::string login = "demo", pass = "demo";
-  for (size_t i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--login" || args[i] == "--pass") && i + 1 < args.size()) {
-      (args[i] == "--login" ? login : pass) = args[i + 1];
-      ++i;
-    } else {
-      plain.push_back(args[i]);
-    }
+// Writes the settings file, which holds a password, readable by its owner only. A symbolic
+// link in its place is not followed.
+int WritePrivateFile(const fs::path& path, const std::string& text, std::string& why) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  bool ok = fd >= 0 && ::fchmod(fd, 0600) == 0;
+  for (std::size_t done = 0; ok && done < text.size();) {
+    const ssize_t w = ::write(fd, text.data() + done, text.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    ok = w > 0;
+    if (ok) done += static_cast<std::size_t>(w);
   }
-  if (plain.size() != 1 && plain.size() != 2)
-    return Ctl_Fail("demo-create: expected DIR [NET8 [--login L] [--pass P]]");
+  if (!ok) why = std::strerror(errno);
+  if (fd >= 0 && ::close(fd) != 0 && ok) {
+    why = std::strerror(errno);
+    ok = false;
+  }
+  return ok ? 0 : -1;
+}
+
+struct DemoOptions {
+  std::string dir;
+  CtlTarget target;
+};
+
+int DemoCreate(DemoOptions& o) {
+  // Without NET8 the demo database is an SQLite schema in DIR; with one (a PostgreSQL server,
+  // say) the schema is made there and DIR holds the settings.
+  CtlTarget& t = o.target;
+  if (const int rc = Ctl_ResolveTarget("demo-create", t, CtlOperands::kNetOnly)) return rc;
   std::error_code ec;
-  fs::create_directories(plain[0], ec);
-  const fs::path dir = fs::absolute(plain[0], ec);
-  if (ec || !fs::is_directory(dir)) return Ctl_Fail("demo-create: cannot create directory " + plain[0]);
-  const std::string net = plain.size() == 2 ? plain[1] : "sqlite:" + dir.string();
+  fs::create_directories(o.dir, ec);
+  const fs::path dir = fs::absolute(o.dir, ec);
+  if (ec || !fs::is_directory(dir)) return Ctl_Fail("demo-create: cannot create directory " + o.dir);
+  const bool local = t.net.empty();
+  if (local) t.net = "sqlite:" + dir.string();
+  if (t.login.empty() && t.settings.empty()) t.login = "demo";
+  if (t.pass.empty() && t.settings.empty()) t.pass = "demo";
+  t.schema = kDemoSchema;
 
   std::string why;
-  int rc = pvc::CreateSchema(login, pass, net, kDemoSchema, why);
+  int rc = pvc::CreateSchema(t.login, t.pass, t.net, kDemoSchema, why);
   if (rc != pvc::kOk)
     return Ctl_Fail("demo-create: RC:" + std::to_string(rc) + " " + why +
                     " (remove the directory to start afresh)");
 
   std::unique_ptr<pvc::Session> session;
-  rc = pvc::OpenSession(login, pass, net, session);
-  if (rc == pvc::kOk) rc = session->ExecDynamic(std::string("ALTER SESSION SET CURRENT_SCHEMA=") + kDemoSchema);
-  const std::time_t now = std::time(nullptr);
-  std::tm today{};
-  localtime_r(&now, &today);
-  if (rc == pvc::kOk) rc = pvc::ToolsOf(*session).ExecScript(Demo_DataSql(today));
+  rc = Ctl_OpenSchema(t, session, why);
+  if (rc == pvc::kOk) rc = pvc::ToolsOf(*session).ExecScript(Demo_DataSql(LocalToday()));
   if (rc != pvc::kOk) {
-    const std::string detail = session ? session->LastError().message : std::string();
+    const std::string detail = session ? session->LastError().message : why;
     return Ctl_Fail("demo-create: filling the demo schema failed, RC:" + std::to_string(rc) + " " + detail);
   }
 
-  // The deciphered SCHEMA value carries one character after the schema's name.
-  const std::string settings = SettingsRecord(1, "LOGIN", login) + SettingsRecord(2, "PASS", pass) +
-                               SettingsRecord(3, "NET8", net) +
-                               SettingsRecord(4, "SCHEMA", std::string(kDemoSchema) + "#");
-  if (WriteText(dir / kSettingsName, settings) != 0)
-    return Ctl_Fail("demo-create: cannot write " + (dir / kSettingsName).string());
+  const fs::path settings = dir / kSettingsName;
+  if (WritePrivateFile(settings, JobSettings(t.login, t.pass, t.net, kDemoSchema), why) != 0)
+    return Ctl_Fail("demo-create: cannot write " + settings.string() + ": " + why);
 
-  if (plain.size() == 1)
-    std::printf("Demo database: %s/%s.db (NET8 %s, schema %s)\n", dir.c_str(), kDemoSchema, net.c_str(),
+  if (local)
+    std::printf("Demo database: %s/%s.db (NET8 %s, schema %s)\n", dir.c_str(), kDemoSchema, t.net.c_str(),
                 kDemoSchema);
   else
-    std::printf("Demo database: schema %s on %s\n", kDemoSchema, net.c_str());
-  std::printf("Settings file: %s (values enciphered)\n", (dir / kSettingsName).c_str());
+    std::printf("Demo database: schema %s on %s\n", kDemoSchema, t.net.c_str());
+  std::printf("Settings file: %s (values enciphered, mode 0600)\n", settings.c_str());
   std::printf("Persons in the demo (the accounting day is yesterday):\n%s", Demo_Cases());
   return 0;
 }
 
-const CtlCommand kDemoCreate("demo-create",
-                             "demo-create DIR [NET8 [--login L --pass P]]   create a demo database and settings file in DIR",
-                             DemoCreate);
+const CtlCommand kDemoCreate("demo-create", "Create a demo database and its settings file in DIR", [](CtlArgs& args) {
+  auto o = std::make_shared<DemoOptions>();
+  args.Text("DIR", o->dir, "Directory for the settings file parvek.ini (and the SQLite database)", true);
+  Ctl_AddTarget(args, o->target, CtlOperands::kNetOnly);
+  args.Footer("Without NET8 the demo is an SQLite database DIR/PERSONAL.db (login and password demo). With "
+              "NET8 the schema PERSONAL is created there; the user must be allowed to create schemas.");
+  return [o] { return DemoCreate(*o); };
+});
 
 }  // namespace

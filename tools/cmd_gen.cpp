@@ -29,13 +29,6 @@
 
 namespace {
 
-std::string CivilText(int64_t z) {  // 'YYYY-MM-DD'
-  const CivilDate c = CivilFromDays(z);
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", c.y, c.m, c.d);
-  return buf;
-}
-
 bool IsWeekend(int64_t day) {  // 1970-01-01 was a Thursday
   const int64_t wd = ((day % 7) + 7 + 3) % 7;  // 0 = Monday
   return wd >= 5;
@@ -55,10 +48,11 @@ struct Rng {
 };
 
 struct Options {
-  std::string net, schema, login, pass;
+  CtlTarget target;
+  std::string today_text;  // --today
   int64_t persons = 0;
   int days = 0;
-  uint64_t seed = 0;
+  int64_t seed = 0;
   double deep_share = 0.02;
   int deep_days = 0;  // 0: no fixed depth
   int64_t today = 0;  // days since 1970 of "today"; the accounting day is the day before
@@ -302,7 +296,7 @@ class Generator {
   }
 
   void Person(int64_t p) {
-    Rng rng{o_.seed * 0x9E3779B97F4A7C15ULL ^ (static_cast<uint64_t>(p) + 1) * 0xD1B54A32D192ED03ULL};
+    Rng rng{static_cast<uint64_t>(o_.seed) * 0x9E3779B97F4A7C15ULL ^ (static_cast<uint64_t>(p) + 1) * 0xD1B54A32D192ED03ULL};
     char buf[24];
     std::snprintf(buf, sizeof buf, "%08lld", static_cast<long long>(p + 1));
     pnr_ = buf;
@@ -390,88 +384,20 @@ class Generator {
   Batch tag_, tgb_, bch_, ztg_, fcd_, azv_;
 };
 
-bool ParseInt(const std::string& s, int64_t lo, int64_t hi, int64_t& out) {
-  char* end = nullptr;
-  const long long v = std::strtoll(s.c_str(), &end, 10);
-  if (s.empty() || *end != '\0' || v < lo || v > hi) return false;
-  out = v;
-  return true;
-}
-
-int ParseOptions(const std::vector<std::string>& args, Options& o, std::string& why) {
-  if (args.size() < 2) {
-    why = "expected NET8 SCHEMA";
-    return 1;
-  }
-  o.net = args[0];
-  o.schema = args[1];
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  o.today = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-  bool have_persons = false, have_days = false, have_seed = false;
-  for (size_t i = 2; i < args.size(); i += 2) {
-    const std::string& key = args[i];
-    if (i + 1 >= args.size()) {
-      why = key + " needs a value";
-      return 1;
-    }
-    const std::string& v = args[i + 1];
-    int64_t n = 0;
-    if (key == "--persons" && ParseInt(v, 1, 99999999, n)) {
-      o.persons = n, have_persons = true;
-    } else if (key == "--days" && ParseInt(v, 1, 36500, n)) {
-      o.days = static_cast<int>(n), have_days = true;
-    } else if (key == "--seed" && ParseInt(v, 0, INT64_MAX, n)) {
-      o.seed = static_cast<uint64_t>(n), have_seed = true;
-    } else if (key == "--deep-days" && ParseInt(v, 1, 36500, n)) {
-      o.deep_days = static_cast<int>(n);
-    } else if (key == "--deep-share") {
-      char* end = nullptr;
-      o.deep_share = std::strtod(v.c_str(), &end);
-      if (v.empty() || *end != '\0' || !(o.deep_share >= 0 && o.deep_share <= 1)) {
-        why = "--deep-share takes a fraction from 0 to 1";
-        return 1;
-      }
-    } else if (key == "--today" && v.size() == 10 && v[4] == '-' && v[7] == '-') {
-      int64_t y = 0, m = 0, d = 0;
-      if (!ParseInt(v.substr(0, 4), 1900, 9999, y) || !ParseInt(v.substr(5, 2), 1, 12, m) ||
-          !ParseInt(v.substr(8, 2), 1, 31, d)) {
-        why = "--today takes YYYY-MM-DD";
-        return 1;
-      }
-      o.today = DaysFromCivil(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
-    } else if (key == "--login") {
-      o.login = v;
-    } else if (key == "--pass") {
-      o.pass = v;
-    } else {
-      why = "bad option or value: " + key + " " + v;
-      return 1;
-    }
-  }
-  if (!have_persons || !have_days || !have_seed) {
-    why = "--persons, --days and --seed are required";
-    return 1;
-  }
-  if (o.deep_days > o.days) {
-    why = "--deep-days must not exceed --days";
-    return 1;
-  }
-  return 0;
-}
-
-int Gen(const std::vector<std::string>& args) {
-  Options o;
+int Gen(Options& o) {
+  CtlTarget& t = o.target;
+  if (const int rc = Ctl_ResolveTarget("gen", t, CtlOperands::kNetAndSchema)) return rc;
+  o.today = LocalToday();
+  if (!o.today_text.empty() && !ParseCivilDate(o.today_text, o.today))
+    return Ctl_Fail("gen: --today takes a date YYYY-MM-DD that exists, not " + o.today_text);
+  if (o.deep_days > o.days) return Ctl_Fail("gen: --deep-days must not exceed --days");
   std::string why;
-  if (ParseOptions(args, o, why) != 0) return Ctl_Fail("gen: " + why);
-  int rc = pvc::CreateSchema(o.login, o.pass, o.net, o.schema, why);
+  int rc = pvc::CreateSchema(t.login, t.pass, t.net, t.schema, why);
   if (rc != pvc::kOk && rc != pvc::kSchemaExists)
     return Ctl_Fail("gen: RC:" + std::to_string(rc) + " " + why);
   std::unique_ptr<pvc::Session> session;
-  rc = pvc::OpenSession(o.login, o.pass, o.net, session);
-  if (rc == pvc::kOk) rc = session->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + o.schema);
-  if (rc != pvc::kOk) return Ctl_Fail("gen: cannot open the schema, RC:" + std::to_string(rc));
+  rc = Ctl_OpenSchema(t, session, why);
+  if (rc != pvc::kOk) return Ctl_Fail("gen: RC:" + std::to_string(rc) + " " + why);
   const auto t0 = std::chrono::steady_clock::now();
   Generator g(*session, o);
   rc = g.Run();
@@ -480,17 +406,26 @@ int Gen(const std::vector<std::string>& args) {
                     session->LastError().message);
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("gen: %lld persons x %d days into %s in %.1f s:", static_cast<long long>(o.persons),
-              o.days, o.schema.c_str(), s);
+              o.days, t.schema.c_str(), s);
   for (Batch* b : g.All())
     std::printf(" %s %llu", b->table(), static_cast<unsigned long long>(b->total()));
   std::printf("\n");
   return 0;
 }
 
-const CtlCommand kGen("gen",
-                      "gen NET8 SCHEMA --persons N --days D --seed S [--deep-share F]"
-                      " [--deep-days K] [--today YYYY-MM-DD] [--login L --pass P]"
-                      "   fill a schema with a reproducible synthetic population",
-                      Gen);
+const CtlCommand kGen("gen", "Fill a schema with a reproducible synthetic population", [](CtlArgs& args) {
+  auto o = std::make_shared<Options>();
+  Ctl_AddTarget(args, o->target, CtlOperands::kNetAndSchema);
+  args.Number("--persons", o->persons, 1, 99999999, "Persons (1 to 99999999)", true)
+      .Number("--days", o->days, 1, 36500, "Days of history before the accounting day (1 to 36500)", true)
+      .Number("--seed", o->seed, 0, INT64_MAX, "Seed of the random streams (0 or more)", true)
+      .Fraction("--deep-share", o->deep_share,
+                "Share of persons without bookings for 200 to 800 days before an illness (default 0.02)")
+      .Number("--deep-days", o->deep_days, 1, 36500, "Every reference day exactly K days back (1 to --days)")
+      .Text("--today", o->today_text, "Date of today, YYYY-MM-DD (the accounting day is the day before)")
+      .Footer("The same seed, sizes and accounting day give the same rows. Load into an empty schema; it is "
+              "created when missing.");
+  return [o] { return Gen(*o); };
+});
 
 }  // namespace

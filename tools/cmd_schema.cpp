@@ -11,32 +11,13 @@
 
 namespace {
 
-struct Target {
-  std::string net, schema, login, pass;
-};
-
-// NET8 SCHEMA [--login L] [--pass P]; false (and a message) on a malformed command line.
-bool ParseTarget(const std::vector<std::string>& args, Target& t, std::string& why) {
-  std::vector<std::string> plain;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--login" || args[i] == "--pass") {
-      if (i + 1 >= args.size()) {
-        why = args[i] + " needs a value";
-        return false;
-      }
-      (args[i] == "--login" ? t.login : t.pass) = args[i + 1];
-      ++i;
-    } else {
-      plain.push_back(args[i]);
-    }
-  }
-  if (plain.size() != 2) {
-    why = "expected NET8 and SCHEMA";
-    return false;
-  }
-  t.net = plain[0];
-  t.schema = plain[1];
-  return true;
+int SchemaCreate(CtlTarget& t) {
+  if (const int rc = Ctl_ResolveTarget("schema-create", t, CtlOperands::kNetAndSchema)) return rc;
+  std::string why;
+  const int rc = pvc::CreateSchema(t.login, t.pass, t.net, t.schema, why);
+  if (rc != pvc::kOk) return Ctl_Fail("schema-create: RC:" + std::to_string(rc) + " " + why);
+  std::printf("schema %s created on %s\n", t.schema.c_str(), t.net.c_str());
+  return 0;
 }
 
 // Harmless inputs of the kinds `info` takes: a person and a message type that cannot exist, and
@@ -54,30 +35,16 @@ std::vector<pvc::Bind> ProbeInputs(const pvc::OpInfo& info) {
   return in;
 }
 
-int SchemaCreate(const std::vector<std::string>& args) {
-  Target t;
-  std::string why;
-  if (!ParseTarget(args, t, why)) return Ctl_Fail("schema-create: " + why);
-  const int rc = pvc::CreateSchema(t.login, t.pass, t.net, t.schema, why);
-  if (rc != pvc::kOk) return Ctl_Fail("schema-create: RC:" + std::to_string(rc) + " " + why);
-  std::printf("schema %s created on %s\n", t.schema.c_str(), t.net.c_str());
-  return 0;
-}
-
 // Runs each statement once with harmless values inside a transaction that is rolled back (the
 // insert too: its row is rolled back with the rest), and prints its code: 0 or 1403 mean the
 // statement runs on this schema; any other code comes with the engine's message, SQLSTATE and
 // native number.
-int SchemaCheck(const std::vector<std::string>& args) {
-  Target t;
-  std::string why;
-  if (!ParseTarget(args, t, why)) return Ctl_Fail("schema-check: " + why);
+int SchemaCheck(CtlTarget& t) {
+  if (const int rc = Ctl_ResolveTarget("schema-check", t, CtlOperands::kNetAndSchema)) return rc;
   std::unique_ptr<pvc::Session> s;
-  int rc = pvc::OpenSession(t.login, t.pass, t.net, s);
-  if (rc != pvc::kOk) return Ctl_Fail("schema-check: logon RC:" + std::to_string(rc));
-  rc = s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + t.schema);
-  if (rc != pvc::kOk)
-    return Ctl_Fail("schema-check: schema RC:" + std::to_string(rc) + " " + s->LastError().message);
+  std::string why;
+  int rc = Ctl_OpenSchema(t, s, why);
+  if (rc != pvc::kOk) return Ctl_Fail("schema-check: RC:" + std::to_string(rc) + " " + why);
   int failed = 0;
   for (const pvc::OpInfo& info : pvc::kOps) {
     const std::vector<pvc::Bind> in = ProbeInputs(info);
@@ -114,9 +81,16 @@ int SchemaCheck(const std::vector<std::string>& args) {
   return failed == 0 ? 0 : 1;
 }
 
-const CtlCommand kCreate("schema-create", "schema-create NET8 SCHEMA [--login L --pass P]",
-                         SchemaCreate);
-const CtlCommand kCheck("schema-check", "schema-check NET8 SCHEMA [--login L --pass P]",
-                        SchemaCheck);
+const CtlCommand kCreate("schema-create", "Create a schema with the job's six tables", [](CtlArgs& args) {
+  auto t = std::make_shared<CtlTarget>();
+  Ctl_AddTarget(args, *t, CtlOperands::kNetAndSchema);
+  return [t] { return SchemaCreate(*t); };
+});
+const CtlCommand kCheck("schema-check", "Try every statement of the job once on a schema (exit 1 when one fails)",
+                        [](CtlArgs& args) {
+                          auto t = std::make_shared<CtlTarget>();
+                          Ctl_AddTarget(args, *t, CtlOperands::kNetAndSchema);
+                          return [t] { return SchemaCheck(*t); };
+                        });
 
 }  // namespace

@@ -3,8 +3,8 @@
 // and every file written is read back with the job's own reader before it replaces the old
 // one.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,17 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "run/BfCipher.h"
 #include "run/IniFile.h"
 #include "tools/ctl.h"
+#include "tools/settings_record.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The header line of every record this tool writes: a non-empty section between two ';',
-// so that the record answers the job's requests only through its key.
-constexpr const char* kHeader = ";PARVEK;";
 
 struct StoredRecord {
   std::size_t line;  // index of the header line in the file's lines
@@ -64,29 +60,44 @@ int ReadFile(const std::string& path, std::string& content, bool& exists) {
 }
 
 // Writes `content` to a new file beside `path` and renames it over `path`, so that a failure
-// at any point leaves the old file as it was. A new file is readable by its owner only.
+// at any point leaves the old file as it was. The new file takes the old one's owner, group and
+// mode (a new file is readable by its owner only); when that cannot be kept, nothing changes.
 int WriteAtomically(const std::string& path, const std::string& content, std::string& error,
                     const std::string& expect_key, const std::string& expect_value) {
   struct stat st {};
-  const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+  const bool existed = ::stat(path.c_str(), &st) == 0;
+  const mode_t mode = existed ? (st.st_mode & 07777) : 0600;
   std::string tmpl = path + ".tmpXXXXXX";
   const int fd = ::mkstemp(tmpl.data());
   if (fd < 0) {
     error = "cannot create a temporary file beside " + path + ": " + std::strerror(errno);
     return -1;
   }
-  bool ok = ::fchmod(fd, mode) == 0;
+  bool ok = true;
+  if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+    error = "cannot keep the owner and group of " + path + " (" + std::strerror(errno) + "); left unchanged";
+    ok = false;
+  }
+  if (ok && ::fchmod(fd, mode) != 0) {
+    error = "cannot keep the mode of " + path + " (" + std::strerror(errno) + "); left unchanged";
+    ok = false;
+  }
   for (std::size_t done = 0; ok && done < content.size();) {
     const ssize_t w = ::write(fd, content.data() + done, content.size() - done);
     if (w < 0 && errno == EINTR) continue;
     ok = w > 0;
     if (ok) done += static_cast<std::size_t>(w);
+    else error = "cannot write " + tmpl + ": " + std::strerror(errno);
   }
-  ok = ok && ::fsync(fd) == 0;
-  const int saved = errno;
-  ok = (::close(fd) == 0) && ok;
+  if (ok && ::fsync(fd) != 0) {
+    error = "cannot write " + tmpl + ": " + std::strerror(errno);
+    ok = false;
+  }
+  if (::close(fd) != 0 && ok) {
+    error = "cannot write " + tmpl + ": " + std::strerror(errno);
+    ok = false;
+  }
   if (!ok) {
-    error = "cannot write " + tmpl + ": " + std::strerror(saved);
     ::unlink(tmpl.c_str());
     return -1;
   }
@@ -107,51 +118,111 @@ int WriteAtomically(const std::string& path, const std::string& content, std::st
   return 0;
 }
 
-// A symbolic link is followed, so that the file it names is the one replaced.
-std::string TargetPath(const std::string& path) {
-  std::error_code ec;
-  if (fs::is_symlink(path, ec)) {
-    const fs::path target = fs::canonical(path, ec);
-    if (!ec) return target.string();
+// The file that a settings path names: the path itself, or the file at the end of its
+// symbolic links when every link of the chain belongs to that file's owner (a link planted by
+// someone else must not make this tool replace another user's file). False, with the reason.
+bool SettingsTarget(const std::string& path, std::string& target, std::string& why) {
+  fs::path cur = path;
+  std::vector<uid_t> link_owners;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st {};
+    if (::lstat(cur.c_str(), &st) != 0) {
+      if (errno == ENOENT && link_owners.empty()) {  // a new file
+        target = cur.string();
+        return true;
+      }
+      why = (errno == ENOENT ? path + " is a symbolic link to a missing file " + cur.string()
+                             : "cannot read " + cur.string() + ": " + std::strerror(errno));
+      return false;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      if (!S_ISREG(st.st_mode)) {
+        why = cur.string() + " is not a regular file";
+        return false;
+      }
+      for (const uid_t owner : link_owners)
+        if (owner != st.st_uid) {
+          why = path + " is a symbolic link owned by another user than the file it names (" + cur.string() +
+                "); refused, nothing written";
+          return false;
+        }
+      target = cur.string();
+      return true;
+    }
+    link_owners.push_back(st.st_uid);
+    std::error_code ec;
+    const fs::path next = fs::read_symlink(cur, ec);
+    if (ec) {
+      why = "cannot read the symbolic link " + cur.string() + ": " + ec.message();
+      return false;
+    }
+    cur = next.is_absolute() ? next : cur.parent_path() / next;
   }
-  return path;
+  why = path + ": too many symbolic links";
+  return false;
 }
 
-// One line from standard input; typed at a terminal, it is prompted for and not echoed.
-bool ReadValueLine(const std::string& key, std::string& value) {
-  termios saved{};
-  const bool tty = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (tty) {
-    std::fprintf(stderr, "%s: ", key.c_str());
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+// An exclusive lock on the directory that holds a settings file, so that concurrent edits of
+// files there follow one another (each one reads what the one before wrote). The file itself
+// cannot carry the lock: every edit replaces it by a new file.
+class DirLock {
+ public:
+  explicit DirLock(const std::string& file) {
+    fs::path dir = fs::path(file).parent_path();
+    if (dir.empty()) dir = ".";
+    fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) {
+      why_ = "cannot open the directory " + dir.string() + ": " + std::strerror(errno);
+      return;
+    }
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        why_ = "cannot lock the directory " + dir.string() + ": " + std::strerror(errno);
+        return;
+      }
+    }
+    locked_ = true;
   }
-  const bool ok = static_cast<bool>(std::getline(std::cin, value));
-  if (tty) {
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::fprintf(stderr, "\n");
+  ~DirLock() {
+    if (fd_ >= 0) {
+      if (locked_) ::fsync(fd_);  // the rename done under the lock reaches the disk
+      ::close(fd_);
+    }
   }
-  return ok;
-}
+  DirLock(const DirLock&) = delete;
+  DirLock& operator=(const DirLock&) = delete;
+  bool locked() const { return locked_; }
+  const std::string& why() const { return why_; }
 
-int SettingsSet(const std::vector<std::string>& args) {
-  if (args.size() < 2 || args.size() > 3)
-    return Ctl_Fail("usage: settings-set FILE KEY [VALUE]  (without VALUE, one line is read from standard input)");
-  const std::string path = TargetPath(args[0]);
-  const std::string& key = args[1];
+ private:
+  int fd_ = -1;
+  bool locked_ = false;
+  std::string why_;
+};
+
+struct SetOptions {
+  std::string file, key, value;
+  bool has_value = false;
+};
+
+int SettingsSet(const SetOptions& o) {
+  const std::string& key = o.key;
   if (key.empty() || key.find_first_of(";\r\n") != std::string::npos)
-    return Ctl_Fail("a key must not be empty and must not hold ';' or a line end");
+    return Ctl_Fail("settings-set: a key must not be empty and must not hold ';' or a line end");
 
-  std::string value;
-  if (args.size() == 3) {
-    value = args[2];
-  } else {
-    // A line end alone gives an empty value; nothing at all is refused.
-    if (!ReadValueLine(key, value)) return Ctl_Fail("no value on standard input");
-    if (!value.empty() && value.back() == '\r') value.pop_back();
-  }
-  if (value.find('\0') != std::string::npos) return Ctl_Fail("a value must not hold a zero byte");
+  std::string value = o.value;
+  // Without VALUE one line is read; a line end alone gives an empty value, nothing is refused.
+  if (!o.has_value && !Ctl_ReadSecretLine(key, value)) return Ctl_Fail("settings-set: no value on standard input");
+  if (value.find('\0') != std::string::npos) return Ctl_Fail("settings-set: a value must not hold a zero byte");
+
+  std::string path, why;
+  if (!SettingsTarget(o.file, path, why)) return Ctl_Fail("settings-set: " + why);
+  const DirLock lock(path);
+  if (!lock.locked()) return Ctl_Fail("settings-set: " + lock.why());
+  // The link may have been changed while this waited for the lock.
+  std::string again;
+  if (!SettingsTarget(o.file, again, why)) return Ctl_Fail("settings-set: " + why);
+  if (again != path) return Ctl_Fail("settings-set: " + o.file + " changed while waiting for the lock; nothing written");
 
   std::string content;
   bool exists = false;
@@ -167,7 +238,6 @@ int SettingsSet(const std::vector<std::string>& args) {
   for (const auto& r : records)
     if (r.rec.has_number == 1 && r.rec.fields.number > max_number) max_number = r.rec.fields.number;
 
-  const std::string hex = Ini_Encipher(value);
   std::size_t target = records.size();
   for (std::size_t i = 0; i < records.size(); ++i)
     if (records[i].rec.fields.key == key) {
@@ -177,8 +247,8 @@ int SettingsSet(const std::vector<std::string>& args) {
 
   // The first record that answers the job's request for `key` must be the one written here.
   for (std::size_t i = 0; i < target; ++i)
-    if (const char* why = AnswersEverything(records[i].rec))
-      return Ctl_Fail("the record at line " + std::to_string(records[i].line + 1) + " answers every key (" + why +
+    if (const char* reason = AnswersEverything(records[i].rec))
+      return Ctl_Fail("the record at line " + std::to_string(records[i].line + 1) + " answers every key (" + reason +
                       "); the job would never read " + key + ". Fix that record first; " + path + " left unchanged");
 
   if (target < records.size()) {
@@ -189,16 +259,14 @@ int SettingsSet(const std::vector<std::string>& args) {
     long long number = old.rec.fields.number;
     if (old.rec.has_number == 0 || number == 0) number = max_number + 1;
     if (number > INT_MAX) return Ctl_Fail("no entry number left for " + key);
-    if (old.rec.fields.section.empty()) lines[old.line] = kHeader + entry_eol;
-    lines[old.line + 1] = std::to_string(number) + ";" + key + ";" + hex + entry_eol;
+    if (old.rec.fields.section.empty()) lines[old.line] = kSettingsHeader + entry_eol;
+    lines[old.line + 1] = SettingsEntryLine(number, key, value, entry_eol);
   } else {
     // A new record after the last whole record (before a last line without partner).
     if (max_number + 1 > INT_MAX) return Ctl_Fail("no entry number left for " + key);
     const std::size_t at = records.size() * 2;
     if (at > 0 && !lines[at - 1].ends_with("\n")) lines[at - 1] += eol;
-    const std::string header = kHeader + eol;
-    const std::string entry = std::to_string(max_number + 1) + ";" + key + ";" + hex + eol;
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), {header, entry});
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), SettingsRecord(max_number + 1, key, value, eol));
   }
 
   std::string out;
@@ -210,12 +278,11 @@ int SettingsSet(const std::vector<std::string>& args) {
   return 0;
 }
 
-int SettingsList(const std::vector<std::string>& args) {
-  if (args.size() != 1) return Ctl_Fail("usage: settings-list FILE");
+int SettingsList(const std::string& file) {
   std::string content;
   bool exists = false;
-  if (ReadFile(args[0], content, exists) != 0 || !exists)
-    return Ctl_Fail("cannot read " + args[0] + ": " + std::strerror(errno));
+  if (ReadFile(file, content, exists) != 0 || !exists)
+    return Ctl_Fail("cannot read " + file + ": " + std::strerror(errno));
   const std::vector<std::string> lines = Ini_SplitLines(content);
   const std::vector<StoredRecord> records = Records(lines);
   std::vector<std::string> seen;
@@ -233,19 +300,8 @@ int SettingsList(const std::vector<std::string>& args) {
   return 0;
 }
 
-int SettingsShow(const std::vector<std::string>& args) {
-  bool reveal = false;
-  std::vector<std::string> rest;
-  for (const auto& a : args) {
-    if (a == "--reveal")
-      reveal = true;
-    else
-      rest.push_back(a);
-  }
-  if (rest.size() != 2) return Ctl_Fail("usage: settings-show FILE KEY [--reveal]  (PASS only with --reveal)");
-  const std::string& path = rest[0];
-  const std::string& key = rest[1];
-  if (key == "PASS" && !reveal) return Ctl_Fail("the password is shown only with --reveal");
+int SettingsShow(const std::string& path, const std::string& key, bool reveal) {
+  if (key == "PASS" && !reveal) return Ctl_Fail("settings-show: the password is shown only with --reveal");
   if (::access(path.c_str(), R_OK) != 0) return Ctl_Fail("cannot read " + path + ": " + std::strerror(errno));
 
   // Exactly what the job reads: empty section, number 0.
@@ -261,8 +317,38 @@ int SettingsShow(const std::vector<std::string>& args) {
   return 0;
 }
 
-const CtlCommand kSet("settings-set", "settings-set FILE KEY [VALUE]   write or replace one enciphered setting (VALUE from stdin when omitted)", SettingsSet);
-const CtlCommand kList("settings-list", "settings-list FILE              list the keys of a settings file in file order", SettingsList);
-const CtlCommand kShow("settings-show", "settings-show FILE KEY [--reveal] show the value the job reads for KEY (PASS only with --reveal)", SettingsShow);
+const CtlCommand kSet("settings-set", "Write or replace one enciphered setting of a settings file", [](CtlArgs& args) {
+  auto o = std::make_shared<SetOptions>();
+  args.Text("FILE", o->file, "Settings file; created with mode 0600 when missing", true)
+      .Text("KEY", o->key, "Key of the setting (LOGIN, PASS, NET8, SCHEMA)", true)
+      .Text("VALUE", o->value,
+            "The value; without it one line is read from standard input (not echoed at a terminal), the way "
+            "to give a password. Put -- before a VALUE that begins with '-'")
+      .Footer("The file keeps its owner, group and mode; through a symbolic link the file it names is written "
+              "only when link and file have the same owner. Concurrent edits of files in one directory wait "
+              "for each other.");
+  return [o, args] {
+    o->has_value = args.Given("VALUE");
+    return SettingsSet(*o);
+  };
+});
+
+const CtlCommand kList("settings-list", "List the keys of a settings file in file order", [](CtlArgs& args) {
+  auto file = std::make_shared<std::string>();
+  args.Text("FILE", *file, "Settings file", true);
+  return [file] { return SettingsList(*file); };
+});
+
+const CtlCommand kShow("settings-show", "Show the value the job reads for one key", [](CtlArgs& args) {
+  struct Opts {
+    std::string file, key;
+    bool reveal = false;
+  };
+  auto o = std::make_shared<Opts>();
+  args.Text("FILE", o->file, "Settings file", true)
+      .Text("KEY", o->key, "Key of the setting", true)
+      .Flag("--reveal", o->reveal, "Needed to show PASS");
+  return [o] { return SettingsShow(o->file, o->key, o->reveal); };
+});
 
 }  // namespace

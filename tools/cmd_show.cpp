@@ -1,30 +1,19 @@
 // parvekctl show NET8 SCHEMA [DAYS]: the day records and bookings of the last DAYS days before
 // today (default 3) as tables, to see what a night's run has changed.
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "client/client.h"
 #include "client/codes.h"
+#include "tools/civil_date.h"
 #include "tools/ctl.h"
 
 namespace {
 
-// 'YYYY-MM-DD 00:00:00' of today shifted by `days`.
-std::string Midnight(int days) {
-  const std::time_t now = std::time(nullptr);
-  std::tm t{};
-  localtime_r(&now, &t);
-  t.tm_mday += days;
-  t.tm_hour = 12;
-  t.tm_isdst = -1;
-  std::mktime(&t);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d 00:00:00", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
-  return buf;
-}
+// 'YYYY-MM-DD 00:00:00' of today (local clock) shifted by `days`.
+std::string Midnight(int days) { return CivilText(LocalToday() + days) + " 00:00:00"; }
 
 std::string Val(const pvc::Cell& c) {
   if (c.null) return "";
@@ -78,34 +67,18 @@ void ShowBookings(const std::vector<pvc::Row>& rows) {
   if (rows.empty()) std::printf("(none)\n");
 }
 
-int Show(const std::vector<std::string>& all) {
-  // NET8 SCHEMA [DAYS] [--login L] [--pass P]; the credentials matter for a database server only.
-  std::vector<std::string> args;
-  std::string login, pass;
-  for (size_t i = 0; i < all.size(); ++i) {
-    if ((all[i] == "--login" || all[i] == "--pass") && i + 1 < all.size()) {
-      (all[i] == "--login" ? login : pass) = all[i + 1];
-      ++i;
-    } else {
-      args.push_back(all[i]);
-    }
-  }
-  if (args.size() != 2 && args.size() != 3)
-    return Ctl_Fail("show: expected NET8 SCHEMA [DAYS] [--login L --pass P]");
+struct ShowOptions {
+  CtlTarget target;
   int days = 3;
-  if (args.size() == 3) {
-    try {
-      days = std::stoi(args[2]);
-    } catch (...) {
-      days = 0;
-    }
-    if (days < 1 || days > 3660) return Ctl_Fail("show: DAYS must be a number from 1 to 3660");
-  }
+};
+
+int Show(ShowOptions& o) {
+  if (const int rc = Ctl_ResolveTarget("show", o.target, CtlOperands::kNetAndSchema)) return rc;
+  const int days = o.days;
   std::unique_ptr<pvc::Session> s;
-  int rc = pvc::OpenSession(login, pass, args[0], s);
-  if (rc == pvc::kOk) rc = s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + args[1]);
-  if (rc != pvc::kOk) return Ctl_Fail("show: cannot reach schema " + args[1] + " on " + args[0] +
-                                      ", RC:" + std::to_string(rc));
+  std::string why;
+  int rc = Ctl_OpenSchema(o.target, s, why);
+  if (rc != pvc::kOk) return Ctl_Fail("show: RC:" + std::to_string(rc) + " " + why);
   const std::string from = Midnight(-days);
   const std::string to = Midnight(0);
   std::vector<pvc::Row> tag_rows, bch_rows;
@@ -130,7 +103,13 @@ int Show(const std::vector<std::string>& all) {
   return 0;
 }
 
-const CtlCommand kShow("show", "show NET8 SCHEMA [DAYS] [--login L --pass P]   day records and bookings of the last DAYS days (3)",
-                       Show);
+const CtlCommand kShow("show", "Print the day records and bookings of the last DAYS days", [](CtlArgs& args) {
+  auto o = std::make_shared<ShowOptions>();
+  Ctl_AddTarget(args, o->target, CtlOperands::kNetAndSchema);
+  args.Number("DAYS", o->days, 1, 3660, "Days before today to show (1 to 3660, default 3)")
+      .Number("--days", o->days, 1, 3660, "The same as DAYS (with --settings, which takes the place of NET8 SCHEMA)")
+      .Excludes("--days", "DAYS");
+  return [o] { return Show(*o); };
+});
 
 }  // namespace

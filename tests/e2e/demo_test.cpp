@@ -27,6 +27,9 @@ TEST(Demo, OneNightGivesTheDocumentedOutcome) {
   const fs::path dir = fs::path(tmpl) / "demo";
   const std::string create = std::string(PARVEKCTL_BIN) + " demo-create " + dir.string() + " >/dev/null";
   ASSERT_EQ(std::system(create.c_str()), 0);
+  // The settings file holds the password: its owner's alone.
+  EXPECT_EQ(fs::status(dir / "parvek.ini").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   // A second demo in the same place is refused rather than overwriting the first.
   ASSERT_NE(std::system((create + " 2>/dev/null").c_str()), 0);
 
@@ -47,9 +50,9 @@ TEST(Demo, OneNightGivesTheDocumentedOutcome) {
   }
   EXPECT_EQ(log.find("Pnr:1002"), std::string::npos) << log;
 
-  // The cancelled training shows in the companion's table.
-  const std::string show = std::string(PARVEKCTL_BIN) + " show sqlite:" + dir.string() + " PERSONAL 2 > " +
-                           (dir / "show.txt").string();
+  // The cancelled training shows in the companion's table, reached through the job's settings.
+  const std::string show = std::string(PARVEKCTL_BIN) + " show --settings " + (dir / "parvek.ini").string() +
+                           " --days 2 > " + (dir / "show.txt").string();
   ASSERT_EQ(std::system(show.c_str()), 0);
   EXPECT_NE(ReadFile(dir / "show.txt").find("45 cancelled       SCH   Korvant"), std::string::npos)
       << ReadFile(dir / "show.txt");

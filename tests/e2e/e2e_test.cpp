@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "tests/support/files.h"
-#include "run/BfCipher.h"
+#include "tools/settings_record.h"
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/testdb.h"
 
@@ -47,10 +47,6 @@ std::string Quote(const std::string& s) {
   std::string out = "'";
   for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
-}
-
-std::string SettingsRecord(int n, const char* key, const std::string& value) {
-  return ";PARVEK;\n" + std::to_string(n) + ";" + key + ";" + Ini_Encipher(value) + "\n";
 }
 
 // Message types most cases share: illness and its follow-up, leave without follow-up, and the
@@ -399,9 +395,7 @@ TEST_P(NightlyRun, Case) {
   char tmpl[] = "/tmp/parvek-e2e-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   const fs::path work = tmpl;
-  std::ofstream(work / "settings.ini")
-      << SettingsRecord(1, "LOGIN", db.login()) << SettingsRecord(2, "PASS", db.pass())
-      << SettingsRecord(3, "NET8", db.net()) << SettingsRecord(4, "SCHEMA", db.schema() + "#");
+  std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
   std::ofstream(work / "parvektgb") << "left from an earlier run\n";
 
   const std::string cmd = "cd " + Quote(work.string()) + " && env -u PARVEK_DBG " +

@@ -12,7 +12,6 @@
 
 #include <sqlite3.h>
 
-#include "run/BfCipher.h"
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/testdb.h"
 
@@ -44,16 +43,6 @@ std::string ReadFile(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string SettingsRecord(int number, const std::string& key, const std::string& value) {
-  return ";PARVEK;\n" + std::to_string(number) + ";" + key + ";" + Ini_Encipher(value) + "\n";
-}
-
-std::string Settings(const std::string& login, const std::string& pass, const std::string& net,
-                     const std::string& schema) {
-  return SettingsRecord(1, "LOGIN", login) + SettingsRecord(2, "PASS", pass) +
-         SettingsRecord(3, "NET8", net) + SettingsRecord(4, "SCHEMA", schema + "#");
 }
 
 namespace {
@@ -187,7 +176,7 @@ int Night::Setup(const pvt::Backend& b, const std::string& rows, std::string& wh
 }
 
 std::string Night::GoodSettings() const {
-  return Settings(db_->login(), db_->pass(), db_->net(), db_->schema());
+  return JobSettings(db_->login(), db_->pass(), db_->net(), db_->schema());
 }
 
 std::string Night::file() const { return db_->dir() + "/" + db_->schema() + ".db"; }

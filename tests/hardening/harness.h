@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/settings_record.h"
+
 namespace pvt {
 class TempSchema;
 struct Backend;
@@ -33,12 +35,6 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
-// One settings record (header and entry line) with the value enciphered.
-std::string SettingsRecord(int number, const std::string& key, const std::string& value);
-// A settings file for the job: LOGIN, PASS, NET8 and SCHEMA (the schema name with the one
-// further character the job drops).
-std::string Settings(const std::string& login, const std::string& pass, const std::string& net,
-                     const std::string& schema);
 
 struct Result {
   int exited = 0;       // 1 when the program ended by itself

@@ -74,7 +74,7 @@ std::vector<SettingsCase> SettingsCases() {
        [](const std::string& g) {
          std::string s;
          for (int i = 1; i <= 5000; ++i)
-           s += hard::SettingsRecord(100 + i, "KEY" + std::to_string(i), "value " + std::to_string(i));
+           s += SettingsRecord(100 + i, "KEY" + std::to_string(i), "value " + std::to_string(i));
          return s + g;
        },
        true},
@@ -150,7 +150,7 @@ TEST(HostileSettings, Net8WithSecretsIsRefusedAndMasked) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.net);
     std::filesystem::remove(dir / "parvek.log");
-    hard::WriteFile(dir / "s.ini", hard::Settings("scott", "tiger", c.net, "PERSONAL"));
+    hard::WriteFile(dir / "s.ini", JobSettings("scott", "tiger", c.net, "PERSONAL"));
     const Result r = hard::Run(PARVEK_BIN, dir.path(), {"s.ini", "XXX", "D"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, "parvek: Fehler(DB-Connect)! RC:-12154 Net:" + c.shown + "\n");
@@ -223,7 +223,7 @@ TEST(HostileSchemaNames, RefusedAndLogged) {
     }
     for (const std::string& name : names) {
       hard::WriteFile(night.settings_path(),
-                      hard::Settings(night.db().login(), night.db().pass(), night.db().net(), name));
+                      JobSettings(night.db().login(), night.db().pass(), night.db().net(), name));
       std::filesystem::remove(night.work() / "parvek.log");
       const Result r = night.RunJob(PARVEK_BIN);
       EXPECT_EQ(r.code, 0) << b.name << " " << name;

@@ -287,7 +287,7 @@ TEST(PgServer, TerminatedMainConnectionEndsTheNight) {
   const std::string app = "parvek_t" + std::to_string(::getpid());
   const std::string& net = night.db().net();
   hard::WriteFile(night.settings_path(),
-                  hard::Settings(night.db().login(), night.db().pass(),
+                  JobSettings(night.db().login(), night.db().pass(),
                                  net + (net.find('?') == std::string::npos ? "?" : "&") + "application_name=" + app,
                                  night.db().schema()));
   const pid_t job = hard::Start(PARVEK_BIN, night.work().path(), {"settings.ini", "XXX", "D"});

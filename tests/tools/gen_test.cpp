@@ -13,7 +13,7 @@
 
 #include "client/client.h"
 #include "client/codes.h"
-#include "run/BfCipher.h"
+#include "tools/settings_record.h"
 #include "tests/support/testdb.h"
 
 namespace {
@@ -241,14 +241,7 @@ TEST(CountersFile, TheJobWritesItsCountersWhereTheVariableSays) {
   ASSERT_EQ(Gen(db, "--persons 6 --days 20 --seed 2 --deep-days 3", nullptr), 0);
   const fs::path run = fs::path(db.dir()) / "run";
   fs::create_directories(run);
-  {
-    std::ofstream ini(run / "parvek.ini");
-    const std::pair<const char*, std::string> values[] = {
-        {"LOGIN", "x"}, {"PASS", "y"}, {"NET8", db.net()}, {"SCHEMA", db.schema() + "#"}};
-    int n = 0;
-    for (const auto& [key, value] : values)
-      ini << ";PARVEK;\n" << ++n << ";" << key << ";" << Ini_Encipher(value) << "\n";
-  }
+  std::ofstream(run / "parvek.ini") << JobSettings("x", "y", db.net(), db.schema());
   std::string out;
   ASSERT_EQ(Shell("cd '" + run.string() + "' && PARVEK_STATS_FILE=stats.txt " PARVEK_BIN
                   " parvek.ini KRVNT X", &out), 0);

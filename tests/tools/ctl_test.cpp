@@ -1,0 +1,272 @@
+// parvekctl's command line as an operator meets it: help and version, every wrong use refused
+// with exit code 2 and nothing done, --opt=value, the target from a settings file and the
+// password from each of its sources; settings-set through symbolic links, keeping owner and mode,
+// and under concurrent edits.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "run/IniFile.h"
+#include "tests/support/files.h"
+#include "tests/support/testdb.h"
+#include "tools/civil_date.h"
+#include "tools/settings_record.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int rc = -1;
+  std::string out, err;
+};
+
+// Runs parvekctl in `cwd` with `input` on standard input and `env` added to the environment
+// (PARVEK_PASS removed unless given).
+Result Ctl(const fs::path& cwd, const std::vector<std::string>& args, const std::string& input = "",
+           const std::map<std::string, std::string>& env = {}) {
+  const fs::path in = cwd / "../ctl.in", out = cwd / "../ctl.out", err = cwd / "../ctl.err";
+  std::ofstream(in, std::ios::binary) << input;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+    ::dup2(::open(in.c_str(), O_RDONLY), 0);
+    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    ::unsetenv("PARVEK_PASS");
+    for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(PARVEKCTL_BIN)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+}
+
+class CtlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/parvek-ctl-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    base_ = tmpl;
+    dir_ = base_ / "cwd";
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(base_); }
+  bool CwdEmpty() const { return fs::is_empty(dir_); }
+  fs::path base_, dir_;
+};
+
+const char* const kCommands[] = {"demo-create", "gen",          "schema-check",  "schema-create",
+                                 "settings-list", "settings-set", "settings-show", "show"};
+
+TEST_F(CtlTest, HelpAndVersionForTheProgramAndEveryCommandDoNothingElse) {
+  Result r = Ctl(dir_, {"--version"});
+  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.out, "parvekctl " PARVEK_VERSION "\n");
+  r = Ctl(dir_, {"--help"});
+  EXPECT_EQ(r.rc, 0);
+  for (const char* c : kCommands) EXPECT_NE(r.out.find(std::string("  ") + c + " "), std::string::npos) << c;
+  for (const char* c : kCommands) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{c, "--help"}, {"help", c}, {c, "d", "--help"}}) {
+      r = Ctl(dir_, args);
+      EXPECT_EQ(r.rc, 0) << c;
+      EXPECT_NE(r.out.find(std::string("Usage: parvekctl ") + c + " "), std::string::npos) << r.out;
+      EXPECT_EQ(r.err, "") << c;
+    }
+  }
+  EXPECT_TRUE(CwdEmpty());  // demo-create --help once made a demo in a directory "--help"
+}
+
+TEST_F(CtlTest, EveryWrongUseGivesAMessageAndExitCodeTwoAndChangesNothing) {
+  const std::string net = "sqlite:" + dir_.string();
+  const std::vector<std::string> gen = {"gen", net, "G", "--persons=1", "--days=1", "--seed=1"};
+  const auto with = [](std::vector<std::string> a, std::vector<std::string> more) {
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  };
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{}, "Usage: parvekctl"},
+      {{"nope"}, "unknown command 'nope'"},
+      {{"--colour"}, "--colour"},
+      // A dangling option, in every command that connects.
+      {{"show", net, "S", "--login"}, "show: --login"},
+      {{"schema-create", net, "S", "--pass"}, "schema-create: --pass"},
+      {{"schema-check", net, "S", "--settings"}, "schema-check: --settings"},
+      {{"demo-create", "demo", "--login"}, "demo-create: --login"},
+      {with(gen, {"--login"}), "gen: --login"},
+      {{"show", net, "S", "--login", "--pass", "p"}, "--login"},
+      // Operands and numbers.
+      {{"show", net}, "expected NET8 SCHEMA or --settings FILE"},
+      {{"show", net, "S", "abc"}, "DAYS"},
+      {{"show", net, "S", "0"}, "DAYS"},
+      {{"show", net, "S", "99999999999999999999"}, "DAYS"},
+      {{"show", net, "S", "3", "extra"}, "extra"},
+      {{"show", net, "S", "--days=3661"}, "--days"},
+      {{"show", "--settings", "missing.ini"}, "missing.ini"},
+      {{"show", net, "S", "--pass", "p", "--pass-stdin"}, "--pass"},
+      {{"settings-set", "f.ini"}, "KEY"},
+      {{"settings-show", "f.ini"}, "KEY"},
+      {{"gen", net, "G", "--persons=1", "--days=1"}, "--seed"},
+      {with(gen, {"--persons=abc"}), "--persons"},
+      {with(gen, {"--deep-share=nan"}), "--deep-share"},
+      {with(gen, {"--deep-days=2"}), "--deep-days"},
+      // Dates that do not exist or are not written YYYY-MM-DD.
+      {with(gen, {"--today=2026-02-30"}), "2026-02-30"},
+      {with(gen, {"--today", "2025-02-29"}), "2025-02-29"},
+      {with(gen, {"--today", "2026-13-01"}), "2026-13-01"},
+      {with(gen, {"--today", "2026-1-01"}), "2026-1-01"},
+  };
+  for (const auto& c : cases) {
+    std::string line;
+    for (const auto& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    const Result r = Ctl(dir_, c.args);
+    EXPECT_EQ(r.rc, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_TRUE(CwdEmpty());
+  }
+}
+
+// gen with --opt=value (on a leap day), then show through the job's own settings file: NET8 and
+// the schema as the job derives it (last character dropped, upper case).
+TEST_F(CtlTest, OptionsWithEqualsAndTheTargetFromASettingsFile) {
+  const std::string net = "sqlite:" + dir_.string();
+  Result r = Ctl(dir_, {"gen", net, "GEN", "--persons=2", "--days=3", "--seed=5", "--today=2024-02-29"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  r = Ctl(dir_, {"gen", net, "NOW", "--persons=2", "--days=3", "--seed=5"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  std::ofstream(base_ / "s.ini") << JobSettings("x", "y", net, "now");
+  r = Ctl(dir_, {"show", "--settings=" + (base_ / "s.ini").string(), "--days=1"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  const std::string yesterday = CivilText(LocalToday() - 1);
+  EXPECT_NE(r.out.find("00000002  " + yesterday + "  12:00-12:00 placeholder"), std::string::npos) << r.out;
+  r = Ctl(dir_, {"show", "--settings", (base_ / "s.ini").string(), "1"});
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_NE(r.err.find("--settings takes the place of NET8 and SCHEMA"), std::string::npos) << r.err;
+}
+
+// On a server the password matters: each source delivers it, and a wrong one fails the logon.
+TEST_F(CtlTest, ThePasswordFromEachSourceReachesTheServer) {
+  const pvt::Backend pg = pvt::BackendNamed("postgres");
+  if (!pg.skip_reason.empty()) GTEST_SKIP() << pg.skip_reason;
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(pg, why), 0) << why;
+  std::ofstream(base_ / "s.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
+  const std::vector<std::string> check = {"schema-check", db.net(), db.schema(), "--login", db.login()};
+  const auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> a = check;
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  };
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::string input;
+    std::map<std::string, std::string> env;
+  } good[] = {
+      {"--pass", with({"--pass", db.pass()}), "", {}},
+      {"--pass=", with({"--pass=" + db.pass()}), "", {}},
+      {"--pass-stdin", with({"--pass-stdin"}), db.pass() + "\n", {}},
+      {"PARVEK_PASS", check, "", {{"PARVEK_PASS", db.pass()}}},
+      {"--settings", {"schema-check", "--settings", (base_ / "s.ini").string()}, "", {}},
+  };
+  for (const auto& c : good) {
+    SCOPED_TRACE(c.what);
+    const Result r = Ctl(dir_, c.args, c.input, c.env);
+    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("all statements run"), std::string::npos) << r.out;
+  }
+  const Result wrong = Ctl(dir_, with({"--pass-stdin"}), "wrong\n", {{"PARVEK_PASS", db.pass()}});
+  EXPECT_EQ(wrong.rc, 2);
+  EXPECT_NE(wrong.err.find("logon failed"), std::string::npos) << wrong.err;
+  EXPECT_EQ(Ctl(dir_, with({"--pass-stdin"})).rc, 2);  // nothing on standard input
+}
+
+TEST_F(CtlTest, TwentyConcurrentEditsKeepEveryKey) {
+  const fs::path file = base_ / "s.ini";
+  std::vector<pid_t> children;
+  for (int i = 0; i < 20; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const std::string key = "KEY" + std::to_string(i);
+      ::execl(PARVEKCTL_BIN, PARVEKCTL_BIN, "settings-set", file.c_str(), key.c_str(), "v", nullptr);
+      ::_exit(127);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  const Result r = Ctl(dir_, {"settings-list", file.string()});
+  std::vector<std::string> keys;
+  for (std::size_t at = 0, nl; (nl = r.out.find('\n', at)) != std::string::npos; at = nl + 1)
+    keys.push_back(r.out.substr(at, nl - at));
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(keys.size(), 20u) << r.out;
+  EXPECT_EQ(std::unique(keys.begin(), keys.end()), keys.end()) << r.out;
+  for (int i = 0; i < 20; ++i) {
+    Ini_ReadEntry("", ("KEY" + std::to_string(i)).c_str(), 0, file.c_str());
+    EXPECT_EQ(IniEntry.value, "v") << i;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(base_), fs::directory_iterator()), 5);  // no temp file left
+}
+
+// Through a symbolic link the file it names is written only when every link of the chain has
+// that file's owner; the file keeps its owner, group and mode either way.
+TEST_F(CtlTest, SettingsSetThroughLinksOnlyOfTheFilesOwnerAndKeepsOwnerGroupAndMode) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+  constexpr uid_t kOther = 65534;  // nobody
+  const fs::path file = base_ / "job.ini", link = base_ / "link.ini", hop = base_ / "hop.ini";
+  std::ofstream(file) << SettingsRecord(1, "LOGIN", "scott");
+  ASSERT_EQ(::chown(file.c_str(), kOther, kOther), 0);
+  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  fs::create_symlink(file, link);  // root's link to nobody's file
+  const std::string before = ReadFile(file);
+  Result r = Ctl(dir_, {"settings-set", link.string(), "PASS", "x"});
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_NE(r.err.find("owned by another user"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(file), before);
+
+  // A chain through a link of another owner is refused as well.
+  ASSERT_EQ(::lchown(link.c_str(), kOther, kOther), 0);
+  fs::create_symlink(link, hop);  // root -> nobody -> nobody's file
+  EXPECT_EQ(Ctl(dir_, {"settings-set", hop.string(), "PASS", "x"}).rc, 2);
+  EXPECT_EQ(ReadFile(file), before);
+
+  // nobody's link to nobody's file: written through; root's edit keeps nobody's file nobody's.
+  for (const fs::path& via : {link, file}) {
+    r = Ctl(dir_, {"settings-set", via.string(), "PASS", "tiger"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kOther);
+    EXPECT_EQ(st.st_gid, kOther);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_TRUE(fs::is_symlink(link));
+    Ini_ReadEntry("", "PASS", 0, file.c_str());
+    EXPECT_EQ(IniEntry.value, "tiger");
+  }
+}
+
+}  // namespace

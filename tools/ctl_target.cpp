@@ -1,0 +1,88 @@
+// The target options every connecting command shares, and the session they open.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "client/client.h"
+#include "client/codes.h"
+#include "run/IniFile.h"
+#include "tools/ctl.h"
+
+namespace {
+
+// The value the job reads for `key` from `path` (empty section, number 0), wiped from the
+// reader's record afterwards.
+std::string JobSetting(const std::string& path, const char* key) {
+  Ini_ReadEntry("", key, 0, path.c_str());
+  std::string value = IniEntry.value;
+  IniEntry.value.assign(IniEntry.value.size(), '\0');
+  return value;
+}
+
+// The job's schema name from a SCHEMA value: without its last character, ASCII upper case.
+std::string JobSchema(std::string value) {
+  if (!value.empty()) value.pop_back();
+  for (char& c : value)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return value;
+}
+
+}  // namespace
+
+int Ctl_ResolveTarget(const std::string& command, CtlTarget& t, CtlOperands operands) {
+  if (!t.settings.empty()) {
+    if (!t.net.empty() || !t.schema.empty())
+      return Ctl_Fail(command + ": --settings takes the place of NET8" +
+                      (operands == CtlOperands::kNetAndSchema ? " and SCHEMA" : "") + "; '" +
+                      (t.net.empty() ? t.schema : t.net) + "' is one operand too many (see parvekctl " + command +
+                      " --help)");
+    t.net = JobSetting(t.settings, "NET8");
+    t.login = JobSetting(t.settings, "LOGIN");
+    t.pass = JobSetting(t.settings, "PASS");
+    if (operands == CtlOperands::kNetAndSchema) t.schema = JobSchema(JobSetting(t.settings, "SCHEMA"));
+    if (t.net.empty()) return Ctl_Fail(command + ": " + t.settings + " holds no NET8 the job would read");
+    if (operands == CtlOperands::kNetAndSchema && t.schema.empty())
+      return Ctl_Fail(command + ": " + t.settings + " holds no SCHEMA the job would read");
+    return 0;
+  }
+  if (operands == CtlOperands::kNetAndSchema && (t.net.empty() || t.schema.empty()))
+    return Ctl_Fail(command + ": expected NET8 SCHEMA or --settings FILE (see parvekctl " + command + " --help)");
+  if (t.pass_stdin) {
+    if (!Ctl_ReadSecretLine("Password", t.pass)) return Ctl_Fail(command + ": no password on standard input");
+  } else if (t.pass.empty()) {
+    if (const char* env = std::getenv("PARVEK_PASS")) t.pass = env;
+  }
+  return 0;
+}
+
+int Ctl_OpenSchema(const CtlTarget& t, std::unique_ptr<pvc::Session>& s, std::string& why) {
+  int rc = pvc::OpenSession(t.login, t.pass, t.net, s);
+  if (rc != pvc::kOk) {
+    why = "logon failed";  // NET8 is not shown: one that carries a password is refused here
+    return rc;
+  }
+  rc = s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + t.schema);
+  if (rc != pvc::kOk) why = "schema " + t.schema + " not reachable on " + t.net + ": " + s->LastError().message;
+  return rc;
+}
+
+bool Ctl_ReadSecretLine(const std::string& prompt, std::string& line) {
+  termios saved{};
+  const bool tty = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (tty) {
+    std::fprintf(stderr, "%s: ", prompt.c_str());
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  const bool ok = static_cast<bool>(std::getline(std::cin, line));
+  if (tty) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fprintf(stderr, "\n");
+  }
+  if (ok && !line.empty() && line.back() == '\r') line.pop_back();
+  return ok;
+}
