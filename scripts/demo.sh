@@ -11,6 +11,11 @@ postgres=0
 if [ "${1:-}" = "--postgres" ]; then
   postgres=1
   shift
+  # The demo runs again inside scripts/with_pg.sh, which starts the server and stops it after.
+  if [ -z "${PARVEK_PG_STATE:-}" ]; then
+    printf '\n==== %s ====\n\n' "Starting a throwaway PostgreSQL server"
+    exec "$repo/scripts/with_pg.sh" "$0" --postgres "$@"
+  fi
 fi
 if [ "$postgres" = 1 ]; then demo="${1:-$repo/demo-pg}"; else demo="${1:-$repo/demo}"; fi
 build="$repo/build"
@@ -27,13 +32,6 @@ cmake --build "$build" --target parvek parvekctl
 
 cred=()
 if [ "$postgres" = 1 ]; then
-  banner "Starting a throwaway PostgreSQL server"
-  # Under /tmp: the server's user must reach it, and its socket path must stay short.
-  state=$(mktemp -d /tmp/parvek-pg.XXXXXX)
-  trap '"$repo/scripts/pg_test_server.sh" stop "$state"' EXIT
-  "$repo/scripts/pg_test_server.sh" start "$state" >/dev/null
-  # shellcheck disable=SC1091
-  . "$state/env"
   net=$PARVEK_TEST_PG
   cred=(--login "$PARVEK_TEST_PG_LOGIN" --pass "$PARVEK_TEST_PG_PASS")
   banner "Creating a fresh demo on $net (settings in $demo)"

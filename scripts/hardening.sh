@@ -16,8 +16,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 what=${1:-all}
 jobs=${PARVEK_JOBS:-2}
-pg_state=
-trap '[ -z "$pg_state" ] || scripts/pg_test_server.sh stop "$pg_state" || true' EXIT
 
 sanitize() {
   local build=build-asan
@@ -27,20 +25,14 @@ sanitize() {
 
   local reports
   reports=$(mktemp -d "${TMPDIR:-/tmp}/parvek-sanitizer.XXXXXX")
-  pg_state=$(mktemp -d "${TMPDIR:-/tmp}/parvek-pg.XXXXXX")
-  if scripts/pg_test_server.sh start "$pg_state" >/dev/null; then
-    # shellcheck disable=SC1091
-    . "$pg_state/env"
-  else
-    echo "hardening.sh: no PostgreSQL server could be started; its tests are skipped" >&2
-  fi
 
   export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1:log_path=$reports/asan"
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan"
   export LSAN_OPTIONS="log_path=$reports/lsan"
   local rc=0
   # The crash trials run in the main test command already; here a shorter bound is enough.
-  PARVEK_CRASH_SECONDS=${PARVEK_CRASH_SECONDS:-60} \
+  # The PostgreSQL server runs for the tests only (scripts/with_pg.sh).
+  PARVEK_CRASH_SECONDS=${PARVEK_CRASH_SECONDS:-60} scripts/with_pg.sh --optional \
     ctest --test-dir "$build" --output-on-failure -j "$jobs" || rc=$?
   if compgen -G "$reports/*" >/dev/null; then
     echo "hardening.sh: sanitizer reports:" >&2

@@ -2,12 +2,12 @@
 // it, gives the outcome the README's table promises for each person.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "tests/support/testdb.h"
 
 #ifndef PARVEK_BIN
@@ -22,19 +22,18 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(Demo, OneNightGivesTheDocumentedOutcome) {
-  char tmpl[] = "/tmp/parvek-demo-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const fs::path dir = fs::path(tmpl) / "demo";
-  const std::string create = std::string(PARVEKCTL_BIN) + " demo-create " + dir.string() + " >/dev/null";
-  ASSERT_EQ(std::system(create.c_str()), 0);
+  const pvt::TempDir tmp;
+  const fs::path dir = fs::path(tmp.path()) / "demo";
+  pvt::Result r = pvt::Run(PARVEKCTL_BIN, tmp.path(), {"demo-create", dir.string()});
+  ASSERT_EQ(r.code, 0) << r.err;
   // The settings file holds the password: its owner's alone.
   EXPECT_EQ(fs::status(dir / "parvek.ini").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
   // A second demo in the same place is refused rather than overwriting the first.
-  ASSERT_NE(std::system((create + " 2>/dev/null").c_str()), 0);
+  ASSERT_NE(pvt::Run(PARVEKCTL_BIN, tmp.path(), {"demo-create", dir.string()}).code, 0);
 
-  const std::string run = "cd " + dir.string() + " && env -u PARVEK_DBG " + PARVEK_BIN + " parvek.ini XXX D";
-  ASSERT_EQ(std::system(run.c_str()), 0);
+  r = pvt::Run(PARVEK_BIN, dir, {"parvek.ini", "XXX", "D"}, {{}, "", tmp.path()});
+  ASSERT_EQ(r.code, 0) << r.err;
 
   const std::string y = pvt::LocalDay(-1);
   const std::string date = y.substr(6, 2) + "." + y.substr(4, 2) + "." + y.substr(0, 4);
@@ -51,12 +50,10 @@ TEST(Demo, OneNightGivesTheDocumentedOutcome) {
   EXPECT_EQ(log.find("Pnr:1002"), std::string::npos) << log;
 
   // The cancelled training shows in the companion's table, reached through the job's settings.
-  const std::string show = std::string(PARVEKCTL_BIN) + " show --settings " + (dir / "parvek.ini").string() +
-                           " --days 2 > " + (dir / "show.txt").string();
-  ASSERT_EQ(std::system(show.c_str()), 0);
-  EXPECT_NE(ReadFile(dir / "show.txt").find("45 cancelled       SCH   Korvant"), std::string::npos)
-      << ReadFile(dir / "show.txt");
-  fs::remove_all(tmpl);
+  r = pvt::Run(PARVEKCTL_BIN, tmp.path(),
+               {"show", "--settings", (dir / "parvek.ini").string(), "--days", "2"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("45 cancelled       SCH   Korvant"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 //   {D0}..{D4}  the same days as YYYY-MM-DD
 //   {P}         the accounting day as written in the parameter file, dd.mm.yyyy
 //   {S20}       the schema name padded to 20 characters
+//   {LOGIN} {NET}  the settings' login and NET8 (replaced by the test runner)
 #pragma once
 
 #include <ostream>
@@ -46,6 +47,10 @@ struct Case {
   // Several persons: the cursor sets no order, so parameter lines and log lines are compared
   // as sorted lists.
   bool unordered = false;
+  // The settings name a password the server refuses (run only on backends that check one).
+  bool wrong_password = false;
+  // Texts standard error must hold; the password it must never show. Empty: no output there.
+  std::vector<std::string> stderr_has;
 };
 
 // The rows of the accounting day that most cases look at.

@@ -12,6 +12,8 @@
 #include "tests/support/files.h"
 #include "tools/settings_record.h"
 #include "tests/e2e/e2e_runner.h"
+#include "tests/support/engines.h"
+#include "tests/support/process.h"
 #include "tests/support/testdb.h"
 
 #ifndef PARVEK_BIN
@@ -41,12 +43,6 @@ std::vector<std::string> Lines(const std::string& text) {
 std::vector<std::string> Sorted(std::vector<std::string> v) {
   std::sort(v.begin(), v.end());
   return v;
-}
-
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
 }
 
 // Message types most cases share: illness and its follow-up, leave without follow-up, and the
@@ -163,6 +159,17 @@ std::vector<Case> DayMessageCases() {
     c.after = {{DayRecords(0), {"4711|<null>|<null>|<null>|<null>|<null>|<null>"}}};
     cases.push_back(c);
   }
+  {
+    Case c;
+    c.name = "RefusedPasswordLogs1017AndNothingElseHappens";
+    c.rows = CommonTypes() + IllDayBefore("4711");
+    c.wrong_password = true;
+    c.tgb = "left from an earlier run\n";  // the scan never starts
+    c.log = {"Fehler(DB-Connect)! RC:-1017 Name:{LOGIN} Pwd:******** Net:{NET}"};
+    c.stderr_has = {"RC:-1017"};
+    c.after = {{BookingsOfDay(0), {}}};
+    cases.push_back(c);
+  }
   return cases;
 }
 
@@ -262,6 +269,24 @@ std::vector<Case> PriorityCases() {
              "Info: TagesSatz aktualisiert! RC:0 Pnr:9101 Tag:{Y0}"};
     c.after = {{BookingsOfDay(0), {"9101|{D0} 00:00:00|1|EQL|fixture"}},
                {DayRecords(0), {"9101|K2F|480|<null>|0|<null>|0"}}};
+    cases.push_back(c);
+  }
+  {
+    // After the failed insert the next person's follow-up is booked and committed: the failure
+    // took nothing else with it.
+    Case c;
+    c.name = "UniqueKeyBreakLeavesTheNextPersonsBookingCommitted";
+    c.rows = types + IllDayBefore("9101", "K2A") + Bch("9101", 0, "000000", 1, "EQL") +
+             IllDayBefore("9102", "K2A");
+    c.unordered = true;
+    c.tgb = "9101    ,{P}\n9102    ,{P}\n";
+    c.log = Join(std::vector<std::string>{
+                     "Fehler(Bch_Insert): Buchung einpflegen! RC:-1 Pnr:9101 Tag:{Y0} Fkt:1 Fcd:K2F",
+                     "Info: TagesSatz aktualisiert! RC:0 Pnr:9101 Tag:{Y0}"},
+                 Generated("9102", 1, "K2F"));
+    c.after = {{BookingsOfDay(0),
+                {"9101|{D0} 00:00:00|1|EQL|fixture", "9102|{D0} 00:00:00|1|K2F|<null>"}},
+               {DayRecords(0), {"9101|K2F|480|<null>|0|<null>|0", "9102|K2F|480|<null>|0|<null>|0"}}};
     cases.push_back(c);
   }
   {
@@ -385,26 +410,41 @@ TEST_P(NightlyRun, Case) {
   const auto& [backend_name, c] = GetParam();
   const pvt::Backend backend = pvt::BackendNamed(backend_name);
   if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  if (c.wrong_password && !pvt::EngineOf(backend_name).checks_password)
+    GTEST_SKIP() << backend_name << " takes any password";
 
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(backend, why), 0) << why;
   ASSERT_EQ(db.Exec(e2e::Tok(c.rows)), 0) << db.last_error();
-  const auto tok = [&](const std::string& s) { return e2e::Tok(s, db.schema()); };
+  const auto tok = [&](const std::string& text) {
+    std::string s = e2e::Tok(text, db.schema());
+    for (const auto& [from, to] : {std::pair{"{LOGIN}", db.login()}, std::pair{"{NET}", db.net()}})
+      for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, std::string(from).size(), to);
+    return s;
+  };
 
-  char tmpl[] = "/tmp/parvek-e2e-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const fs::path work = tmpl;
-  std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
+  pvt::TempDir dir;
+  const fs::path work = dir.path();
+  const std::string pass = c.wrong_password ? db.pass() + "-not-it" : db.pass();
+  std::ofstream(work / "settings.ini") << JobSettings(db.login(), pass, db.net(), db.schema());
   std::ofstream(work / "parvektgb") << "left from an earlier run\n";
 
-  const std::string cmd = "cd " + Quote(work.string()) + " && env -u PARVEK_DBG " +
-                          (c.debug ? "PARVEK_DBG=1 " : "") + Quote(PARVEK_BIN) + " settings.ini " +
-                          Quote(c.param2) + " " + Quote(c.param3) + " >stdout.txt 2>stderr.txt";
-  const int status = std::system(cmd.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(ReadFile(work / "stderr.txt"), "");
+  pvt::RunOptions options;
+  if (c.debug) options.env["PARVEK_DBG"] = "1";
+  const pvt::Result r = pvt::Run(PARVEK_BIN, work, {"settings.ini", c.param2, c.param3}, options);
+  ASSERT_EQ(r.exited, 1) << "signal " << r.signal;
+  EXPECT_EQ(r.code, 0);
+  if (c.stderr_has.empty()) {
+    EXPECT_EQ(r.err, "");
+  }
+  for (const auto& part : c.stderr_has) {
+    EXPECT_NE(r.err.find(tok(part)), std::string::npos) << r.err;
+  }
+  if (!pass.empty()) {
+    EXPECT_EQ(r.err.find(pass), std::string::npos) << "standard error shows the password";
+  }
 
   // Parameter file: created anew, the expected lines.
   const std::string tgb = ReadFile(work / "parvektgb");
@@ -417,6 +457,9 @@ TEST_P(NightlyRun, Case) {
 
   // Run log: with logging on, one time stamp, then the entries.
   std::string log = ReadFile(work / "parvek.log");
+  if (!pass.empty()) {
+    EXPECT_EQ(log.find(pass), std::string::npos) << "the run log shows the password";
+  }
   if (c.param3.rfind('D', 0) == 0) {
     const std::regex stamp("^\nDatum: \\d\\d\\.\\d\\d\\.\\d{4}  Uhrzeit: \\d\\d:\\d\\d:\\d\\d\n");
     std::smatch m;
@@ -432,19 +475,18 @@ TEST_P(NightlyRun, Case) {
     EXPECT_EQ(Lines(log), expected_log) << log;
   }
 
-  const std::string out = ReadFile(work / "stdout.txt");
   if (!c.debug) {
-    EXPECT_EQ(out, "");
+    EXPECT_EQ(r.out, "");
   } else if (!c.stdout_text.empty()) {
-    EXPECT_EQ(out, tok(c.stdout_text));
+    EXPECT_EQ(r.out, tok(c.stdout_text));
   }
 
   for (const auto& [select, rows] : c.after) {
     std::vector<std::string> expected;
-    for (const auto& r : rows) expected.push_back(tok(r));
+    for (const auto& line : rows) expected.push_back(tok(line));
     EXPECT_EQ(db.Lines(tok(select)), expected) << select;
   }
-  if (!HasFailure()) fs::remove_all(work);
+  if (HasFailure()) dir.Keep();
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, NightlyRun,

@@ -154,23 +154,13 @@ namespace {
 // Standard output closed by its reader (as with "parvek ... | head -c 100"): the job is not
 // killed by SIGPIPE, does its night's work and ends with 0.
 TEST_F(Files, ClosedStandardOutputDoesNotKillTheJob) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ::close(fds[0]);  // no reader: every write to the pipe fails
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::signal(SIGPIPE, SIG_DFL);
-    ::dup2(fds[1], 1);
-    if (::chdir(night_.work().path().c_str()) != 0) ::_exit(126);
-    ::setenv("PARVEK_DBG", "1", 1);
-    ::execl(PARVEK_BIN, PARVEK_BIN, "settings.ini", "XXX", "D", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(fds[1]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_FALSE(WIFSIGNALED(status)) << "killed by signal " << WTERMSIG(status);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  pvt::RunOptions options;
+  options.env["PARVEK_DBG"] = "1";
+  options.stdout_unread = true;
+  const pvt::Result r =
+      pvt::Run(PARVEK_BIN, night_.work().path(), {"settings.ini", "XXX", "D"}, options);
+  EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal;
+  EXPECT_TRUE(r.exited == 1 && r.code == 0);
   EXPECT_EQ(Booked(), kBooked);
   EXPECT_EQ(hard::CountLines(night_.Log(), "Info: TagesSatz aktualisiert! RC:0 Pnr:P1"), 1) << night_.Log();
 }

@@ -1,10 +1,5 @@
 #include "tests/hardening/harness.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,102 +10,24 @@
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/testdb.h"
 
-extern char** environ;
-
 namespace hard {
-
-TempDir::TempDir() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/parvek-hard-XXXXXX";
-  if (::mkdtemp(templ.data()) != nullptr) path_ = templ;
-}
-
-TempDir::~TempDir() {
-  if (path_.empty()) return;
-  std::error_code ec;
-  // A test may have left a directory without write permission behind.
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
-namespace {
-
-[[noreturn]] void Exec(const std::string& program, const std::string& cwd,
-                       const std::vector<std::string>& args,
-                       const std::map<std::string, std::string>& env, int out_fd, int err_fd) {
-  if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-  ::unsetenv("PARVEK_DBG");
-  ::signal(SIGPIPE, SIG_DFL);  // as a shell starts a program
-  for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
-  ::dup2(out_fd, 1);
-  ::dup2(err_fd, 2);
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  ::execve(program.c_str(), argv.data(), environ);
-  ::_exit(127);
-}
-
-}  // namespace
-
 pid_t Start(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
             const std::map<std::string, std::string>& env, const std::string& io_dir) {
-  const std::string io = io_dir.empty() ? cwd : io_dir;
-  const std::string out = io + "/stdout.txt", err = io + "/stderr.txt";
-  const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out_fd < 0 || err_fd < 0) {
-    if (out_fd >= 0) ::close(out_fd);
-    if (err_fd >= 0) ::close(err_fd);
-    return -1;
-  }
-  const pid_t pid = ::fork();
-  if (pid == 0) Exec(program, cwd, args, env, out_fd, err_fd);
-  ::close(out_fd);
-  ::close(err_fd);
-  return pid;
+  return pvt::Start(program, cwd, args, {env, "", io_dir});
 }
 
 Result Wait(pid_t pid, const std::string& io_dir, int timeout_s) {
-  Result r;
-  int status = 0;
-  bool reaped = false;
-  for (int waited_ms = 0; pid > 0 && timeout_s > 0 && !reaped; waited_ms += 50) {
-    reaped = ::waitpid(pid, &status, WNOHANG) == pid;
-    if (reaped) break;
-    if (waited_ms >= timeout_s * 1000) {
-      ::kill(pid, SIGKILL);
-      break;
-    }
-    ::usleep(50 * 1000);
-  }
-  if (pid > 0 && !reaped) reaped = ::waitpid(pid, &status, 0) == pid;
-  if (reaped) {
-    r.exited = WIFEXITED(status) ? 1 : 0;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  }
-  r.out = ReadFile(io_dir + "/stdout.txt");
-  r.err = ReadFile(io_dir + "/stderr.txt");
-  return r;
+  return pvt::Wait(pid, io_dir, {{}, "", "", timeout_s});
 }
 
 Result Run(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
            const std::map<std::string, std::string>& env, const std::string& io_dir) {
-  return Wait(Start(program, cwd, args, env, io_dir), io_dir.empty() ? cwd : io_dir);
+  return pvt::Run(program, cwd, args, {env, "", io_dir});
 }
 
 std::string IllTypes() {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "tools/settings_record.h"
 
 namespace pvt {
@@ -18,41 +20,22 @@ struct Backend;
 
 namespace hard {
 
-// A fresh directory under TMPDIR (or /tmp), removed with its content by the destructor.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+using pvt::TempDir;
 
- private:
-  std::string path_;
-};
-
-std::string ReadFile(const std::string& path);
+using ::ReadFile;
 void WriteFile(const std::string& path, const std::string& content);
 
+using pvt::Result;
 
-struct Result {
-  int exited = 0;       // 1 when the program ended by itself
-  int code = -1;        // its exit code
-  int signal = 0;       // the signal that ended it, if any
-  std::string out, err; // standard output and standard error
-};
-
-// Runs `program` with `args` in working directory `cwd`, with PARVEK_DBG removed from the
-// environment and `env` added; waits for it. Standard output and error are caught in files
-// "stdout.txt" and "stderr.txt" of `io_dir` (default: `cwd`).
+// Runs `program` with `args` in working directory `cwd` through the tests' one process runner
+// (tests/support/process.h), with `env` added and the output files in `io_dir` (default: `cwd`).
 Result Run(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
            const std::map<std::string, std::string>& env = {}, const std::string& io_dir = "");
 // Starts the same way without waiting. Returns the process id, or -1.
 pid_t Start(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
             const std::map<std::string, std::string>& env = {}, const std::string& io_dir = "");
-// Waits for a started program; `io_dir` as given to Start. With `timeout_s` above 0, a
-// program still running then is killed (Result.signal SIGKILL).
+// Waits for a started program; `io_dir` as given to Start (or the `cwd` given there). With
+// `timeout_s` above 0, a program still running then is killed (Result.signal SIGKILL).
 Result Wait(pid_t pid, const std::string& io_dir, int timeout_s = 0);
 
 // Fixture SQL: message types KRA (illness, follow-up KRF) and KRF, a working-time

@@ -2,10 +2,8 @@
 // commands of parvekctl whose files the job reads.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "run/BfCipher.h"
 #include "run/IniFile.h"
 
@@ -31,42 +30,7 @@ const char kUsage[] =
 
 void Put(const fs::path& p, const std::string& content) { std::ofstream(p, std::ios::binary) << content; }
 
-struct Result {
-  int rc = -1;
-  std::string out, err;
-};
-
-// Runs `argv` in `cwd` with `input` on standard input and PARVEK_DBG undefined.
-Result RunProgram(const fs::path& cwd, const std::vector<std::string>& argv, const std::string& input = "") {
-  const fs::path in = cwd / ".stdin", out = cwd / ".stdout", err = cwd / ".stderr";
-  Put(in, input);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-    const int fi = ::open(in.c_str(), O_RDONLY);
-    const int fo = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int fe = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(fi, 0);
-    ::dup2(fo, 1);
-    ::dup2(fe, 2);
-    ::unsetenv("PARVEK_DBG");
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  Result r;
-  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = ReadFile(out);
-  r.err = ReadFile(err);
-  fs::remove(in);
-  fs::remove(out);
-  fs::remove(err);
-  return r;
-}
+using pvt::Result;
 
 class BinTest : public ::testing::Test {
  protected:
@@ -79,22 +43,19 @@ class BinTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   Result Ctl(const std::vector<std::string>& args, const std::string& input = "") {
-    std::vector<std::string> argv{PARVEKCTL_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(dir_, argv, input);
+    // The output files go elsewhere: some cases count the files of the working directory.
+    return pvt::Run(PARVEKCTL_BIN, dir_, args, {{}, input, io_.path()});
   }
   Result Job(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{PARVEK_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(dir_, argv);
+    return pvt::Run(PARVEK_BIN, dir_, args, {{}, "", io_.path()});
   }
   // A settings file written by parvekctl; the password goes through standard input.
   void WriteSettings(const fs::path& file, const std::string& login, const std::string& pass, const std::string& net,
                      const std::string& schema) {
-    ASSERT_EQ(Ctl({"settings-set", file.string(), "LOGIN", login}).rc, 0);
-    ASSERT_EQ(Ctl({"settings-set", file.string(), "PASS"}, pass + "\n").rc, 0);
-    ASSERT_EQ(Ctl({"settings-set", file.string(), "NET8", net}).rc, 0);
-    ASSERT_EQ(Ctl({"settings-set", file.string(), "SCHEMA", schema}).rc, 0);
+    ASSERT_EQ(Ctl({"settings-set", file.string(), "LOGIN", login}).code, 0);
+    ASSERT_EQ(Ctl({"settings-set", file.string(), "PASS"}, pass + "\n").code, 0);
+    ASSERT_EQ(Ctl({"settings-set", file.string(), "NET8", net}).code, 0);
+    ASSERT_EQ(Ctl({"settings-set", file.string(), "SCHEMA", schema}).code, 0);
   }
   // The run log without its time stamp, which must open it.
   std::string LogAfterStamp() {
@@ -105,12 +66,13 @@ class BinTest : public ::testing::Test {
     return m.suffix();
   }
   fs::path dir_;
+  pvt::TempDir io_;  // standard input, output and error of the programs
 };
 
 TEST_F(BinTest, UsageByteForByteAndNothingElse) {
   for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a.ini"}, {"a.ini", "KRVNT"}}) {
     const Result r = Job(args);
-    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, kUsage);
     EXPECT_EQ(r.err, "");
     EXPECT_FALSE(fs::exists(dir_ / "parvek.log"));
@@ -135,7 +97,7 @@ TEST_F(BinTest, ConnectFailureMasksPasswordAndReportsOnStandardError) {
     fs::remove(dir_ / "s.ini");
     WriteSettings(dir_ / "s.ini", "scott", c.pass, "XE", "personal#");
     const Result r = Job({"s.ini", "XXX", c.param3});
-    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "parvek: Fehler(DB-Connect)! RC:-12154 Net:XE\n");
     ASSERT_TRUE(fs::exists(dir_ / "parvek.log"));  // opened even when nothing is written
@@ -152,7 +114,7 @@ TEST_F(BinTest, ConnectFailureMasksPasswordAndReportsOnStandardError) {
 
 TEST_F(BinTest, MissingSettingsFileConnectsWithEmptyValues) {
   const Result r = Job({"missing.ini", "KRVNT", "D", "extra", "parameters"});
-  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.code, 0);
   std::smatch m;
   ASSERT_TRUE(std::regex_match(r.err, m, std::regex("parvek: Fehler\\(DB-Connect\\)! RC:(-[0-9]+) Net:\n"))) << r.err;
   EXPECT_EQ(LogAfterStamp(), "Fehler(DB-Connect)! RC:" + m[1].str() + " Name: Pwd:******** Net:\n");
@@ -166,7 +128,7 @@ TEST_F(BinTest, LongSettingsPathIsUsedWhole) {
   ASSERT_GT(file.string().size(), 99u);
   WriteSettings(file, "a_user_name_longer_than_the_fifty_characters_of_its_field", "pw", "XE", "s#");
   // A cut path would name no file, and the login would be empty.
-  EXPECT_EQ(Job({file.string(), "XXX", "D"}).rc, 0);
+  EXPECT_EQ(Job({file.string(), "XXX", "D"}).code, 0);
   EXPECT_EQ(LogAfterStamp(),
             "Fehler(DB-Connect)! RC:-12154 Name:a_user_name_longer_than_the_fifty_characters_of_its_field "
             "Pwd:******** Net:XE\n");
@@ -194,7 +156,7 @@ TEST_F(BinTest, SuccessfulConnectWritesNothingToStandardError) {
   Put(dir_ / "db" / "PERSONAL.db", "");  // an empty file is an empty database
   WriteSettings(dir_ / "s.ini", "scott", "tiger", "sqlite:db", "personal#");
   const Result r = Job({"s.ini", "XXX", "D"});
-  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(ReadFile(dir_ / "parvek.log").find("DB-Connect"), std::string::npos);
@@ -214,7 +176,7 @@ TEST_F(BinTest, CtlWritesANewFileTheJobReads) {
   }
   // A value of any length and with ';' or blanks round-trips.
   const std::string odd = "p;w " + std::string(250, 'z') + "\xC3\xA4";
-  ASSERT_EQ(Ctl({"settings-set", file.string(), "PASS"}, odd + "\r\n").rc, 0);
+  ASSERT_EQ(Ctl({"settings-set", file.string(), "PASS"}, odd + "\r\n").code, 0);
   Ini_ReadEntry("", "PASS", 0, file.c_str());
   EXPECT_EQ(IniEntry.value, odd);
   Ini_ReadEntry("", "NET8", 0, file.c_str());
@@ -246,7 +208,7 @@ TEST_F(BinTest, CtlKeepsOtherRecordsByteForByte) {
     const fs::path file = dir_ / "keep.ini";
     Put(file, c.before);
     const Result r = Ctl({"settings-set", file.string(), c.key, "neu"});
-    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(ReadFile(file), c.after);
     Ini_ReadEntry("", c.key.c_str(), 0, file.c_str());
     EXPECT_EQ(IniEntry.value, "neu");
@@ -258,16 +220,16 @@ TEST_F(BinTest, CtlRefusesWhenAnEarlierRecordAnswersEveryKey) {
   for (const std::string before : {";P;\n0;LOGIN;X\n", "P;\n1;LOGIN;X\n"}) {
     Put(file, before);
     const Result r = Ctl({"settings-set", file.string(), "PASS", "pw"});
-    EXPECT_NE(r.rc, 0);
+    EXPECT_NE(r.code, 0);
     EXPECT_NE(r.err.find("answers every key"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(file), before);
   }
   for (const auto& args : std::vector<std::vector<std::string>>{{"settings-set", file.string(), "A;B", "v"},
                                                                 {"settings-set", file.string(), "", "v"},
                                                                 {"settings-set", file.string()}}) {
-    EXPECT_NE(Ctl(args).rc, 0);
+    EXPECT_NE(Ctl(args).code, 0);
   }
-  EXPECT_NE(Ctl({"settings-set", file.string(), "PASS"}, "").rc, 0);  // no value on standard input
+  EXPECT_NE(Ctl({"settings-set", file.string(), "PASS"}, "").code, 0);  // no value on standard input
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);  // no temp files left
 }
 
@@ -275,20 +237,20 @@ TEST_F(BinTest, CtlShowAndList) {
   const fs::path file = dir_ / "s.ini";
   WriteSettings(file, "scott", "tiger", "XE", "PERSONAL#");
   Result r = Ctl({"settings-show", file.string(), "LOGIN"});
-  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "scott\n");
   r = Ctl({"settings-show", file.string(), "PASS"});
-  EXPECT_NE(r.rc, 0);
+  EXPECT_NE(r.code, 0);
   EXPECT_EQ(r.out.find("tiger"), std::string::npos);
   EXPECT_EQ(r.err.find("tiger"), std::string::npos);
   r = Ctl({"settings-show", file.string(), "PASS", "--reveal"});
-  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "tiger\n");
-  EXPECT_NE(Ctl({"settings-show", file.string(), "NOPE"}).rc, 0);
-  EXPECT_NE(Ctl({"settings-show", (dir_ / "missing.ini").string(), "LOGIN"}).rc, 0);
+  EXPECT_NE(Ctl({"settings-show", file.string(), "NOPE"}).code, 0);
+  EXPECT_NE(Ctl({"settings-show", (dir_ / "missing.ini").string(), "LOGIN"}).code, 0);
 
   r = Ctl({"settings-list", file.string()});
-  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "LOGIN\nPASS\nNET8\nSCHEMA\n");
   EXPECT_EQ(r.err, "");
   Put(file, ReadFile(file) + ";;\n0;EXTRA;00\ndangling");

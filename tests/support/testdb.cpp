@@ -121,7 +121,9 @@ std::vector<Backend> Backends() {
 }
 
 std::vector<std::string> BackendNames() {
-  return {"sqlite", "postgres", "odbc_sqlite", "odbc_postgres"};
+  std::vector<std::string> names;
+  for (const auto& b : Backends()) names.push_back(b.name);
+  return names;
 }
 
 Backend BackendNamed(const std::string& name) {
@@ -137,15 +139,32 @@ Backend BackendNamed(const std::string& name) {
 
 TempSchema::~TempSchema() {
   if (!created_) return;
+  side_.reset();
   if (!dir_.empty()) {
-    side_.reset();
     std::error_code ec;
+    // A test may have left the directory without write permission.
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(dir_, ec);
     return;
   }
   std::unique_ptr<pvc::Session> s;
-  if (pvc::OpenSession(login_, pass_, net_, s) == pvc::kOk)
-    pvc::ToolsOf(*s).ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
+  if (pvc::OpenSession(login_, pass_, net_, s) != pvc::kOk) return;
+  pvc::SessionTools& tools = pvc::ToolsOf(*s);
+  for (const auto& name : others_) tools.ExecScript("DROP SCHEMA " + name + " CASCADE");
+  tools.ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
+}
+
+int TempSchema::CreateAnother(std::string& name, std::string& why) {
+  if (!created_) {
+    why = "no schema created yet";
+    return pvc::kInternal;
+  }
+  name = backend_.name == "sqlite" ? schema_ + "_" + std::to_string(others_.size() + 2)
+                                   : "PVT_" + Unique();
+  const int rc = pvc::CreateSchema(login_, pass_, net_, name, why);
+  if (rc == pvc::kOk) others_.push_back(name);
+  return rc;
 }
 
 int TempSchema::Create(const Backend& b, std::string& why) {

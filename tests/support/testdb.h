@@ -43,7 +43,7 @@ std::vector<Backend> Backends();
 // Points unixODBC at the build folder's configuration and writes its data sources (PVT_PG,
 // PVT_PG_RECORD, PROD), once per process; Backends() and BackendNamed() call it.
 void PrepareOdbc();
-// Names for INSTANTIATE_TEST_SUITE_P: {"sqlite", "postgres"}; look one up with BackendNamed.
+// The names of Backends(), for INSTANTIATE_TEST_SUITE_P; look one up with BackendNamed.
 std::vector<std::string> BackendNames();
 Backend BackendNamed(const std::string& name);
 
@@ -64,6 +64,10 @@ class TempSchema {
   const std::string& pass() const { return pass_; }
   // SQLite (native or through ODBC): the directory of the schema file (empty for servers).
   const std::string& dir() const { return dir_; }
+
+  // Creates one more schema beside it, on the same server or directory, with the job's tables
+  // (empty); it is dropped with this one. 0 with its name in `name`, or the failing code.
+  int CreateAnother(std::string& name, std::string& why);
 
   // Logs on and switches to the schema; the session becomes pvc::Current() (as Db_Connect
   // would make it). Returns the logon's or the schema statement's code.
@@ -88,6 +92,7 @@ class TempSchema {
 
   Backend backend_;
   std::string net_, schema_, login_, pass_, dir_;
+  std::vector<std::string> others_;  // schemas of CreateAnother
   std::unique_ptr<pvc::Session> side_;
   std::string last_error_;
   bool created_ = false;

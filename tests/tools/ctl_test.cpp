@@ -3,20 +3,20 @@
 // password from each of its sources; settings-set through symbolic links, keeping owner and mode,
 // and under concurrent edits.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "run/IniFile.h"
 #include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "tests/support/testdb.h"
 #include "tools/civil_date.h"
 #include "tools/settings_record.h"
@@ -25,34 +25,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int rc = -1;
-  std::string out, err;
-};
+using pvt::Result;
 
-// Runs parvekctl in `cwd` with `input` on standard input and `env` added to the environment
-// (PARVEK_PASS removed unless given).
+// Runs parvekctl in `cwd` with `input` on standard input and `env` added to the environment;
+// its output files go to the directory above `cwd`.
 Result Ctl(const fs::path& cwd, const std::vector<std::string>& args, const std::string& input = "",
            const std::map<std::string, std::string>& env = {}) {
-  const fs::path in = cwd / "../ctl.in", out = cwd / "../ctl.out", err = cwd / "../ctl.err";
-  std::ofstream(in, std::ios::binary) << input;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-    ::dup2(::open(in.c_str(), O_RDONLY), 0);
-    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-    ::unsetenv("PARVEK_PASS");
-    for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
-    std::vector<char*> argv{const_cast<char*>(PARVEKCTL_BIN)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+  return pvt::Run(PARVEKCTL_BIN, cwd, args, {env, input, cwd.parent_path()});
 }
 
 class CtlTest : public ::testing::Test {
@@ -74,16 +53,16 @@ const char* const kCommands[] = {"demo-create", "gen",          "schema-check", 
 
 TEST_F(CtlTest, HelpAndVersionForTheProgramAndEveryCommandDoNothingElse) {
   Result r = Ctl(dir_, {"--version"});
-  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "parvekctl " PARVEK_VERSION "\n");
   r = Ctl(dir_, {"--help"});
-  EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.code, 0);
   for (const char* c : kCommands) EXPECT_NE(r.out.find(std::string("  ") + c + " "), std::string::npos) << c;
   for (const char* c : kCommands) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{c, "--help"}, {"help", c}, {c, "d", "--help"}}) {
       r = Ctl(dir_, args);
-      EXPECT_EQ(r.rc, 0) << c;
+      EXPECT_EQ(r.code, 0) << c;
       EXPECT_NE(r.out.find(std::string("Usage: parvekctl ") + c + " "), std::string::npos) << r.out;
       EXPECT_EQ(r.err, "") << c;
     }
@@ -138,7 +117,7 @@ TEST_F(CtlTest, EveryWrongUseGivesAMessageAndExitCodeTwoAndChangesNothing) {
     for (const auto& a : c.args) line += a + " ";
     SCOPED_TRACE(line);
     const Result r = Ctl(dir_, c.args);
-    EXPECT_EQ(r.rc, 2);
+    EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_TRUE(CwdEmpty());
@@ -150,16 +129,16 @@ TEST_F(CtlTest, EveryWrongUseGivesAMessageAndExitCodeTwoAndChangesNothing) {
 TEST_F(CtlTest, OptionsWithEqualsAndTheTargetFromASettingsFile) {
   const std::string net = "sqlite:" + dir_.string();
   Result r = Ctl(dir_, {"gen", net, "GEN", "--persons=2", "--days=3", "--seed=5", "--today=2024-02-29"});
-  ASSERT_EQ(r.rc, 0) << r.err;
+  ASSERT_EQ(r.code, 0) << r.err;
   r = Ctl(dir_, {"gen", net, "NOW", "--persons=2", "--days=3", "--seed=5"});
-  ASSERT_EQ(r.rc, 0) << r.err;
+  ASSERT_EQ(r.code, 0) << r.err;
   std::ofstream(base_ / "s.ini") << JobSettings("x", "y", net, "now");
   r = Ctl(dir_, {"show", "--settings=" + (base_ / "s.ini").string(), "--days=1"});
-  ASSERT_EQ(r.rc, 0) << r.err;
+  ASSERT_EQ(r.code, 0) << r.err;
   const std::string yesterday = CivilText(LocalToday() - 1);
   EXPECT_NE(r.out.find("00000002  " + yesterday + "  12:00-12:00 placeholder"), std::string::npos) << r.out;
   r = Ctl(dir_, {"show", "--settings", (base_ / "s.ini").string(), "1"});
-  EXPECT_EQ(r.rc, 2);
+  EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("--settings takes the place of NET8 and SCHEMA"), std::string::npos) << r.err;
 }
 
@@ -192,31 +171,28 @@ TEST_F(CtlTest, ThePasswordFromEachSourceReachesTheServer) {
   for (const auto& c : good) {
     SCOPED_TRACE(c.what);
     const Result r = Ctl(dir_, c.args, c.input, c.env);
-    EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("all statements run"), std::string::npos) << r.out;
   }
   const Result wrong = Ctl(dir_, with({"--pass-stdin"}), "wrong\n", {{"PARVEK_PASS", db.pass()}});
-  EXPECT_EQ(wrong.rc, 2);
+  EXPECT_EQ(wrong.code, 2);
   EXPECT_NE(wrong.err.find("logon failed"), std::string::npos) << wrong.err;
-  EXPECT_EQ(Ctl(dir_, with({"--pass-stdin"})).rc, 2);  // nothing on standard input
+  EXPECT_EQ(Ctl(dir_, with({"--pass-stdin"})).code, 2);  // nothing on standard input
 }
 
 TEST_F(CtlTest, TwentyConcurrentEditsKeepEveryKey) {
   const fs::path file = base_ / "s.ini";
+  std::vector<std::unique_ptr<pvt::TempDir>> io;
   std::vector<pid_t> children;
   for (int i = 0; i < 20; ++i) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      const std::string key = "KEY" + std::to_string(i);
-      ::execl(PARVEKCTL_BIN, PARVEKCTL_BIN, "settings-set", file.c_str(), key.c_str(), "v", nullptr);
-      ::_exit(127);
-    }
-    children.push_back(pid);
+    io.push_back(std::make_unique<pvt::TempDir>());
+    children.push_back(pvt::Start(PARVEKCTL_BIN, dir_,
+                                  {"settings-set", file.string(), "KEY" + std::to_string(i), "v"},
+                                  {{}, "", io.back()->path()}));
   }
-  for (const pid_t pid : children) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (size_t i = 0; i < children.size(); ++i) {
+    const Result r = pvt::Wait(children[i], io[i]->path());
+    EXPECT_TRUE(r.exited == 1 && r.code == 0) << r.err;
   }
   const Result r = Ctl(dir_, {"settings-list", file.string()});
   std::vector<std::string> keys;
@@ -229,7 +205,8 @@ TEST_F(CtlTest, TwentyConcurrentEditsKeepEveryKey) {
     Ini_ReadEntry("", ("KEY" + std::to_string(i)).c_str(), 0, file.c_str());
     EXPECT_EQ(IniEntry.value, "v") << i;
   }
-  EXPECT_EQ(std::distance(fs::directory_iterator(base_), fs::directory_iterator()), 5);  // no temp file left
+  // No temporary file left: only the working directory, the file and the runner's two files.
+  EXPECT_EQ(std::distance(fs::directory_iterator(base_), fs::directory_iterator()), 4);
 }
 
 // Through a symbolic link the file it names is written only when every link of the chain has
@@ -244,20 +221,20 @@ TEST_F(CtlTest, SettingsSetThroughLinksOnlyOfTheFilesOwnerAndKeepsOwnerGroupAndM
   fs::create_symlink(file, link);  // root's link to nobody's file
   const std::string before = ReadFile(file);
   Result r = Ctl(dir_, {"settings-set", link.string(), "PASS", "x"});
-  EXPECT_EQ(r.rc, 2);
+  EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("owned by another user"), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(file), before);
 
   // A chain through a link of another owner is refused as well.
   ASSERT_EQ(::lchown(link.c_str(), kOther, kOther), 0);
   fs::create_symlink(link, hop);  // root -> nobody -> nobody's file
-  EXPECT_EQ(Ctl(dir_, {"settings-set", hop.string(), "PASS", "x"}).rc, 2);
+  EXPECT_EQ(Ctl(dir_, {"settings-set", hop.string(), "PASS", "x"}).code, 2);
   EXPECT_EQ(ReadFile(file), before);
 
   // nobody's link to nobody's file: written through; root's edit keeps nobody's file nobody's.
   for (const fs::path& via : {link, file}) {
     r = Ctl(dir_, {"settings-set", via.string(), "PASS", "tiger"});
-    ASSERT_EQ(r.rc, 0) << r.err;
+    ASSERT_EQ(r.code, 0) << r.err;
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, kOther);

@@ -1,7 +1,6 @@
 // parvekctl gen: same seed, same rows; the shape of the population; the deep-search options.
 // The client's bulk load path on every backend, and the counters file the benchmark reads.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +12,7 @@
 
 #include "client/client.h"
 #include "client/codes.h"
+#include "tests/support/process.h"
 #include "tools/settings_record.h"
 #include "tests/support/testdb.h"
 
@@ -22,25 +22,19 @@ namespace fs = std::filesystem;
 
 constexpr const char* kToday = "2026-03-16";  // a Monday: the accounting day is 2026-03-15
 
-// Runs a shell command; returns its exit status, standard output in `out`.
-int Shell(const std::string& cmd, std::string* out = nullptr) {
-  std::FILE* p = ::popen(cmd.c_str(), "r");
-  if (p == nullptr) return -1;
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  const int status = ::pclose(p);
-  if (out != nullptr) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// Runs parvekctl with `args` (split at blanks) in a directory of its own.
+pvt::Result Ctl(const std::string& args) {
+  const pvt::TempDir dir;
+  return pvt::Run(PARVEKCTL_BIN, dir.path(), pvt::Words(args));
 }
 
 // Fills `db` with `opts` (after --today); returns the exit status of parvekctl gen.
 int Gen(const pvt::TempSchema& db, const std::string& opts, const char* today = kToday) {
-  std::string cmd = std::string(PARVEKCTL_BIN) + " gen '" + db.net() + "' " + db.schema() +
-                    " " + opts;
-  if (today != nullptr) cmd += std::string(" --today ") + today;
-  return Shell(cmd + " 2>&1 >/dev/null");
+  std::string args = "gen " + db.net() + " " + db.schema() + " " + opts;
+  if (today != nullptr) args += std::string(" --today ") + today;
+  const pvt::Result r = Ctl(args);
+  if (r.code != 0) std::fprintf(stderr, "%s", r.err.c_str());
+  return r.code;
 }
 
 const std::map<std::string, std::string> kDumps = {
@@ -176,19 +170,19 @@ TEST_F(GenSqlite, CreatesTheSchemaWhenMissingAndRefusesBadArguments) {
   const fs::path dir = fs::temp_directory_path() / ("pvgen_" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
-  const std::string base = std::string(PARVEKCTL_BIN) + " gen sqlite:" + dir.string() + " NEW ";
-  std::string out;
-  EXPECT_EQ(Shell(base + "--persons 3 --days 5 --seed 1 2>/dev/null", &out), 0);
+  const std::string base = "gen sqlite:" + dir.string() + " NEW ";
+  const pvt::Result r = Ctl(base + "--persons 3 --days 5 --seed 1");
+  EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(fs::exists(dir / "NEW.db"));
-  EXPECT_NE(out.find("Krv327Tag 18"), std::string::npos) << out;
+  EXPECT_NE(r.out.find("Krv327Tag 18"), std::string::npos) << r.out;
   for (const char* bad : {"--persons 3 --days 5", "--persons 0 --days 5 --seed 1",
                           "--persons 3 --days 5 --seed 1 --deep-days 6",
                           "--persons 3 --days 5 --seed 1 --deep-share 1.5",
                           "--persons 3 --days 5 --seed 1 --color blue"}) {
-    EXPECT_EQ(Shell(base + bad + " 2>/dev/null"), 2) << bad;
+    EXPECT_EQ(Ctl(base + bad).code, 2) << bad;
   }
   // The same rows a second time break the keys: the load fails and says so.
-  EXPECT_EQ(Shell(base + "--persons 3 --days 5 --seed 1 2>/dev/null"), 2);
+  EXPECT_EQ(Ctl(base + "--persons 3 --days 5 --seed 1").code, 2);
   fs::remove_all(dir);
 }
 
@@ -242,10 +236,10 @@ TEST(CountersFile, TheJobWritesItsCountersWhereTheVariableSays) {
   const fs::path run = fs::path(db.dir()) / "run";
   fs::create_directories(run);
   std::ofstream(run / "parvek.ini") << JobSettings("x", "y", db.net(), db.schema());
-  std::string out;
-  ASSERT_EQ(Shell("cd '" + run.string() + "' && PARVEK_STATS_FILE=stats.txt " PARVEK_BIN
-                  " parvek.ini KRVNT X", &out), 0);
-  EXPECT_EQ(out, "");
+  const pvt::Result r = pvt::Run(PARVEK_BIN, run, {"parvek.ini", "KRVNT", "X"},
+                                 {{{"PARVEK_STATS_FILE", "stats.txt"}}, "", db.dir()});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "");
   std::map<std::string, long> stats;
   std::ifstream in(run / "stats.txt");
   std::string key;
@@ -270,7 +264,7 @@ TEST(CountersFile, TheJobWritesItsCountersWhereTheVariableSays) {
   EXPECT_GT(stats["statements"], stats["commits"]);
   // Without the variable no file is written.
   fs::remove(run / "stats.txt");
-  ASSERT_EQ(Shell("cd '" + run.string() + "' && " PARVEK_BIN " parvek.ini KRVNT X"), 0);
+  ASSERT_EQ(pvt::Run(PARVEK_BIN, run, {"parvek.ini", "KRVNT", "X"}).code, 0);
   EXPECT_FALSE(fs::exists(run / "stats.txt"));
 }
 

@@ -1,23 +1,20 @@
 // parvekctl schema-create and schema-check, run as operators run them.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <string>
+#include <vector>
 
+#include "tests/support/process.h"
 #include "tests/support/testdb.h"
 
 namespace {
 
-// Runs parvekctl with `args`; returns its exit code, standard output and error in `out`.
+// Runs parvekctl with `args` (split at blanks); returns its exit code, standard output and
+// error in `out`.
 int Ctl(const std::string& args, std::string& out) {
-  FILE* p = ::popen((std::string(PARVEKCTL_BIN) + " " + args + " 2>&1").c_str(), "r");
-  if (p == nullptr) return -1;
-  out.clear();
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
-  const int status = ::pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const pvt::TempDir dir;
+  const pvt::Result r = pvt::Run(PARVEKCTL_BIN, dir.path(), pvt::Words(args));
+  out = r.out + r.err;
+  return r.code;
 }
 
 TEST(SchemaCommands, CreateOnceCheckAndRefuseToOverwrite) {
