@@ -174,8 +174,14 @@ int Translate(Engine engine, const Failure& f) {
       // Oracle's error numbers are the job's codes, negated (ORA-00001 gives -1).
       if (f.native > 0) return -f.native;
       return TranslateStandard(f);
-    case Engine::Postgres:
+    case Engine::Postgres: {
+      // The driver reports a connection the server ended without a connection SQLSTATE.
+      for (const char* gone : {"terminating connection", "server closed the connection",
+                               "no connection to the server", "could not send", "connection lost",
+                               "Could not send", "communication error"})
+        if (Contains(f.message, gone)) return kLostConnection;
       return Pg_TranslateState(f.sqlstate, true);
+    }
     case Engine::Sqlite:
       return TranslateSqlite(f);
     case Engine::Other:

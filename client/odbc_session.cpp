@@ -230,11 +230,13 @@ struct Shared {
   bool compat = false;  // texts of record on PostgreSQL with the Oracle-compatibility extension
   std::vector<std::unique_ptr<Conn>> pool;
   ErrorDetail last;
+  bool lost = false;  // the main connection failed as gone: every later call fails so
 
   int Fail(int code, const std::string& message) { return SetError(last, code, message); }
   int Fail(SQLSMALLINT type, SQLHANDLE h) {
     const Failure f = Diag(type, h);
     const int code = odbc::Translate(engine, f);
+    if (code == kLostConnection) lost = true;
     return SetError(last, code, f.message, f.native, f.sqlstate);
   }
   const odbc::Text& Text(Op op) const { return odbc::Statement(texts, op, compat); }
@@ -343,6 +345,16 @@ int GetText(Shared& sh, SQLHSTMT st, SQLUSMALLINT col, std::string& out, bool& n
   }
 }
 
+// An integer as SQLite writes one: an optional '-', then digits without a leading zero. SQLite's
+// driver reports expressions (count(*), PRAGMA values) as texts.
+bool CanonicalInteger(const std::string& s) {
+  const size_t d = !s.empty() && s[0] == '-' ? 1 : 0;
+  if (s.size() <= d || s.size() - d > 18 || (s[d] == '0' && s.size() > d + 1)) return false;
+  for (size_t i = d; i < s.size(); ++i)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
 // A stored SQLite date 'YYYY-MM-DD' with an optional ' HH:MM:SS'.
 bool StoredDateForm(const std::string& s) {
   static const char kForm[] = "0000-00-00 00:00:00";
@@ -413,31 +425,37 @@ class OdbcCursor final : public Cursor {
  public:
   OdbcCursor(std::shared_ptr<Shared> sh, Conn* conn, SQLHSTMT st, const char* outputs)
       : sh_(std::move(sh)), conn_(conn), st_(st), outputs_(outputs) {}
-  ~OdbcCursor() override {
-    SQLFreeStmt(st_, SQL_CLOSE);
-    if (!conn_->autocommit) SQLEndTran(SQL_HANDLE_DBC, conn_->h, SQL_ROLLBACK);
-    conn_->in_use = false;
-  }
+  ~OdbcCursor() override { Release(); }
   int Fetch(Row& row) override {
-    if (done_) return kNoData;
+    if (conn_ == nullptr) return kNoData;
     const SQLRETURN rc = SQLFetch(st_);
     if (rc == SQL_NO_DATA) {
-      done_ = true;
+      Release();
       return kNoData;
     }
     if (!Ok(rc)) {
-      done_ = true;
-      return sh_->Fail(SQL_HANDLE_STMT, st_);
+      const int code = sh_->Fail(SQL_HANDLE_STMT, st_);
+      Release();
+      return code;
     }
     return ReadRow(*sh_, st_, outputs_, row);
   }
 
  private:
+  // After its last row (or a failure) a cursor delivers nothing more: its connection serves the
+  // next cursor at once.
+  void Release() {
+    if (conn_ == nullptr) return;
+    SQLFreeStmt(st_, SQL_CLOSE);
+    if (!conn_->autocommit) SQLEndTran(SQL_HANDLE_DBC, conn_->h, SQL_ROLLBACK);
+    conn_->in_use = false;
+    conn_ = nullptr;
+  }
+
   std::shared_ptr<Shared> sh_;
-  Conn* conn_;  // owned by sh_->pool
+  Conn* conn_;  // owned by sh_->pool; nullptr once released
   SQLHSTMT st_;
   const char* outputs_;
-  bool done_ = false;
 };
 
 class OdbcSession final : public Session, public SessionTools {
@@ -477,7 +495,7 @@ class OdbcSession final : public Session, public SessionTools {
   // Back to the state with nothing pending.
   void Reset() {
     savepoints_.clear();
-    dirty_ = fresh_ = false;
+    dirty_ = fresh_ = wrote_ = false;
     main_->SetAutocommit(true);
   }
   int RunMain(Op op, const std::vector<Bind>& in, bool write, SQLHSTMT& st, Undo& undo);
@@ -486,13 +504,19 @@ class OdbcSession final : public Session, public SessionTools {
   std::shared_ptr<Shared> sh_;
   std::unique_ptr<Conn> main_;
   std::string file_;  // SQLite: the database file of the data source
-  std::vector<std::string> savepoints_;  // the job's savepoints in the open transaction
+  struct Mark {
+    std::string name;
+    bool wrote_before;  // a successful write was pending when it was set
+  };
+  std::vector<Mark> savepoints_;  // the job's savepoints in the open transaction
   bool dirty_ = false;  // a write or a savepoint is pending
+  bool wrote_ = false;  // a successful write is pending
   bool fresh_ = false;  // nothing has run since the last savepoint was set or rolled back to
 };
 
 int OdbcSession::Prepare(bool write, Undo& undo) {
   undo = Undo::Nothing;
+  if (sh_->lost) return sh_->Fail(kLostConnection, "the connection to the server was lost");
   if (write || dirty_) {
     const int rc = BeginWork();
     if (rc != kOk) return rc;
@@ -535,7 +559,7 @@ int OdbcSession::Finish(Undo undo, int rc) {
       Reset();
       break;
     case Undo::ToSavepoint:
-      ExecDirect(*sh_, *main_, "ROLLBACK TO SAVEPOINT " + savepoints_.back());
+      ExecDirect(*sh_, *main_, "ROLLBACK TO SAVEPOINT " + savepoints_.back().name);
       break;
     case Undo::Guard:
       ExecDirect(*sh_, *main_, "ROLLBACK TO SAVEPOINT pvk_statement");
@@ -608,7 +632,7 @@ int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
     if (n == 0 && Op_Info(op).kind == OpKind::UpdateOrDelete) rc = kNoData;
   }
   if (rc == kOk || rc == kNoData) rc = Finish(undo, rc);
-  if (rc == kOk) dirty_ = true;
+  if (rc == kOk) dirty_ = wrote_ = true;
   return rc;
 }
 
@@ -661,9 +685,9 @@ int OdbcSession::Savepoint(const std::string& name) {
   // PostgreSQL keeps every savepoint of a name; setting one again releases the earlier one (and
   // those set after it), so that a long run of failed writes does not pile them up.
   for (size_t i = 0; i < savepoints_.size(); ++i) {
-    if (Lower(savepoints_[i]) != Lower(name)) continue;
+    if (Lower(savepoints_[i].name) != Lower(name)) continue;
     if (sh_->engine == Engine::Postgres) {
-      rc = ExecDirect(*sh_, *main_, "RELEASE SAVEPOINT " + savepoints_[i]);
+      rc = ExecDirect(*sh_, *main_, "RELEASE SAVEPOINT " + savepoints_[i].name);
       if (rc != kOk) return rc;
       savepoints_.resize(i);
     }
@@ -671,14 +695,14 @@ int OdbcSession::Savepoint(const std::string& name) {
   }
   rc = ExecDirect(*sh_, *main_, "SAVEPOINT " + name);
   if (rc != kOk) return rc;
-  savepoints_.push_back(name);
+  savepoints_.push_back({name, wrote_});
   dirty_ = fresh_ = true;
   return kOk;
 }
 
 int OdbcSession::RollbackTo(const std::string& name) {
   size_t i = savepoints_.size();
-  while (i > 0 && Lower(savepoints_[i - 1]) != Lower(name)) --i;
+  while (i > 0 && Lower(savepoints_[i - 1].name) != Lower(name)) --i;
   if (i == 0 || !IsIdentifier(name))
     return sh_->Fail(kNoSavepoint, "savepoint '" + name + "' is not set");
   --i;
@@ -686,10 +710,19 @@ int OdbcSession::RollbackTo(const std::string& name) {
   if (rc != kOk) return rc;
   savepoints_.resize(i + 1);
   fresh_ = true;
+  wrote_ = savepoints_.back().wrote_before;
+  // Nothing written before the savepoint is left: the transaction ends, which changes no data,
+  // so that the locks taken since are released at once (SQLite holds its write lock, and a read
+  // snapshot that would keep a later write from its lock, until the transaction ends).
+  if (!wrote_) {
+    EndTran(*sh_, *main_, SQL_ROLLBACK);
+    Reset();
+  }
   return kOk;
 }
 
 int OdbcSession::Commit() {
+  if (sh_->lost) return sh_->Fail(kLostConnection, "the connection to the server was lost");
   if (main_->autocommit) return kOk;  // nothing pending
   const int rc = EndTran(*sh_, *main_, SQL_COMMIT);
   if (rc != kOk) return rc;
@@ -801,7 +834,8 @@ int OdbcSession::Query(const std::string& sql, std::vector<Row>& rows) {
         bool null = false;
         rc = GetText(*sh_, st, static_cast<SQLUSMALLINT>(c + 1), cell.text, null);
         cell.null = null;
-        if (!null && is_int[static_cast<size_t>(c)])
+        if (!null && (is_int[static_cast<size_t>(c)] ||
+                      (sh_->engine == Engine::Sqlite && CanonicalInteger(cell.text))))
           cell.is_int = ParseNumber(cell.text, cell.num);
       }
       all.push_back(std::move(row));
@@ -1089,7 +1123,7 @@ int OdbcCreateSchema(const std::string& user, const std::string& password,
       GetText(sh, st, 1, n, null);
     SQLFreeHandle(SQL_HANDLE_STMT, st);
     if (rc == kOk && n != "0") {
-      why = file + " holds tables already; it is not changed";
+      why = "schema " + schema + " exists already (" + file + " holds tables); it is not changed";
       return kSchemaExists;
     }
     for (auto& s : SplitScript(sqlite::kSchemaDdl)) ddl.push_back(s);

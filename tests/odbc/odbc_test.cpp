@@ -150,6 +150,7 @@ TEST(OdbcCodes, EachEngineByItsOwnNumbering) {
       {Engine::Postgres, "42P01", 1, "relation does not exist", -942},
       {Engine::Postgres, "22007", 1, "invalid input syntax for type timestamp", -1861},
       {Engine::Postgres, "57014", 1, "canceling statement", -1013},
+      {Engine::Postgres, "HY000", 1, "FATAL: terminating connection due to administrator command", -3114},
       {Engine::Sqlite, "HY000", 19, "UNIQUE constraint failed: Krv321Bch.BchPnr", -1},
       {Engine::Sqlite, "HY000", 19, "NOT NULL constraint failed: Krv321Bch.BchPnr", -1400},
       {Engine::Sqlite, "HY000", 5, "database is locked", -54},

@@ -160,6 +160,10 @@ int TempSchema::CreateAnother(std::string& name, std::string& why) {
     why = "no schema created yet";
     return pvc::kInternal;
   }
+  if (backend_.name == "odbc_sqlite") {
+    why = "SQLite through ODBC: the data source holds one schema, its database file";
+    return pvc::kNoSchema;
+  }
   name = backend_.name == "sqlite" ? schema_ + "_" + std::to_string(others_.size() + 2)
                                    : "PVT_" + Unique();
   const int rc = pvc::CreateSchema(login_, pass_, net_, name, why);

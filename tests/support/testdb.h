@@ -66,7 +66,8 @@ class TempSchema {
   const std::string& dir() const { return dir_; }
 
   // Creates one more schema beside it, on the same server or directory, with the job's tables
-  // (empty); it is dropped with this one. 0 with its name in `name`, or the failing code.
+  // (empty); it is dropped with this one. 0 with its name in `name`, or the failing code;
+  // -1435 where the backend has room for one schema only (SQLite through ODBC).
   int CreateAnother(std::string& name, std::string& why);
 
   // Logs on and switches to the schema; the session becomes pvc::Current() (as Db_Connect
