@@ -23,4 +23,15 @@ int PgCreateSchema(const std::string& user, const std::string& password, const s
                    const std::string& schema, std::string& why);
 #endif
 
+#ifdef PARVEK_WITH_ODBC
+// Any server with an ODBC driver, through unixODBC: NET8 "odbc:DSN", "odbc:" followed by a
+// connection string, or a bare name for which a data source of exactly that name exists.
+int OdbcLogon(const std::string& user, const std::string& password, const std::string& net,
+              std::unique_ptr<Session>& out);
+int OdbcCreateSchema(const std::string& user, const std::string& password,
+                     const std::string& net, const std::string& schema, std::string& why);
+// True when an ODBC data source named exactly `name` is defined.
+bool OdbcHasDataSource(const std::string& name);
+#endif
+
 }  // namespace pvc

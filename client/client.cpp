@@ -31,13 +31,18 @@ std::vector<Backend>& Registry() {
     r.push_back({"postgresql://", PgLogon, PgCreateSchema});
     r.push_back({"postgres://", PgLogon, PgCreateSchema});
 #endif
+#ifdef PARVEK_WITH_ODBC
+    r.push_back({"odbc:", OdbcLogon, OdbcCreateSchema});
+#endif
     return true;
   }();
   (void)built_ins;
   return RegistryRaw();
 }
 
-// The backend whose prefix is the longest one `net` begins with; nullptr when none.
+// The backend whose prefix is the longest one `net` begins with. A name that no prefix serves
+// is an Oracle net service name: served through ODBC when a data source of that name exists.
+// nullptr when none serves it.
 const Backend* Find(const std::string& net) {
   const Backend* best = nullptr;
   for (const auto& b : Registry()) {
@@ -45,6 +50,12 @@ const Backend* Find(const std::string& net) {
         (best == nullptr || b.prefix.size() > best->prefix.size()))
       best = &b;
   }
+#ifdef PARVEK_WITH_ODBC
+  if (best == nullptr && OdbcHasDataSource(net)) {
+    for (const auto& b : Registry())
+      if (b.prefix == "odbc:") best = &b;
+  }
+#endif
   return best;
 }
 

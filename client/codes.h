@@ -12,6 +12,7 @@ inline constexpr int kLocked = -54;           // locked by another program past 
 inline constexpr int kNoTable = -942;         // table or view does not exist
 inline constexpr int kNoColumn = -904;        // column does not exist
 inline constexpr int kInvalidSql = -900;      // a statement text this backend does not take
+inline constexpr int kTooManyCursors = -1000; // a cursor opened beyond the three the job uses
 inline constexpr int kNotOpen = -1001;        // fetch on a cursor that is not open
 inline constexpr int kBadLogin = -1017;       // user name or password refused
 inline constexpr int kNoPrivilege = -1031;    // the file or object may not be read

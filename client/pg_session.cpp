@@ -70,16 +70,7 @@ int ToParams(Op op, const std::vector<Bind>& in, Params& out, ErrorDetail& err) 
   const int rc = BindValues(op, in, values, err);
   if (rc != kOk) return rc;
   for (Value& v : values) out.Add(v.is_int ? std::to_string(v.num) : std::move(v.text), v.null);
-  if (Pg_Statement(op).derived == 2) {
-    // The days of the two 14-digit bounds, where they begin with a date: a booking inside the
-    // bounds lies on one of those days or between them.
-    for (size_t i : {size_t{1}, size_t{2}}) {
-      std::string ts;
-      const std::string& bound = in[i].text;
-      const bool ok = bound.size() >= 8 && ToDbDate(bound.substr(0, 8), false, ts) == kOk;
-      out.Add(ok ? ts : std::string(), !ok);
-    }
-  }
+  for (Value& v : Pg_DerivedValues(op, in)) out.Add(std::move(v.text), v.null);
   return kOk;
 }
 

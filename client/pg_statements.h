@@ -7,6 +7,8 @@
 // of record do.
 #pragma once
 
+#include <vector>
+
 #include "client/client.h"
 
 namespace pvc {
@@ -22,7 +24,14 @@ struct PgStatement {
 // $5, the days the two bounds begin with as timestamps (NULL where a bound does not begin with
 // a date), so that an index bounds the search.
 const PgStatement& Pg_Statement(Op op);
+// The values of `op`'s derived parameters, from its inputs `in` (already checked): a NULL value
+// (`null` set) or a timestamp text each. Empty for a statement without derived parameters.
+std::vector<Cell> Pg_DerivedValues(Op op, const std::vector<Bind>& in);
 // The name of `op`'s prepared statement on the main connection.
 const char* Pg_StatementName(Op op);
+
+// The six tables of a schema, their keys and indexes: statements separated by ';', names
+// unquoted, to run with the schema first on the search path.
+extern const char* const kPgSchemaDdl;
 
 }  // namespace pvc

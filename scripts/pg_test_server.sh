@@ -4,7 +4,9 @@
 #   pg_test_server.sh start STATE_DIR   creates a cluster under STATE_DIR, starts it on a free
 #                                       loopback port and writes STATE_DIR/env, the variables
 #                                       the tests read (PARVEK_TEST_PG: the URI without
-#                                       credentials; PARVEK_TEST_PG_LOGIN, PARVEK_TEST_PG_PASS);
+#                                       credentials; PARVEK_TEST_PG_LOGIN, PARVEK_TEST_PG_PASS;
+#                                       PARVEK_TEST_PG_ORAFCE=1 when the test database has the
+#                                       Oracle-compatibility extension orafce);
 #                                       prints the URI with credentials, for psql;
 #                                       exits non-zero when no server could be started.
 #   pg_test_server.sh stop STATE_DIR    stops that server and removes STATE_DIR.
@@ -90,8 +92,22 @@ start() {
                              -c "CREATE DATABASE parvek_test OWNER parvek" >&2; then
     say "could not create the test role and database"; return 1
   fi
+  # The Oracle-compatibility functions for the run of the texts of record (Debian's
+  # postgresql-NN-orafce), in the test database only.
+  local orafce=""
+  if [ -f "$("$bin/pg_config" --sharedir 2>/dev/null || echo /nonexistent)/extension/orafce.control" ]; then
+    if as_owner "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$state" -p "$port" -U pgadmin \
+        -d parvek_test -c "CREATE EXTENSION orafce" >&2; then
+      orafce=1
+    else
+      say "orafce is installed but could not be created; the texts of record are not tested"
+    fi
+  else
+    say "orafce not installed; the texts of record are not tested"
+  fi
   {
     echo "export PARVEK_TEST_PG=postgresql://127.0.0.1:$port/parvek_test"
+    [ -n "$orafce" ] && echo "export PARVEK_TEST_PG_ORAFCE=1"
     echo "export PARVEK_TEST_PG_LOGIN=parvek"
     echo "export PARVEK_TEST_PG_PASS=$pass"
   } >"$state/env"

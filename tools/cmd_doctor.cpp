@@ -34,13 +34,6 @@ void Say(const char* level, const std::string& text) {
   if (std::strcmp(level, "FAIL") == 0) ++g_failures;
 }
 
-std::string Setting(const std::string& path, const char* key) {
-  Ini_ReadEntry("", key, 0, path.c_str());
-  std::string v = IniEntry.value;
-  IniEntry.value.assign(IniEntry.value.size(), '\0');
-  return v;
-}
-
 std::string Upper(std::string s) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -174,10 +167,10 @@ int Doctor(const std::string& path) {
   if (!readable) return 1;
 
   CtlTarget t;
-  t.login = Setting(path, "LOGIN");
-  t.pass = Setting(path, "PASS");
-  t.net = Setting(path, "NET8");
-  const std::string schema_value = Setting(path, "SCHEMA");
+  t.login = JobSetting(path, "LOGIN");
+  t.pass = JobSetting(path, "PASS");
+  t.net = JobSetting(path, "NET8");
+  const std::string schema_value = JobSetting(path, "SCHEMA");
   t.schema = Run_SchemaName(schema_value);
   const bool sqlite = t.net.rfind("sqlite:", 0) == 0;
   for (const auto& [key, value] : {std::pair<const char*, const std::string*>{"LOGIN", &t.login},

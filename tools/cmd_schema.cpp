@@ -29,7 +29,7 @@ std::vector<pvc::Bind> ProbeInputs(const pvc::OpInfo& info) {
       case 'I': in.push_back(pvc::Bind::Int(0)); break;
       case 'D': in.push_back(pvc::Bind::Dat("19000101")); break;
       case 'P': in.push_back(pvc::Bind::DatTime("19000101000000")); break;
-      default: in.push_back(pvc::Bind::Txt("~check~"));
+      default: in.push_back(pvc::Bind::Txt("~c~"));  // fits a message code's column too
     }
   }
   return in;
@@ -37,10 +37,15 @@ std::vector<pvc::Bind> ProbeInputs(const pvc::OpInfo& info) {
 
 }  // namespace
 
+// Runs each statement once with harmless values inside a savepoint that is rolled back (the
+// insert too: its row goes with the rollback), and passes each code on: 0 or 1403 mean the
+// statement runs on this schema; any other code comes with the engine's message, SQLSTATE and
+// native number. The transaction is rolled back at the end; a probe whose undo failed leaves it
+// uncommitted.
 int Ctl_ProbeStatements(pvc::Session& s, const CtlProbeResult& each) {
+  bool undo_failed = false;
   int failed = 0;
   for (const pvc::OpInfo& info : pvc::kOps) {
-    if (info.kind == pvc::OpKind::Insert) continue;  // an insert would need a row to vouch for
     const std::vector<pvc::Bind> in = ProbeInputs(info);
     pvc::Row row;
     std::unique_ptr<pvc::Cursor> cur;
@@ -58,12 +63,23 @@ int Ctl_ProbeStatements(pvc::Session& s, const CtlProbeResult& each) {
         rc = s.Write(info.op, in);
     }
     const auto detail = s.LastError();
-    s.RollbackTo("Schema_Check_Sp");
+    if (s.RollbackTo("Schema_Check_Sp") != pvc::kOk && rc == pvc::kOk && pvc::Op_IsWrite(info.op))
+      undo_failed = true;
     const bool ok = rc == pvc::kOk || rc == pvc::kNoData;
     if (!ok) ++failed;
-    each(info, rc, ok ? std::string() : detail.message);
+    // A failure with the engine's own state and number, as its documentation lists them.
+    std::string text;
+    if (!ok) {
+      text = detail.message;
+      if (!detail.sqlstate.empty() || detail.native != 0)
+        text += " [" + detail.sqlstate +
+                (detail.native != 0 ? " " + std::to_string(detail.native) : "") + "]";
+    }
+    each(info, rc, text);
   }
-  s.Commit();
+  // Nothing of the probes is kept: the whole transaction is rolled back where the backend can,
+  // otherwise the savepoints have undone everything and the commit only ends the transaction.
+  if (pvc::ToolsOf(s).RollbackAll() != pvc::kOk && !undo_failed) s.Commit();
   return failed;
 }
 

@@ -88,6 +88,10 @@ int Ctl_OpenSchema(const CtlTarget& t, std::unique_ptr<pvc::Session>& s, std::st
 using CtlProbeResult = std::function<void(const pvc::OpInfo& info, int rc, const std::string& message)>;
 int Ctl_ProbeStatements(pvc::Session& s, const CtlProbeResult& each);
 
+// The value the job reads for `key` from the settings file `path` (empty section, number 0),
+// wiped from the reader's record afterwards.
+std::string JobSetting(const std::string& path, const char* key);
+
 // One line of standard input without its line end; typed at a terminal, it is prompted for
 // with `prompt` and not echoed. False when standard input holds nothing.
 bool Ctl_ReadSecretLine(const std::string& prompt, std::string& line);

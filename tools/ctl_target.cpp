@@ -13,15 +13,6 @@
 
 namespace {
 
-// The value the job reads for `key` from `path` (empty section, number 0), wiped from the
-// reader's record afterwards.
-std::string JobSetting(const std::string& path, const char* key) {
-  Ini_ReadEntry("", key, 0, path.c_str());
-  std::string value = IniEntry.value;
-  IniEntry.value.assign(IniEntry.value.size(), '\0');
-  return value;
-}
-
 // The job's schema name from a SCHEMA value: without its last character, ASCII upper case.
 std::string JobSchema(std::string value) {
   if (!value.empty()) value.pop_back();
@@ -31,6 +22,14 @@ std::string JobSchema(std::string value) {
 }
 
 }  // namespace
+
+std::string JobSetting(const std::string& path, const char* key) {
+  Ini_ReadEntry("", key, 0, path.c_str());
+  std::string value = IniEntry.value;
+  IniEntry.value.assign(IniEntry.value.size(), '\0');
+  return value;
+}
+
 
 int Ctl_ResolveTarget(const std::string& command, CtlTarget& t, CtlOperands operands) {
   if (!t.settings.empty()) {

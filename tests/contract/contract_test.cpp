@@ -273,7 +273,9 @@ TEST_P(Contract, CursorOutlivingItsSessionStillEnds) {
 
 TEST_P(Contract, CursorsFollowTheSchemaSwitch) {
   std::string second, why;
-  ASSERT_EQ(db_.CreateAnother(second, why), 0) << why;
+  const int made = db_.CreateAnother(second, why);
+  if (made == pvc::kNoSchema) GTEST_SKIP() << why;  // a data source that holds one schema
+  ASSERT_EQ(made, 0) << why;
   Exec("insert into Krv327Tag (TagPnr, TagTag) values ('P', " + Ts("20240229") + ");"
        "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P', " + Ts("20240229") +
        ", 1);" + Booking("080000", 1));

@@ -393,6 +393,19 @@ std::vector<Case> AllCases() {
   return all;
 }
 
+// Every backend, and once more PostgreSQL through ODBC with the texts of record on orafce. No
+// case here differs there because of orafce's concat, which takes NULL for an empty text (a
+// frame with a NULL start); tests/odbc names that difference.
+std::vector<std::string> NightBackends() {
+  std::vector<std::string> names = pvt::BackendNames();
+  names.push_back("odbc_pg_record");
+  return names;
+}
+
+// The preview reads its cursors on the session's own connection, which only the native
+// backends offer.
+bool PreviewOffered(const std::string& backend) { return backend.rfind("odbc", 0) != 0; }
+
 // ---- the runner --------------------------------------------------------------------------------
 
 // How a case is run: the job's night, or parvekctl's catch-up of the same data one day further
@@ -514,6 +527,7 @@ TEST_P(NightlyRun, PreviewEqualsNight) {
   const auto& [backend_name, c] = GetParam();
   const pvt::Backend backend = pvt::BackendNamed(backend_name);
   if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  if (!PreviewOffered(backend_name)) GTEST_SKIP() << "the preview is not offered through ODBC";
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(backend, why), 0) << why;
@@ -525,7 +539,7 @@ const auto kNames = [](const ::testing::TestParamInfo<BackendAndCase>& p) {
   return std::get<0>(p.param) + "_" + std::get<1>(p.param).name;
 };
 INSTANTIATE_TEST_SUITE_P(Backends, NightlyRun,
-                         ::testing::Combine(::testing::ValuesIn(pvt::BackendNames()), ::testing::ValuesIn(AllCases())),
+                         ::testing::Combine(::testing::ValuesIn(NightBackends()), ::testing::ValuesIn(AllCases())),
                          kNames);
 
 // The same on a generated population of 1,000 persons.
@@ -533,6 +547,7 @@ class GeneratedNight : public ::testing::TestWithParam<std::string> {};
 TEST_P(GeneratedNight, PreviewEqualsNight) {
   const pvt::Backend backend = pvt::BackendNamed(GetParam());
   if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  if (!PreviewOffered(GetParam())) GTEST_SKIP() << "the preview is not offered through ODBC";
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(backend, why), 0) << why;
@@ -553,6 +568,7 @@ INSTANTIATE_TEST_SUITE_P(Backends, GeneratedNight, ::testing::ValuesIn(pvt::Back
 TEST_P(GeneratedNight, PreviewSeesItsOwnEarlierWrites) {
   const pvt::Backend backend = pvt::BackendNamed(GetParam());
   if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  if (!PreviewOffered(GetParam())) GTEST_SKIP() << "the preview is not offered through ODBC";
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(backend, why), 0) << why;

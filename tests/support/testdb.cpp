@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 
 #include "client/codes.h"
 
@@ -27,6 +29,84 @@ Backend Postgres() {
   return b;
 }
 
+bool Exists(const char* path) { return path != nullptr && *path != '\0' && ::access(path, R_OK) == 0; }
+
+// The PostgreSQL test server's host, port and database, from PARVEK_TEST_PG
+// ("postgresql://HOST:PORT/DB").
+bool PgParts(std::string& host, std::string& port, std::string& db) {
+  std::string uri = Env("PARVEK_TEST_PG");
+  const size_t scheme = uri.find("://");
+  if (scheme == std::string::npos) return false;
+  uri = uri.substr(scheme + 3);
+  const size_t slash = uri.find('/');
+  const std::string authority = uri.substr(0, slash);
+  db = slash == std::string::npos ? "postgres" : uri.substr(slash + 1, uri.find('?') - slash - 1);
+  const size_t colon = authority.rfind(':');
+  host = authority.substr(0, colon);
+  port = colon == std::string::npos ? "5432" : authority.substr(colon + 1);
+  return !host.empty();
+}
+
+// Points unixODBC at the build folder's private configuration (never at /etc) and writes the
+// data sources the tests use: PVT_PG and PVT_PG_RECORD on the throwaway server, PROD on a
+// SQLite file. Written once per process, through a rename, so that parallel tests see whole
+// files.
+}  // namespace
+
+void PrepareOdbc() {
+#ifdef PARVEK_TEST_ODBC_DIR
+  static const bool done = [] {
+    const std::string dir = PARVEK_TEST_ODBC_DIR;
+    if (Env("ODBCSYSINI").empty()) ::setenv("ODBCSYSINI", (dir + "/sys").c_str(), 1);
+    if (Env("ODBCINI").empty()) ::setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
+    std::string ini = "[PROD]\nDriver=PVT SQLite3\nDatabase=" + dir + "/PROD.db\n";
+    std::string host, port, db;
+    if (PgParts(host, port, db)) {
+      const std::string server =
+          "Driver=PVT PostgreSQL\nServername=" + host + "\nPort=" + port + "\nDatabase=" + db + "\n";
+      ini += "[PVT_PG]\n" + server + "[PVT_PG_RECORD]\n" + server + "ParvekTexts=record\n";
+    }
+    const std::string path = Env("ODBCINI");
+    const std::string tmp = path + "." + std::to_string(::getpid());
+    std::ofstream(tmp) << ini;
+    std::rename(tmp.c_str(), path.c_str());
+    return true;
+  }();
+  (void)done;
+#endif
+}
+
+namespace {
+
+Backend OdbcSqlite() {
+  Backend b{"odbc_sqlite", "", "", "", ""};
+#ifdef PARVEK_WITH_ODBC
+  if (!Exists(PARVEK_TEST_ODBC_SQLITE_DRIVER))
+    b.skip_reason = "SQLite through ODBC not tested: the driver (Debian's libsqliteodbc) is missing";
+#else
+  b.skip_reason = "SQLite through ODBC not tested: this build has no ODBC backend";
+#endif
+  return b;
+}
+
+// PostgreSQL through ODBC; `record` sends the texts of record (on the Oracle-compatibility
+// extension).
+Backend OdbcPostgres(bool record) {
+  Backend b{record ? "odbc_pg_record" : "odbc_postgres", record ? "odbc:PVT_PG_RECORD" : "odbc:PVT_PG",
+            Env("PARVEK_TEST_PG_LOGIN"), Env("PARVEK_TEST_PG_PASS"), ""};
+#ifdef PARVEK_WITH_ODBC
+  if (!Exists(PARVEK_TEST_ODBC_PG_DRIVER))
+    b.skip_reason = "PostgreSQL through ODBC not tested: the driver (Debian's odbc-postgresql) is missing";
+  else if (Env("PARVEK_TEST_PG").empty())
+    b.skip_reason = "PostgreSQL through ODBC not tested: PARVEK_TEST_PG holds no connection URI";
+  else if (record && Env("PARVEK_TEST_PG_ORAFCE").empty())
+    b.skip_reason = "texts of record not tested: the test server has no orafce (postgresql-15-orafce)";
+#else
+  b.skip_reason = "PostgreSQL through ODBC not tested: this build has no ODBC backend";
+#endif
+  return b;
+}
+
 std::string Unique() {
   static std::atomic<int> counter{0};
   return std::to_string(::getpid()) + "_" + std::to_string(++counter) + "_" +
@@ -35,7 +115,10 @@ std::string Unique() {
 
 }  // namespace
 
-std::vector<Backend> Backends() { return {Sqlite(), Postgres()}; }
+std::vector<Backend> Backends() {
+  PrepareOdbc();
+  return {Sqlite(), Postgres(), OdbcSqlite(), OdbcPostgres(false)};
+}
 
 std::vector<std::string> BackendNames() {
   std::vector<std::string> names;
@@ -44,6 +127,8 @@ std::vector<std::string> BackendNames() {
 }
 
 Backend BackendNamed(const std::string& name) {
+  PrepareOdbc();
+  if (name == "odbc_pg_record") return OdbcPostgres(true);
   for (const auto& b : Backends())
     if (b.name == name) return b;
   Backend none;
@@ -55,7 +140,7 @@ Backend BackendNamed(const std::string& name) {
 TempSchema::~TempSchema() {
   if (!created_) return;
   side_.reset();
-  if (backend_.name == "sqlite") {
+  if (!dir_.empty()) {
     std::error_code ec;
     // A test may have left the directory without write permission.
     std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
@@ -75,6 +160,10 @@ int TempSchema::CreateAnother(std::string& name, std::string& why) {
     why = "no schema created yet";
     return pvc::kInternal;
   }
+  if (backend_.name == "odbc_sqlite") {
+    why = "SQLite through ODBC: the data source holds one schema, its database file";
+    return pvc::kNoSchema;
+  }
   name = backend_.name == "sqlite" ? schema_ + "_" + std::to_string(others_.size() + 2)
                                    : "PVT_" + Unique();
   const int rc = pvc::CreateSchema(login_, pass_, net_, name, why);
@@ -90,7 +179,7 @@ int TempSchema::Create(const Backend& b, std::string& why) {
   backend_ = b;
   login_ = b.login;
   pass_ = b.pass;
-  if (b.name == "sqlite") {
+  if (b.name == "sqlite" || b.name == "odbc_sqlite") {
     const std::string tmp = Env("TMPDIR").empty() ? "/tmp" : Env("TMPDIR");
     std::string templ = tmp + "/parvek-test-XXXXXX";
     if (::mkdtemp(templ.data()) == nullptr) {
@@ -98,7 +187,8 @@ int TempSchema::Create(const Backend& b, std::string& why) {
       return pvc::kInternal;
     }
     dir_ = templ;
-    net_ = "sqlite:" + dir_;
+    net_ = b.name == "sqlite" ? "sqlite:" + dir_
+                              : "odbc:Driver={PVT SQLite3};Database=" + dir_ + "/TESTS.db";
     schema_ = "TESTS";
   } else {
     net_ = b.net;

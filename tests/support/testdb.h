@@ -28,15 +28,21 @@ namespace pvt {
 
 // A backend the suites run on.
 struct Backend {
-  std::string name;         // "sqlite" or "postgres"
+  // "sqlite", "postgres", "odbc_sqlite", "odbc_postgres"; "odbc_pg_record" (PostgreSQL through
+  // ODBC with the texts of record, on the Oracle-compatibility extension) only by BackendNamed.
+  std::string name;
   std::string net;          // NET8 of the server; for SQLite each TempSchema makes its own DIR
   std::string login, pass;  // credentials for the server (unused by SQLite)
   std::string skip_reason;  // not empty: unavailable here; report with GTEST_SKIP()
 };
 
 // SQLite always. PostgreSQL when PARVEK_TEST_PG holds a connection URI (credentials from
-// PARVEK_TEST_PG_LOGIN and PARVEK_TEST_PG_PASS); otherwise listed with a skip reason.
+// PARVEK_TEST_PG_LOGIN and PARVEK_TEST_PG_PASS); otherwise listed with a skip reason. The same
+// two through ODBC when their drivers are installed (and the server runs).
 std::vector<Backend> Backends();
+// Points unixODBC at the build folder's configuration and writes its data sources (PVT_PG,
+// PVT_PG_RECORD, PROD), once per process; Backends() and BackendNamed() call it.
+void PrepareOdbc();
 // The names of Backends(), for INSTANTIATE_TEST_SUITE_P; look one up with BackendNamed.
 std::vector<std::string> BackendNames();
 Backend BackendNamed(const std::string& name);
@@ -56,11 +62,12 @@ class TempSchema {
   const std::string& schema() const { return schema_; }  // schema name (upper case)
   const std::string& login() const { return login_; }
   const std::string& pass() const { return pass_; }
-  // SQLite: the directory DIR of net() (empty for other backends).
+  // SQLite (native or through ODBC): the directory of the schema file (empty for servers).
   const std::string& dir() const { return dir_; }
 
   // Creates one more schema beside it, on the same server or directory, with the job's tables
-  // (empty); it is dropped with this one. 0 with its name in `name`, or the failing code.
+  // (empty); it is dropped with this one. 0 with its name in `name`, or the failing code;
+  // -1435 where the backend has room for one schema only (SQLite through ODBC).
   int CreateAnother(std::string& name, std::string& why);
 
   // Logs on and switches to the schema; the session becomes pvc::Current() (as Db_Connect

@@ -12,5 +12,9 @@ void PgSetLockWaitMs(int ms);
 // How long a commit may take before it is cancelled (the job keeps 60,000 ms).
 void PgSetCommitWaitMs(int ms);
 #endif
+#ifdef PARVEK_WITH_ODBC
+// Through ODBC: the lock wait on PostgreSQL and SQLite servers.
+void OdbcSetLockWaitMs(int ms);
+#endif
 
 }  // namespace pvc

@@ -1,0 +1,216 @@
+// The ODBC backend's NET8 forms and the translation of driver failures into the job's codes.
+#include <cctype>
+#include <cstring>
+#include <utility>
+
+#include "client/codes.h"
+#include "client/odbc_internal.h"
+#include "client/pg_errors.h"
+
+namespace pvc::odbc {
+namespace {
+
+std::string Upper(const std::string& s) {
+  std::string out;
+  for (char c : s) out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string Trim(const std::string& s) {
+  const size_t a = s.find_first_not_of(" \t");
+  if (a == std::string::npos) return {};
+  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+}
+
+// The attributes of a connection string "k=v;k={v;w};...", in order, keys in upper case and
+// values without their braces. A value in braces ends at the first '}' that is not doubled.
+std::vector<std::pair<std::string, std::string>> Pairs(const std::string& s) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  size_t i = 0;
+  while (i < s.size()) {
+    const size_t eq = s.find('=', i);
+    const size_t semi = s.find(';', i);
+    if (eq == std::string::npos || (semi != std::string::npos && semi < eq)) {
+      if (semi == std::string::npos) break;
+      i = semi + 1;  // a part without '=' names nothing
+      continue;
+    }
+    std::string key = Upper(Trim(s.substr(i, eq - i)));
+    std::string value;
+    size_t j = eq + 1;
+    while (j < s.size() && s[j] == ' ') ++j;
+    if (j < s.size() && s[j] == '{') {
+      for (++j; j < s.size(); ++j) {
+        if (s[j] == '}' && j + 1 < s.size() && s[j + 1] == '}') {
+          value += '}';
+          ++j;
+        } else if (s[j] == '}') {
+          ++j;
+          break;
+        } else {
+          value += s[j];
+        }
+      }
+    }
+    const size_t next = s.find(';', j);
+    if (value.empty()) value = Trim(s.substr(j, next == std::string::npos ? std::string::npos : next - j));
+    pairs.emplace_back(std::move(key), std::move(value));
+    if (next == std::string::npos) break;
+    i = next + 1;
+  }
+  return pairs;
+}
+
+bool ClassIs(const std::string& state, const char* cls) {
+  return state.size() == 5 && state[0] == cls[0] && state[1] == cls[1];
+}
+
+bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+
+// SQLite's primary result codes, as its driver reports them in the native error.
+int TranslateSqlite(const Failure& f) {
+  switch (f.native & 0xff) {
+    case 19:  // SQLITE_CONSTRAINT: the message says which
+      if (Contains(f.message, "UNIQUE") || Contains(f.message, "PRIMARY KEY") ||
+          Contains(f.message, "not unique"))
+        return kUniqueViolated;
+      if (Contains(f.message, "NOT NULL") || Contains(f.message, "may not be NULL")) return kNotNull;
+      if (Contains(f.message, "CHECK")) return kCheckViolated;
+      return kInternal;
+    case 5:  // SQLITE_BUSY
+    case 6:  // SQLITE_LOCKED
+      return kLocked;
+    case 8:  // SQLITE_READONLY
+      return kReadOnly;
+    case 3:   // SQLITE_PERM
+    case 23:  // SQLITE_AUTH
+      return kNoPrivilege;
+    case 10:  // SQLITE_IOERR
+    case 14:  // SQLITE_CANTOPEN
+      return kLostConnection;
+    case 1:  // SQLITE_ERROR
+      if (Contains(f.message, "no such table")) return kNoTable;
+      if (Contains(f.message, "no such column")) return kNoColumn;
+      if (Contains(f.message, "syntax error")) return kInvalidSql;
+      return kInternal;
+    default:
+      break;
+  }
+  if (f.sqlstate == "22018") return kInvalidNumber;  // a stored text read as a number
+  return kInternal;
+}
+
+// What the standard SQLSTATEs say, for a server whose native numbers are not known here.
+int TranslateStandard(const Failure& f) {
+  struct Exact {
+    const char* state;
+    int code;
+  };
+  static constexpr Exact kExact[] = {
+      {"23505", kUniqueViolated}, {"23502", kNotNull},      {"42S02", kNoTable},
+      {"42S22", kNoColumn},       {"22007", kBadDateFormat}, {"22008", kBadDateFormat},
+      {"22018", kInvalidNumber},  {"HYT00", kLocked},        {"HYT01", kLocked},
+      {"28000", kBadLogin},       {"42000", kInvalidSql},
+  };
+  for (const auto& e : kExact)
+    if (f.sqlstate == e.state) return e.code;
+  if (ClassIs(f.sqlstate, "08")) return kLostConnection;
+  return kInternal;
+}
+
+}  // namespace
+
+int ParseNet(const std::string& net, Target& out) {
+  const std::string prefix = kPrefix;
+  Target t;
+  if (net.compare(0, prefix.size(), prefix) != 0) {
+    t.dsn = net;
+  } else if (net.find('=') == std::string::npos) {
+    t.dsn = net.substr(prefix.size());
+  } else {
+    t.connect = net.substr(prefix.size());
+    for (const auto& [k, v] : Pairs(t.connect))
+      if (k == "UID" || k == "PWD" || k == "USER" || k == "USERNAME" || k == "PASSWORD")
+        return kBadNetName;
+  }
+  if (Trim(t.dsn).empty() && Trim(t.connect).empty()) return kBadNetName;
+  out = std::move(t);
+  return kOk;
+}
+
+std::string Attribute(const std::string& connect, const std::string& key) {
+  for (const auto& [k, v] : Pairs(connect))
+    if (k == Upper(key)) return v;
+  return {};
+}
+
+std::string Braced(const std::string& value) {
+  std::string out = "{";
+  for (char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  return out + "}";
+}
+
+std::string ConnectString(const Target& t, const std::string& user, const std::string& password,
+                          const std::string& extra) {
+  // A data source name holds no ";", "{" or "}"; drivers take it only without braces.
+  std::string s = t.connect.empty() ? "DSN=" + t.dsn : t.connect;
+  while (!s.empty() && (s.back() == ';' || s.back() == ' ')) s.pop_back();
+  // The password always in braces. The user name only when it needs them: PostgreSQL's driver
+  // takes braces around UID as part of the name.
+  const bool plain = user.find_first_of(";{}= ") == std::string::npos;
+  s += ";UID=" + (plain ? user : Braced(user)) + ";PWD=" + Braced(password);
+  return s + extra;
+}
+
+int Translate(Engine engine, const Failure& f) {
+  if (ClassIs(f.sqlstate, "08")) return kLostConnection;  // the connection is gone
+  switch (engine) {
+    case Engine::Oracle:
+      // A write that waited past its time limit for another program's lock.
+      if (f.sqlstate == "HYT00" || f.sqlstate == "HYT01") return kLocked;
+      // Oracle's error numbers are the job's codes, negated (ORA-00001 gives -1).
+      if (f.native > 0) return -f.native;
+      return TranslateStandard(f);
+    case Engine::Postgres: {
+      // The driver reports a connection the server ended without a connection SQLSTATE.
+      for (const char* gone : {"terminating connection", "server closed the connection",
+                               "no connection to the server", "could not send", "connection lost",
+                               "Could not send", "communication error"})
+        if (Contains(f.message, gone)) return kLostConnection;
+      return Pg_TranslateState(f.sqlstate, true);
+    }
+    case Engine::Sqlite:
+      return TranslateSqlite(f);
+    case Engine::Other:
+      break;
+  }
+  return TranslateStandard(f);
+}
+
+int TranslateLogon(const Failure& f) {
+  // Oracle's driver reports the server's number (ORA-01017, ORA-12154, ORA-12541 ...).
+  if (f.native > 0 && Contains(f.message, "ORA-")) return -f.native;
+  if (f.sqlstate == "IM002") return kBadNetName;  // no such data source, no default driver
+  if (f.sqlstate == "28000" || f.sqlstate == "28P01") return kBadLogin;
+  // PostgreSQL's driver reports both a refused password and an unreachable server as 08001;
+  // only the message tells them apart.
+  if (Contains(f.message, "password authentication failed") ||
+      Contains(f.message, "authentication failed") || Contains(f.message, "no password supplied"))
+    return kBadLogin;
+  if (Contains(f.message, "does not exist") && Contains(f.message, "database"))
+    return kUnknownService;
+  if (ClassIs(f.sqlstate, "08") || f.sqlstate == "HYT00") return kNoListener;
+  if (f.sqlstate == "HY000" && f.native == 14) return kBadNetName;  // SQLite: file cannot open
+  return kInternal;
+}
+
+void Wipe(std::string& secret) {
+  volatile char* p = secret.data();
+  for (size_t i = 0; i < secret.size(); ++i) p[i] = '\0';
+  secret.clear();
+}
+
+}  // namespace pvc::odbc
