@@ -57,9 +57,9 @@ struct Result {
   std::map<std::string, double> stats;  // the counters file
   double commit_s = 0;                  // one durable commit: mean of before and after the run
   double commit_before_s = 0, commit_after_s = 0;
-  double lookup_s = 0;                  // one primary-key lookup of a day record, warm
-  double lookup_cold_s = 0;             // the same over the whole history
-  long followups = 0;                   // lines of the parameter file
+  double lookup_s = 0;       // one primary-key lookup of a day record, warm
+  double lookup_cold_s = 0;  // the same over the whole history
+  long followups = 0;        // lines of the parameter file
   long stdout_bytes = 0;
   double db_mb = 0;
   double Acc() const { return Stat("fetched.TagYday"); }
@@ -135,14 +135,15 @@ double DurableCommitCost(const std::string& dir) {
   fs::remove(path);
   sqlite3* db = nullptr;
   Check(sqlite3_open(path.c_str(), &db), db, "probe open");
-  Check(sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
-                         " CREATE TABLE t (k INTEGER PRIMARY KEY, v TEXT)",
+  Check(sqlite3_exec(db,
+                     "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                     " CREATE TABLE t (k INTEGER PRIMARY KEY, v TEXT)",
                      nullptr, nullptr, nullptr),
         db, "probe setup");
   sqlite3_stmt* st = nullptr;
-  Check(sqlite3_prepare_v2(db, "INSERT INTO t (v) VALUES ('2026-01-01 00:00:00')", -1, &st,
-                           nullptr),
-        db, "probe prepare");
+  Check(
+      sqlite3_prepare_v2(db, "INSERT INTO t (v) VALUES ('2026-01-01 00:00:00')", -1, &st, nullptr),
+      db, "probe prepare");
   constexpr int kWarm = 20, kTimed = 300;
   Clock::time_point t0;
   for (int i = 0; i < kWarm + kTimed; ++i) {
@@ -232,14 +233,19 @@ Result RunSize(const Size& z, const std::string& base, const std::string& bin, u
   fs::remove_all(dir);
   fs::create_directories(dir);
   const std::string net = "sqlite:" + dir;
-  std::fprintf(stderr, "[%s] generating %d persons x %d days%s\n", z.label.c_str(), z.persons,
-               z.days, z.deep_days ? (", reference day " + std::to_string(z.deep_days) +
-                                      " days back").c_str()
-                                   : "");
-  std::vector<std::string> gen = {bin + "/parvekctl", "gen", net, "BENCH",
-                                  "--persons", std::to_string(z.persons),
-                                  "--days", std::to_string(z.days),
-                                  "--seed", std::to_string(seed)};
+  std::fprintf(
+      stderr, "[%s] generating %d persons x %d days%s\n", z.label.c_str(), z.persons, z.days,
+      z.deep_days ? (", reference day " + std::to_string(z.deep_days) + " days back").c_str() : "");
+  std::vector<std::string> gen = {bin + "/parvekctl",
+                                  "gen",
+                                  net,
+                                  "BENCH",
+                                  "--persons",
+                                  std::to_string(z.persons),
+                                  "--days",
+                                  std::to_string(z.days),
+                                  "--seed",
+                                  std::to_string(seed)};
   if (z.deep_days > 0) {
     gen.push_back("--deep-days");
     gen.push_back(std::to_string(z.deep_days));
@@ -263,14 +269,13 @@ Result RunSize(const Size& z, const std::string& base, const std::string& bin, u
     ini << JobSettings("bench", "bench", net, "BENCH");
   }
   const std::string yday = CivilText(LocalToday() - 1);
-  std::fprintf(stderr, "[%s] running the job (accounting day %s)\n", z.label.c_str(),
-               yday.c_str());
+  std::fprintf(stderr, "[%s] running the job (accounting day %s)\n", z.label.c_str(), yday.c_str());
   // The cost of a durable commit is taken before and after the run, on the same disk; the
   // mean of both is the floor's unit.
   const double commit_before = DurableCommitCost(dir);
   const std::string stats_env = "PARVEK_STATS_FILE=" + dir + "/stats.txt";
-  if (RunChild({bin + "/parvek", "parvek.ini", "KRVNT", "D"}, dir, {stats_env},
-               dir + "/stdout.txt", r.wall_s, r.rss_kb, &r.cpu_s) != 0)
+  if (RunChild({bin + "/parvek", "parvek.ini", "KRVNT", "D"}, dir, {stats_env}, dir + "/stdout.txt",
+               r.wall_s, r.rss_kb, &r.cpu_s) != 0)
     Die("parvek ended with a non-zero exit code for " + z.label);
   r.stats = ReadStats(dir + "/stats.txt");
   r.followups = CountLines(dir + "/parvektgb");
@@ -304,8 +309,8 @@ void PrintTable(const std::vector<Result>& rs) {
         r.wall_s, r.PerDay() * 1e3, r.cpu_s / acc * 1e3, r.Stat("statements") / acc,
         r.Stat("durable_commits") / acc, r.Stat("fetched.TagPrev") / acc,
         static_cast<double>(r.rss_kb) / 1024.0, r.commit_s * 1e3, r.commit_before_s * 1e3,
-        r.commit_after_s * 1e3, r.Floor(),
-        r.wall_s / r.Floor(), r.lookup_s * 1e6, r.lookup_cold_s * 1e6);
+        r.commit_after_s * 1e3, r.Floor(), r.wall_s / r.Floor(), r.lookup_s * 1e6,
+        r.lookup_cold_s * 1e6);
   }
 }
 
@@ -330,22 +335,20 @@ void PrintTargets(const std::vector<Result>& rs) {
   const Result* k1 = Find(rs, "deep-K1");
   const Result* k1000 = Find(rs, "deep-K1000");
   if (n1 && n10) Target("time/acc. day N=10,000 vs N=1,000", n10->PerDay() / n1->PerDay(), 1.3);
-  if (n1 && n100)
-    Target("time/acc. day N=100,000 vs N=1,000", n100->PerDay() / n1->PerDay(), 1.3);
-  if (d30 && d3650)
-    Target("time/acc. day D=3,650 vs D=30", d3650->PerDay() / d30->PerDay(), 1.3);
+  if (n1 && n100) Target("time/acc. day N=100,000 vs N=1,000", n100->PerDay() / n1->PerDay(), 1.3);
+  if (d30 && d3650) Target("time/acc. day D=3,650 vs D=30", d3650->PerDay() / d30->PerDay(), 1.3);
   // The same comparisons on the job's CPU time, which the disk's sync latency does not move.
   if (n1 && n10) Target("CPU/acc. day N=10,000 vs N=1,000", n10->cpu_s / n1->cpu_s / 10, 1.3);
-  if (n1 && n100)
-    Target("CPU/acc. day N=100,000 vs N=1,000", n100->cpu_s / n1->cpu_s / 100, 1.3);
+  if (n1 && n100) Target("CPU/acc. day N=100,000 vs N=1,000", n100->cpu_s / n1->cpu_s / 100, 1.3);
   if (d30 && d3650) Target("CPU/acc. day D=3,650 vs D=30", d3650->cpu_s / d30->cpu_s, 1.3);
   if (k1 && k1000) {
     const double walked = k1000->Stat("fetched.TagPrev") - k1->Stat("fetched.TagPrev");
     const double per_day = (k1000->wall_s - k1->wall_s) / walked;
-    std::printf("- deep search: %.0f more days walked cost %.2f s more: %.2f us per day walked;"
-                " one PK lookup %.2f us warm, %.2f us over the whole history\n",
-                walked, k1000->wall_s - k1->wall_s, per_day * 1e6, k1000->lookup_s * 1e6,
-                k1000->lookup_cold_s * 1e6);
+    std::printf(
+        "- deep search: %.0f more days walked cost %.2f s more: %.2f us per day walked;"
+        " one PK lookup %.2f us warm, %.2f us over the whole history\n",
+        walked, k1000->wall_s - k1->wall_s, per_day * 1e6, k1000->lookup_s * 1e6,
+        k1000->lookup_cold_s * 1e6);
     Target("cost of one day walked / one warm PK lookup", per_day / k1000->lookup_s, 5.0);
   }
   for (const Result& r : rs) {
@@ -360,18 +363,18 @@ void PrintTargets(const std::vector<Result>& rs) {
            static_cast<double>(n10->rss_kb) / static_cast<double>(n1->rss_kb), 1.5);
   for (const Result& r : rs)
     if (r.stdout_bytes != 0)
-      std::printf("- WARNING: the job wrote %ld bytes to standard output for %s\n",
-                  r.stdout_bytes, r.size.label.c_str());
+      std::printf("- WARNING: the job wrote %ld bytes to standard output for %s\n", r.stdout_bytes,
+                  r.size.label.c_str());
 }
 
 void WriteTsv(const std::vector<Result>& rs, const std::string& path) {
   std::ofstream out(path);
   out << "label\tpersons\tdays\tdeep\tacc\tms_per_acc\trun_s\tfloor_s\trss_mb\tcpu_ms_per_acc\n";
   for (const Result& r : rs)
-    out << r.size.label << '\t' << r.size.persons << '\t' << r.size.days << '\t'
-        << r.size.deep_days << '\t' << r.Acc() << '\t' << r.PerDay() * 1e3 << '\t' << r.wall_s
-        << '\t' << r.Floor() << '\t' << static_cast<double>(r.rss_kb) / 1024.0 << '\t'
-        << r.cpu_s / r.Acc() * 1e3 << '\n';
+    out << r.size.label << '\t' << r.size.persons << '\t' << r.size.days << '\t' << r.size.deep_days
+        << '\t' << r.Acc() << '\t' << r.PerDay() * 1e3 << '\t' << r.wall_s << '\t' << r.Floor()
+        << '\t' << static_cast<double>(r.rss_kb) / 1024.0 << '\t' << r.cpu_s / r.Acc() * 1e3
+        << '\n';
 }
 
 }  // namespace
@@ -386,15 +389,24 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) Die(a + " needs a value");
       return argv[++i];
     };
-    if (a == "--full") full = true;
-    else if (a == "--keep") keep = true;
-    else if (a == "--dir") dir = value();
-    else if (a == "--bin") bin = value();
-    else if (a == "--out") out = value();
-    else if (a == "--only") only = "," + value() + ",";
-    else if (a == "--seed") seed = std::strtoull(value().c_str(), nullptr, 10);
-    else Die("unknown option " + a +
-             " (bench_night [--full] [--dir DIR] [--bin DIR] [--seed S] [--out F] [--keep] [--only L1,L2])");
+    if (a == "--full")
+      full = true;
+    else if (a == "--keep")
+      keep = true;
+    else if (a == "--dir")
+      dir = value();
+    else if (a == "--bin")
+      bin = value();
+    else if (a == "--out")
+      out = value();
+    else if (a == "--only")
+      only = "," + value() + ",";
+    else if (a == "--seed")
+      seed = std::strtoull(value().c_str(), nullptr, 10);
+    else
+      Die("unknown option " + a +
+          " (bench_night [--full] [--dir DIR] [--bin DIR] [--seed S] [--out F] [--keep] [--only "
+          "L1,L2])");
   }
   if (bin.empty()) bin = fs::canonical("/proc/self/exe").parent_path().parent_path().string();
   if (dir.empty()) {
@@ -409,10 +421,13 @@ int main(int argc, char** argv) {
   // per accounting day; the walk itself is measured by the two deep cases, which differ only
   // in how far back the reference day lies.
   std::vector<Size> sizes = {
-      {"N1k-D30", 1000, 30, 0, 0},         {"N1k-D365", 1000, 365, 0, 0},
-      {"N1k-D3650", 1000, 3650, 0, 0},     {"N10k-D365", 10000, 365, 0, 0},
+      {"N1k-D30", 1000, 30, 0, 0},
+      {"N1k-D365", 1000, 365, 0, 0},
+      {"N1k-D3650", 1000, 3650, 0, 0},
+      {"N10k-D365", 10000, 365, 0, 0},
       {"N1k-D365-deep2%", 1000, 365, 0, 0.02},
-      {"deep-K1", 1000, 1095, 1, 0},       {"deep-K1000", 1000, 1095, 1000, 0},
+      {"deep-K1", 1000, 1095, 1, 0},
+      {"deep-K1000", 1000, 1095, 1000, 0},
   };
   if (full) sizes.push_back({"N100k-D365", 100000, 365, 0, 0});
 
@@ -421,8 +436,8 @@ int main(int argc, char** argv) {
     if (!only.empty() && only.find("," + z.label + ",") == std::string::npos) continue;
     results.push_back(RunSize(z, dir, bin, seed, keep));
     const Result& r = results.back();
-    std::fprintf(stderr, "[%s] %.0f accounting days in %.2f s, %.3f ms each\n",
-                 z.label.c_str(), r.Acc(), r.wall_s, r.PerDay() * 1e3);
+    std::fprintf(stderr, "[%s] %.0f accounting days in %.2f s, %.3f ms each\n", z.label.c_str(),
+                 r.Acc(), r.wall_s, r.PerDay() * 1e3);
   }
   PrintTable(results);
   PrintTargets(results);

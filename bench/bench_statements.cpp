@@ -53,7 +53,9 @@ void Check(int rc, sqlite3* db, const char* what) {
 
 struct Insert {
   sqlite3_stmt* st = nullptr;
-  Insert(sqlite3* db, const char* sql) { Check(sqlite3_prepare_v2(db, sql, -1, &st, nullptr), db, sql); }
+  Insert(sqlite3* db, const char* sql) {
+    Check(sqlite3_prepare_v2(db, sql, -1, &st, nullptr), db, sql);
+  }
   ~Insert() { sqlite3_finalize(st); }
   Insert& T(int i, const std::string& v) {
     sqlite3_bind_text(st, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
@@ -74,26 +76,34 @@ struct Insert {
 void Fill(const std::string& path, int persons, int64_t first, int64_t last, int64_t yesterday) {
   sqlite3* db = nullptr;
   Check(sqlite3_open(path.c_str(), &db), db, "open");
-  Check(sqlite3_exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
-                         " PRAGMA cache_size=-4000000; BEGIN", nullptr, nullptr, nullptr), db, "begin");
+  Check(sqlite3_exec(db,
+                     "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+                     " PRAGMA cache_size=-4000000; BEGIN",
+                     nullptr, nullptr, nullptr),
+        db, "begin");
   {
-    Insert tag(db, "insert into Krv327Tag (TagPnr,TagTag,TagVon,TagUhr,TagBis,TagEnd,TagTgb,TagTgs)"
-                   " values (?1,?2,?2,?3,?2,?4,?5,?6)");
+    Insert tag(db,
+               "insert into Krv327Tag (TagPnr,TagTag,TagVon,TagUhr,TagBis,TagEnd,TagTgb,TagTgs)"
+               " values (?1,?2,?2,?3,?2,?4,?5,?6)");
     Insert tgb(db, "insert into Krv320Tgb (TgbPnr,TgbDtm,TgbZtr,TgbSol) values (?1,?2,1,480)");
     Insert ztg(db, "insert into Krv329Ztg (ZtgPnr,ZtgVon,ZtgAzt,ZtgSta) values (?1,?2,?3,0)");
-    Insert bch(db, "insert into Krv321Bch (BchPnr,BchVon,BchUhr,BchFkt,BchFcd,BchErf)"
-                   " values (?1,?2,?3,?4,?5,'bench')");
+    Insert bch(db,
+               "insert into Krv321Bch (BchPnr,BchVon,BchUhr,BchFkt,BchFcd,BchErf)"
+               " values (?1,?2,?3,?4,?5,'bench')");
     for (int p = 0; p < persons; ++p) {
       const std::string pnr = Pnr(p);
       for (int64_t day = first; day <= last; ++day) {
         const std::string d0 = Stored(day, "00:00:00");
         const bool placeholder = day == yesterday && p % 10 == 0;
         const bool ill = (day + p) % 23 == 0;  // a day message now and then
-        tag.T(1, pnr).T(2, d0)
+        tag.T(1, pnr)
+            .T(2, d0)
             .T(3, Stored(day, placeholder ? "12:00:00" : "08:00:00"))
             .T(4, Stored(day, placeholder ? "12:00:00" : "16:30:00"));
-        if (ill) tag.T(5, "K").I(6, 480);
-        else sqlite3_bind_null(tag.st, 5), sqlite3_bind_null(tag.st, 6);
+        if (ill)
+          tag.T(5, "K").I(6, 480);
+        else
+          sqlite3_bind_null(tag.st, 5), sqlite3_bind_null(tag.st, 6);
         tag.Run(db);
         tgb.T(1, pnr).T(2, d0).Run(db);
         ztg.T(1, pnr).T(2, d0).T(3, "A" + std::to_string(p % 7)).Run(db);
@@ -107,8 +117,8 @@ void Fill(const std::string& path, int persons, int64_t first, int64_t last, int
       }
     }
   }
-  Check(sqlite3_exec(db, "COMMIT; PRAGMA journal_mode=WAL; ANALYZE", nullptr, nullptr, nullptr),
-        db, "commit");
+  Check(sqlite3_exec(db, "COMMIT; PRAGMA journal_mode=WAL; ANALYZE", nullptr, nullptr, nullptr), db,
+        "commit");
   sqlite3_close(db);
 }
 
@@ -117,12 +127,16 @@ void FillConstants(const std::string& path) {
   Check(sqlite3_open(path.c_str(), &db), db, "open");
   std::string sql = "BEGIN;";
   for (int a = 0; a < 7; ++a)
-    sql += "insert into Krv140Azv (AzvNum,AzvSol,AzvSo2,AzvVhs,AzvHso,AzvHs2,AzvHtv,AzvGvo,"
-           "AzvGbi,AzvSta) values ('A" + std::to_string(a) + "',480,240,100,200,300,400,"
-           "'1990-01-01 00:00:00',NULL,0);";
-  sql += "insert into Krv131Fcd (FcdNum,FcdTyp,FcdZwt,FcdStd,FcdSol,FcdPri,FcdGpu,FcdFcd,FcdFlg,"
-         "FcdSta) values ('K',1,1,0,0,5,0,NULL,'KF',0),('KF',1,1,0,0,5,0,NULL,NULL,0),"
-         "('S',2,2,0,0,7,0,24,'SF',0),('SF',2,2,0,0,7,0,NULL,NULL,0);COMMIT;";
+    sql +=
+        "insert into Krv140Azv (AzvNum,AzvSol,AzvSo2,AzvVhs,AzvHso,AzvHs2,AzvHtv,AzvGvo,"
+        "AzvGbi,AzvSta) values ('A" +
+        std::to_string(a) +
+        "',480,240,100,200,300,400,"
+        "'1990-01-01 00:00:00',NULL,0);";
+  sql +=
+      "insert into Krv131Fcd (FcdNum,FcdTyp,FcdZwt,FcdStd,FcdSol,FcdPri,FcdGpu,FcdFcd,FcdFlg,"
+      "FcdSta) values ('K',1,1,0,0,5,0,NULL,'KF',0),('KF',1,1,0,0,5,0,NULL,NULL,0),"
+      "('S',2,2,0,0,7,0,24,'SF',0),('SF',2,2,0,0,7,0,NULL,NULL,0);COMMIT;";
   Check(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), db, "constants");
   sqlite3_close(db);
 }
@@ -148,9 +162,12 @@ std::vector<Result> TimeAll(int persons, int64_t first, int64_t yesterday) {
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < calls; ++i) call();
     const auto t1 = std::chrono::steady_clock::now();
-    out.push_back({name, std::chrono::duration<double, std::micro>(t1 - t0).count() / calls, calls});
+    out.push_back(
+        {name, std::chrono::duration<double, std::micro>(t1 - t0).count() / calls, calls});
   };
-  auto some_day = [&] { return Ymd(first + 1 + rng.Below(static_cast<int>(yesterday - first - 1))); };
+  auto some_day = [&] {
+    return Ymd(first + 1 + rng.Below(static_cast<int>(yesterday - first - 1)));
+  };
   auto some_pnr = [&] { return Pnr(rng.Below(persons)); };
   auto expect = [](int rc, int a, int b, const char* what) {
     if (rc != a && rc != b) {
@@ -295,10 +312,12 @@ int main(int argc, char** argv) {
     int64_t first = 0;
     if (sqlite3_open_v2((reuse + "/BENCH.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
             SQLITE_OK &&
-        sqlite3_prepare_v2(db, "select min(TagTag) from Krv327Tag", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "select min(TagTag) from Krv327Tag", -1, &st, nullptr) ==
+            SQLITE_OK &&
         sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0) != nullptr) {
       int y = 0, m = 0, d = 0;
-      std::sscanf(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "%d-%d-%d", &y, &m, &d);
+      std::sscanf(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "%d-%d-%d", &y, &m,
+                  &d);
       first = DaysFromCivil(y, m, d);
     }
     sqlite3_finalize(st);

@@ -12,8 +12,8 @@ namespace pvc {
 // Embedded SQLite, NET8 "sqlite:DIR". Same contracts as LogonFn and CreateSchemaFn.
 int SqliteLogon(const std::string& user, const std::string& password, const std::string& net,
                 std::unique_ptr<Session>& out);
-int SqliteCreateSchema(const std::string& user, const std::string& password,
-                       const std::string& net, const std::string& schema, std::string& why);
+int SqliteCreateSchema(const std::string& user, const std::string& password, const std::string& net,
+                       const std::string& schema, std::string& why);
 
 #ifdef PARVEK_WITH_POSTGRES
 // PostgreSQL through libpq, NET8 "postgresql://..." or "postgres://...".
@@ -28,8 +28,8 @@ int PgCreateSchema(const std::string& user, const std::string& password, const s
 // connection string, or a bare name for which a data source of exactly that name exists.
 int OdbcLogon(const std::string& user, const std::string& password, const std::string& net,
               std::unique_ptr<Session>& out);
-int OdbcCreateSchema(const std::string& user, const std::string& password,
-                     const std::string& net, const std::string& schema, std::string& why);
+int OdbcCreateSchema(const std::string& user, const std::string& password, const std::string& net,
+                     const std::string& schema, std::string& why);
 // True when an ODBC data source named exactly `name` is defined.
 bool OdbcHasDataSource(const std::string& name);
 #endif

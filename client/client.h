@@ -50,9 +50,9 @@ using Row = std::vector<Cell>;
 // The engine's own detail of the last failure, kept beside the code for diagnosis.
 struct ErrorDetail {
   int code = 0;
-  int native = 0;         // engine's native code (SQLite extended code)
-  std::string sqlstate;   // engine's SQLSTATE where it has one
-  std::string message;    // engine's message
+  int native = 0;        // engine's native code (SQLite extended code)
+  std::string sqlstate;  // engine's SQLSTATE where it has one
+  std::string message;   // engine's message
 };
 
 class Cursor {
@@ -179,9 +179,9 @@ class SessionWrapper : public Session {
 // A backend serves the NET8 values that begin with one of its prefixes.
 using LogonFn = std::function<int(const std::string& user, const std::string& password,
                                   const std::string& net, std::unique_ptr<Session>& out)>;
-using CreateSchemaFn = std::function<int(const std::string& user, const std::string& password,
-                                         const std::string& net, const std::string& schema,
-                                         std::string& why)>;
+using CreateSchemaFn =
+    std::function<int(const std::string& user, const std::string& password, const std::string& net,
+                      const std::string& schema, std::string& why)>;
 // Adds a backend (tests register fakes this way). Built-in backends are registered on first use.
 void RegisterBackend(const std::string& prefix, LogonFn logon, CreateSchemaFn create = nullptr);
 

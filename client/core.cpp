@@ -48,8 +48,7 @@ int ParseSchemaStatement(const std::string& text, std::string& schema, ErrorDeta
   }
   if (!match) return SetError(err, kInvalidSql, "not the schema statement");
   const std::string name = text.substr(kSwitch.size());
-  if (!IsIdentifier(name))
-    return SetError(err, kBadSchemaName, "schema name is not an identifier");
+  if (!IsIdentifier(name)) return SetError(err, kBadSchemaName, "schema name is not an identifier");
   schema = name;
   return kOk;
 }
@@ -113,8 +112,7 @@ int BindValues(Op op, const std::vector<Bind>& in, std::vector<Value>& out, Erro
     } else {
       v.null = false;
       const int rc = ToDbDate(b.text, b.kind == Bind::Kind::DateTime, v.text);
-      if (rc != kOk)
-        return SetError(err, rc, "date text '" + b.text + "' does not fit its format");
+      if (rc != kOk) return SetError(err, rc, "date text '" + b.text + "' does not fit its format");
     }
   }
   return kOk;

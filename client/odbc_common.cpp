@@ -53,7 +53,8 @@ std::vector<std::pair<std::string, std::string>> Pairs(const std::string& s) {
       }
     }
     const size_t next = s.find(';', j);
-    if (value.empty()) value = Trim(s.substr(j, next == std::string::npos ? std::string::npos : next - j));
+    if (value.empty())
+      value = Trim(s.substr(j, next == std::string::npos ? std::string::npos : next - j));
     pairs.emplace_back(std::move(key), std::move(value));
     if (next == std::string::npos) break;
     i = next + 1;
@@ -74,7 +75,8 @@ int TranslateSqlite(const Failure& f) {
       if (Contains(f.message, "UNIQUE") || Contains(f.message, "PRIMARY KEY") ||
           Contains(f.message, "not unique"))
         return kUniqueViolated;
-      if (Contains(f.message, "NOT NULL") || Contains(f.message, "may not be NULL")) return kNotNull;
+      if (Contains(f.message, "NOT NULL") || Contains(f.message, "may not be NULL"))
+        return kNotNull;
       if (Contains(f.message, "CHECK")) return kCheckViolated;
       return kInternal;
     case 5:  // SQLITE_BUSY
@@ -93,8 +95,7 @@ int TranslateSqlite(const Failure& f) {
       if (Contains(f.message, "no such column")) return kNoColumn;
       if (Contains(f.message, "syntax error")) return kInvalidSql;
       return kInternal;
-    default:
-      break;
+    default: break;
   }
   if (f.sqlstate == "22018") return kInvalidNumber;  // a stored text read as a number
   return kInternal;
@@ -107,7 +108,7 @@ int TranslateStandard(const Failure& f) {
     int code;
   };
   static constexpr Exact kExact[] = {
-      {"23505", kUniqueViolated}, {"23502", kNotNull},      {"42S02", kNoTable},
+      {"23505", kUniqueViolated}, {"23502", kNotNull},       {"42S02", kNoTable},
       {"42S22", kNoColumn},       {"22007", kBadDateFormat}, {"22008", kBadDateFormat},
       {"22018", kInvalidNumber},  {"HYT00", kLocked},        {"HYT01", kLocked},
       {"28000", kBadLogin},       {"42000", kInvalidSql},
@@ -176,16 +177,14 @@ int Translate(Engine engine, const Failure& f) {
       return TranslateStandard(f);
     case Engine::Postgres: {
       // The driver reports a connection the server ended without a connection SQLSTATE.
-      for (const char* gone : {"terminating connection", "server closed the connection",
-                               "no connection to the server", "could not send", "connection lost",
-                               "Could not send", "communication error"})
+      for (const char* gone :
+           {"terminating connection", "server closed the connection", "no connection to the server",
+            "could not send", "connection lost", "Could not send", "communication error"})
         if (Contains(f.message, gone)) return kLostConnection;
       return Pg_TranslateState(f.sqlstate, true);
     }
-    case Engine::Sqlite:
-      return TranslateSqlite(f);
-    case Engine::Other:
-      break;
+    case Engine::Sqlite: return TranslateSqlite(f);
+    case Engine::Other: break;
   }
   return TranslateStandard(f);
 }

@@ -16,9 +16,9 @@
 // behaviour across commits. Rows come from the server in batches (PostgreSQL: a server-side
 // cursor fetched 256 rows at a time; SQLite: the engine's own stepping; Oracle: the driver's
 // prefetch); a cursor's memory is one batch, whatever its result.
+#include <odbcinst.h>
 #include <sql.h>
 #include <sqlext.h>
-#include <odbcinst.h>
 
 #include <algorithm>
 #include <array>
@@ -128,7 +128,8 @@ int Connect(const std::shared_ptr<EnvHandle>& env, const odbc::Target& t, const 
     f = Failure{"HY001", 0, "cannot allocate an ODBC connection handle"};
     return kInternal;
   }
-  SQLSetConnectAttr(c->h, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutS)), 0);
+  SQLSetConnectAttr(c->h, SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(kLoginTimeoutS)), 0);
   SQLRETURN rc;
   if (!t.dsn.empty() && extra.empty()) {
     rc = SQLConnect(c->h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(t.dsn.c_str())), SQL_NTS,
@@ -136,8 +137,8 @@ int Connect(const std::shared_ptr<EnvHandle>& env, const odbc::Target& t, const 
                     reinterpret_cast<SQLCHAR*>(const_cast<char*>(password.c_str())), SQL_NTS);
   } else {
     std::string s = odbc::ConnectString(t, user, password, extra);
-    rc = SQLDriverConnect(c->h, nullptr, reinterpret_cast<SQLCHAR*>(s.data()), SQL_NTS, nullptr,
-                          0, nullptr, SQL_DRIVER_NOPROMPT);
+    rc = SQLDriverConnect(c->h, nullptr, reinterpret_cast<SQLCHAR*>(s.data()), SQL_NTS, nullptr, 0,
+                          nullptr, SQL_DRIVER_NOPROMPT);
     odbc::Wipe(s);
   }
   if (!Ok(rc)) {
@@ -181,7 +182,8 @@ std::string TargetAttribute(const odbc::Target& t, const char* key) {
 
 bool LooksSqlite(const odbc::Target& t) {
   std::string driver = TargetAttribute(t, "Driver");
-  if (driver.empty() && !t.connect.empty()) driver = DsnAttribute(odbc::Attribute(t.connect, "DSN"), "Driver");
+  if (driver.empty() && !t.connect.empty())
+    driver = DsnAttribute(odbc::Attribute(t.connect, "DSN"), "Driver");
   return Lower(driver).find("sqlite") != std::string::npos;
 }
 
@@ -262,7 +264,8 @@ int ToParams(Shared& sh, Op op, const std::vector<Bind>& in, Params& out) {
   if (rc != kOk) return rc;
   if (sh.texts == Texts::Record)
     for (size_t i = 0; i < in.size(); ++i)
-      if (in[i].kind == Bind::Kind::Date || in[i].kind == Bind::Kind::DateTime) values[i].text = in[i].text;
+      if (in[i].kind == Bind::Kind::Date || in[i].kind == Bind::Kind::DateTime)
+        values[i].text = in[i].text;
   if (sh.texts == Texts::Postgres)
     for (Value& v : Pg_DerivedValues(op, in)) values.push_back(std::move(v));
   const odbc::Text& text = sh.Text(op);
@@ -398,8 +401,7 @@ int ReadRow(Shared& sh, SQLHSTMT st, const char* outputs, Row& row) {
                         ? text.substr(11, 2) + text.substr(14, 2) + text.substr(17, 2)
                         : "000000";
         break;
-      default:
-        cell.text = std::move(text);
+      default: cell.text = std::move(text);
     }
   }
   row = std::move(out);
@@ -509,8 +511,8 @@ class OdbcSession final : public Session, public SessionTools {
     bool wrote_before;  // a successful write was pending when it was set
   };
   std::vector<Mark> savepoints_;  // the job's savepoints in the open transaction
-  bool dirty_ = false;  // a write or a savepoint is pending
-  bool wrote_ = false;  // a successful write is pending
+  bool dirty_ = false;            // a write or a savepoint is pending
+  bool wrote_ = false;            // a successful write is pending
   bool fresh_ = false;  // nothing has run since the last savepoint was set or rolled back to
 };
 
@@ -552,8 +554,7 @@ int OdbcSession::Finish(Undo undo, int rc) {
   }
   const ErrorDetail keep = sh_->last;  // the statement's failure, not the undo's
   switch (undo) {
-    case Undo::Nothing:
-      break;
+    case Undo::Nothing: break;
     case Undo::Rollback:
       EndTran(*sh_, *main_, SQL_ROLLBACK);
       Reset();
@@ -570,8 +571,7 @@ int OdbcSession::Finish(Undo undo, int rc) {
   return rc;
 }
 
-int OdbcSession::RunMain(Op op, const std::vector<Bind>& in, bool write, SQLHSTMT& st,
-                         Undo& undo) {
+int OdbcSession::RunMain(Op op, const std::vector<Bind>& in, bool write, SQLHSTMT& st, Undo& undo) {
   Params params;
   int rc = ToParams(*sh_, op, in, params);
   if (rc != kOk) return rc;
@@ -621,7 +621,8 @@ int OdbcSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
 }
 
 int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
-  if (!Op_IsWrite(op)) return sh_->Fail(kInternal, std::string(Op_Info(op).name) + " is not a write");
+  if (!Op_IsWrite(op))
+    return sh_->Fail(kInternal, std::string(Op_Info(op).name) + " is not a write");
   SQLHSTMT st = SQL_NULL_HSTMT;
   Undo undo;
   int rc = RunMain(op, in, true, st, undo);
@@ -644,8 +645,8 @@ int OdbcSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor
   for (auto& c : sh_->pool)
     if (!c->in_use) conn = c.get();
   if (conn == nullptr)
-    return sh_->Fail(kTooManyCursors, "more than " + std::to_string(kCursorConns) +
-                                          " cursors open at a time");
+    return sh_->Fail(kTooManyCursors,
+                     "more than " + std::to_string(kCursorConns) + " cursors open at a time");
   Params params;
   int rc = ToParams(*sh_, op, in, params);
   SQLHSTMT st = SQL_NULL_HSTMT;
@@ -735,8 +736,7 @@ int OdbcSession::ExecDynamic(const std::string& text) {
   const int parsed = ParseSchemaStatement(text, name, sh_->last);
   if (parsed != kOk) return parsed;
   switch (sh_->engine) {
-    case Engine::Postgres:
-      return SwitchPostgres(name);
+    case Engine::Postgres: return SwitchPostgres(name);
     case Engine::Sqlite: {
       // The data source's database file is the schema.
       if (Lower(Stem(file_)) != Lower(name))
@@ -745,8 +745,7 @@ int OdbcSession::ExecDynamic(const std::string& text) {
       return kOk;
     }
     case Engine::Oracle:
-    case Engine::Other:
-      break;
+    case Engine::Other: break;
   }
   int rc = ExecDirect(*sh_, *main_, text);  // the text as it stands, on every connection
   for (size_t i = 0; rc == kOk && i < sh_->pool.size(); ++i)
@@ -785,7 +784,8 @@ int OdbcSession::SwitchPostgres(const std::string& name) {
     }
     SQLFreeHandle(SQL_HANDLE_STMT, st);
     // The setting outlasts the transaction only once it is committed.
-    if (!c.autocommit && (i > 0 || !dirty_)) EndTran(*sh_, c, rc == kOk ? SQL_COMMIT : SQL_ROLLBACK);
+    if (!c.autocommit && (i > 0 || !dirty_))
+      EndTran(*sh_, c, rc == kOk ? SQL_COMMIT : SQL_ROLLBACK);
     if (rc != kOk) return rc;
   }
   return kOk;
@@ -808,7 +808,8 @@ int OdbcSession::Query(const std::string& sql, std::vector<Row>& rows) {
   int rc = Prepare(false, undo);
   if (rc != kOk) return rc;
   SQLHSTMT st = SQL_NULL_HSTMT;
-  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, main_->h, &st))) return sh_->Fail(SQL_HANDLE_DBC, main_->h);
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, main_->h, &st)))
+    return sh_->Fail(SQL_HANDLE_DBC, main_->h);
   std::string text = sql;
   std::vector<Row> all;
   if (!Ok(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS))) {
@@ -820,8 +821,8 @@ int OdbcSession::Query(const std::string& sql, std::vector<Row>& rows) {
     for (SQLSMALLINT c = 1; c <= cols; ++c) {
       SQLSMALLINT type = 0, digits = 0, nullable = 0;
       SQLULEN size = 0;
-      SQLDescribeCol(st, static_cast<SQLUSMALLINT>(c), nullptr, 0, nullptr, &type, &size,
-                     &digits, &nullable);
+      SQLDescribeCol(st, static_cast<SQLUSMALLINT>(c), nullptr, 0, nullptr, &type, &size, &digits,
+                     &nullable);
       is_int[static_cast<size_t>(c - 1)] =
           type == SQL_INTEGER || type == SQL_SMALLINT || type == SQL_BIGINT ||
           type == SQL_TINYINT || ((type == SQL_NUMERIC || type == SQL_DECIMAL) && digits == 0);
@@ -850,7 +851,8 @@ int OdbcSession::Query(const std::string& sql, std::vector<Row>& rows) {
 
 int OdbcSession::BulkInsert(const std::string& table, const std::vector<std::string>& columns,
                             const std::vector<Row>& rows) {
-  if (!IsIdentifier(table) || columns.empty()) return sh_->Fail(kInvalidSql, "bad table name " + table);
+  if (!IsIdentifier(table) || columns.empty())
+    return sh_->Fail(kInvalidSql, "bad table name " + table);
   std::string sql = "INSERT INTO " + table + " (", marks;
   for (size_t i = 0; i < columns.size(); ++i) {
     if (!IsIdentifier(columns[i])) return sh_->Fail(kInvalidSql, "bad column name " + columns[i]);
@@ -862,7 +864,8 @@ int OdbcSession::BulkInsert(const std::string& table, const std::vector<std::str
   int rc = BeginWork();
   if (rc != kOk) return rc;
   SQLHSTMT st = SQL_NULL_HSTMT;
-  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, main_->h, &st))) return sh_->Fail(SQL_HANDLE_DBC, main_->h);
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, main_->h, &st)))
+    return sh_->Fail(SQL_HANDLE_DBC, main_->h);
   if (!Ok(SQLPrepare(st, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)))
     rc = sh_->Fail(SQL_HANDLE_STMT, st);
   for (size_t r = 0; rc == kOk && r < rows.size(); ++r) {
@@ -922,10 +925,8 @@ std::string Extra(Engine e, bool cursor) {
     case Engine::Postgres:
       return cursor ? ";Protocol=7.4-0;UseDeclareFetch=1;Fetch=256"
                     : ";Protocol=7.4-0;UseDeclareFetch=0";
-    case Engine::Sqlite:
-      return ";StepAPI=1;NoCreat=1;Timeout=" + std::to_string(g_lock_wait_ms);
-    default:
-      return {};
+    case Engine::Sqlite: return ";StepAPI=1;NoCreat=1;Timeout=" + std::to_string(g_lock_wait_ms);
+    default: return {};
   }
 }
 
@@ -935,8 +936,7 @@ int Setup(Shared& sh, Conn& c, bool cursor) {
   switch (sh.engine) {
     case Engine::Postgres:
       rc = ExecDirect(sh, c, "SET synchronous_commit TO on");
-      if (rc == kOk)
-        rc = ExecDirect(sh, c, "SET lock_timeout = " + std::to_string(g_lock_wait_ms));
+      if (rc == kOk) rc = ExecDirect(sh, c, "SET lock_timeout = " + std::to_string(g_lock_wait_ms));
       break;
     case Engine::Sqlite:
       if (!cursor) {
@@ -945,8 +945,7 @@ int Setup(Shared& sh, Conn& c, bool cursor) {
         if (rc == kOk) rc = ExecDirect(sh, c, "PRAGMA synchronous=FULL");
       }
       break;
-    default:
-      break;
+    default: break;
   }
   if (rc != kOk) return rc;
   // The cursors' connections: PostgreSQL's server-side cursors need a transaction, SQLite's
@@ -1060,8 +1059,8 @@ int OdbcLogon(const std::string& user, const std::string& password, const std::s
   return kOk;
 }
 
-int OdbcCreateSchema(const std::string& user, const std::string& password,
-                     const std::string& net, const std::string& schema, std::string& why) {
+int OdbcCreateSchema(const std::string& user, const std::string& password, const std::string& net,
+                     const std::string& schema, std::string& why) {
   if (!IsIdentifier(schema)) {
     why = "schema name '" + schema + "' is not an identifier";
     return kBadSchemaName;

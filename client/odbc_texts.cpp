@@ -34,8 +34,7 @@ size_t GroupAt(const std::string& s, size_t at) {
 bool KeywordAt(const std::string& s, size_t at, const char* word) {
   size_t n = 0;
   for (; word[n] != '\0'; ++n)
-    if (at + n >= s.size() ||
-        std::tolower(static_cast<unsigned char>(s[at + n])) != word[n])
+    if (at + n >= s.size() || std::tolower(static_cast<unsigned char>(s[at + n])) != word[n])
       return false;
   return (at == 0 || !WordChar(s[at - 1])) && (at + n == s.size() || !WordChar(s[at + n]));
 }
@@ -146,7 +145,7 @@ const Text& Statement(Texts texts, Op op, bool oracle_compat) {
       tables[3][i].sql = ForOracleCompat(tables[0][i].sql);
     }
   });
-  const size_t t = texts == Texts::Record ? (oracle_compat ? 3 : 0)
+  const size_t t = texts == Texts::Record     ? (oracle_compat ? 3 : 0)
                    : texts == Texts::Postgres ? 1
                                               : 2;
   return tables[t][static_cast<size_t>(op)];

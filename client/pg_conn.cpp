@@ -21,8 +21,8 @@ constexpr int kCancelAnswerMs = 5000;
 // when the connection failed.
 bool AwaitResult(PGconn* conn, std::chrono::steady_clock::time_point deadline) {
   while (PQisBusy(conn) == 1) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd pfd{PQsocket(conn), POLLIN, 0};
     const int n = poll(&pfd, 1, static_cast<int>(left.count()));
@@ -96,10 +96,12 @@ int Pg_ExecBounded(PGconn* conn, const char* sql, PgResultPtr& out, ErrorDetail&
       PQcancel(cancel, why, sizeof why);
       PQfreeCancel(cancel);
     }
-    answered = AwaitResult(conn, std::chrono::steady_clock::now() + std::chrono::milliseconds(kCancelAnswerMs));
+    answered = AwaitResult(
+        conn, std::chrono::steady_clock::now() + std::chrono::milliseconds(kCancelAnswerMs));
   }
   if (!answered) {
-    err = ErrorDetail{kLostConnection, 0, "", std::string(sql) + " did not end within its bound; its outcome is not known"};
+    err = ErrorDetail{kLostConnection, 0, "",
+                      std::string(sql) + " did not end within its bound; its outcome is not known"};
     return kLostConnection;
   }
   // The last result is the statement's; read on to the end so the connection is free again.
@@ -157,10 +159,18 @@ int PgTarget::Connect(PgConnPtr& out, ErrorDetail& err) const {
   // parts); the credentials after it, so they take effect. With keepalives a server that
   // vanished without closing the connection ends a wait with a lost connection (-3114)
   // within about two minutes instead of never.
-  const char* keys[] = {"keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count",
-                        "tcp_user_timeout", "dbname", "user", "password", "fallback_application_name",
+  const char* keys[] = {"keepalives",
+                        "keepalives_idle",
+                        "keepalives_interval",
+                        "keepalives_count",
+                        "tcp_user_timeout",
+                        "dbname",
+                        "user",
+                        "password",
+                        "fallback_application_name",
                         nullptr};
-  const char* vals[] = {"1", "60", "10", "6", "120000", net_.c_str(), user_.c_str(), password_.c_str(),
+  const char* vals[] = {"1",      "60",         "10",          "6",
+                        "120000", net_.c_str(), user_.c_str(), password_.c_str(),
                         "parvek", nullptr};
   PgConnPtr conn(PQconnectStartParams(keys, vals, 1));
   err = ErrorDetail{};
@@ -183,21 +193,25 @@ int PgTarget::Connect(PgConnPtr& out, ErrorDetail& err) const {
       timed_out = true;
       break;
     }
-    pollfd pfd{PQsocket(conn.get()), static_cast<short>(st == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+    pollfd pfd{PQsocket(conn.get()),
+               static_cast<short>(st == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
     const int n = poll(&pfd, 1, static_cast<int>(left.count()));
     if (n < 0 && errno != EINTR) break;
     if (n > 0) st = PQconnectPoll(conn.get());
   }
   if (st != PGRES_POLLING_OK) {
-    err.message = timed_out ? "timeout expired while connecting" : Trimmed(PQerrorMessage(conn.get()));
+    err.message =
+        timed_out ? "timeout expired while connecting" : Trimmed(PQerrorMessage(conn.get()));
     err.sqlstate = Pg_StateInMessage(err.message);
-    err.code = timed_out ? kNoListener
-                         : Pg_TranslateLogon(err.message, PQconnectionNeedsPassword(conn.get()) != 0);
+    err.code = timed_out
+                   ? kNoListener
+                   : Pg_TranslateLogon(err.message, PQconnectionNeedsPassword(conn.get()) != 0);
     return err.code;
   }
   PQsetErrorVerbosity(conn.get(), PQERRORS_DEFAULT);
   // The server's notices and warnings never reach the job's standard error.
-  PQsetNoticeProcessor(conn.get(), [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      conn.get(), [](void*, const char*) {}, nullptr);
   const int rc = Pg_Exec(conn.get(), SessionSetup(), err);
   if (rc != kOk) return rc;
   out = std::move(conn);

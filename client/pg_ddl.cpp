@@ -39,5 +39,4 @@ const char* const kPgSchemaDdl =
     " AzvSta integer);"
     "CREATE INDEX Krv140Azv_NumFrom ON Krv140Azv (AzvNum, AzvGvo);";
 
-
 }  // namespace pvc

@@ -296,7 +296,7 @@ class PgSession final : public Session, public SessionTools {
   PgConnPtr main_;
   std::array<bool, static_cast<size_t>(Op::kCount)> prepared_{};
   std::vector<std::string> savepoints_;  // the job's savepoints in the open transaction
-  bool fresh_ = false;  // nothing has run since the transaction began or the last savepoint
+  bool fresh_ = false;        // nothing has run since the transaction began or the last savepoint
   bool own_cursors_ = false;  // every cursor read whole on the main connection
 };
 
@@ -337,8 +337,7 @@ int PgSession::Finish(Undo undo, int rc) {
   }
   // A failure, or a write that changed nothing in a transaction it opened itself.
   switch (undo) {
-    case Undo::None:
-      break;
+    case Undo::None: break;
     case Undo::Rollback:
       Pg_Exec(main_.get(), "ROLLBACK", ignored);
       savepoints_.clear();
@@ -528,11 +527,11 @@ int PgSession::Switch(const std::string& name) {
   if (rc != kOk) return rc;
   // One round trip: switches only when the schema exists.
   const char* values[] = {folded.c_str()};
-  PgResultPtr res(PQexecParams(
-      main_.get(),
-      "select set_config('search_path', quote_ident($1::text), false)"
-      " where exists (select 1 from pg_namespace where nspname = $1::text)",
-      1, nullptr, values, nullptr, nullptr, 0));
+  PgResultPtr res(
+      PQexecParams(main_.get(),
+                   "select set_config('search_path', quote_ident($1::text), false)"
+                   " where exists (select 1 from pg_namespace where nspname = $1::text)",
+                   1, nullptr, values, nullptr, nullptr, 0));
   if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK)
     return Finish(undo, Pg_ResultCode(main_.get(), res.get(), shared_->last));
   if (PQntuples(res.get()) == 0) {

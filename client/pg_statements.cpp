@@ -7,16 +7,16 @@ namespace pvc {
 namespace {
 
 // Select list of the day-record cursors (TagSatz, 13 columns).
-#define PVK_TAG_COLUMNS                                                                   \
-  "t.TagPnr, to_char(t.TagTag,'YYYYMMDD'), to_char(t.TagVon,'YYYYMMDD'), "                \
+#define PVK_TAG_COLUMNS                                                                        \
+  "t.TagPnr, to_char(t.TagTag,'YYYYMMDD'), to_char(t.TagVon,'YYYYMMDD'), "                     \
   "to_char(t.TagUhr,'HH24MISS'), to_char(t.TagBis,'YYYYMMDD'), to_char(t.TagEnd,'HH24MISS'), " \
   "g.TgbSol, t.TagTgb, t.TagTgs, t.TagHtv, t.TagHvs, t.TagHtn, t.TagHns"
 
 // Select list of the booking cursors (BchSatz, 18 columns).
-#define PVK_BCH_COLUMNS                                                                    \
-  "b.BchPnr, to_char(b.BchVon,'YYYYMMDD'), to_char(b.BchUhr,'HH24MISS'), b.BchFkt, "       \
-  "to_char(b.BchBis,'YYYYMMDD'), to_char(b.BchVws,'HH24MISS'), b.BchFcd, b.BchZwt, "       \
-  "b.BchAbt, b.BchKst, b.BchKtr, b.BchKrt, b.BchAzt, b.BchVra, b.BchTxt, b.BchSta, "       \
+#define PVK_BCH_COLUMNS                                                              \
+  "b.BchPnr, to_char(b.BchVon,'YYYYMMDD'), to_char(b.BchUhr,'HH24MISS'), b.BchFkt, " \
+  "to_char(b.BchBis,'YYYYMMDD'), to_char(b.BchVws,'HH24MISS'), b.BchFcd, b.BchZwt, " \
+  "b.BchAbt, b.BchKst, b.BchKtr, b.BchKrt, b.BchAzt, b.BchVra, b.BchTxt, b.BchSta, " \
   "b.BchErf, b.BchTrm"
 
 // A booking's point in time as its 14-digit text. A text of record concatenates with NULL
@@ -28,8 +28,7 @@ namespace {
 constexpr PgStatement kStatements[] = {
     // TagYday: placeholder day records of the server's yesterday with a TgbZtr 1 row.
     {Op::TagYday,
-     "select " PVK_TAG_COLUMNS
-     " from Krv327Tag t, Krv320Tgb g"
+     "select " PVK_TAG_COLUMNS " from Krv327Tag t, Krv320Tgb g"
      " where t.TagTag = (current_date - 1)::timestamp"
      " and to_char(t.TagVon,'YYYYMMDD') = to_char(t.TagBis,'YYYYMMDD')"
      " and to_char(t.TagUhr,'HH24MISS') = to_char(t.TagEnd,'HH24MISS')"
@@ -38,8 +37,7 @@ constexpr PgStatement kStatements[] = {
      0, false},
     // TagYdayAt: the same for the day bound.
     {Op::TagYdayAt,
-     "select " PVK_TAG_COLUMNS
-     " from Krv327Tag t, Krv320Tgb g"
+     "select " PVK_TAG_COLUMNS " from Krv327Tag t, Krv320Tgb g"
      " where t.TagTag = $1::timestamp"
      " and to_char(t.TagVon,'YYYYMMDD') = to_char(t.TagBis,'YYYYMMDD')"
      " and to_char(t.TagUhr,'HH24MISS') = to_char(t.TagEnd,'HH24MISS')"
@@ -48,16 +46,14 @@ constexpr PgStatement kStatements[] = {
      0, false},
     // TagPrev: the person's earlier day records with a TgbZtr 1 row, newest first.
     {Op::TagPrev,
-     "select " PVK_TAG_COLUMNS
-     " from Krv327Tag t, Krv320Tgb g"
+     "select " PVK_TAG_COLUMNS " from Krv327Tag t, Krv320Tgb g"
      " where t.TagPnr = $1 and t.TagTag < $2::timestamp"
      " and g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1"
      " order by t.TagTag desc",
      0, false},
     // BchTagMld: the person's day messages on the calendar day $2.
     {Op::BchTagMld,
-     "select " PVK_BCH_COLUMNS
-     " from Krv321Bch b"
+     "select " PVK_BCH_COLUMNS " from Krv321Bch b"
      " where b.BchPnr = $1"
      " and b.BchVon >= $2::timestamp and b.BchVon < $2::timestamp + interval '1 day'"
      " and b.BchFkt in (1, 2, 3)",
@@ -65,8 +61,7 @@ constexpr PgStatement kStatements[] = {
     // BchStdMld: bookings inside the stored time frame of the person's day $2, newest first.
     // The range on BchVon is implied by the text comparison and lets the key index bound it.
     {Op::BchStdMld,
-     "select " PVK_BCH_COLUMNS
-     " from Krv327Tag t join Krv321Bch b on b.BchPnr = t.TagPnr"
+     "select " PVK_BCH_COLUMNS " from Krv327Tag t join Krv321Bch b on b.BchPnr = t.TagPnr"
      " where t.TagPnr = $1 and t.TagTag = $2::timestamp"
      " and b.BchVon >= coalesce(date_trunc('day', t.TagVon), '-infinity')"
      " and b.BchVon < coalesce(date_trunc('day', t.TagBis) + interval '1 day', 'infinity')"
@@ -79,8 +74,8 @@ constexpr PgStatement kStatements[] = {
      " to_char(b.BchUhr,'HH24MISS') COLLATE \"C\" desc",
      0, true},
     // FcdReadFlg
-    {Op::FcdReadFlg, "select FcdFlg from Krv131Fcd where FcdNum = $1 and FcdSta < 4 limit 2",
-     0, false},
+    {Op::FcdReadFlg, "select FcdFlg from Krv131Fcd where FcdNum = $1 and FcdSta < 4 limit 2", 0,
+     false},
     // FcdRead
     {Op::FcdRead,
      "select FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, coalesce(FcdPri, 0), coalesce(FcdGpu, 0),"

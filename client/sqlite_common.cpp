@@ -22,40 +22,23 @@ int Translate(int rc, sqlite3* db, ErrorDetail& detail) {
   switch (rc & 0xff) {
     case SQLITE_OK:
     case SQLITE_ROW:
-    case SQLITE_DONE:
-      code = kOk;
-      break;
+    case SQLITE_DONE: code = kOk; break;
     case SQLITE_CONSTRAINT:
       switch (detail.native) {
         case SQLITE_CONSTRAINT_UNIQUE:
-        case SQLITE_CONSTRAINT_PRIMARYKEY:
-          code = kUniqueViolated;
-          break;
-        case SQLITE_CONSTRAINT_NOTNULL:
-          code = kNotNull;
-          break;
-        case SQLITE_CONSTRAINT_CHECK:
-          code = kCheckViolated;
-          break;
-        default:
-          code = kInternal;
+        case SQLITE_CONSTRAINT_PRIMARYKEY: code = kUniqueViolated; break;
+        case SQLITE_CONSTRAINT_NOTNULL: code = kNotNull; break;
+        case SQLITE_CONSTRAINT_CHECK: code = kCheckViolated; break;
+        default: code = kInternal;
       }
       break;
     case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      code = kLocked;
-      break;
-    case SQLITE_READONLY:
-      code = kReadOnly;
-      break;
+    case SQLITE_LOCKED: code = kLocked; break;
+    case SQLITE_READONLY: code = kReadOnly; break;
     case SQLITE_PERM:
-    case SQLITE_AUTH:
-      code = kNoPrivilege;
-      break;
+    case SQLITE_AUTH: code = kNoPrivilege; break;
     case SQLITE_IOERR:
-    case SQLITE_CANTOPEN:
-      code = kLostConnection;
-      break;
+    case SQLITE_CANTOPEN: code = kLostConnection; break;
     case SQLITE_ERROR:
       if (detail.message.rfind("no such table", 0) == 0)
         code = kNoTable;
@@ -66,8 +49,7 @@ int Translate(int rc, sqlite3* db, ErrorDetail& detail) {
       else
         code = kInternal;
       break;
-    default:
-      code = kInternal;
+    default: code = kInternal;
   }
   detail.code = code;
   return code;
@@ -87,9 +69,7 @@ bool StoredDateForm(const unsigned char* s, int n) {
 
 int ReadInt(sqlite3_stmt* st, int col, Cell& cell, ErrorDetail& detail) {
   switch (sqlite3_column_type(st, col)) {
-    case SQLITE_INTEGER:
-      cell.num = sqlite3_column_int64(st, col);
-      return kOk;
+    case SQLITE_INTEGER: cell.num = sqlite3_column_int64(st, col); return kOk;
     case SQLITE_FLOAT: {
       const double d = sqlite3_column_double(st, col);
       if (!std::isfinite(d) || std::fabs(d) > 9.2e18)
@@ -139,8 +119,8 @@ int ReadRow(sqlite3_stmt* st, const char* outputs, Row& row, ErrorDetail& detail
     }
     if (!StoredDateForm(t, len))
       return SetError(detail, kBadDateFormat,
-                  "stored date '" + std::string(reinterpret_cast<const char*>(t)) +
-                      "' is not in the form YYYY-MM-DD HH:MM:SS");
+                      "stored date '" + std::string(reinterpret_cast<const char*>(t)) +
+                          "' is not in the form YYYY-MM-DD HH:MM:SS");
     const char* c = reinterpret_cast<const char*>(t);
     if (kind == Out::Date) {
       cell.text = std::string(c, 4) + std::string(c + 5, 2) + std::string(c + 8, 2);

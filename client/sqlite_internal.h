@@ -18,7 +18,7 @@ struct DbCloser {
 struct StmtFinalizer {
   void operator()(sqlite3_stmt* st) const noexcept { sqlite3_finalize(st); }
 };
-using DbHandle = std::unique_ptr<sqlite3, DbCloser>;      // move-only, closes the connection
+using DbHandle = std::unique_ptr<sqlite3, DbCloser>;  // move-only, closes the connection
 using StmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;  // move-only, finalizes
 
 // How a selected column reaches a Row cell: the output kinds of the statement table.

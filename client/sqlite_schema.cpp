@@ -14,8 +14,8 @@ namespace pvc {
 namespace sqlite {
 
 // A date column holds NULL or one text form, 'YYYY-MM-DD HH:MM:SS', of a real calendar date.
-#define DATE_CHECK(c)                                                                     \
-  " CHECK (" c " IS NULL OR (typeof(" c ") = 'text' AND " c                               \
+#define DATE_CHECK(c)                                                                   \
+  " CHECK (" c " IS NULL OR (typeof(" c ") = 'text' AND " c                             \
   " GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]'" \
   " AND datetime(" c ", '+0 days') IS " c "))"
 
@@ -68,8 +68,8 @@ const char* const kSchemaDdl =
 
 }  // namespace sqlite
 
-int SqliteCreateSchema(const std::string& user, const std::string& password,
-                       const std::string& net, const std::string& schema, std::string& why) {
+int SqliteCreateSchema(const std::string& user, const std::string& password, const std::string& net,
+                       const std::string& schema, std::string& why) {
   (void)user;
   (void)password;
   using namespace sqlite;

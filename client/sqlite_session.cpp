@@ -90,8 +90,7 @@ int OpenConn(const Shared& sh, bool reader, std::unique_ptr<Conn>& out, ErrorDet
     rc = sqlite3_open_v2((FileUri(sh.path) + "?immutable=1").c_str(), &raw,
                          SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
   } else {
-    const int flags = (reader ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
-                      SQLITE_OPEN_NOMUTEX;
+    const int flags = (reader ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     rc = sqlite3_open_v2(sh.path.c_str(), &raw, flags, nullptr);
   }
   auto conn = std::make_unique<Conn>();
@@ -140,8 +139,12 @@ class SqliteCursor final : public Cursor {
  public:
   SqliteCursor(std::shared_ptr<Shared> sh, std::unique_ptr<Conn> conn, sqlite3_stmt* st,
                const char* outputs, bool on_row)
-      : sh_(std::move(sh)), conn_(std::move(conn)), st_(st), outputs_(outputs),
-        on_row_(on_row), done_(!on_row) {}
+      : sh_(std::move(sh)),
+        conn_(std::move(conn)),
+        st_(st),
+        outputs_(outputs),
+        on_row_(on_row),
+        done_(!on_row) {}
 
   ~SqliteCursor() override {
     sqlite3_reset(st_);

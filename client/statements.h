@@ -126,7 +126,8 @@ inline constexpr OpInfo kOps[] = {
      "mmdd'),TO_CHAR(BchUhr,'HH24MISS'))<=:b4) and (((((((BchFkt=21 or BchFkt=22) or BchFk"
      "t=23) or BchFkt=24) or BchFkt=25) or BchFkt=29) or BchFkt=30) or BchFkt=0))"},
     // The three code/value pairs of the person's day record.
-    {Op::TagUpdate, "TagUpdate", "Tag_Update", OpKind::UpdateOrDelete, "TITITITD", "", "Tag_PKey_Upd_Sp",
+    {Op::TagUpdate, "TagUpdate", "Tag_Update", OpKind::UpdateOrDelete, "TITITITD", "",
+     "Tag_PKey_Upd_Sp",
      "update KRV327Tag  set TagTgb=:b0:b1,TagTgs=:b2:b3,TagHtv=:b4:b5,TagHvs=:b6:b7,TagHtn"
      "=:b8:b9,TagHns=:b10:b11 where (TagPnr=:b12 and TagTag=TO_DATE(:b13,'yyyymmdd'))"},
     // New function of a booking; BchDat becomes now, BchErf 'Korvant'.

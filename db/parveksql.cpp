@@ -68,7 +68,8 @@ class RowReader {
       Fail(pvc::kInvalidNumber);
       return;
     }
-    if (c->num < std::numeric_limits<int32_t>::min() || c->num > std::numeric_limits<int32_t>::max()) {
+    if (c->num < std::numeric_limits<int32_t>::min() ||
+        c->num > std::numeric_limits<int32_t>::max()) {
       Fail(pvc::kColumnOverflow);
       return;
     }
@@ -346,16 +347,16 @@ int Bch_CountStdMld(const TagSatz& tag, int32_t& count) {
 // ---- writes ---------------------------------------------------------------------------------
 
 int Tag_Update(const TagSatz& tag) {
-  return WritePattern(Op::TagUpdate,
-                      {Bind::Txt(tag.TagTgb), Bind::Int(tag.TagTgs), Bind::Txt(tag.TagHtv),
-                       Bind::Int(tag.TagHvs), Bind::Txt(tag.TagHtn), Bind::Int(tag.TagHns),
-                       Bind::Txt(tag.TagPnr), Bind::Dat(tag.TagTag)});
+  return WritePattern(
+      Op::TagUpdate,
+      {Bind::Txt(tag.TagTgb), Bind::Int(tag.TagTgs), Bind::Txt(tag.TagHtv), Bind::Int(tag.TagHvs),
+       Bind::Txt(tag.TagHtn), Bind::Int(tag.TagHns), Bind::Txt(tag.TagPnr), Bind::Dat(tag.TagTag)});
 }
 
 int Bch_UpdFkt(const BchSatz& bch, int32_t new_fkt) {
-  return WritePattern(Op::BchUpdFkt, {Bind::Int(new_fkt), Bind::Txt(bch.BchPnr),
-                                      Bind::Dat(bch.BchVon), Bind::Txt(bch.BchUhr),
-                                      Bind::Int(bch.BchFkt)});
+  return WritePattern(Op::BchUpdFkt,
+                      {Bind::Int(new_fkt), Bind::Txt(bch.BchPnr), Bind::Dat(bch.BchVon),
+                       Bind::Txt(bch.BchUhr), Bind::Int(bch.BchFkt)});
 }
 
 int Bch_DelFkt(const BchSatz& bch, int32_t fkt) {
@@ -366,7 +367,7 @@ int Bch_DelFkt(const BchSatz& bch, int32_t fkt) {
 int Bch_Insert(const BchSatz& bch) {
   // BchUhr is written with the booking's date and time: the 14-digit point in time.
   const std::string stamp = std::string(bch.BchVon) + bch.BchUhr;
-  return WritePattern(Op::BchInsert, {Bind::Txt(bch.BchPnr), Bind::Dat(bch.BchVon),
-                                      Bind::DatTime(stamp), Bind::Int(bch.BchFkt),
-                                      Bind::Txt(bch.BchFcd)});
+  return WritePattern(Op::BchInsert,
+                      {Bind::Txt(bch.BchPnr), Bind::Dat(bch.BchVon), Bind::DatTime(stamp),
+                       Bind::Int(bch.BchFkt), Bind::Txt(bch.BchFcd)});
 }

@@ -30,8 +30,9 @@ void Prio_Storno(const TagSatz& tag, const BchSatz& bch) {
   if (upd == kUniqueKey) {
     del = Bch_DelFkt(bch, kBchFktStorno);
     deleted_ran = true;
-    Log_Entry(del != 0 ? "Fehler(Del): Bchsatz(Storno) loeschen " : "Info: BchSatz(Storno) gelöscht ",
-              "RC:%d Pnr:%s Tag:%s Fcd:%s Fkt:45 \n", del, tag.TagPnr, tag.TagTag, bch.BchFcd);
+    Log_Entry(
+        del != 0 ? "Fehler(Del): Bchsatz(Storno) loeschen " : "Info: BchSatz(Storno) gelöscht ",
+        "RC:%d Pnr:%s Tag:%s Fcd:%s Fkt:45 \n", del, tag.TagPnr, tag.TagTag, bch.BchFcd);
     upd = Bch_UpdFkt(bch, kBchFktStorno);
     attempt = 2;
   }
@@ -89,8 +90,7 @@ int Bch_PrioCheck(const TagSatz& tag, const FcdSatz& fcd) {
         if (!(fcd.FcdSol == 1 && tag.TgbSol <= 0)) Prio_Storno(tag, bch);
         BchAbrTag_Close();
         return 1;
-      case Weigh::PassOver:
-        break;
+      case Weigh::PassOver: break;
     }
   }
   if (rc != kNoMoreRows) {

@@ -18,8 +18,8 @@ int StdMld_Carry(TagSatz& tag, BchSatz& bch) {
   Dbg_Printf("Folgemeldung zu Mld %s einlesen!\n", bch.BchFcd);
   const int flg = Fcd_ReadFlg(bch.BchFcd, fcd.FcdNum);
   if (flg < 0) {
-    Log_Entry("Fehler(Read): Folgemeldung(Fcd) zur Mld lesen ", "RC:%d Pnr:%s Fcd:%s\n", flg, tag.TagPnr,
-              bch.BchFcd);
+    Log_Entry("Fehler(Read): Folgemeldung(Fcd) zur Mld lesen ", "RC:%d Pnr:%s Fcd:%s\n", flg,
+              tag.TagPnr, bch.BchFcd);
   }
   if (flg != 0) return 0;
   if (fcd.FcdNum[0] == '\0') return 0;  // the type has no follow-up
@@ -50,8 +50,8 @@ int FolgeMld_StdMld(TagSatz& tag, const TagSatz& vortag) {
   }
   rc = BchStdMld_Fetch(bch);  // only the newest booking of the window counts
   if (rc == kKeyTooLong) {
-    Log_Entry("Fehler(Cur_Read): Buchungen(StdMld) Schlüssel zu lang, übergangen! ", "RC:%d Pnr:%s Tag:%s\n", rc,
-              vortag.TagPnr, vortag.TagTag);
+    Log_Entry("Fehler(Cur_Read): Buchungen(StdMld) Schlüssel zu lang, übergangen! ",
+              "RC:%d Pnr:%s Tag:%s\n", rc, vortag.TagPnr, vortag.TagTag);
   } else if (rc != 0 && rc != kNoMoreRows) {
     Log_Entry("Fehler(Cur_Read): Buchungen(StdMld) lesen ", "RC:%d Pnr:%s Tag:%s\n", rc,
               vortag.TagPnr, vortag.TagTag);

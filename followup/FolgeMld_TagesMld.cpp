@@ -34,8 +34,8 @@ int FolgeMld_TagesMld(TagSatz& tag, const TagSatz& vortag) {
     // that fails with an error is passed over with an entry.
     rc = Fcd_ReadFlg(bch.BchFcd, fcd.FcdNum);
     if (rc < 0) {
-      Log_Entry("Fehler(Read): Folgemeldung(Fcd) zur Mld lesen ", "RC:%d Pnr:%s Fcd:%s\n", rc, tag.TagPnr,
-                bch.BchFcd);
+      Log_Entry("Fehler(Read): Folgemeldung(Fcd) zur Mld lesen ", "RC:%d Pnr:%s Fcd:%s\n", rc,
+                tag.TagPnr, bch.BchFcd);
     }
     if (rc != 0) continue;
     if (fcd.FcdNum[0] == '\0') continue;  // the type has no follow-up

@@ -22,8 +22,7 @@ void Mld_SetPair(TagSatz& tag, const FcdSatz& fcd, int32_t value) {
       Txt_Set(tag.TagHtn, fcd.FcdNum);
       tag.TagHns = value;
       break;
-    default:
-      break;  // no pair for other kinds; the update still runs
+    default: break;  // no pair for other kinds; the update still runs
   }
 }
 
@@ -52,8 +51,8 @@ constexpr int kNoRows = 1403;
 // error (other than -1, the booking exists already), or the working-time plan that the target
 // value is taken from could not be read because of an error (the value would be made up).
 void Mld_SkipUpdate(const TagSatz& tag, int cause) {
-  Log_Entry("Fehler(Tag_Update): TagesSatz nicht aktualisiert! ", "RC:%d Pnr:%s Tag:%s\n", cause, tag.TagPnr,
-            tag.TagTag);
+  Log_Entry("Fehler(Tag_Update): TagesSatz nicht aktualisiert! ", "RC:%d Pnr:%s Tag:%s\n", cause,
+            tag.TagPnr, tag.TagTag);
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ int Refuse(const std::string&, const std::string&, const std::string&,
 // A private working directory for the run log, entered once.
 bool Setup() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                    "/parvek-fuzz-cmdline-XXXXXX";
+  std::string dir =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/parvek-fuzz-cmdline-XXXXXX";
   if (::mkdtemp(dir.data()) == nullptr || ::chdir(dir.c_str()) != 0) std::abort();
   for (const char* prefix : {"sqlite:", "postgresql://", "postgres://"})
     pvc::RegisterBackend(prefix, Refuse);

@@ -1,8 +1,8 @@
 #include "run/BfCipher.h"
 
+#include <string.h>  // explicit_bzero
 #include <cstring>
 #include <utility>
-#include <string.h>  // explicit_bzero
 
 #include "run/BfTables.h"
 

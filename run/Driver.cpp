@@ -56,7 +56,8 @@ int Run_Main(int argc, char** argv) {
     const std::string shown_net = Run_MaskNet(net);
     Log_Entry(message, "Name:%s Pwd:%s Net:%s\n", user.c_str(), kPasswordMask, shown_net.c_str());
     // The exit code is 0 on every path; this line keeps a failed connect from being silent.
-    std::fprintf(stderr, "parvek: Fehler(DB-Connect)! RC:%d Net:%s\n", rc, Run_OneLine(shown_net).c_str());
+    std::fprintf(stderr, "parvek: Fehler(DB-Connect)! RC:%d Net:%s\n", rc,
+                 Run_OneLine(shown_net).c_str());
   } else {
     TagYday_Scan(schema_name.c_str());
   }

@@ -105,7 +105,8 @@ IniRecord Ini_ParseRecord(const std::string& header_line, const std::string& ent
   return rec;
 }
 
-int Ini_RecordAnswers(const IniRecord& rec, const char* section, const char* key, std::int32_t number) {
+int Ini_RecordAnswers(const IniRecord& rec, const char* section, const char* key,
+                      std::int32_t number) {
   // Texts compare as C texts: a field holding a zero byte ends there.
   if (std::strcmp(rec.fields.section.c_str(), section) == 0) return 1;
   if (std::strcmp(rec.fields.key.c_str(), key) == 0) return 1;

@@ -49,14 +49,15 @@ std::int32_t Ini_ReadNumber(const std::string& text);
 // match), for the reader and for tools that list or rewrite settings files. `header` and
 // `entry` are lines with their line end already read as "\n" (or none on a last line).
 struct IniRecord {
-  IniEntryRec fields;    // value still enciphered
-  int has_number = 0;    // 0 when the entry line holds no ';' at all: it has no number field
+  IniEntryRec fields;  // value still enciphered
+  int has_number = 0;  // 0 when the entry line holds no ';' at all: it has no number field
 };
 IniRecord Ini_ParseRecord(const std::string& header, const std::string& entry);
 
 // 1 when the record answers the request (see Ini_ReadEntry). An entry line without any ';'
 // carries no number and so never answers through its number.
-int Ini_RecordAnswers(const IniRecord& rec, const char* section, const char* key, std::int32_t number);
+int Ini_RecordAnswers(const IniRecord& rec, const char* section, const char* key,
+                      std::int32_t number);
 
 // Longest line the reader takes: far beyond any settings file, but a path naming an endless
 // source (/dev/zero) must not exhaust memory.

@@ -87,7 +87,8 @@ inline std::vector<std::uint32_t> PiFractionWords(std::size_t words) {
   MulSmall(a, 4);
   Sub(a, b);
   MulSmall(a, 4);  // pi
-  return std::vector<std::uint32_t>(a.begin() + 1, a.begin() + 1 + static_cast<std::ptrdiff_t>(words));
+  return std::vector<std::uint32_t>(a.begin() + 1,
+                                    a.begin() + 1 + static_cast<std::ptrdiff_t>(words));
 }
 
 // The source text of run/BfTables.cpp: the initial P-array (18 words) and the four S-boxes

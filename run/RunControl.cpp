@@ -20,7 +20,8 @@ void RunFlags_Init(const char* param2, const char* param3) {
 
 std::string Run_TimeStamp(const std::tm& local) {
   char buf[100];
-  const std::size_t n = std::strftime(buf, sizeof buf, "\nDatum: %d.%m.%Y  Uhrzeit: %H:%M:%S\n", &local);
+  const std::size_t n =
+      std::strftime(buf, sizeof buf, "\nDatum: %d.%m.%Y  Uhrzeit: %H:%M:%S\n", &local);
   return std::string(buf, n);
 }
 
@@ -31,7 +32,8 @@ char* Str_Upper(char* text) {
 }
 
 std::string Run_SchemaName(const std::string& schema_value) {
-  std::string name = schema_value.empty() ? std::string() : schema_value.substr(0, schema_value.size() - 1);
+  std::string name =
+      schema_value.empty() ? std::string() : schema_value.substr(0, schema_value.size() - 1);
   Str_Upper(name.data());
   return name;
 }
@@ -60,7 +62,8 @@ int HexValue(char c) {
 std::string NameKey(const std::string& name) {
   std::string out;
   for (std::size_t i = 0; i < name.size(); ++i) {
-    if (name[i] == '%' && i + 2 < name.size() && HexValue(name[i + 1]) >= 0 && HexValue(name[i + 2]) >= 0) {
+    if (name[i] == '%' && i + 2 < name.size() && HexValue(name[i + 1]) >= 0 &&
+        HexValue(name[i + 2]) >= 0) {
       out += static_cast<char>(HexValue(name[i + 1]) * 16 + HexValue(name[i + 2]));
       i += 2;
     } else {
@@ -103,10 +106,12 @@ std::string Run_MaskNet(const std::string& net) {
       continue;
     }
     std::size_t value_end = eq + 1;
-    while (value_end < text.size() && text[value_end] != '&' && !IsSpace(text[value_end])) ++value_end;
+    while (value_end < text.size() && text[value_end] != '&' && !IsSpace(text[value_end]))
+      ++value_end;
     out += text.substr(i, eq + 1 - i);
-    out += NameKey(name).find("password") != std::string::npos ? std::string(kMask)
-                                                                 : text.substr(eq + 1, value_end - eq - 1);
+    out += NameKey(name).find("password") != std::string::npos
+               ? std::string(kMask)
+               : text.substr(eq + 1, value_end - eq - 1);
     i = value_end;
   }
   return out;

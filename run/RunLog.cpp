@@ -28,7 +28,8 @@ void WriteValues(const char* message, const char* values_fmt, va_list args) {
     values.resize(static_cast<std::size_t>(n));
   }
   va_end(again);
-  const std::size_t keep_end = !values.empty() && values.back() == '\n' ? values.size() - 1 : values.size();
+  const std::size_t keep_end =
+      !values.empty() && values.back() == '\n' ? values.size() - 1 : values.size();
   for (std::size_t i = 0; i < keep_end; ++i) {
     const unsigned char c = static_cast<unsigned char>(values[i]);
     if (c < 0x20 || c == 0x7F) values[i] = '?';

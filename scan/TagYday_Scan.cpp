@@ -103,8 +103,8 @@ void TagYday_Scan(const char* schema_name) {
     if (rc == kKeyTooLong) {
       // A key longer than its field would name another person or day: the row is passed over.
       const RefusedRow& row = Stmt_RefusedRow();
-      Log_Entry("Fehler(Cur_Read): Tagsatz(+TgbSol) Schlüssel zu lang, übergangen! ", "RC:%d Pnr:%s Tag:%s\n", rc,
-                row.pnr.c_str(), row.day.c_str());
+      Log_Entry("Fehler(Cur_Read): Tagsatz(+TgbSol) Schlüssel zu lang, übergangen! ",
+                "RC:%d Pnr:%s Tag:%s\n", rc, row.pnr.c_str(), row.day.c_str());
       Rec_Clear(tag);
       continue;
     }
@@ -112,8 +112,10 @@ void TagYday_Scan(const char* schema_name) {
     Scan_Pass(tag, vortag, schema_name, tgb);
     if (Stmt_ConnectionLost() != 0) {
       // Every later person would meet a dead session: the night ends here.
-      Log_Entry("Fehler(DB-Verbindung): Verbindung verloren, Ausgang der letzten Änderung unbekannt, Lauf beendet! ", "RC:%d Pnr:%s Tag:%s\n",
-                kConnectionLost, tag.TagPnr, tag.TagTag);
+      Log_Entry(
+          "Fehler(DB-Verbindung): Verbindung verloren, Ausgang der letzten Änderung unbekannt, "
+          "Lauf beendet! ",
+          "RC:%d Pnr:%s Tag:%s\n", kConnectionLost, tag.TagPnr, tag.TagTag);
       rc = kNoMoreRows;
       break;
     }

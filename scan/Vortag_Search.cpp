@@ -78,7 +78,7 @@ int Vortag_Search(const char* pnr, const char* day, TagSatz& vortag) {
     result = 1;
     if (RunFlags.debug == 1) {
       Dbg_Printf(found == Found::DayMessages ? "\nTag mit Tagesmeldungen gefunden !\n"
-                                            : "\nTag mit Stundenmeldungen gefunden !\n");
+                                             : "\nTag mit Stundenmeldungen gefunden !\n");
       Tag_Dump(vortag);
     }
     break;

@@ -49,7 +49,8 @@ inline bool ParseCivilDate(const std::string& text, int64_t& day) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
   for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
     if (text[i] < '0' || text[i] > '9') return false;
-  const int y = std::stoi(text.substr(0, 4)), m = std::stoi(text.substr(5, 2)), d = std::stoi(text.substr(8, 2));
+  const int y = std::stoi(text.substr(0, 4)), m = std::stoi(text.substr(5, 2)),
+            d = std::stoi(text.substr(8, 2));
   if (y < 1000 || m < 1 || m > 12 || d < 1 || d > 31) return false;
   const int64_t z = DaysFromCivil(y, m, d);
   const CivilDate back = CivilFromDays(z);

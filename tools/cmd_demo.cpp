@@ -34,7 +34,9 @@ struct Builder {
   // A day record with its day-evaluation row. An empty `tgb` leaves the day code NULL.
   void Tag(const char* pnr, const std::string& day, const char* from, const char* to, int sol,
            const char* tgb = nullptr) {
-    sql += "INSERT INTO Krv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs) VALUES ('";
+    sql +=
+        "INSERT INTO Krv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs) "
+        "VALUES ('";
     sql += pnr;
     sql += "', " + At(day, "00:00:00") + ", " + At(day, "00:00:00") + ", " + At(day, from) + ", " +
            At(day, "00:00:00") + ", " + At(day, to) + ", ";
@@ -53,7 +55,8 @@ struct Builder {
   }
   // A booking; an empty `fcd` leaves the code NULL (a clock-in, for example).
   void Bch(const char* pnr, const std::string& day, const char* time, int fkt, const char* fcd) {
-    sql += "INSERT INTO Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat) VALUES ('";
+    sql +=
+        "INSERT INTO Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat) VALUES ('";
     sql += pnr;
     sql += "', " + At(day, "00:00:00") + ", " + At(day, time) + ", " + std::to_string(fkt) + ", ";
     sql += fcd[0] != '\0' ? std::string("'") + fcd + "'" : std::string("NULL");
@@ -72,17 +75,19 @@ std::string Demo_DataSql(int64_t today) {
   // Message types: code, kind (1 day message), value rule, fixed value, target-time check,
   // priority (smaller ranks higher), tie rule, function code, follow-up code, status.
   b.sql +=
-      "INSERT INTO Krv131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, FcdFlg, FcdSta) VALUES\n"
-      " ('KRA', 1, 1, 0, 0, 20, 0, NULL, 'KRF', 0),\n"   // Krankheit
-      " ('KRF', 1, 1, 0, 0, 20, 1, NULL, 'KRF', 0),\n"   // Krankheit Folge
-      " ('URL', 1, 1, 0, 0, 10, 0, NULL, NULL, 0),\n"    // Urlaub, no follow-up
-      " ('SCH', 1, 1, 0, 0, 30, 0, NULL, NULL, 0),\n"    // Schulung
-      " ('SUR', 1, 1, 0, 0, 5, 0, NULL, NULL, 0),\n"     // Sonderurlaub
-      " ('KUR', 1, 1, 0, 0, 15, 0, NULL, 'KUF', 0),\n"   // Kur
-      " ('KUF', 1, 1, 0, 1, 15, 0, NULL, 'KUF', 0),\n"   // Kur Folge, only on days with target time
-      " ('KRH', 2, 0, 0, 0, 50, 0, 24, 'KRF', 0);\n";    // krank nach Hause (hour message)
+      "INSERT INTO Krv131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, "
+      "FcdFlg, FcdSta) VALUES\n"
+      " ('KRA', 1, 1, 0, 0, 20, 0, NULL, 'KRF', 0),\n"  // Krankheit
+      " ('KRF', 1, 1, 0, 0, 20, 1, NULL, 'KRF', 0),\n"  // Krankheit Folge
+      " ('URL', 1, 1, 0, 0, 10, 0, NULL, NULL, 0),\n"   // Urlaub, no follow-up
+      " ('SCH', 1, 1, 0, 0, 30, 0, NULL, NULL, 0),\n"   // Schulung
+      " ('SUR', 1, 1, 0, 0, 5, 0, NULL, NULL, 0),\n"    // Sonderurlaub
+      " ('KUR', 1, 1, 0, 0, 15, 0, NULL, 'KUF', 0),\n"  // Kur
+      " ('KUF', 1, 1, 0, 1, 15, 0, NULL, 'KUF', 0),\n"  // Kur Folge, only on days with target time
+      " ('KRH', 2, 0, 0, 0, 50, 0, 24, 'KRF', 0);\n";   // krank nach Hause (hour message)
   b.sql +=
-      "INSERT INTO Krv140Azv (AzvNum, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2, AzvHtv, AzvGvo, AzvGbi, AzvSta)"
+      "INSERT INTO Krv140Azv (AzvNum, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2, AzvHtv, AzvGvo, "
+      "AzvGbi, AzvSta)"
       " VALUES ('VZ40', 480, 240, 0, 240, 120, 0, '2000-01-01 00:00:00', NULL, 0);\n";
 
   // 1001: ill the day before; the illness is carried on.
@@ -127,9 +132,11 @@ const char* Demo_Cases() {
   return "  1001  ill (KRA) the day before          -> illness carried on (KRF)\n"
          "  1002  on leave (URL) the day before     -> leave has no follow-up: nothing happens\n"
          "  1003  went home sick at 13:30 (KRH)     -> hour message carried on as illness (KRF)\n"
-         "  1004  ill; training (SCH) booked        -> training cancelled (function 45), KRF booked\n"
+         "  1004  ill; training (SCH) booked        -> training cancelled (function 45), KRF "
+         "booked\n"
          "  1005  ill; special leave (SUR) booked   -> special leave ranks higher: KRF blocked\n"
-         "  1006  spa cure (KUR) the day before     -> follow-up KUF refused: no target time yesterday\n";
+         "  1006  spa cure (KUR) the day before     -> follow-up KUF refused: no target time "
+         "yesterday\n";
 }
 
 // Writes the settings file, which holds a password, readable by its owner only. A symbolic
@@ -164,7 +171,8 @@ int DemoCreate(DemoOptions& o) {
   std::error_code ec;
   fs::create_directories(o.dir, ec);
   const fs::path dir = fs::absolute(o.dir, ec);
-  if (ec || !fs::is_directory(dir)) return Ctl_Fail("demo-create: cannot create directory " + o.dir);
+  if (ec || !fs::is_directory(dir))
+    return Ctl_Fail("demo-create: cannot create directory " + o.dir);
   const bool local = t.net.empty();
   if (local) t.net = "sqlite:" + dir.string();
   if (t.login.empty() && t.settings.empty()) t.login = "demo";
@@ -182,7 +190,8 @@ int DemoCreate(DemoOptions& o) {
   if (rc == pvc::kOk) rc = pvc::ToolsOf(*session).ExecScript(Demo_DataSql(LocalToday()));
   if (rc != pvc::kOk) {
     const std::string detail = session ? session->LastError().message : why;
-    return Ctl_Fail("demo-create: filling the demo schema failed, RC:" + std::to_string(rc) + " " + detail);
+    return Ctl_Fail("demo-create: filling the demo schema failed, RC:" + std::to_string(rc) + " " +
+                    detail);
   }
 
   const fs::path settings = dir / kSettingsName;
@@ -190,8 +199,8 @@ int DemoCreate(DemoOptions& o) {
     return Ctl_Fail("demo-create: cannot write " + settings.string() + ": " + why);
 
   if (local)
-    std::printf("Demo database: %s/%s.db (NET8 %s, schema %s)\n", dir.c_str(), kDemoSchema, t.net.c_str(),
-                kDemoSchema);
+    std::printf("Demo database: %s/%s.db (NET8 %s, schema %s)\n", dir.c_str(), kDemoSchema,
+                t.net.c_str(), kDemoSchema);
   else
     std::printf("Demo database: schema %s on %s\n", kDemoSchema, t.net.c_str());
   std::printf("Settings file: %s (values enciphered, mode 0600)\n", settings.c_str());
@@ -199,13 +208,17 @@ int DemoCreate(DemoOptions& o) {
   return 0;
 }
 
-const CtlCommand kDemoCreate("demo-create", "Create a demo database and its settings file in DIR", [](CtlArgs& args) {
-  auto o = std::make_shared<DemoOptions>();
-  args.Text("DIR", o->dir, "Directory for the settings file parvek.ini (and the SQLite database)", true);
-  Ctl_AddTarget(args, o->target, CtlOperands::kNetOnly);
-  args.Footer("Without NET8 the demo is an SQLite database DIR/PERSONAL.db (login and password demo). With "
-              "NET8 the schema PERSONAL is created there; the user must be allowed to create schemas.");
-  return [o] { return DemoCreate(*o); };
-});
+const CtlCommand kDemoCreate(
+    "demo-create", "Create a demo database and its settings file in DIR", [](CtlArgs& args) {
+      auto o = std::make_shared<DemoOptions>();
+      args.Text("DIR", o->dir,
+                "Directory for the settings file parvek.ini (and the SQLite database)", true);
+      Ctl_AddTarget(args, o->target, CtlOperands::kNetOnly);
+      args.Footer(
+          "Without NET8 the demo is an SQLite database DIR/PERSONAL.db (login and password demo). "
+          "With "
+          "NET8 the schema PERSONAL is created there; the user must be allowed to create schemas.");
+      return [o] { return DemoCreate(*o); };
+    });
 
 }  // namespace

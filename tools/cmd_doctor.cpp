@@ -40,12 +40,15 @@ std::string Upper(std::string s) {
   return s;
 }
 
-std::string Dashed(const std::string& d) { return d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2); }
+std::string Dashed(const std::string& d) {
+  return d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2);
+}
 
 // What a failed connect usually means.
 std::string ConnectHint(int rc) {
   switch (rc) {
-    case pvc::kBadNetName: return "NET8 names no database this build serves, or its directory does not exist";
+    case pvc::kBadNetName:
+      return "NET8 names no database this build serves, or its directory does not exist";
     case pvc::kBadLogin: return "the server refused LOGIN and PASS";
     case pvc::kNoListener: return "the server is not reachable (started? host and port of NET8?)";
     case pvc::kNoSchema: return "the schema does not exist (parvekctl schema-create)";
@@ -58,16 +61,18 @@ std::string ConnectHint(int rc) {
 bool SettingsReadable(const std::string& path) {
   struct stat sb {};
   if (::stat(path.c_str(), &sb) != 0) {
-    Say("FAIL", "settings file " + path + ": " + std::strerror(errno) +
-                    "; the job would log \"Fehler(DB-Connect)! RC:-12154\" with empty Name and Net");
+    Say("FAIL",
+        "settings file " + path + ": " + std::strerror(errno) +
+            "; the job would log \"Fehler(DB-Connect)! RC:-12154\" with empty Name and Net");
     return false;
   }
   std::FILE* f = S_ISREG(sb.st_mode) ? std::fopen(path.c_str(), "r") : nullptr;
   if (f == nullptr) {
-    Say("FAIL", "settings file " + path + " cannot be read by this user (" +
-                    (S_ISREG(sb.st_mode) ? std::string(std::strerror(errno)) : "not a regular file") +
-                    "); the job would log \"RC:-12154\" with empty Name and Net, like a wrong NET8: "
-                    "let the job's user read it (owner or group, mode 0600/0640)");
+    Say("FAIL",
+        "settings file " + path + " cannot be read by this user (" +
+            (S_ISREG(sb.st_mode) ? std::string(std::strerror(errno)) : "not a regular file") +
+            "); the job would log \"RC:-12154\" with empty Name and Net, like a wrong NET8: "
+            "let the job's user read it (owner or group, mode 0600/0640)");
     return false;
   }
   std::fclose(f);
@@ -82,20 +87,24 @@ void CheckWorkingDirectory() {
   char probe[] = ".parvek-doctor-XXXXXX";
   const int fd = ::mkstemp(probe);
   if (fd < 0) {
-    Say("FAIL", "working directory " + here + " cannot be written by this user (" + std::strerror(errno) +
-                    "): the job would keep no run log and no parameter file; run it in a directory its user owns");
+    Say("FAIL", "working directory " + here + " cannot be written by this user (" +
+                    std::strerror(errno) +
+                    "): the job would keep no run log and no parameter file; run it in a directory "
+                    "its user owns");
     return;
   }
   ::close(fd);
   ::unlink(probe);
   for (const char* name : {kRunLogName, "parvektgb"}) {
     if (::access(name, F_OK) == 0 && ::access(name, W_OK) != 0) {
-      Say("FAIL", std::string(name) + " in " + here + " exists and cannot be written by this user: give it to the "
-                                                     "job's user or remove it");
+      Say("FAIL", std::string(name) + " in " + here +
+                      " exists and cannot be written by this user: give it to the "
+                      "job's user or remove it");
       return;
     }
   }
-  Say("ok", "working directory " + here + " is writable (run log parvek.log, parameter file parvektgb)");
+  Say("ok",
+      "working directory " + here + " is writable (run log parvek.log, parameter file parvektgb)");
 }
 
 // The accounting day and its placeholders, read with the job's own yesterday cursor.
@@ -109,18 +118,20 @@ void CheckAccountingDay(pvc::Session& s, std::string& day) {
     ++count;
   }
   if (rc != pvc::kNoData) {
-    Say("FAIL", "the yesterday cursor fails: RC:" + std::to_string(rc) + " " + s.LastError().message);
+    Say("FAIL",
+        "the yesterday cursor fails: RC:" + std::to_string(rc) + " " + s.LastError().message);
     return;
   }
   if (count == 0) {
     day = CivilText(LocalToday() - 1);
     day = day.substr(0, 4) + day.substr(5, 2) + day.substr(8, 2);
     Say("info", "accounting day (the database's yesterday; " + Dashed(day) +
-                    " by this machine's clock): no placeholder day record, tonight's run would have nothing to do");
+                    " by this machine's clock): no placeholder day record, tonight's run would "
+                    "have nothing to do");
     return;
   }
-  Say("info", "accounting day " + Dashed(day) + " (the database's yesterday): " + std::to_string(count) +
-                  " placeholder day record" + (count == 1 ? "" : "s"));
+  Say("info", "accounting day " + Dashed(day) + " (the database's yesterday): " +
+                  std::to_string(count) + " placeholder day record" + (count == 1 ? "" : "s"));
 }
 
 void CheckTimeZone() {
@@ -130,7 +141,8 @@ void CheckTimeZone() {
   char zone[64];
   std::strftime(zone, sizeof zone, "%Z (UTC%z)", &local);
   const char* tz = std::getenv("TZ");
-  Say("info", std::string("local time zone ") + zone + (tz != nullptr ? std::string(", TZ=") + tz : ", TZ not set") +
+  Say("info", std::string("local time zone ") + zone +
+                  (tz != nullptr ? std::string(", TZ=") + tz : ", TZ not set") +
                   ": the run log's time stamp and SQLite's yesterday follow it");
 }
 
@@ -148,7 +160,8 @@ void CheckRerun(const std::string& day) {
   for (const CtlRun& r : Ctl_ReadRuns(text.str())) {
     if (r.connect_rc == 0 && r.AccountingDay() == n) {
       Say("WARN", "the run log already holds a run for " + Dashed(day) + " (started " + r.stamp +
-                      "): a second run is no no-op (follow-ups with FcdGpu 1 are cancelled and booked again); "
+                      "): a second run is no no-op (follow-ups with FcdGpu 1 are cancelled and "
+                      "booked again); "
                       "see parvekctl night --preview");
       return;
     }
@@ -160,7 +173,8 @@ int Doctor(const std::string& path) {
   g_failures = 0;
   const passwd* pw = ::getpwuid(::geteuid());
   Say("info", std::string("running as user ") + (pw != nullptr ? pw->pw_name : "?") + " (uid " +
-                  std::to_string(::geteuid()) + "); run doctor as the job's user, in the job's working directory");
+                  std::to_string(::geteuid()) +
+                  "); run doctor as the job's user, in the job's working directory");
   const bool readable = SettingsReadable(path);
   CheckWorkingDirectory();
   CheckTimeZone();
@@ -174,16 +188,21 @@ int Doctor(const std::string& path) {
   t.schema = Run_SchemaName(schema_value);
   const bool sqlite = t.net.rfind("sqlite:", 0) == 0;
   for (const auto& [key, value] : {std::pair<const char*, const std::string*>{"LOGIN", &t.login},
-                                   {"PASS", &t.pass}, {"NET8", &t.net}, {"SCHEMA", &schema_value}}) {
+                                   {"PASS", &t.pass},
+                                   {"NET8", &t.net},
+                                   {"SCHEMA", &schema_value}}) {
     if (!value->empty()) continue;
-    const bool needed = !(sqlite && (std::strcmp(key, "LOGIN") == 0 || std::strcmp(key, "PASS") == 0));
-    Say(needed ? "FAIL" : "info", std::string(key) + " is missing or empty in " + path +
-                                      (needed ? ": parvekctl settings-set " + path + " " + key + " VALUE"
-                                              : " (SQLite does not check it)"));
+    const bool needed =
+        !(sqlite && (std::strcmp(key, "LOGIN") == 0 || std::strcmp(key, "PASS") == 0));
+    Say(needed ? "FAIL" : "info",
+        std::string(key) + " is missing or empty in " + path +
+            (needed ? ": parvekctl settings-set " + path + " " + key + " VALUE"
+                    : " (SQLite does not check it)"));
   }
   Say("info", "LOGIN " + (t.login.empty() ? std::string("(empty)") : t.login) + ", PASS " +
-                  (t.pass.empty() ? "(empty)" : "set") + ", NET8 " + Run_OneLine(Run_MaskNet(t.net)) +
-                  ", schema " + (t.schema.empty() ? std::string("(empty)") : t.schema) +
+                  (t.pass.empty() ? "(empty)" : "set") + ", NET8 " +
+                  Run_OneLine(Run_MaskNet(t.net)) + ", schema " +
+                  (t.schema.empty() ? std::string("(empty)") : t.schema) +
                   " (the SCHEMA value without its last character, upper-cased)");
   if (t.net.empty() || t.schema.empty()) return 1;
 
@@ -193,10 +212,13 @@ int Doctor(const std::string& path) {
   if (rc == pvc::kNoSchema && s) {
     // The commonest slip: a SCHEMA value written without the character the job drops.
     const std::string whole = Upper(schema_value);
-    if (whole != t.schema && s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + whole) == pvc::kOk) {
-      Say("FAIL", "schema " + t.schema + " does not exist, but " + whole + " does: the job drops the SCHEMA value's "
-                  "last character, so write the value with one more character (parvekctl settings-set " + path +
-                  " SCHEMA '" + schema_value + "#')");
+    if (whole != t.schema &&
+        s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + whole) == pvc::kOk) {
+      Say("FAIL", "schema " + t.schema + " does not exist, but " + whole +
+                      " does: the job drops the SCHEMA value's "
+                      "last character, so write the value with one more character (parvekctl "
+                      "settings-set " +
+                      path + " SCHEMA '" + schema_value + "#')");
       return 1;
     }
   }
@@ -207,10 +229,12 @@ int Doctor(const std::string& path) {
   Say("ok", "connected to " + Run_OneLine(Run_MaskNet(t.net)) + ", schema " + t.schema);
 
   std::string failed;
-  const int bad = Ctl_ProbeStatements(*s, [&failed](const pvc::OpInfo& info, int code, const std::string& message) {
-    if (code != pvc::kOk && code != pvc::kNoData)
-      failed += std::string(failed.empty() ? "" : "; ") + info.name + " RC:" + std::to_string(code) + " " + message;
-  });
+  const int bad = Ctl_ProbeStatements(
+      *s, [&failed](const pvc::OpInfo& info, int code, const std::string& message) {
+        if (code != pvc::kOk && code != pvc::kNoData)
+          failed += std::string(failed.empty() ? "" : "; ") + info.name +
+                    " RC:" + std::to_string(code) + " " + message;
+      });
   if (bad == 0)
     Say("ok", "every statement of the job runs on schema " + t.schema);
   else
@@ -222,13 +246,15 @@ int Doctor(const std::string& path) {
   return g_failures == 0 ? 0 : 1;
 }
 
-const CtlCommand kDoctor("doctor", "Check a set-up as the job's user: settings, database, working directory",
-                         [](CtlArgs& args) {
-                           auto path = std::make_shared<std::string>();
-                           args.Text("SETTINGS_FILE", *path, "The job's settings file", true)
-                               .Footer("Run it as the job's user in the job's working directory. Exit 0 when the "
-                                       "job would run, 1 otherwise. The password is never shown.");
-                           return [path] { return Doctor(*path); };
-                         });
+const CtlCommand kDoctor(
+    "doctor", "Check a set-up as the job's user: settings, database, working directory",
+    [](CtlArgs& args) {
+      auto path = std::make_shared<std::string>();
+      args.Text("SETTINGS_FILE", *path, "The job's settings file", true)
+          .Footer(
+              "Run it as the job's user in the job's working directory. Exit 0 when the "
+              "job would run, 1 otherwise. The password is never shown.");
+      return [path] { return Doctor(*path); };
+    });
 
 }  // namespace

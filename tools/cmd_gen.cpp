@@ -29,7 +29,7 @@
 
 namespace {
 
-bool IsWeekend(int64_t day) {  // 1970-01-01 was a Thursday
+bool IsWeekend(int64_t day) {                  // 1970-01-01 was a Thursday
   const int64_t wd = ((day % 7) + 7 + 3) % 7;  // 0 = Monday
   return wd >= 5;
 }
@@ -115,16 +115,16 @@ struct FcdDef {
   const char* flg;                        // nullptr: NULL
 };
 constexpr FcdDef kFcd[] = {
-    {"KRA", 1, 1, 0, 0, 20, 0, -1, "KRF"},  // illness
-    {"KRF", 1, 1, 0, 0, 20, 1, -1, "KRF"},  // illness continued
+    {"KRA", 1, 1, 0, 0, 20, 0, -1, "KRF"},    // illness
+    {"KRF", 1, 1, 0, 0, 20, 1, -1, "KRF"},    // illness continued
     {"URL", 1, 1, 0, 0, 10, 0, -1, nullptr},  // leave
     {"SCH", 1, 1, 0, 0, 30, 0, -1, nullptr},  // training
     {"SUR", 1, 1, 0, 0, 5, 0, -1, nullptr},   // special leave
     {"DGR", 1, 1, 0, 0, 25, 0, 24, nullptr},  // business trip: passed over by the search
-    {"KUR", 1, 2, 0, 0, 15, 0, -1, "KUF"},  // cure
-    {"KUF", 1, 2, 0, 1, 15, 1, -1, "KUF"},  // cure continued, only on days with target time
-    {"KRH", 2, 3, 0, 0, 50, 0, 24, "KRF"},  // went home sick (hour message, function 24)
-    {"ARZ", 2, 4, 0, 0, 40, 0, 23, "ARF"},  // doctor's visit (hour message, function 23)
+    {"KUR", 1, 2, 0, 0, 15, 0, -1, "KUF"},    // cure
+    {"KUF", 1, 2, 0, 1, 15, 1, -1, "KUF"},    // cure continued, only on days with target time
+    {"KRH", 2, 3, 0, 0, 50, 0, 24, "KRF"},    // went home sick (hour message, function 24)
+    {"ARZ", 2, 4, 0, 0, 40, 0, 23, "ARF"},    // doctor's visit (hour message, function 23)
     {"ARF", 2, 4, 0, 0, 40, 1, -1, nullptr},  // doctor's visit continued
 };
 
@@ -143,16 +143,18 @@ class Generator {
  public:
   Generator(pvc::Session& s, const Options& o)
       : o_(o),
-        tag_(s, "Krv327Tag", {"TagPnr", "TagTag", "TagVon", "TagUhr", "TagBis", "TagEnd",
-                              "TagTgb", "TagTgs"}),
+        tag_(s, "Krv327Tag",
+             {"TagPnr", "TagTag", "TagVon", "TagUhr", "TagBis", "TagEnd", "TagTgb", "TagTgs"}),
         tgb_(s, "Krv320Tgb", {"TgbPnr", "TgbDtm", "TgbZtr", "TgbSol"}),
-        bch_(s, "Krv321Bch", {"BchPnr", "BchVon", "BchUhr", "BchFkt", "BchFcd", "BchErf",
-                              "BchDat"}),
+        bch_(s, "Krv321Bch",
+             {"BchPnr", "BchVon", "BchUhr", "BchFkt", "BchFcd", "BchErf", "BchDat"}),
         ztg_(s, "Krv329Ztg", {"ZtgPnr", "ZtgVon", "ZtgAzt", "ZtgSta"}),
-        fcd_(s, "Krv131Fcd", {"FcdNum", "FcdTyp", "FcdZwt", "FcdStd", "FcdSol", "FcdPri",
-                              "FcdGpu", "FcdFcd", "FcdFlg", "FcdSta"}),
-        azv_(s, "Krv140Azv", {"AzvNum", "AzvSol", "AzvSo2", "AzvVhs", "AzvHso", "AzvHs2",
-                              "AzvHtv", "AzvGvo", "AzvGbi", "AzvSta"}) {
+        fcd_(s, "Krv131Fcd",
+             {"FcdNum", "FcdTyp", "FcdZwt", "FcdStd", "FcdSol", "FcdPri", "FcdGpu", "FcdFcd",
+              "FcdFlg", "FcdSta"}),
+        azv_(s, "Krv140Azv",
+             {"AzvNum", "AzvSol", "AzvSo2", "AzvVhs", "AzvHso", "AzvHs2", "AzvHtv", "AzvGvo",
+              "AzvGbi", "AzvSta"}) {
     yesterday_ = o.today - 1;
     first_ = yesterday_ - o.days;
     for (int64_t d = first_; d <= yesterday_; ++d) day_text_.push_back(CivilText(d));
@@ -201,8 +203,14 @@ class Generator {
       Int(r[4], f.sol);
       Int(r[5], f.pri);
       Int(r[6], f.gpu);
-      if (f.fcd < 0) Null(r[7]); else Int(r[7], f.fcd);
-      if (f.flg == nullptr) Null(r[8]); else Txt(r[8], f.flg);
+      if (f.fcd < 0)
+        Null(r[7]);
+      else
+        Int(r[7], f.fcd);
+      if (f.flg == nullptr)
+        Null(r[8]);
+      else
+        Txt(r[8], f.flg);
       Int(r[9], 0);
     }
     for (const AzvDef& a : kAzv) {
@@ -268,7 +276,10 @@ class Generator {
     Txt(b[1], At(day, "00:00:00"));
     Txt(b[2], at);
     Int(b[3], fkt);
-    if (fcd != nullptr) Txt(b[4], fcd); else Null(b[4]);
+    if (fcd != nullptr)
+      Txt(b[4], fcd);
+    else
+      Null(b[4]);
     Txt(b[5], "Terminal");
     Txt(b[6], at);
   }
@@ -296,7 +307,8 @@ class Generator {
   }
 
   void Person(int64_t p) {
-    Rng rng{static_cast<uint64_t>(o_.seed) * 0x9E3779B97F4A7C15ULL ^ (static_cast<uint64_t>(p) + 1) * 0xD1B54A32D192ED03ULL};
+    Rng rng{static_cast<uint64_t>(o_.seed) * 0x9E3779B97F4A7C15ULL ^
+            (static_cast<uint64_t>(p) + 1) * 0xD1B54A32D192ED03ULL};
     char buf[24];
     std::snprintf(buf, sizeof buf, "%08lld", static_cast<long long>(p + 1));
     pnr_ = buf;
@@ -348,11 +360,16 @@ class Generator {
       }
       if (left == 0 && !weekend) {
         const int r = rng.Below(1000);
-        if (r < 15) first_code = "KRA", next_code = "KRF", left = 1 + rng.Below(6);
-        else if (r < 25) first_code = "URL", next_code = "URL", left = 3 + rng.Below(8);
-        else if (r < 30) first_code = "SCH", next_code = "SCH", left = 1 + rng.Below(3);
-        else if (r < 33) first_code = "DGR", next_code = "DGR", left = 1 + rng.Below(3);
-        else if (r < 35) first_code = "KUR", next_code = "KUF", left = 5 + rng.Below(10);
+        if (r < 15)
+          first_code = "KRA", next_code = "KRF", left = 1 + rng.Below(6);
+        else if (r < 25)
+          first_code = "URL", next_code = "URL", left = 3 + rng.Below(8);
+        else if (r < 30)
+          first_code = "SCH", next_code = "SCH", left = 1 + rng.Below(3);
+        else if (r < 33)
+          first_code = "DGR", next_code = "DGR", left = 1 + rng.Below(3);
+        else if (r < 35)
+          first_code = "KUR", next_code = "KUF", left = 5 + rng.Below(10);
         if (left > 0) {
           AbsentDay(day, first_code, sol, azv.num);
           --left;
@@ -373,8 +390,10 @@ class Generator {
     const int sol = IsWeekend(yesterday_) ? 0 : azv.sol;
     Day(yesterday_, "12:00:00", "12:00:00", nullptr, sol, azv.num);
     const int competing = rng.Below(100);
-    if (competing < 3) Booking(yesterday_, At(yesterday_, "00:00:00"), 1, "SCH");
-    else if (competing < 5) Booking(yesterday_, At(yesterday_, "00:00:00"), 1, "SUR");
+    if (competing < 3)
+      Booking(yesterday_, At(yesterday_, "00:00:00"), 1, "SCH");
+    else if (competing < 5)
+      Booking(yesterday_, At(yesterday_, "00:00:00"), 1, "SUR");
   }
 
   const Options& o_;
@@ -413,19 +432,26 @@ int Gen(Options& o) {
   return 0;
 }
 
-const CtlCommand kGen("gen", "Fill a schema with a reproducible synthetic population", [](CtlArgs& args) {
-  auto o = std::make_shared<Options>();
-  Ctl_AddTarget(args, o->target, CtlOperands::kNetAndSchema);
-  args.Number("--persons", o->persons, 1, 99999999, "Persons (1 to 99999999)", true)
-      .Number("--days", o->days, 1, 36500, "Days of history before the accounting day (1 to 36500)", true)
-      .Number("--seed", o->seed, 0, INT64_MAX, "Seed of the random streams (0 or more)", true)
-      .Fraction("--deep-share", o->deep_share,
-                "Share of persons without bookings for 200 to 800 days before an illness (default 0.02)")
-      .Number("--deep-days", o->deep_days, 1, 36500, "Every reference day exactly K days back (1 to --days)")
-      .Text("--today", o->today_text, "Date of today, YYYY-MM-DD (the accounting day is the day before)")
-      .Footer("The same seed, sizes and accounting day give the same rows. Load into an empty schema; it is "
+const CtlCommand kGen(
+    "gen", "Fill a schema with a reproducible synthetic population", [](CtlArgs& args) {
+      auto o = std::make_shared<Options>();
+      Ctl_AddTarget(args, o->target, CtlOperands::kNetAndSchema);
+      args.Number("--persons", o->persons, 1, 99999999, "Persons (1 to 99999999)", true)
+          .Number("--days", o->days, 1, 36500,
+                  "Days of history before the accounting day (1 to 36500)", true)
+          .Number("--seed", o->seed, 0, INT64_MAX, "Seed of the random streams (0 or more)", true)
+          .Fraction("--deep-share", o->deep_share,
+                    "Share of persons without bookings for 200 to 800 days before an illness "
+                    "(default 0.02)")
+          .Number("--deep-days", o->deep_days, 1, 36500,
+                  "Every reference day exactly K days back (1 to --days)")
+          .Text("--today", o->today_text,
+                "Date of today, YYYY-MM-DD (the accounting day is the day before)")
+          .Footer(
+              "The same seed, sizes and accounting day give the same rows. Load into an empty "
+              "schema; it is "
               "created when missing.");
-  return [o] { return Gen(*o); };
-});
+      return [o] { return Gen(*o); };
+    });
 
 }  // namespace

@@ -33,14 +33,17 @@ bool WriteMetrics(const std::string& path, Status status, const CtlRun* run) {
   const auto gauge = [f](const char* name, const char* help, long long value) {
     std::fprintf(f, "# HELP %s %s\n# TYPE %s gauge\n%s %lld\n", name, help, name, name, value);
   };
-  gauge("parvek_log_check_status", "Result of the last log check: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.", status);
+  gauge("parvek_log_check_status",
+        "Result of the last log check: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.", status);
   if (run != nullptr) {
     gauge("parvek_last_run_timestamp_seconds", "Start of the last run in the run log (Unix time).",
           static_cast<long long>(run->started));
     gauge("parvek_last_run_followups", "Follow-up bookings made by the last run.", run->followups);
-    gauge("parvek_last_run_refused", "Follow-ups refused under the target-time check in the last run.", run->refused);
+    gauge("parvek_last_run_refused",
+          "Follow-ups refused under the target-time check in the last run.", run->refused);
     gauge("parvek_last_run_errors", "Error entries of the last run.", run->errors);
-    gauge("parvek_last_run_connect_failed", "1 when the last run could not connect.", run->connect_rc != 0);
+    gauge("parvek_last_run_connect_failed", "1 when the last run could not connect.",
+          run->connect_rc != 0);
   }
   const bool ok = std::fclose(f) == 0;
   return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
@@ -62,8 +65,9 @@ int LogCheck(const LogCheckOptions& o) {
   }
   const CtlRun* run = runs.empty() ? nullptr : &runs.back();
   if (run != nullptr) {
-    const std::string when = "last run " + run->stamp.substr(0, 16) +
-                             (run->catch_up_day.empty() ? "" : " (catch-up for " + run->catch_up_day + ")");
+    const std::string when =
+        "last run " + run->stamp.substr(0, 16) +
+        (run->catch_up_day.empty() ? "" : " (catch-up for " + run->catch_up_day + ")");
     const double age_hours = std::difftime(std::time(nullptr), run->started) / 3600.0;
     char age[96] = "";
     if (age_hours > o.max_age)
@@ -72,15 +76,16 @@ int LogCheck(const LogCheckOptions& o) {
       status = kCritical;
       summary = "connect failed (RC:" + std::to_string(run->connect_rc) + "), " + when + age;
     } else {
-      summary = std::to_string(run->followups) + " follow-ups, " + std::to_string(run->refused) + " refused, " +
-                std::to_string(run->errors) + " errors, " + when + age;
+      summary = std::to_string(run->followups) + " follow-ups, " + std::to_string(run->refused) +
+                " refused, " + std::to_string(run->errors) + " errors, " + when + age;
       status = run->errors > 0 ? kCritical : run->refused > 0 || age[0] != '\0' ? kWarning : kOk;
       if (run->errors > 0) summary += "; first: " + run->first_error;
     }
   }
   std::printf("PARVEK %s - %s\n", kStatusName[status], summary.c_str());
   if (!o.metrics.empty() && !WriteMetrics(o.metrics, status, run)) {
-    std::fprintf(stderr, "parvekctl: log-check: cannot write %s: %s\n", o.metrics.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "parvekctl: log-check: cannot write %s: %s\n", o.metrics.c_str(),
+                 std::strerror(errno));
     return kUnknown;
   }
   return status;
@@ -91,11 +96,16 @@ const CtlCommand kLogCheck(
     [](CtlArgs& args) {
       auto o = std::make_shared<LogCheckOptions>();
       args.Text("LOGFILE", o->log, "The run log (default parvek.log)")
-          .Number("--max-age", o->max_age, 1, 24 * 366, "Hours after which the last run counts as stale (default 26)")
-          .Text("--metrics", o->metrics, "Also write the figures to FILE for a node exporter's text-file collector")
-          .Footer("CRITICAL: a failed connect or an error entry (Fehler...). WARNING: refusals under the target-time "
-                  "check, or a last run older than --max-age. UNKNOWN: no readable run log, or one without runs "
-                  "(the job needs switch D for monitoring).");
+          .Number("--max-age", o->max_age, 1, 24 * 366,
+                  "Hours after which the last run counts as stale (default 26)")
+          .Text("--metrics", o->metrics,
+                "Also write the figures to FILE for a node exporter's text-file collector")
+          .Footer(
+              "CRITICAL: a failed connect or an error entry (Fehler...). WARNING: refusals under "
+              "the target-time "
+              "check, or a last run older than --max-age. UNKNOWN: no readable run log, or one "
+              "without runs "
+              "(the job needs switch D for monitoring).");
       return [o] { return LogCheck(*o); };
     });
 

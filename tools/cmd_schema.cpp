@@ -56,11 +56,8 @@ int Ctl_ProbeStatements(pvc::Session& s, const CtlProbeResult& each) {
         rc = s.Open(info.op, in, cur);
         if (rc == pvc::kOk) rc = cur->Fetch(row);
         break;
-      case pvc::OpKind::Select:
-        rc = s.SelectOne(info.op, in, row);
-        break;
-      default:
-        rc = s.Write(info.op, in);
+      case pvc::OpKind::Select: rc = s.SelectOne(info.op, in, row); break;
+      default: rc = s.Write(info.op, in);
     }
     const auto detail = s.LastError();
     if (s.RollbackTo("Schema_Check_Sp") != pvc::kOk && rc == pvc::kOk && pvc::Op_IsWrite(info.op))
@@ -93,19 +90,22 @@ int SchemaCheck(CtlTarget& t) {
   std::string why;
   const int rc = Ctl_OpenSchema(t, s, why);
   if (rc != pvc::kOk) return Ctl_Fail("schema-check: RC:" + std::to_string(rc) + " " + why);
-  const int failed = Ctl_ProbeStatements(*s, [](const pvc::OpInfo& info, int code, const std::string& message) {
+  const int failed = Ctl_ProbeStatements(*s, [](const pvc::OpInfo& info, int code,
+                                                const std::string& message) {
     std::printf("%-16s RC:%d%s%s\n", info.name, code, message.empty() ? "" : "  ", message.c_str());
   });
   std::printf("%s\n", failed == 0 ? "all statements run" : "some statements fail");
   return failed == 0 ? 0 : 1;
 }
 
-const CtlCommand kCreate("schema-create", "Create a schema with the job's six tables", [](CtlArgs& args) {
-  auto t = std::make_shared<CtlTarget>();
-  Ctl_AddTarget(args, *t, CtlOperands::kNetAndSchema);
-  return [t] { return SchemaCreate(*t); };
-});
-const CtlCommand kCheck("schema-check", "Try every statement of the job once on a schema (exit 1 when one fails)",
+const CtlCommand kCreate("schema-create", "Create a schema with the job's six tables",
+                         [](CtlArgs& args) {
+                           auto t = std::make_shared<CtlTarget>();
+                           Ctl_AddTarget(args, *t, CtlOperands::kNetAndSchema);
+                           return [t] { return SchemaCreate(*t); };
+                         });
+const CtlCommand kCheck("schema-check",
+                        "Try every statement of the job once on a schema (exit 1 when one fails)",
                         [](CtlArgs& args) {
                           auto t = std::make_shared<CtlTarget>();
                           Ctl_AddTarget(args, *t, CtlOperands::kNetAndSchema);

@@ -34,7 +34,8 @@ struct StoredRecord {
 std::vector<StoredRecord> Records(const std::vector<std::string>& lines) {
   std::vector<StoredRecord> out;
   for (std::size_t i = 0; i + 1 < lines.size(); i += 2)
-    out.push_back({i, Ini_ParseRecord(Ini_NormalizeLine(lines[i]), Ini_NormalizeLine(lines[i + 1]))});
+    out.push_back(
+        {i, Ini_ParseRecord(Ini_NormalizeLine(lines[i]), Ini_NormalizeLine(lines[i + 1]))});
   return out;
 }
 
@@ -74,8 +75,10 @@ int WriteAtomically(const std::string& path, const std::string& content, std::st
     return -1;
   }
   bool ok = true;
-  if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
-    error = "cannot keep the owner and group of " + path + " (" + std::strerror(errno) + "); left unchanged";
+  if (existed && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+      ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+    error = "cannot keep the owner and group of " + path + " (" + std::strerror(errno) +
+            "); left unchanged";
     ok = false;
   }
   if (ok && ::fchmod(fd, mode) != 0) {
@@ -86,8 +89,10 @@ int WriteAtomically(const std::string& path, const std::string& content, std::st
     const ssize_t w = ::write(fd, content.data() + done, content.size() - done);
     if (w < 0 && errno == EINTR) continue;
     ok = w > 0;
-    if (ok) done += static_cast<std::size_t>(w);
-    else error = "cannot write " + tmpl + ": " + std::strerror(errno);
+    if (ok)
+      done += static_cast<std::size_t>(w);
+    else
+      error = "cannot write " + tmpl + ": " + std::strerror(errno);
   }
   if (ok && ::fsync(fd) != 0) {
     error = "cannot write " + tmpl + ": " + std::strerror(errno);
@@ -142,8 +147,8 @@ bool SettingsTarget(const std::string& path, std::string& target, std::string& w
       }
       for (const uid_t owner : link_owners)
         if (owner != st.st_uid) {
-          why = path + " is a symbolic link owned by another user than the file it names (" + cur.string() +
-                "); refused, nothing written";
+          why = path + " is a symbolic link owned by another user than the file it names (" +
+                cur.string() + "); refused, nothing written";
           return false;
         }
       target = cur.string();
@@ -212,8 +217,10 @@ int SettingsSet(const SetOptions& o) {
 
   std::string value = o.value;
   // Without VALUE one line is read; a line end alone gives an empty value, nothing is refused.
-  if (!o.has_value && !Ctl_ReadSecretLine(key, value)) return Ctl_Fail("settings-set: no value on standard input");
-  if (value.find('\0') != std::string::npos) return Ctl_Fail("settings-set: a value must not hold a zero byte");
+  if (!o.has_value && !Ctl_ReadSecretLine(key, value))
+    return Ctl_Fail("settings-set: no value on standard input");
+  if (value.find('\0') != std::string::npos)
+    return Ctl_Fail("settings-set: a value must not hold a zero byte");
 
   std::string path, why;
   if (!SettingsTarget(o.file, path, why)) return Ctl_Fail("settings-set: " + why);
@@ -222,17 +229,21 @@ int SettingsSet(const SetOptions& o) {
   // The link may have been changed while this waited for the lock.
   std::string again;
   if (!SettingsTarget(o.file, again, why)) return Ctl_Fail("settings-set: " + why);
-  if (again != path) return Ctl_Fail("settings-set: " + o.file + " changed while waiting for the lock; nothing written");
+  if (again != path)
+    return Ctl_Fail("settings-set: " + o.file +
+                    " changed while waiting for the lock; nothing written");
 
   std::string content;
   bool exists = false;
-  if (ReadFile(path, content, exists) != 0) return Ctl_Fail("cannot read " + path + ": " + std::strerror(errno));
+  if (ReadFile(path, content, exists) != 0)
+    return Ctl_Fail("cannot read " + path + ": " + std::strerror(errno));
 
   std::vector<std::string> lines = Ini_SplitLines(content);
   const std::vector<StoredRecord> records = Records(lines);
 
   // Line end of new lines: as the file's first line, else a line feed.
-  const std::string eol = (!lines.empty() && lines[0].size() >= 2 && lines[0].ends_with("\r\n")) ? "\r\n" : "\n";
+  const std::string eol =
+      (!lines.empty() && lines[0].size() >= 2 && lines[0].ends_with("\r\n")) ? "\r\n" : "\n";
 
   long long max_number = 0;
   for (const auto& r : records)
@@ -248,14 +259,16 @@ int SettingsSet(const SetOptions& o) {
   // The first record that answers the job's request for `key` must be the one written here.
   for (std::size_t i = 0; i < target; ++i)
     if (const char* reason = AnswersEverything(records[i].rec))
-      return Ctl_Fail("the record at line " + std::to_string(records[i].line + 1) + " answers every key (" + reason +
-                      "); the job would never read " + key + ". Fix that record first; " + path + " left unchanged");
+      return Ctl_Fail("the record at line " + std::to_string(records[i].line + 1) +
+                      " answers every key (" + reason + "); the job would never read " + key +
+                      ". Fix that record first; " + path + " left unchanged");
 
   if (target < records.size()) {
     // Replace this record; keep its section and number when they do not answer everything.
     const StoredRecord& old = records[target];
     const std::string& old_entry = lines[old.line + 1];
-    const std::string entry_eol = old_entry.ends_with("\r\n") ? "\r\n" : (old_entry.ends_with("\n") ? "\n" : "");
+    const std::string entry_eol =
+        old_entry.ends_with("\r\n") ? "\r\n" : (old_entry.ends_with("\n") ? "\n" : "");
     long long number = old.rec.fields.number;
     if (old.rec.has_number == 0 || number == 0) number = max_number + 1;
     if (number > INT_MAX) return Ctl_Fail("no entry number left for " + key);
@@ -266,7 +279,8 @@ int SettingsSet(const SetOptions& o) {
     if (max_number + 1 > INT_MAX) return Ctl_Fail("no entry number left for " + key);
     const std::size_t at = records.size() * 2;
     if (at > 0 && !lines[at - 1].ends_with("\n")) lines[at - 1] += eol;
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), SettingsRecord(max_number + 1, key, value, eol));
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at),
+                 SettingsRecord(max_number + 1, key, value, eol));
   }
 
   std::string out;
@@ -274,7 +288,8 @@ int SettingsSet(const SetOptions& o) {
   std::string error;
   const std::string expect(value.c_str());
   if (WriteAtomically(path, out, error, key, expect) != 0) return Ctl_Fail(error);
-  std::fprintf(stdout, "%s: %s %s\n", path.c_str(), target < records.size() ? "replaced" : "added", key.c_str());
+  std::fprintf(stdout, "%s: %s %s\n", path.c_str(), target < records.size() ? "replaced" : "added",
+               key.c_str());
   return 0;
 }
 
@@ -290,65 +305,83 @@ int SettingsList(const std::string& file) {
     std::printf("%s\n", r.rec.fields.key.c_str());
     const std::string where = "line " + std::to_string(r.line + 2) + ": ";
     if (const char* why = AnswersEverything(r.rec))
-      std::fprintf(stderr, "parvekctl: warning: %srecord answers every key: %s\n", where.c_str(), why);
+      std::fprintf(stderr, "parvekctl: warning: %srecord answers every key: %s\n", where.c_str(),
+                   why);
     for (const auto& k : seen)
-      if (k == r.rec.fields.key) std::fprintf(stderr, "parvekctl: warning: %s%s repeats; the first one is used\n", where.c_str(), k.c_str());
+      if (k == r.rec.fields.key)
+        std::fprintf(stderr, "parvekctl: warning: %s%s repeats; the first one is used\n",
+                     where.c_str(), k.c_str());
     seen.push_back(r.rec.fields.key);
   }
   if (lines.size() % 2 == 1)
-    std::fprintf(stderr, "parvekctl: warning: line %zu has no partner line and is ignored\n", lines.size());
+    std::fprintf(stderr, "parvekctl: warning: line %zu has no partner line and is ignored\n",
+                 lines.size());
   return 0;
 }
 
 int SettingsShow(const std::string& path, const std::string& key, bool reveal) {
-  if (key == "PASS" && !reveal) return Ctl_Fail("settings-show: the password is shown only with --reveal");
-  if (::access(path.c_str(), R_OK) != 0) return Ctl_Fail("cannot read " + path + ": " + std::strerror(errno));
+  if (key == "PASS" && !reveal)
+    return Ctl_Fail("settings-show: the password is shown only with --reveal");
+  if (::access(path.c_str(), R_OK) != 0)
+    return Ctl_Fail("cannot read " + path + ": " + std::strerror(errno));
 
   // Exactly what the job reads: empty section, number 0.
   Ini_ReadEntry("", key.c_str(), 0, path.c_str());
   // The reader leaves its record clear when no record answered.
-  if (IniEntry.key.empty() && IniEntry.section.empty() && IniEntry.number == 0 && IniEntry.value.empty())
+  if (IniEntry.key.empty() && IniEntry.section.empty() && IniEntry.number == 0 &&
+      IniEntry.value.empty())
     return Ctl_Fail(key + " not found in " + path);
   if (IniEntry.key != key)
-    std::fprintf(stderr, "parvekctl: warning: the job reads %s from a record with key '%s' that answers every key\n",
-                 key.c_str(), IniEntry.key.c_str());
+    std::fprintf(
+        stderr,
+        "parvekctl: warning: the job reads %s from a record with key '%s' that answers every key\n",
+        key.c_str(), IniEntry.key.c_str());
   std::printf("%s\n", IniEntry.value.c_str());
   IniEntry.value.assign(IniEntry.value.size(), '\0');
   return 0;
 }
 
-const CtlCommand kSet("settings-set", "Write or replace one enciphered setting of a settings file", [](CtlArgs& args) {
-  auto o = std::make_shared<SetOptions>();
-  args.Text("FILE", o->file, "Settings file; created with mode 0600 when missing", true)
-      .Text("KEY", o->key, "Key of the setting (LOGIN, PASS, NET8, SCHEMA)", true)
-      .Text("VALUE", o->value,
-            "The value; without it one line is read from standard input (not echoed at a terminal), the way "
-            "to give a password. Put -- before a VALUE that begins with '-'")
-      .Footer("The file keeps its owner, group and mode; through a symbolic link the file it names is written "
-              "only when link and file have the same owner. Concurrent edits of files in one directory wait "
-              "for each other.");
-  return [o, args] {
-    o->has_value = args.Given("VALUE");
-    return SettingsSet(*o);
-  };
-});
+const CtlCommand kSet("settings-set", "Write or replace one enciphered setting of a settings file",
+                      [](CtlArgs& args) {
+                        auto o = std::make_shared<SetOptions>();
+                        args.Text("FILE", o->file,
+                                  "Settings file; created with mode 0600 when missing", true)
+                            .Text("KEY", o->key, "Key of the setting (LOGIN, PASS, NET8, SCHEMA)",
+                                  true)
+                            .Text("VALUE", o->value,
+                                  "The value; without it one line is read from standard input (not "
+                                  "echoed at a terminal), the way "
+                                  "to give a password. Put -- before a VALUE that begins with '-'")
+                            .Footer(
+                                "The file keeps its owner, group and mode; through a symbolic link "
+                                "the file it names is written "
+                                "only when link and file have the same owner. Concurrent edits of "
+                                "files in one directory wait "
+                                "for each other.");
+                        return [o, args] {
+                          o->has_value = args.Given("VALUE");
+                          return SettingsSet(*o);
+                        };
+                      });
 
-const CtlCommand kList("settings-list", "List the keys of a settings file in file order", [](CtlArgs& args) {
-  auto file = std::make_shared<std::string>();
-  args.Text("FILE", *file, "Settings file", true);
-  return [file] { return SettingsList(*file); };
-});
+const CtlCommand kList("settings-list", "List the keys of a settings file in file order",
+                       [](CtlArgs& args) {
+                         auto file = std::make_shared<std::string>();
+                         args.Text("FILE", *file, "Settings file", true);
+                         return [file] { return SettingsList(*file); };
+                       });
 
-const CtlCommand kShow("settings-show", "Show the value the job reads for one key", [](CtlArgs& args) {
-  struct Opts {
-    std::string file, key;
-    bool reveal = false;
-  };
-  auto o = std::make_shared<Opts>();
-  args.Text("FILE", o->file, "Settings file", true)
-      .Text("KEY", o->key, "Key of the setting", true)
-      .Flag("--reveal", o->reveal, "Needed to show PASS");
-  return [o] { return SettingsShow(o->file, o->key, o->reveal); };
-});
+const CtlCommand kShow("settings-show", "Show the value the job reads for one key",
+                       [](CtlArgs& args) {
+                         struct Opts {
+                           std::string file, key;
+                           bool reveal = false;
+                         };
+                         auto o = std::make_shared<Opts>();
+                         args.Text("FILE", o->file, "Settings file", true)
+                             .Text("KEY", o->key, "Key of the setting", true)
+                             .Flag("--reveal", o->reveal, "Needed to show PASS");
+                         return [o] { return SettingsShow(o->file, o->key, o->reveal); };
+                       });
 
 }  // namespace

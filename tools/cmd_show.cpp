@@ -33,36 +33,46 @@ std::string Pair(const pvc::Cell& code, const pvc::Cell& value) {
 
 const char* FunctionName(int64_t fkt) {
   switch (fkt) {
-    case 1: case 2: case 3: return "day message";
+    case 1:
+    case 2:
+    case 3: return "day message";
     case 45: return "cancelled";
-    case 0: case 21: case 22: case 23: case 24: case 25: case 29: case 30: return "hour message";
+    case 0:
+    case 21:
+    case 22:
+    case 23:
+    case 24:
+    case 25:
+    case 29:
+    case 30: return "hour message";
     default: return "booking";
   }
 }
 
 void ShowDays(const std::vector<pvc::Row>& rows) {
-  std::printf("%-8s  %-10s  %-24s  %6s  %-9s  %-9s  %-9s\n", "Person", "Day", "Time frame", "Target",
-              "TagTgb", "TagHtv", "TagHtn");
+  std::printf("%-8s  %-10s  %-24s  %6s  %-9s  %-9s  %-9s\n", "Person", "Day", "Time frame",
+              "Target", "TagTgb", "TagHtv", "TagHtn");
   for (const auto& r : rows) {
     std::string frame = TimePart(r[3]).substr(0, 5) + "-" + TimePart(r[5]).substr(0, 5);
-    if (DatePart(r[2]) == DatePart(r[4]) && TimePart(r[3]) == "12:00:00" && TimePart(r[5]) == "12:00:00")
+    if (DatePart(r[2]) == DatePart(r[4]) && TimePart(r[3]) == "12:00:00" &&
+        TimePart(r[5]) == "12:00:00")
       frame += " placeholder";
-    std::printf("%-8s  %-10s  %-24s  %6s  %-9s  %-9s  %-9s\n", Val(r[0]).c_str(), DatePart(r[1]).c_str(),
-                frame.c_str(), Val(r[6]).c_str(), Pair(r[7], r[8]).c_str(), Pair(r[9], r[10]).c_str(),
-                Pair(r[11], r[12]).c_str());
+    std::printf("%-8s  %-10s  %-24s  %6s  %-9s  %-9s  %-9s\n", Val(r[0]).c_str(),
+                DatePart(r[1]).c_str(), frame.c_str(), Val(r[6]).c_str(), Pair(r[7], r[8]).c_str(),
+                Pair(r[9], r[10]).c_str(), Pair(r[11], r[12]).c_str());
   }
   if (rows.empty()) std::printf("(none)\n");
 }
 
 void ShowBookings(const std::vector<pvc::Row>& rows) {
-  std::printf("%-8s  %-10s  %-8s  %-17s  %-4s  %-14s  %s\n", "Person", "Day", "Time", "Function", "Code",
-              "Recorded by", "Changed at");
+  std::printf("%-8s  %-10s  %-8s  %-17s  %-4s  %-14s  %s\n", "Person", "Day", "Time", "Function",
+              "Code", "Recorded by", "Changed at");
   for (const auto& r : rows) {
     const int64_t fkt = r[3].null ? 0 : r[3].num;
     const std::string function = std::to_string(fkt) + " " + FunctionName(fkt);
-    std::printf("%-8s  %-10s  %-8s  %-17s  %-4s  %-14s  %s\n", Val(r[0]).c_str(), DatePart(r[1]).c_str(),
-                TimePart(r[2]).c_str(), function.c_str(), Val(r[4]).c_str(), Val(r[5]).c_str(),
-                Val(r[6]).c_str());
+    std::printf("%-8s  %-10s  %-8s  %-17s  %-4s  %-14s  %s\n", Val(r[0]).c_str(),
+                DatePart(r[1]).c_str(), TimePart(r[2]).c_str(), function.c_str(), Val(r[4]).c_str(),
+                Val(r[5]).c_str(), Val(r[6]).c_str());
   }
   if (rows.empty()) std::printf("(none)\n");
 }
@@ -83,33 +93,40 @@ int Show(ShowOptions& o) {
   const std::string to = Midnight(0);
   std::vector<pvc::Row> tag_rows, bch_rows;
   rc = pvc::ToolsOf(*s).Query(
-      "SELECT t.TagPnr, t.TagTag, t.TagVon, t.TagUhr, t.TagBis, t.TagEnd, g.TgbSol, t.TagTgb, t.TagTgs,"
+      "SELECT t.TagPnr, t.TagTag, t.TagVon, t.TagUhr, t.TagBis, t.TagEnd, g.TgbSol, t.TagTgb, "
+      "t.TagTgs,"
       " t.TagHtv, t.TagHvs, t.TagHtn, t.TagHns FROM Krv327Tag t LEFT JOIN Krv320Tgb g"
       " ON g.TgbPnr = t.TagPnr AND g.TgbDtm = t.TagTag AND g.TgbZtr = 1"
-      " WHERE t.TagTag >= '" + from + "' AND t.TagTag < '" + to + "' ORDER BY t.TagPnr, t.TagTag",
+      " WHERE t.TagTag >= '" +
+          from + "' AND t.TagTag < '" + to + "' ORDER BY t.TagPnr, t.TagTag",
       tag_rows);
   if (rc == pvc::kOk)
     rc = pvc::ToolsOf(*s).Query(
         "SELECT BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat FROM Krv321Bch"
-        " WHERE BchVon >= '" + from + "' AND BchVon < '" + to + "' ORDER BY BchPnr, BchVon, BchUhr, BchFkt",
+        " WHERE BchVon >= '" +
+            from + "' AND BchVon < '" + to + "' ORDER BY BchPnr, BchVon, BchUhr, BchFkt",
         bch_rows);
-  if (rc != pvc::kOk) return Ctl_Fail("show: reading failed, RC:" + std::to_string(rc) + " " + s->LastError().message);
+  if (rc != pvc::kOk)
+    return Ctl_Fail("show: reading failed, RC:" + std::to_string(rc) + " " +
+                    s->LastError().message);
 
-  std::printf("Day records from %s to %s (pairs: code and target value)\n", from.substr(0, 10).c_str(),
-              Midnight(-1).substr(0, 10).c_str());
+  std::printf("Day records from %s to %s (pairs: code and target value)\n",
+              from.substr(0, 10).c_str(), Midnight(-1).substr(0, 10).c_str());
   ShowDays(tag_rows);
   std::printf("\nBookings of those days\n");
   ShowBookings(bch_rows);
   return 0;
 }
 
-const CtlCommand kShow("show", "Print the day records and bookings of the last DAYS days", [](CtlArgs& args) {
-  auto o = std::make_shared<ShowOptions>();
-  Ctl_AddTarget(args, o->target, CtlOperands::kNetAndSchema);
-  args.Number("DAYS", o->days, 1, 3660, "Days before today to show (1 to 3660, default 3)")
-      .Number("--days", o->days, 1, 3660, "The same as DAYS (with --settings, which takes the place of NET8 SCHEMA)")
-      .Excludes("--days", "DAYS");
-  return [o] { return Show(*o); };
-});
+const CtlCommand kShow(
+    "show", "Print the day records and bookings of the last DAYS days", [](CtlArgs& args) {
+      auto o = std::make_shared<ShowOptions>();
+      Ctl_AddTarget(args, o->target, CtlOperands::kNetAndSchema);
+      args.Number("DAYS", o->days, 1, 3660, "Days before today to show (1 to 3660, default 3)")
+          .Number("--days", o->days, 1, 3660,
+                  "The same as DAYS (with --settings, which takes the place of NET8 SCHEMA)")
+          .Excludes("--days", "DAYS");
+      return [o] { return Show(*o); };
+    });
 
 }  // namespace

@@ -18,7 +18,7 @@ class App;
 namespace pvc {
 class Session;
 struct OpInfo;
-}
+}  // namespace pvc
 
 struct CtlTarget;
 enum class CtlOperands;
@@ -32,7 +32,8 @@ class CtlArgs {
   CtlArgs& Text(const char* name, std::string& value, const char* help, bool required = false);
   CtlArgs& Number(const char* name, int64_t& value, int64_t lo, int64_t hi, const char* help,
                   bool required = false);
-  CtlArgs& Number(const char* name, int& value, int lo, int hi, const char* help, bool required = false);
+  CtlArgs& Number(const char* name, int& value, int lo, int hi, const char* help,
+                  bool required = false);
   CtlArgs& Fraction(const char* name, double& value, const char* help);  // from 0 to 1
   CtlArgs& Flag(const char* name, bool& value, const char* help);
   // The two named operands or options must not be given together.
@@ -85,7 +86,8 @@ int Ctl_OpenSchema(const CtlTarget& t, std::unique_ptr<pvc::Session>& s, std::st
 // Runs every statement of the job that needs no row of its own once with harmless values,
 // each inside a savepoint that is rolled back, and hands each one's code to `each` (with the
 // engine's message when it failed; 0 and 1403 mean the statement runs). Returns how many failed.
-using CtlProbeResult = std::function<void(const pvc::OpInfo& info, int rc, const std::string& message)>;
+using CtlProbeResult =
+    std::function<void(const pvc::OpInfo& info, int rc, const std::string& message)>;
 int Ctl_ProbeStatements(pvc::Session& s, const CtlProbeResult& each);
 
 // The value the job reads for `key` from the settings file `path` (empty section, number 0),

@@ -32,7 +32,8 @@ bool ReadStamp(const std::string& line, std::tm& t) {
 
 int64_t CtlRun::AccountingDay() const {
   if (catch_up_day.size() == 8) {
-    return DaysFromCivil(std::atoi(catch_up_day.substr(0, 4).c_str()), std::atoi(catch_up_day.substr(4, 2).c_str()),
+    return DaysFromCivil(std::atoi(catch_up_day.substr(0, 4).c_str()),
+                         std::atoi(catch_up_day.substr(4, 2).c_str()),
                          std::atoi(catch_up_day.substr(6, 2).c_str()));
   }
   int64_t day = 0;
@@ -48,8 +49,8 @@ std::vector<CtlRun> Ctl_ReadRuns(const std::string& text) {
     if (ReadStamp(line, t)) {
       CtlRun r;
       char buf[80];
-      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                    t.tm_hour, t.tm_min, t.tm_sec);
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
+                    t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
       r.stamp = buf;
       r.started = std::mktime(&t);
       runs.push_back(r);
@@ -60,7 +61,8 @@ std::vector<CtlRun> Ctl_ReadRuns(const std::string& text) {
     r.entries.push_back(line);
     if (Starts(line, "Info: Buchung eingepflegt! ")) ++r.followups;
     if (Starts(line, "Info: Folgemeldungsart mit Sollzeitprüfung! ")) ++r.refused;
-    if (Starts(line, "Info: Nachholung für Abrechnungstag Tag:")) r.catch_up_day = line.substr(line.find("Tag:") + 4, 8);
+    if (Starts(line, "Info: Nachholung für Abrechnungstag Tag:"))
+      r.catch_up_day = line.substr(line.find("Tag:") + 4, 8);
     if (Starts(line, "Fehler")) {
       ++r.errors;
       if (r.first_error.empty()) r.first_error = line;

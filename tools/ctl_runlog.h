@@ -8,12 +8,12 @@
 #include <vector>
 
 struct CtlRun {
-  std::string stamp;            // "2026-12-09 02:15:00"
-  std::time_t started = 0;      // the stamp read as local time
-  std::string catch_up_day;     // yyyymmdd when the run caught up a missed day; else empty
+  std::string stamp;                 // "2026-12-09 02:15:00"
+  std::time_t started = 0;           // the stamp read as local time
+  std::string catch_up_day;          // yyyymmdd when the run caught up a missed day; else empty
   std::vector<std::string> entries;  // the run's entry lines, without their line feeds
   int followups = 0, refused = 0, errors = 0;
-  int connect_rc = 0;           // the code of a failed connect; 0 when the run connected
+  int connect_rc = 0;  // the code of a failed connect; 0 when the run connected
   std::string first_error;
 
   // The accounting day as a day number: the catch-up's day, else the day before the stamp's.

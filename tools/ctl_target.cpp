@@ -30,27 +30,30 @@ std::string JobSetting(const std::string& path, const char* key) {
   return value;
 }
 
-
 int Ctl_ResolveTarget(const std::string& command, CtlTarget& t, CtlOperands operands) {
   if (!t.settings.empty()) {
     if (!t.net.empty() || !t.schema.empty())
       return Ctl_Fail(command + ": --settings takes the place of NET8" +
                       (operands == CtlOperands::kNetAndSchema ? " and SCHEMA" : "") + "; '" +
-                      (t.net.empty() ? t.schema : t.net) + "' is one operand too many (see parvekctl " + command +
-                      " --help)");
+                      (t.net.empty() ? t.schema : t.net) +
+                      "' is one operand too many (see parvekctl " + command + " --help)");
     t.net = JobSetting(t.settings, "NET8");
     t.login = JobSetting(t.settings, "LOGIN");
     t.pass = JobSetting(t.settings, "PASS");
-    if (operands == CtlOperands::kNetAndSchema) t.schema = JobSchema(JobSetting(t.settings, "SCHEMA"));
-    if (t.net.empty()) return Ctl_Fail(command + ": " + t.settings + " holds no NET8 the job would read");
+    if (operands == CtlOperands::kNetAndSchema)
+      t.schema = JobSchema(JobSetting(t.settings, "SCHEMA"));
+    if (t.net.empty())
+      return Ctl_Fail(command + ": " + t.settings + " holds no NET8 the job would read");
     if (operands == CtlOperands::kNetAndSchema && t.schema.empty())
       return Ctl_Fail(command + ": " + t.settings + " holds no SCHEMA the job would read");
     return 0;
   }
   if (operands == CtlOperands::kNetAndSchema && (t.net.empty() || t.schema.empty()))
-    return Ctl_Fail(command + ": expected NET8 SCHEMA or --settings FILE (see parvekctl " + command + " --help)");
+    return Ctl_Fail(command + ": expected NET8 SCHEMA or --settings FILE (see parvekctl " +
+                    command + " --help)");
   if (t.pass_stdin) {
-    if (!Ctl_ReadSecretLine("Password", t.pass)) return Ctl_Fail(command + ": no password on standard input");
+    if (!Ctl_ReadSecretLine("Password", t.pass))
+      return Ctl_Fail(command + ": no password on standard input");
   } else if (t.pass.empty()) {
     if (const char* env = std::getenv("PARVEK_PASS")) t.pass = env;
   }
@@ -64,7 +67,8 @@ int Ctl_OpenSchema(const CtlTarget& t, std::unique_ptr<pvc::Session>& s, std::st
     return rc;
   }
   rc = s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + t.schema);
-  if (rc != pvc::kOk) why = "schema " + t.schema + " not reachable on " + t.net + ": " + s->LastError().message;
+  if (rc != pvc::kOk)
+    why = "schema " + t.schema + " not reachable on " + t.net + ": " + s->LastError().message;
   return rc;
 }
 

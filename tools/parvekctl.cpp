@@ -36,7 +36,6 @@ int Ctl_Fail(const std::string& message) {
   return 2;
 }
 
-
 // --- CtlArgs: the one place that uses CLI11 ---
 
 namespace {
@@ -55,7 +54,8 @@ const CLI::Validator kNotAnOption(
 const CLI::Validator kFraction(
     [](std::string& v) {
       double x = -1;
-      if (!CLI::detail::lexical_cast(v, x) || !(x >= 0 && x <= 1)) return std::string("a fraction from 0 to 1");
+      if (!CLI::detail::lexical_cast(v, x) || !(x >= 0 && x <= 1))
+        return std::string("a fraction from 0 to 1");
       return std::string();
     },
     "FRACTION");
@@ -73,7 +73,8 @@ CtlArgs& CtlArgs::Number(const char* name, int64_t& value, int64_t lo, int64_t h
   return *this;
 }
 
-CtlArgs& CtlArgs::Number(const char* name, int& value, int lo, int hi, const char* help, bool required) {
+CtlArgs& CtlArgs::Number(const char* name, int& value, int lo, int hi, const char* help,
+                         bool required) {
   app_->add_option(name, value, help)->required(required)->check(CLI::Range(lo, hi));
   return *this;
 }
@@ -102,26 +103,27 @@ bool CtlArgs::Given(const char* name) const { return app_->get_option(name)->cou
 
 void Ctl_AddTarget(CtlArgs& args, CtlTarget& t, CtlOperands operands) {
   CLI::App& cmd = *args.app_;
-  cmd.add_option("NET8", t.net, "Net service name of the database (sqlite:DIR or a postgresql:// URI)");
+  cmd.add_option("NET8", t.net,
+                 "Net service name of the database (sqlite:DIR or a postgresql:// URI)");
   if (operands == CtlOperands::kNetAndSchema) cmd.add_option("SCHEMA", t.schema, "Schema name");
   CLI::Option* login =
-      cmd.add_option("--login", t.login, "Database user name (for a database server)")->check(kNotAnOption);
-  CLI::Option* pass = cmd.add_option(
-      "--pass", t.pass,
-      "Password; shows in the process list, prefer --pass-stdin or the environment variable PARVEK_PASS")
-                           ->check(kNotAnOption);
-  CLI::Option* pass_stdin =
-      cmd.add_flag("--pass-stdin", t.pass_stdin, "Read the password as one line from standard input");
+      cmd.add_option("--login", t.login, "Database user name (for a database server)")
+          ->check(kNotAnOption);
+  CLI::Option* pass = cmd.add_option("--pass", t.pass,
+                                     "Password; shows in the process list, prefer --pass-stdin or "
+                                     "the environment variable PARVEK_PASS")
+                          ->check(kNotAnOption);
+  CLI::Option* pass_stdin = cmd.add_flag("--pass-stdin", t.pass_stdin,
+                                         "Read the password as one line from standard input");
   pass_stdin->excludes(pass);
-  CLI::Option* settings = cmd.add_option(
-      "--settings", t.settings,
-      "Take NET8, LOGIN, PASS and SCHEMA from this settings file of the job instead")
-                              ->check(kNotAnOption)
-                              ->check(CLI::ExistingFile);
+  CLI::Option* settings =
+      cmd.add_option("--settings", t.settings,
+                     "Take NET8, LOGIN, PASS and SCHEMA from this settings file of the job instead")
+          ->check(kNotAnOption)
+          ->check(CLI::ExistingFile);
   // NET8 and SCHEMA given beside --settings are refused by Ctl_ResolveTarget, with a message
   // that says where another operand belongs.
-  for (CLI::Option* o : {login, pass, pass_stdin})
-    settings->excludes(o);
+  for (CLI::Option* o : {login, pass, pass_stdin}) settings->excludes(o);
 }
 
 int main(int argc, char** argv) {

@@ -38,7 +38,7 @@ TEST(ToDbDate, AcceptsAndRejectsLikeToDate) {
       {"20240301240000", true, pvc::kBadDateFormat, ""},
       {"20240301126000", true, pvc::kBadDateFormat, ""},
       {"20240301120060", true, pvc::kBadDateFormat, ""},
-      {"20240301", true, pvc::kBadDateFormat, ""},       // time missing
+      {"20240301", true, pvc::kBadDateFormat, ""},         // time missing
       {"20240301120000", false, pvc::kBadDateFormat, ""},  // time where none belongs
       {"20240230120000", true, pvc::kBadDay, ""},
   };
@@ -62,8 +62,8 @@ TEST(Registry, UnservedNetNameFailsWith12154) {
 
 TEST(Registry, RegisteredBackendIsChosenByLongestPrefixAndCounted) {
   std::string seen;
-  pvc::RegisterBackend("fake:", [&](const std::string&, const std::string&,
-                                    const std::string& net, std::unique_ptr<pvc::Session>&) {
+  pvc::RegisterBackend("fake:", [&](const std::string&, const std::string&, const std::string& net,
+                                    std::unique_ptr<pvc::Session>&) {
     seen = "short " + net;
     return -1017;
   });
@@ -139,8 +139,7 @@ TEST(SqliteSchema, CreateRefusesToOverwrite) {
   EXPECT_NE(why.find("exists"), std::string::npos) << why;
   EXPECT_EQ(db.Value("select count(*) from Krv131Fcd"), "1");  // still the old file
   EXPECT_EQ(pvc::CreateSchema("", "", db.net(), "bad/name", why), pvc::kBadSchemaName);
-  EXPECT_EQ(pvc::CreateSchema("", "", "sqlite:" + db.dir() + "/no", "X", why),
-            pvc::kBadNetName);
+  EXPECT_EQ(pvc::CreateSchema("", "", "sqlite:" + db.dir() + "/no", "X", why), pvc::kBadNetName);
 }
 
 TEST(SqliteSchema, DateColumnsTakeOnlyTheOneTextForm) {
@@ -151,10 +150,14 @@ TEST(SqliteSchema, DateColumnsTakeOnlyTheOneTextForm) {
     const char* value;
     int code;
   } cases[] = {
-      {"'2024-03-01 00:00:00'", 0},      {"'2024-02-29 23:59:59'", 0},
-      {"NULL", 0},                       {"'2024-03-01'", pvc::kCheckViolated},
-      {"'20240301'", pvc::kCheckViolated}, {"'2023-02-29 00:00:00'", pvc::kCheckViolated},
-      {"'2024-03-01 24:00:00'", pvc::kCheckViolated}, {"'2024-03-01T10:00:00'", pvc::kCheckViolated},
+      {"'2024-03-01 00:00:00'", 0},
+      {"'2024-02-29 23:59:59'", 0},
+      {"NULL", 0},
+      {"'2024-03-01'", pvc::kCheckViolated},
+      {"'20240301'", pvc::kCheckViolated},
+      {"'2023-02-29 00:00:00'", pvc::kCheckViolated},
+      {"'2024-03-01 24:00:00'", pvc::kCheckViolated},
+      {"'2024-03-01T10:00:00'", pvc::kCheckViolated},
       {"20240301", pvc::kCheckViolated},
   };
   for (const auto& c : cases) {

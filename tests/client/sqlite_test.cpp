@@ -25,9 +25,11 @@ TEST(SqliteBackend, StoredValuesOfTheWrongKindGiveNegativeCodes) {
                     " TagVon TEXT, TagUhr TEXT, TagBis TEXT, TagEnd TEXT, TagTgb TEXT,"
                     " TagTgs INTEGER, TagHtv TEXT, TagHvs INTEGER, TagHtn TEXT, TagHns INTEGER);"
                     "insert into Krv327Tag (TagPnr, TagTag, TagVon) values ('P', " +
-                    Ts("20240201") + ", '1.2.2024');"
+                    Ts("20240201") +
+                    ", '1.2.2024');"
                     "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P', " +
-                    Ts("20240201") + ", 1);"
+                    Ts("20240201") +
+                    ", 1);"
                     "insert into Krv131Fcd (FcdNum, FcdTyp, FcdSta) values ('K', 'abc', 0),"
                     " ('L', ' 12 ', 0);"),
             0)

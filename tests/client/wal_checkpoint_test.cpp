@@ -21,9 +21,8 @@ void CommitBookings(pvc::Session& s, int from, int n) {
     char uhr[32];
     std::snprintf(uhr, sizeof uhr, "20240301%02d%02d%02d", i / 3600 % 24, i / 60 % 60, i % 60);
     ASSERT_EQ(s.Write(pvc::Op::BchInsert,
-                      {pvc::Bind::Txt("P" + std::to_string(i / 86400)),
-                       pvc::Bind::Dat("20240301"), pvc::Bind::DatTime(uhr), pvc::Bind::Int(2),
-                       pvc::Bind::Txt("KRF")}),
+                      {pvc::Bind::Txt("P" + std::to_string(i / 86400)), pvc::Bind::Dat("20240301"),
+                       pvc::Bind::DatTime(uhr), pvc::Bind::Int(2), pvc::Bind::Txt("KRF")}),
               0);
     ASSERT_EQ(s.Commit(), 0);
   }
@@ -53,16 +52,15 @@ TEST(WalCheckpoint, APinnedSnapshotKeepsItsRowsAndLosesNoCommit) {
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(pvt::BackendNamed("sqlite"), why), 0) << why;
-  ASSERT_EQ(db.Exec("insert into Krv327Tag (TagPnr, TagTag) values ('P0', " +
-                    pvt::Ts("20240229") + ")") +
-                db.Exec("insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P0', " +
-                        pvt::Ts("20240229") + ", 1)"),
-            0);
+  ASSERT_EQ(
+      db.Exec("insert into Krv327Tag (TagPnr, TagTag) values ('P0', " + pvt::Ts("20240229") + ")") +
+          db.Exec("insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P0', " +
+                  pvt::Ts("20240229") + ", 1)"),
+      0);
   ASSERT_EQ(db.Connect(), 0);
   pvc::Session& s = *pvc::Current();
   std::unique_ptr<pvc::Cursor> pin;
-  ASSERT_EQ(s.Open(pvc::Op::TagPrev, {pvc::Bind::Txt("P0"), pvc::Bind::Dat("20240301")}, pin),
-            0);
+  ASSERT_EQ(s.Open(pvc::Op::TagPrev, {pvc::Bind::Txt("P0"), pvc::Bind::Dat("20240301")}, pin), 0);
   CommitBookings(s, 0, 1300);
   // The cursor still delivers what matched at its open.
   pvc::Row row;

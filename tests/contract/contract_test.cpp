@@ -71,9 +71,8 @@ class Contract : public ::testing::TestWithParam<std::string> {
   // A booking of `pnr` on `day` at hh:mm:ss with function `fkt`, as fixture SQL.
   static std::string Booking(const std::string& hhmmss, int fkt, const std::string& pnr = "P",
                              const std::string& day = kDay) {
-    return "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) values (" +
-           pvt::Q(pnr) + ", " + Ts(day) + ", " + Ts(day, hhmmss) + ", " + std::to_string(fkt) +
-           ", 'K');";
+    return "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) values (" + pvt::Q(pnr) +
+           ", " + Ts(day) + ", " + Ts(day, hhmmss) + ", " + std::to_string(fkt) + ", 'K');";
   }
   static std::vector<Bind> DayOf(const std::string& pnr = "P") {
     return {Bind::Txt(pnr), Bind::Dat(kDay)};
@@ -108,9 +107,9 @@ class Contract : public ::testing::TestWithParam<std::string> {
   pvc::Session* s_ = nullptr;
 };
 
-#define NEEDS(hook)                                                                    \
-  do {                                                                                 \
-    if (!engine().hook) GTEST_SKIP() << GetParam() << " has no way to do " #hook;      \
+#define NEEDS(hook)                                                               \
+  do {                                                                            \
+    if (!engine().hook) GTEST_SKIP() << GetParam() << " has no way to do " #hook; \
   } while (0)
 
 // ---- single-row selects ---------------------------------------------------------------------
@@ -202,9 +201,10 @@ TEST_P(Contract, ThreeCursorsOpenAtOnceEachWithItsOwnSnapshot) {
 TEST_P(Contract, ThreeDifferentCursorsFetchedInTurn) {
   Exec(Booking("080000", 1) + Booking("080000", 1, "P", "20240302") +
        "insert into Krv327Tag (TagPnr, TagTag) values ('P', " + Ts("20240228") + "), ('P', " +
-       Ts("20240229") + ");"
-       "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P', " + Ts("20240228") +
-       ", 1), ('P', " + Ts("20240229") + ", 1);");
+       Ts("20240229") +
+       ");"
+       "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P', " +
+       Ts("20240228") + ", 1), ('P', " + Ts("20240229") + ", 1);");
   Connect();
   for (int round = 0; round < 20; ++round) {
     std::unique_ptr<pvc::Cursor> prev, vortag, abrtag;
@@ -228,13 +228,14 @@ TEST_P(Contract, ThreeDifferentCursorsFetchedInTurn) {
 TEST_P(Contract, YesterdayCursorWalksManyRowsWhileEachIsUpdated) {
   const std::string y = pvt::LocalDay(-1);
   const int n = 700;  // more than several fetch batches
-  std::string tags = "insert into Krv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd,"
-                     " TagTgs) values ";
+  std::string tags =
+      "insert into Krv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd,"
+      " TagTgs) values ";
   std::string tgbs = "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) values ";
   for (int i = 1; i <= n; ++i) {
     const std::string p = pvt::Q("P" + std::to_string(i)), sep = i < n ? ", " : ";";
-    tags += "(" + p + ", " + Ts(y) + ", " + Ts(y) + ", " + Ts(y, "120000") + ", " + Ts(y) +
-            ", " + Ts(y, "120000") + ", 0)" + sep;
+    tags += "(" + p + ", " + Ts(y) + ", " + Ts(y) + ", " + Ts(y, "120000") + ", " + Ts(y) + ", " +
+            Ts(y, "120000") + ", 0)" + sep;
     tgbs += "(" + p + ", " + Ts(y) + ", 1, 480)" + sep;
   }
   Exec(tags + tgbs);
@@ -250,9 +251,9 @@ TEST_P(Contract, YesterdayCursorWalksManyRowsWhileEachIsUpdated) {
     ASSERT_EQ(row[6].num, 480);
     // The update makes the row no placeholder any more; the cursor goes on regardless.
     ASSERT_EQ(s_->Savepoint("Tag_PKey_Upd_Sp"), 0);
-    ASSERT_EQ(s_->Write(Op::TagUpdate, {Bind::Txt("K"), Bind::Int(1), Bind::Txt(""),
-                                        Bind::Int(0), Bind::Txt(""), Bind::Int(0),
-                                        Bind::Txt(row[0].text), Bind::Dat(y)}),
+    ASSERT_EQ(s_->Write(Op::TagUpdate,
+                        {Bind::Txt("K"), Bind::Int(1), Bind::Txt(""), Bind::Int(0), Bind::Txt(""),
+                         Bind::Int(0), Bind::Txt(row[0].text), Bind::Dat(y)}),
               0);
     ASSERT_EQ(s_->Commit(), 0);
   }
@@ -276,9 +277,10 @@ TEST_P(Contract, CursorsFollowTheSchemaSwitch) {
   const int made = db_.CreateAnother(second, why);
   if (made == pvc::kNoSchema) GTEST_SKIP() << why;  // a data source that holds one schema
   ASSERT_EQ(made, 0) << why;
-  Exec("insert into Krv327Tag (TagPnr, TagTag) values ('P', " + Ts("20240229") + ");"
-       "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P', " + Ts("20240229") +
-       ", 1);" + Booking("080000", 1));
+  Exec("insert into Krv327Tag (TagPnr, TagTag) values ('P', " + Ts("20240229") +
+       ");"
+       "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P', " +
+       Ts("20240229") + ", 1);" + Booking("080000", 1));
   Connect();
   {
     std::unique_ptr<pvc::Cursor> c;
@@ -318,9 +320,10 @@ TEST_P(Contract, MissingTableFailsOnlyItsStatementsWhenTheyRun) {
   EXPECT_NE(message.find("krv140azv"), std::string::npos) << s_->LastError().message;
   EXPECT_EQ(s_->SelectOne(Op::FcdRead, {Bind::Txt("K")}, row), pvc::kNoData);
   // Once the table exists, the statement runs.
-  Exec("CREATE TABLE Krv140Azv (AzvNum VARCHAR(8), AzvSol INTEGER, AzvSo2 INTEGER,"
-       " AzvVhs INTEGER, AzvHso INTEGER, AzvHs2 INTEGER, AzvHtv INTEGER, AzvGvo TIMESTAMP(0),"
-       " AzvGbi TIMESTAMP(0), AzvSta INTEGER)");
+  Exec(
+      "CREATE TABLE Krv140Azv (AzvNum VARCHAR(8), AzvSol INTEGER, AzvSo2 INTEGER,"
+      " AzvVhs INTEGER, AzvHso INTEGER, AzvHs2 INTEGER, AzvHtv INTEGER, AzvGvo TIMESTAMP(0),"
+      " AzvGbi TIMESTAMP(0), AzvSta INTEGER)");
   EXPECT_EQ(s_->SelectOne(Op::AzvRead, DayOf(), row), pvc::kNoData);
 }
 
@@ -332,17 +335,17 @@ TEST_P(Contract, WriteCodes) {
   EXPECT_EQ(s_->Write(Op::BchInsert, Insert("080000", 1)), pvc::kUniqueViolated);
   EXPECT_EQ(s_->RollbackTo("Bch_PKey_Ins_Sp"), 0);
   EXPECT_EQ(s_->Write(Op::BchInsert, Insert("080000", 1, "")), pvc::kNotNull);
-  EXPECT_EQ(s_->Write(Op::BchInsert, {Bind::Txt("P"), Bind::Dat("20240399"),
-                                      Bind::DatTime("20240301080000"), Bind::Int(1),
-                                      Bind::Txt("K")}),
-            pvc::kBadDay);
+  EXPECT_EQ(
+      s_->Write(Op::BchInsert, {Bind::Txt("P"), Bind::Dat("20240399"),
+                                Bind::DatTime("20240301080000"), Bind::Int(1), Bind::Txt("K")}),
+      pvc::kBadDay);
   EXPECT_EQ(s_->Write(Op::BchDelFkt,
                       {Bind::Txt("P"), Bind::Dat(kDay), Bind::Txt("080000"), Bind::Int(45)}),
             pvc::kNoData);
-  EXPECT_EQ(s_->Write(Op::TagUpdate, {Bind::Txt("K"), Bind::Int(1), Bind::Txt(""), Bind::Int(0),
-                                      Bind::Txt(""), Bind::Int(0), Bind::Txt("P"),
-                                      Bind::Dat(kDay)}),
-            pvc::kNoData);
+  EXPECT_EQ(
+      s_->Write(Op::TagUpdate, {Bind::Txt("K"), Bind::Int(1), Bind::Txt(""), Bind::Int(0),
+                                Bind::Txt(""), Bind::Int(0), Bind::Txt("P"), Bind::Dat(kDay)}),
+      pvc::kNoData);
   EXPECT_EQ(db_.Lines("select BchPnr, BchVon, BchUhr, BchFkt from Krv321Bch"),
             (std::vector<std::string>{"P|2024-03-01 00:00:00|2024-03-01 08:00:00|1"}));
 }
@@ -457,9 +460,12 @@ TEST_P(Contract, WriteNeverCommitsByItselfAndAFailedOneLeavesNoLockBehind) {
     int code;
   } cases[] = {
       {"Bch_PKey_Ins_Sp", Op::BchInsert, Insert("080000", 1), pvc::kUniqueViolated},
-      {"Bch_DelFkt_Sp", Op::BchDelFkt,
-       {Bind::Txt("P"), Bind::Dat(kDay), Bind::Txt("080000"), Bind::Int(45)}, pvc::kNoData},
-      {"Tag_PKey_Upd_Sp", Op::TagUpdate,
+      {"Bch_DelFkt_Sp",
+       Op::BchDelFkt,
+       {Bind::Txt("P"), Bind::Dat(kDay), Bind::Txt("080000"), Bind::Int(45)},
+       pvc::kNoData},
+      {"Tag_PKey_Upd_Sp",
+       Op::TagUpdate,
        {Bind::Txt(""), Bind::Int(0), Bind::Txt(""), Bind::Int(0), Bind::Txt(""), Bind::Int(0),
         Bind::Txt("P"), Bind::Dat(kDay)},
        pvc::kNoData},
@@ -595,7 +601,7 @@ TEST_P(Contract, CountStdMldBoundsThatAreNoDatesCountAsTexts) {
       {"20240301080000", "20240302000000", 3},
       {"20240301080001", "20240302000000", 2},
       {"20240301080000", "20240301235959", 2},
-      {"2024", "20240302", 2},  // shorter texts compare as texts
+      {"2024", "20240302", 2},      // shorter texts compare as texts
       {"20240301", "20249999", 3},  // no valid day in the upper bound
       {"00000000", "99999999999999", 3},
       {"", "20240302000000", 0},  // an empty bound is NULL: nothing compares

@@ -38,7 +38,9 @@ class Conformance : public ::testing::TestWithParam<std::string> {
                          db_.schema().c_str()),
               0);
   }
-  void Exec(const std::string& sql) { ASSERT_EQ(db_.Exec(sql), 0) << db_.last_error() << "\n" << sql; }
+  void Exec(const std::string& sql) {
+    ASSERT_EQ(db_.Exec(sql), 0) << db_.last_error() << "\n" << sql;
+  }
 
   // A day record with its day-evaluation row (TgbZtr `ztr`; none when ztr is 0).
   void Tag(const std::string& pnr, const std::string& day, const std::string& von,
@@ -54,9 +56,9 @@ class Conformance : public ::testing::TestWithParam<std::string> {
   // A booking; BchVon at midnight of `day` unless `von_time` is given.
   void Bch(const std::string& pnr, const std::string& day, const std::string& uhr, int fkt,
            const std::string& fcd = "K", const std::string& von_time = "000000") {
-    Exec("insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) values (" + Q(pnr) +
-         ", " + Ts(day, von_time) + ", " + Ts(day, uhr) + ", " + std::to_string(fkt) + ", " +
-         Q(fcd) + ")");
+    Exec("insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) values (" + Q(pnr) + ", " +
+         Ts(day, von_time) + ", " + Ts(day, uhr) + ", " + std::to_string(fkt) + ", " + Q(fcd) +
+         ")");
   }
 
   static std::vector<std::string> DrainTags(int (*fetch)(TagSatz&)) {
@@ -90,24 +92,22 @@ class Conformance : public ::testing::TestWithParam<std::string> {
 
 TEST_P(Conformance, YesterdayCursorDeliversExactlyThePlaceholderDays) {
   const std::string y = pvt::LocalDay(-1), y2 = pvt::LocalDay(-2), t = pvt::LocalDay(0);
-  Tag("P1", y, y, "120000", y, "120000");            // placeholder
-  Tag("P2", y, y, "120000", y, "120000", 2);         // evaluation row with TgbZtr 2 only
-  Tag("P3", y, y, "120000", t, "120000");            // ends on another date
-  Tag("P4", y, y, "080000", y, "080000");            // same time, not 12:00:00
-  Tag("P5", y2, y2, "120000", y2, "120000");         // the day before yesterday
-  Tag("P6", y, y, "120000", y, "120000", 0);         // no evaluation row
-  Tag("P7", y, y2, "120000", y2, "120000");          // frame on another date, still one point
-  Tag("P8", y, y, "120000", y, "120001");            // ends a second later
-  Tag("P9", t, t, "120000", t, "120000");            // today
+  Tag("P1", y, y, "120000", y, "120000");     // placeholder
+  Tag("P2", y, y, "120000", y, "120000", 2);  // evaluation row with TgbZtr 2 only
+  Tag("P3", y, y, "120000", t, "120000");     // ends on another date
+  Tag("P4", y, y, "080000", y, "080000");     // same time, not 12:00:00
+  Tag("P5", y2, y2, "120000", y2, "120000");  // the day before yesterday
+  Tag("P6", y, y, "120000", y, "120000", 0);  // no evaluation row
+  Tag("P7", y, y2, "120000", y2, "120000");   // frame on another date, still one point
+  Tag("P8", y, y, "120000", y, "120001");     // ends a second later
+  Tag("P9", t, t, "120000", t, "120000");     // today
   Connect();
   ASSERT_EQ(TagYday_Open(), 0);
-  EXPECT_EQ(Sorted(DrainTags(TagYday_Fetch)),
-            (std::vector<std::string>{"P1@" + y, "P7@" + y}));
+  EXPECT_EQ(Sorted(DrainTags(TagYday_Fetch)), (std::vector<std::string>{"P1@" + y, "P7@" + y}));
   TagYday_Close();
   // The form with the day bound: the same rows for yesterday, the day's own for another day.
   ASSERT_EQ(TagYday_OpenAt(y.c_str()), 0);
-  EXPECT_EQ(Sorted(DrainTags(TagYday_Fetch)),
-            (std::vector<std::string>{"P1@" + y, "P7@" + y}));
+  EXPECT_EQ(Sorted(DrainTags(TagYday_Fetch)), (std::vector<std::string>{"P1@" + y, "P7@" + y}));
   TagYday_Close();
   ASSERT_EQ(TagYday_OpenAt(y2.c_str()), 0);
   EXPECT_EQ(Sorted(DrainTags(TagYday_Fetch)), (std::vector<std::string>{"P5@" + y2}));
@@ -181,8 +181,7 @@ TEST_P(Conformance, EarlierDaysNewestFirstStrictlyBeforeTheDay) {
   Tag("P", "20240302", "20240302", "080000", "20240302", "170000");     // after the day
   Connect();
   ASSERT_EQ(TagPrev_Open("P", kDay), 0);
-  EXPECT_EQ(DrainTags(TagPrev_Fetch),
-            (std::vector<std::string>{"P@20240229", "P@20231231"}));
+  EXPECT_EQ(DrainTags(TagPrev_Fetch), (std::vector<std::string>{"P@20240229", "P@20231231"}));
   ASSERT_EQ(TagPrev_Open("P", "20231231"), 0);  // the earliest day itself: nothing before
   TagSatz t;
   Rec_Clear(t);
@@ -198,7 +197,7 @@ TEST_P(Conformance, DayMessageCursorsTakeTheCalendarDayAndFunctions123) {
   Bch("P", kDay, "090000", 3, "K", "090000");  // BchVon carrying a time of day
   Bch("P", kDay, "100000", 4);                 // not a day message
   Bch("P", kDay, "110000", 45);
-  Bch("P", "20240302", "000000", 1);           // next day at midnight
+  Bch("P", "20240302", "000000", 1);  // next day at midnight
   Bch("P", "20240229", "235959", 1, "K", "235959");
   Bch("Q", kDay, "000000", 1);
   Connect();
@@ -226,11 +225,13 @@ TEST_P(Conformance, DayMessageCursorsTakeTheCalendarDayAndFunctions123) {
 // refused with -1406 and its row passed over, see the case below).
 TEST_P(Conformance, BookingArrivesFieldByFieldWithOverlongTextsCut) {
   const std::string trm(300, 't'), kst(40, 'k');
-  Exec("insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchBis, BchVws, BchFcd, BchZwt,"
-       " BchAbt, BchKst, BchKtr, BchKrt, BchAzt, BchVra, BchTxt, BchSta, BchErf, BchTrm) values"
-       " ('P', " + Ts(kDay) + ", " + Ts(kDay, "073015") + ", 1, " + Ts("20240305", "101112") +
-       ", " + Ts("19991231", "235958") + ", 'KRA', 5, 'ABTEILUNG-0123456789', " + Q(kst) +
-       ", 'KTR', 'KRT', 'AZT', 'VRA', 9, 2, 'erfasser', " + Q(trm) + ")");
+  Exec(
+      "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchBis, BchVws, BchFcd, BchZwt,"
+      " BchAbt, BchKst, BchKtr, BchKrt, BchAzt, BchVra, BchTxt, BchSta, BchErf, BchTrm) values"
+      " ('P', " +
+      Ts(kDay) + ", " + Ts(kDay, "073015") + ", 1, " + Ts("20240305", "101112") + ", " +
+      Ts("19991231", "235958") + ", 'KRA', 5, 'ABTEILUNG-0123456789', " + Q(kst) +
+      ", 'KTR', 'KRT', 'AZT', 'VRA', 9, 2, 'erfasser', " + Q(trm) + ")");
   Connect();
   ASSERT_EQ(BchVortag_Open("P", kDay), 0);
   BchSatz b;
@@ -244,7 +245,7 @@ TEST_P(Conformance, BookingArrivesFieldByFieldWithOverlongTextsCut) {
   EXPECT_STREQ(b.BchVws, "235958");
   EXPECT_STREQ(b.BchFcd, "KRA");
   EXPECT_EQ(b.BchZwt, 5);
-  EXPECT_STREQ(b.BchAbt, "ABTEILUNG-01234");    // capacity 16
+  EXPECT_STREQ(b.BchAbt, "ABTEILUNG-01234");  // capacity 16
   EXPECT_EQ(std::string(b.BchKst), kst.substr(0, 30));
   EXPECT_STREQ(b.BchKtr, "KTR");
   EXPECT_STREQ(b.BchKrt, "KRT");
@@ -268,22 +269,21 @@ TEST_P(Conformance, BookingArrivesFieldByFieldWithOverlongTextsCut) {
 
 TEST_P(Conformance, HourMessageCursorTakesTheStoredFrameBoundsIncludedNewestFirst) {
   Tag("P", kDay, kDay, "080000", kDay, "170000");
-  Bch("P", kDay, "080000", 21);   // at the start
-  Bch("P", kDay, "170000", 22);   // at the end
-  Bch("P", kDay, "075959", 23);   // a second early
-  Bch("P", kDay, "170001", 23);   // a second late
+  Bch("P", kDay, "080000", 21);  // at the start
+  Bch("P", kDay, "170000", 22);  // at the end
+  Bch("P", kDay, "075959", 23);  // a second early
+  Bch("P", kDay, "170001", 23);  // a second late
   Bch("P", kDay, "140000", 24);
   Bch("P", kDay, "093000", 23);
-  Bch("P", kDay, "120000", 29);   // counted, not delivered
-  Bch("P", kDay, "130000", 45);   // neither
-  Bch("P", kDay, "110000", 1);    // delivered, not counted
-  Bch("Q", kDay, "100000", 23);   // another person
+  Bch("P", kDay, "120000", 29);  // counted, not delivered
+  Bch("P", kDay, "130000", 45);  // neither
+  Bch("P", kDay, "110000", 1);   // delivered, not counted
+  Bch("Q", kDay, "100000", 23);  // another person
   Connect();
   ASSERT_EQ(BchStdMld_Open("P", kDay), 0);
   EXPECT_EQ(DrainBch(BchStdMld_Fetch),
-            (std::vector<std::string>{"20240301170000/22", "20240301140000/24",
-                                      "20240301110000/1", "20240301093000/23",
-                                      "20240301080000/21"}));
+            (std::vector<std::string>{"20240301170000/22", "20240301140000/24", "20240301110000/1",
+                                      "20240301093000/23", "20240301080000/21"}));
   TagSatz t;
   Rec_Clear(t);
   Txt_Set(t.TagPnr, "P");
@@ -326,20 +326,21 @@ TEST_P(Conformance, HourMessageFrameAcrossMidnight) {
 // ---- message types --------------------------------------------------------------------------
 
 TEST_P(Conformance, MessageTypesStatusAndNullMappings) {
-  Exec("insert into Krv131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd,"
-       " FcdFlg, FcdSta) values"
-       " ('K', 1, 2, 300, 1, NULL, NULL, NULL, 'KF', 3),"
-       " ('OLD', 2, 0, 0, 0, 5, 6, 24, 'X', 4),"
-       " ('N', NULL, NULL, NULL, NULL, 0, 1, -2, NULL, 0),"
-       " ('LNG', 1, 0, 0, 0, 1, 1, 1, 'ABCDE', 0),"
-       " ('NS', 1, 0, 0, 0, 1, 1, 1, 'Y', NULL)");
+  Exec(
+      "insert into Krv131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd,"
+      " FcdFlg, FcdSta) values"
+      " ('K', 1, 2, 300, 1, NULL, NULL, NULL, 'KF', 3),"
+      " ('OLD', 2, 0, 0, 0, 5, 6, 24, 'X', 4),"
+      " ('N', NULL, NULL, NULL, NULL, 0, 1, -2, NULL, 0),"
+      " ('LNG', 1, 0, 0, 0, 1, 1, 1, 'ABCDE', 0),"
+      " ('NS', 1, 0, 0, 0, 1, 1, 1, 'Y', NULL)");
   Connect();
   struct Flg {
     const char* num;
     int code;
     const char* flg;
-  } flags[] = {{"K", 0, "KF"},     {"OLD", 1403, "--"}, {"N", 0, ""},
-               {"LNG", -1406, "--"},  {"NS", 1403, "--"},  {"NONE", 1403, "--"}};  // a code is never cut
+  } flags[] = {{"K", 0, "KF"},     {"OLD", 1403, "--"}, {"N", 0, ""}, {"LNG", -1406, "--"},
+               {"NS", 1403, "--"}, {"NONE", 1403, "--"}};  // a code is never cut
   for (const auto& f : flags) {
     char flg[4] = "--";
     EXPECT_EQ(Fcd_ReadFlg(f.num, flg), f.code) << f.num;
@@ -380,31 +381,57 @@ TEST_P(Conformance, MessageTypesStatusAndNullMappings) {
 // ---- working-time plans ------------------------------------------------------------
 
 TEST_P(Conformance, WorkingTimePlanValidity) {
-  Exec("insert into Krv140Azv (AzvNum, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2, AzvHtv, AzvGvo,"
-       " AzvGbi, AzvSta) values"
-       " ('OPEN', 1, 2, 3, 4, 5, 6, " + Ts("20240201") + ", NULL, 0),"
-       " ('UNTIL', 7, 0, 0, 0, 0, 0, " + Ts("20240101") + ", " + Ts(kDay) + ", 0),"
-       " ('GONE', 8, 0, 0, 0, 0, 0, " + Ts("20240101") + ", NULL, 4),"
-       " ('TWICE', 1, 0, 0, 0, 0, 0, " + Ts("20240101") + ", NULL, 0),"
-       " ('TWICE', 2, 0, 0, 0, 0, 0, " + Ts("20240201") + ", NULL, 0)");
-  Exec("insert into Krv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) values"
-       " ('A', " + Ts(kDay) + ", 'OPEN', 0),"
-       " ('A', " + Ts("20240131") + ", 'OPEN', 0),"
-       " ('B', " + Ts(kDay) + ", 'UNTIL', 0),"
-       " ('B', " + Ts("20240302") + ", 'UNTIL', 0),"
-       " ('C', " + Ts(kDay) + ", 'GONE', 0),"
-       " ('D', " + Ts(kDay) + ", 'OPEN', 4),"
-       " ('E', " + Ts(kDay) + ", 'TWICE', 0),"
-       " ('F', " + Ts(kDay, "080000") + ", 'OPEN', 0)");
+  Exec(
+      "insert into Krv140Azv (AzvNum, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2, AzvHtv, AzvGvo,"
+      " AzvGbi, AzvSta) values"
+      " ('OPEN', 1, 2, 3, 4, 5, 6, " +
+      Ts("20240201") +
+      ", NULL, 0),"
+      " ('UNTIL', 7, 0, 0, 0, 0, 0, " +
+      Ts("20240101") + ", " + Ts(kDay) +
+      ", 0),"
+      " ('GONE', 8, 0, 0, 0, 0, 0, " +
+      Ts("20240101") +
+      ", NULL, 4),"
+      " ('TWICE', 1, 0, 0, 0, 0, 0, " +
+      Ts("20240101") +
+      ", NULL, 0),"
+      " ('TWICE', 2, 0, 0, 0, 0, 0, " +
+      Ts("20240201") + ", NULL, 0)");
+  Exec(
+      "insert into Krv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) values"
+      " ('A', " +
+      Ts(kDay) +
+      ", 'OPEN', 0),"
+      " ('A', " +
+      Ts("20240131") +
+      ", 'OPEN', 0),"
+      " ('B', " +
+      Ts(kDay) +
+      ", 'UNTIL', 0),"
+      " ('B', " +
+      Ts("20240302") +
+      ", 'UNTIL', 0),"
+      " ('C', " +
+      Ts(kDay) +
+      ", 'GONE', 0),"
+      " ('D', " +
+      Ts(kDay) +
+      ", 'OPEN', 4),"
+      " ('E', " +
+      Ts(kDay) +
+      ", 'TWICE', 0),"
+      " ('F', " +
+      Ts(kDay, "080000") + ", 'OPEN', 0)");
   Connect();
   AzvSatz azv;
   Rec_Clear(azv);
   ASSERT_EQ(Azv_Read("A", kDay, azv), 0);  // AzvGbi NULL: open-ended
   EXPECT_STREQ(azv.AzvNum, "OPEN");
   EXPECT_STREQ(azv.ZtgVon, kDay);
-  EXPECT_EQ(std::vector<int>({azv.AzvSol, azv.AzvSo2, azv.AzvVhs, azv.AzvHso, azv.AzvHs2,
-                              azv.AzvHtv}),
-            std::vector<int>({1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(
+      std::vector<int>({azv.AzvSol, azv.AzvSo2, azv.AzvVhs, azv.AzvHso, azv.AzvHs2, azv.AzvHtv}),
+      std::vector<int>({1, 2, 3, 4, 5, 6}));
   ASSERT_EQ(Azv_Read("B", kDay, azv), 0);  // AzvGbi included
   EXPECT_EQ(azv.AzvSol, 7);
   struct Miss {
@@ -412,13 +439,13 @@ TEST_P(Conformance, WorkingTimePlanValidity) {
     const char* day;
     int code;
   } misses[] = {
-      {"A", "20240131", 1403},   // before AzvGvo
-      {"B", "20240302", 1403},   // after AzvGbi
-      {"C", kDay, 1403},         // AzvSta 4
-      {"D", kDay, 1403},         // ZtgSta 4
-      {"F", kDay, 1403},         // ZtgVon not at midnight
-      {"A", "20240302", 1403},   // no assignment that day
-      {"E", kDay, -1422},        // two valid working-time plans
+      {"A", "20240131", 1403},  // before AzvGvo
+      {"B", "20240302", 1403},  // after AzvGbi
+      {"C", kDay, 1403},        // AzvSta 4
+      {"D", kDay, 1403},        // ZtgSta 4
+      {"F", kDay, 1403},        // ZtgVon not at midnight
+      {"A", "20240302", 1403},  // no assignment that day
+      {"E", kDay, -1422},       // two valid working-time plans
   };
   for (const auto& m : misses) {
     AzvSatz a;
@@ -444,8 +471,9 @@ TEST_P(Conformance, TagUpdateWritesAllSixFieldsEmptyCodesAsNull) {
   t.TagHvs = 2;
   t.TagHns = 3;
   ASSERT_EQ(Tag_Update(t), 0);
-  EXPECT_EQ(db_.Lines("select TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns, TagUhr from Krv327Tag"),
-            (std::vector<std::string>{"<null>|1|U|2|<null>|3|2024-03-01 12:00:00"}));
+  EXPECT_EQ(
+      db_.Lines("select TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns, TagUhr from Krv327Tag"),
+      (std::vector<std::string>{"<null>|1|U|2|<null>|3|2024-03-01 12:00:00"}));
   Txt_Set(t.TagTag, "20240302");  // no such day record
   EXPECT_EQ(Tag_Update(t), 1403);
   EXPECT_EQ(db_.Value("select count(*) from Krv327Tag"), "1");
@@ -466,9 +494,8 @@ TEST_P(Conformance, BookingInsertStoresDateAndPointInTimeAndKeepsTheUniqueKey) {
   EXPECT_EQ(Bch_Insert(b), -1);  // the same five values again
   EXPECT_EQ(db_.Lines("select BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf from Krv321Bch"
                       " order by BchUhr"),
-            (std::vector<std::string>{
-                "P|2024-03-01 00:00:00|2024-03-01 00:00:00|1|K|<null>",
-                "P|2024-03-01 00:00:00|2024-03-01 14:30:00|1|K|<null>"}));
+            (std::vector<std::string>{"P|2024-03-01 00:00:00|2024-03-01 00:00:00|1|K|<null>",
+                                      "P|2024-03-01 00:00:00|2024-03-01 14:30:00|1|K|<null>"}));
   // The session goes on after the broken key: a new booking is committed.
   Txt_Set(b.BchUhr, "150000");
   ASSERT_EQ(Bch_Insert(b), 0);
@@ -549,8 +576,7 @@ TEST_P(Conformance, CursorDoesNotSeeARowCommittedAfterItsOpenALaterOneDoes) {
   ASSERT_EQ(BchAbrTag_Open("P", kDay), 0);
   EXPECT_EQ(DrainBch(BchVortag_Fetch), (std::vector<std::string>{"20240301080000/1"}));
   EXPECT_EQ(Sorted(DrainBch(BchAbrTag_Fetch)),
-            (std::vector<std::string>{"20240301000000/2", "20240301080000/1",
-                                      "20240301090000/3"}));
+            (std::vector<std::string>{"20240301000000/2", "20240301080000/1", "20240301090000/3"}));
 }
 
 TEST_P(Conformance, NestedCursorsAsTheFollowUpRulesUseThem) {
@@ -640,8 +666,6 @@ TEST_P(Conformance, EmptyTextsAreBoundAsNull) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Conformance, ::testing::ValuesIn(pvt::BackendNames()),
-                         [](const ::testing::TestParamInfo<std::string>& p) {
-                           return p.param;
-                         });
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
 }  // namespace

@@ -37,7 +37,8 @@ TEST(Demo, OneNightGivesTheDocumentedOutcome) {
 
   const std::string y = pvt::LocalDay(-1);
   const std::string date = y.substr(6, 2) + "." + y.substr(4, 2) + "." + y.substr(0, 4);
-  EXPECT_EQ(ReadFile(dir / "parvektgb"), "1001    ," + date + "\n1003    ," + date + "\n1004    ," + date + "\n");
+  EXPECT_EQ(ReadFile(dir / "parvektgb"),
+            "1001    ," + date + "\n1003    ," + date + "\n1004    ," + date + "\n");
   const std::string log = ReadFile(dir / "parvek.log");
   for (const std::string& line :
        {"Info: Buchung eingepflegt! RC:0 Pnr:1001 Tag:" + y + " Fkt:1 Fcd:KRF\n",

@@ -20,15 +20,18 @@ namespace e2e {
 
 // Fixture SQL helpers; `k` counts days before the accounting day (0 is the accounting day).
 // A message type; `fcdfcd`, `flg` and `pri` as SQL literals ("NULL" allowed).
-std::string Fcd(const std::string& num, int typ, int zwt, int std_value, int sol, const std::string& pri,
-                const std::string& gpu, const std::string& fcdfcd, const std::string& flg, int sta = 0);
+std::string Fcd(const std::string& num, int typ, int zwt, int std_value, int sol,
+                const std::string& pri, const std::string& gpu, const std::string& fcdfcd,
+                const std::string& flg, int sta = 0);
 // A day record with its day-evaluation row (TgbZtr 1); an empty `tgb` leaves the day code NULL.
-std::string Day(const std::string& pnr, int k, const std::string& tgb, const std::string& from = "070000",
-                const std::string& to = "160000", int sol = 480);
+std::string Day(const std::string& pnr, int k, const std::string& tgb,
+                const std::string& from = "070000", const std::string& to = "160000",
+                int sol = 480);
 // The accounting day's empty placeholder, with target time `sol`.
 std::string Placeholder(const std::string& pnr, int sol = 480);
 // A booking at day k, time hhmmss; an empty `fcd` leaves the code NULL.
-std::string Bch(const std::string& pnr, int k, const std::string& hhmmss, int fkt, const std::string& fcd);
+std::string Bch(const std::string& pnr, int k, const std::string& hhmmss, int fkt,
+                const std::string& fcd);
 // A working-time plan, valid from 2000 on without end.
 std::string Azv(const std::string& num, int sol, int so2, int vhs, int hso, int hs2, int htv);
 // Its assignment to `pnr` on the accounting day.
@@ -36,14 +39,14 @@ std::string Ztg(const std::string& pnr, const std::string& num);
 
 struct Case {
   std::string name;
-  std::string rows;           // fixture SQL
+  std::string rows;  // fixture SQL
   std::string param2 = "XXX";
   std::string param3 = "D";
-  bool debug = false;         // PARVEK_DBG defined
-  std::string tgb;            // expected parameter file
+  bool debug = false;            // PARVEK_DBG defined
+  std::string tgb;               // expected parameter file
   std::vector<std::string> log;  // expected run-log lines after the time stamp (without "\n")
   std::vector<std::pair<std::string, std::vector<std::string>>> after;  // SELECT, expected lines
-  std::string stdout_text;    // expected debug output when `debug` (empty: not compared)
+  std::string stdout_text;  // expected debug output when `debug` (empty: not compared)
   // Several persons: the cursor sets no order, so parameter lines and log lines are compared
   // as sorted lists.
   bool unordered = false;
@@ -79,7 +82,7 @@ namespace e2e {
 // it; the preview itself must leave every table, the parameter file and the run log as they were.
 // `unordered`: the parameter lines and log entries are compared as sorted lists. Returns the
 // number of bookings and day records the preview shows changed.
-int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2, const std::string& param3,
-                              bool unordered);
+int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2,
+                             const std::string& param3, bool unordered);
 
 }  // namespace e2e

@@ -9,12 +9,12 @@
 #include <regex>
 #include <sstream>
 
-#include "tests/support/files.h"
-#include "tools/settings_record.h"
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/engines.h"
+#include "tests/support/files.h"
 #include "tests/support/process.h"
 #include "tests/support/testdb.h"
+#include "tools/settings_record.h"
 
 #ifndef PARVEK_BIN
 #error "PARVEK_BIN must name the program under test"
@@ -48,10 +48,12 @@ std::vector<std::string> Sorted(std::vector<std::string> v) {
 // Message types most cases share: illness and its follow-up, leave without follow-up, and the
 // kinds of competing bookings. Priorities: SUR 5, URL 10, KRA/KRF/EQL 20, SCH 30.
 std::string CommonTypes() {
-  return Fcd("KRA", 1, 1, 0, 0, "20", "0", "NULL", "'KRF'") + Fcd("KRF", 1, 1, 0, 0, "20", "0", "NULL", "NULL") +
-         Fcd("URL", 1, 1, 0, 0, "10", "0", "NULL", "NULL") + Fcd("SCH", 1, 1, 0, 0, "30", "0", "NULL", "NULL") +
-         Fcd("SUR", 1, 1, 0, 0, "5", "0", "NULL", "NULL") + Fcd("EQL", 1, 1, 0, 0, "20", "0", "NULL", "NULL") +
-         Azv("VZ40", 480, 240, 0, 240, 120, 0);
+  return Fcd("KRA", 1, 1, 0, 0, "20", "0", "NULL", "'KRF'") +
+         Fcd("KRF", 1, 1, 0, 0, "20", "0", "NULL", "NULL") +
+         Fcd("URL", 1, 1, 0, 0, "10", "0", "NULL", "NULL") +
+         Fcd("SCH", 1, 1, 0, 0, "30", "0", "NULL", "NULL") +
+         Fcd("SUR", 1, 1, 0, 0, "5", "0", "NULL", "NULL") +
+         Fcd("EQL", 1, 1, 0, 0, "20", "0", "NULL", "NULL") + Azv("VZ40", 480, 240, 0, 240, 120, 0);
 }
 
 // A person ill the day before the accounting day, with a placeholder and a working-time
@@ -61,7 +63,8 @@ std::string IllDayBefore(const std::string& pnr, const std::string& code = "KRA"
 }
 
 std::vector<std::string> Generated(const std::string& pnr, int fkt, const std::string& fcd) {
-  return {"Info: Buchung eingepflegt! RC:0 Pnr:" + pnr + " Tag:{Y0} Fkt:" + std::to_string(fkt) + " Fcd:" + fcd,
+  return {"Info: Buchung eingepflegt! RC:0 Pnr:" + pnr + " Tag:{Y0} Fkt:" + std::to_string(fkt) +
+              " Fcd:" + fcd,
           "Info: TagesSatz aktualisiert! RC:0 Pnr:" + pnr + " Tag:{Y0}"};
 }
 
@@ -120,9 +123,10 @@ std::vector<Case> DayMessageCases() {
              Bch("4713", 1, "000000", 1, "URL") + Placeholder("4713");
     c.tgb = "";
     c.log = {};
-    c.after = {{DayRecords(0), {"4711|<null>|<null>|<null>|<null>|<null>|<null>",
-                                "4712|<null>|<null>|<null>|<null>|<null>|<null>",
-                                "4713|<null>|<null>|<null>|<null>|<null>|<null>"}},
+    c.after = {{DayRecords(0),
+                {"4711|<null>|<null>|<null>|<null>|<null>|<null>",
+                 "4712|<null>|<null>|<null>|<null>|<null>|<null>",
+                 "4713|<null>|<null>|<null>|<null>|<null>|<null>"}},
                {BookingsOfDay(0), {}}};
     cases.push_back(c);
   }
@@ -138,10 +142,13 @@ std::vector<Case> DayMessageCases() {
   {
     Case c;
     c.name = "UnreadableFollowUpType";
-    c.rows = CommonTypes() + Fcd("XRA", 1, 1, 0, 0, "20", "0", "NULL", "'XXF'") + IllDayBefore("9001", "XRA");
+    c.rows = CommonTypes() + Fcd("XRA", 1, 1, 0, 0, "20", "0", "NULL", "'XXF'") +
+             IllDayBefore("9001", "XRA");
     c.tgb = "9001    ,{P}\n";
-    c.log = Join(std::vector<std::string>{"Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen RC:1403 Pnr:9001 Fcd:XXF"},
-                 Generated("9001", 0, "XXF"));
+    c.log = Join(
+        std::vector<std::string>{
+            "Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen RC:1403 Pnr:9001 Fcd:XXF"},
+        Generated("9001", 0, "XXF"));
     c.after = {{BookingsOfDay(0), {"9001|{D0} 00:00:00|0|XXF|<null>"}},
                {DayRecords(0), {"9001|<null>|0|<null>|0|<null>|0"}}};
     cases.push_back(c);
@@ -181,39 +188,43 @@ std::vector<Case> HourMessageCases() {
   {
     Case c;
     c.name = "HourMessageAtEndOfDay";
-    c.rows = types + Day("4711", 1, "") + Bch("4711", 1, "070200", 21, "") + Bch("4711", 1, "133000", 24, "KRH") +
-             Placeholder("4711") + Ztg("4711", "VZ40") +
+    c.rows = types + Day("4711", 1, "") + Bch("4711", 1, "070200", 21, "") +
+             Bch("4711", 1, "133000", 24, "KRH") + Placeholder("4711") + Ztg("4711", "VZ40") +
              // 4712: a later booking follows the hour message: nothing is carried on
-             Day("4712", 1, "") + Bch("4712", 1, "133000", 24, "KRH") + Bch("4712", 1, "150000", 22, "") +
-             Placeholder("4712") + Ztg("4712", "VZ40") +
+             Day("4712", 1, "") + Bch("4712", 1, "133000", 24, "KRH") +
+             Bch("4712", 1, "150000", 22, "") + Placeholder("4712") + Ztg("4712", "VZ40") +
              // 4713: the hour message lies exactly on the end of the frame and counts
-             Day("4713", 1, "") + Bch("4713", 1, "160000", 23, "KRH") + Placeholder("4713") + Ztg("4713", "VZ40");
+             Day("4713", 1, "") + Bch("4713", 1, "160000", 23, "KRH") + Placeholder("4713") +
+             Ztg("4713", "VZ40");
     c.tgb = "4711    ,{P}\n4713    ,{P}\n";
     c.log = Join(Generated("4711", 1, "KRF"), Generated("4713", 1, "KRF"));
     c.unordered = true;
-    c.after = {{BookingsOfDay(0), {"4711|{D0} 00:00:00|1|KRF|<null>", "4713|{D0} 00:00:00|1|KRF|<null>"}}};
+    c.after = {
+        {BookingsOfDay(0), {"4711|{D0} 00:00:00|1|KRF|<null>", "4713|{D0} 00:00:00|1|KRF|<null>"}}};
     cases.push_back(c);
   }
   {
     Case c;
     c.name = "BothRulesOneDayOneLine";
-    c.rows = types + Day("4711", 1, "KRA") + Bch("4711", 1, "000000", 1, "KRA") + Bch("4711", 1, "150000", 23, "DGA") +
-             Placeholder("4711") + Ztg("4711", "VZ40");
+    c.rows = types + Day("4711", 1, "KRA") + Bch("4711", 1, "000000", 1, "KRA") +
+             Bch("4711", 1, "150000", 23, "DGA") + Placeholder("4711") + Ztg("4711", "VZ40");
     c.tgb = "4711    ,{P}\n";
     c.log = Join(Generated("4711", 1, "KRF"), Generated("4711", 2, "DGF"));
-    c.after = {{BookingsOfDay(0), {"4711|{D0} 00:00:00|1|KRF|<null>", "4711|{D0} 00:00:00|2|DGF|<null>"}},
-               {DayRecords(0), {"4711|KRF|480|DGF|240|<null>|0"}}};
+    c.after = {
+        {BookingsOfDay(0), {"4711|{D0} 00:00:00|1|KRF|<null>", "4711|{D0} 00:00:00|2|DGF|<null>"}},
+        {DayRecords(0), {"4711|KRF|480|DGF|240|<null>|0"}}};
     cases.push_back(c);
   }
   {
     Case c;
     c.name = "PassedOverDayFoundByItsHourMessages";  // FcdFcd 24 without follow-up
     c.rows = types + Fcd("DRS", 1, 1, 0, 0, "20", "0", "24", "NULL") + Day("4711", 1, "DRS") +
-             Bch("4711", 1, "000000", 1, "DRS") + Bch("4711", 1, "140000", 24, "KRH") + Placeholder("4711") +
-             Ztg("4711", "VZ40") +
+             Bch("4711", 1, "000000", 1, "DRS") + Bch("4711", 1, "140000", 24, "KRH") +
+             Placeholder("4711") + Ztg("4711", "VZ40") +
              // 4712: a second such day is not passed over
              Day("4712", 1, "DRS") + Bch("4712", 1, "000000", 1, "DRS") + Day("4712", 2, "DRS") +
-             Bch("4712", 2, "000000", 1, "DRS") + Bch("4712", 2, "140000", 24, "KRH") + Placeholder("4712");
+             Bch("4712", 2, "000000", 1, "DRS") + Bch("4712", 2, "140000", 24, "KRH") +
+             Placeholder("4712");
     c.tgb = "4711    ,{P}\n";
     c.log = Generated("4711", 1, "KRF");
     cases.push_back(c);
@@ -230,13 +241,15 @@ std::vector<Case> PriorityCases() {
   {
     Case c;
     c.name = "CancelBlockAndEqualPriorities";
-    c.rows = types + IllDayBefore("5001") + Bch("5001", 0, "080000", 1, "SCH") +  // lower: cancelled
-             IllDayBefore("5002") + Bch("5002", 0, "080000", 2, "SUR") +          // higher: blocks
-             IllDayBefore("5003") + Bch("5003", 0, "080000", 1, "EQL") +          // equal, FcdGpu 0: blocks
-             IllDayBefore("5004", "K1A") + Bch("5004", 0, "080000", 3, "EQL") +   // equal, 1: cancelled
-             IllDayBefore("5005", "K2A") + Bch("5005", 0, "080000", 1, "EQL");    // equal, 2: passed over
+    c.rows =
+        types + IllDayBefore("5001") + Bch("5001", 0, "080000", 1, "SCH") +  // lower: cancelled
+        IllDayBefore("5002") + Bch("5002", 0, "080000", 2, "SUR") +          // higher: blocks
+        IllDayBefore("5003") + Bch("5003", 0, "080000", 1, "EQL") +  // equal, FcdGpu 0: blocks
+        IllDayBefore("5004", "K1A") + Bch("5004", 0, "080000", 3, "EQL") +  // equal, 1: cancelled
+        IllDayBefore("5005", "K2A") + Bch("5005", 0, "080000", 1, "EQL");   // equal, 2: passed over
     c.tgb = "5001    ,{P}\n5004    ,{P}\n5005    ,{P}\n";
-    c.log = Join(Generated("5001", 1, "KRF"), std::vector<std::string>{Blocked("5002", "SUR"), Blocked("5003", "EQL")},
+    c.log = Join(Generated("5001", 1, "KRF"),
+                 std::vector<std::string>{Blocked("5002", "SUR"), Blocked("5003", "EQL")},
                  Generated("5004", 1, "K1F"), Generated("5005", 1, "K2F"));
     c.unordered = true;
     c.after = {{BookingsOfDay(0),
@@ -253,11 +266,15 @@ std::vector<Case> PriorityCases() {
   {
     Case c;
     c.name = "CancellationMeetsEarlierCancelledBooking";
-    c.rows = types + IllDayBefore("6001") + Bch("6001", 0, "080000", 1, "SCH") + Bch("6001", 0, "080000", 45, "SCH");
+    c.rows = types + IllDayBefore("6001") + Bch("6001", 0, "080000", 1, "SCH") +
+             Bch("6001", 0, "080000", 45, "SCH");
     c.tgb = "6001    ,{P}\n";
-    c.log = Join(std::vector<std::string>{"Info: BchSatz(Storno) gelöscht RC:0 Pnr:6001 Tag:{Y0} Fcd:SCH Fkt:45 "},
-                 Generated("6001", 1, "KRF"));
-    c.after = {{BookingsOfDay(0), {"6001|{D0} 00:00:00|1|KRF|<null>", "6001|{D0} 08:00:00|45|SCH|Korvant"}}};
+    c.log = Join(
+        std::vector<std::string>{
+            "Info: BchSatz(Storno) gelöscht RC:0 Pnr:6001 Tag:{Y0} Fcd:SCH Fkt:45 "},
+        Generated("6001", 1, "KRF"));
+    c.after = {{BookingsOfDay(0),
+                {"6001|{D0} 00:00:00|1|KRF|<null>", "6001|{D0} 08:00:00|45|SCH|Korvant"}}};
     cases.push_back(c);
   }
   {
@@ -280,13 +297,14 @@ std::vector<Case> PriorityCases() {
              IllDayBefore("9102", "K2A");
     c.unordered = true;
     c.tgb = "9101    ,{P}\n9102    ,{P}\n";
-    c.log = Join(std::vector<std::string>{
-                     "Fehler(Bch_Insert): Buchung einpflegen! RC:-1 Pnr:9101 Tag:{Y0} Fkt:1 Fcd:K2F",
-                     "Info: TagesSatz aktualisiert! RC:0 Pnr:9101 Tag:{Y0}"},
-                 Generated("9102", 1, "K2F"));
-    c.after = {{BookingsOfDay(0),
-                {"9101|{D0} 00:00:00|1|EQL|fixture", "9102|{D0} 00:00:00|1|K2F|<null>"}},
-               {DayRecords(0), {"9101|K2F|480|<null>|0|<null>|0", "9102|K2F|480|<null>|0|<null>|0"}}};
+    c.log = Join(
+        std::vector<std::string>{
+            "Fehler(Bch_Insert): Buchung einpflegen! RC:-1 Pnr:9101 Tag:{Y0} Fkt:1 Fcd:K2F",
+            "Info: TagesSatz aktualisiert! RC:0 Pnr:9101 Tag:{Y0}"},
+        Generated("9102", 1, "K2F"));
+    c.after = {
+        {BookingsOfDay(0), {"9101|{D0} 00:00:00|1|EQL|fixture", "9102|{D0} 00:00:00|1|K2F|<null>"}},
+        {DayRecords(0), {"9101|K2F|480|<null>|0|<null>|0", "9102|K2F|480|<null>|0|<null>|0"}}};
     cases.push_back(c);
   }
   {
@@ -343,12 +361,13 @@ Case TargetValueCase() {
     const std::string n = std::string(r.pnr).substr(2);
     const std::string ref = "R" + n, fol = "Z" + n;
     c.rows += Fcd(ref, 1, 1, 0, 0, "20", "0", "NULL", "'" + fol + "'") +
-              Fcd(fol, r.typ, r.zwt, r.std_value, 0, "20", "0", "NULL", "NULL") + Day(r.pnr, 1, ref) +
-              Bch(r.pnr, 1, "000000", 1, ref) + Placeholder(r.pnr);
+              Fcd(fol, r.typ, r.zwt, r.std_value, 0, "20", "0", "NULL", "NULL") +
+              Day(r.pnr, 1, ref) + Bch(r.pnr, 1, "000000", 1, ref) + Placeholder(r.pnr);
     if (r.plan != nullptr) {
       c.rows += Ztg(r.pnr, r.plan);
     } else {
-      c.log.push_back(std::string("Fehler(Azv_Read): Arbeitszeitvorgaben lesen RC:1403 Pnr:") + r.pnr + " Tag:{Y0}");
+      c.log.push_back(std::string("Fehler(Azv_Read): Arbeitszeitvorgaben lesen RC:1403 Pnr:") +
+                      r.pnr + " Tag:{Y0}");
     }
     c.tgb += std::string(r.pnr) + "    ,{P}\n";
     for (const auto& l : Generated(r.pnr, r.typ, fol)) c.log.push_back(l);
@@ -367,27 +386,32 @@ Case DebugCase() {
   c.tgb = "4711    ,{P}\n";
   c.log = Generated("4711", 1, "KRF");
   const std::string acc_before =
-      "\nTagPnr: 4711\nTagTag: {Y0}\nTagVon: {Y0}\nTagUhr: 120000\nTagBis: {Y0}\nTagEnd: 120000\nTagSol: 480\n"
+      "\nTagPnr: 4711\nTagTag: {Y0}\nTagVon: {Y0}\nTagUhr: 120000\nTagBis: {Y0}\nTagEnd: "
+      "120000\nTagSol: 480\n"
       "TagTgb: \nTagTgs: 0\nTagHtv: \nTagHvs: 0\nTagHtn: \nTagHns: 0\n\n";
   const std::string acc_after =
-      "\nTagPnr: 4711\nTagTag: {Y0}\nTagVon: {Y0}\nTagUhr: 120000\nTagBis: {Y0}\nTagEnd: 120000\nTagSol: 480\n"
+      "\nTagPnr: 4711\nTagTag: {Y0}\nTagVon: {Y0}\nTagUhr: 120000\nTagBis: {Y0}\nTagEnd: "
+      "120000\nTagSol: 480\n"
       "TagTgb: KRF\nTagTgs: 480\nTagHtv: \nTagHvs: 0\nTagHtn: \nTagHns: 0\n\n";
   const std::string ref =
-      "\nTagPnr: 4711\nTagTag: {Y1}\nTagVon: {Y1}\nTagUhr: 070000\nTagBis: {Y1}\nTagEnd: 160000\nTagSol: 480\n"
+      "\nTagPnr: 4711\nTagTag: {Y1}\nTagVon: {Y1}\nTagUhr: 070000\nTagBis: {Y1}\nTagEnd: "
+      "160000\nTagSol: 480\n"
       "TagTgb: KRA\nTagTgs: 480\nTagHtv: \nTagHvs: 0\nTagHtn: \nTagHns: 0\n\n";
-  c.stdout_text = "\nLesen TagSatz!\naktueller Tagsatz!!!\n" + acc_before +
-                  "\nTag mit Tagesmeldungen gefunden !\n" + ref +
-                  "Tag mit letzter Meldung gefungen! Pnr: 4711 Datum: {Y1}!\n" +
-                  "\nBeginn Meldungsverarbeitung!\naktueller Tagsatz!!!\n" + acc_before + "letzter Tagsatz!!!\n" + ref +
-                  "Beginn Meldung generieren!\nEnde Meldung generieren!\n" +
-                  "\nEnde Meldungsverarbeitung!\naktueller Tagsatz!!!\n" + acc_after + "letzter Tagsatz!!!\n" + ref +
-                  "Parametersatz in Datei schreiben: 4711    ,{P}\n!\n";
+  c.stdout_text =
+      "\nLesen TagSatz!\naktueller Tagsatz!!!\n" + acc_before +
+      "\nTag mit Tagesmeldungen gefunden !\n" + ref +
+      "Tag mit letzter Meldung gefungen! Pnr: 4711 Datum: {Y1}!\n" +
+      "\nBeginn Meldungsverarbeitung!\naktueller Tagsatz!!!\n" + acc_before +
+      "letzter Tagsatz!!!\n" + ref + "Beginn Meldung generieren!\nEnde Meldung generieren!\n" +
+      "\nEnde Meldungsverarbeitung!\naktueller Tagsatz!!!\n" + acc_after + "letzter Tagsatz!!!\n" +
+      ref + "Parametersatz in Datei schreiben: 4711    ,{P}\n!\n";
   return c;
 }
 
 std::vector<Case> AllCases() {
   std::vector<Case> all;
-  for (auto& v : {DayMessageCases(), HourMessageCases(), PriorityCases()}) all.insert(all.end(), v.begin(), v.end());
+  for (auto& v : {DayMessageCases(), HourMessageCases(), PriorityCases()})
+    all.insert(all.end(), v.begin(), v.end());
   all.push_back(TargetValueCase());
   all.push_back(DebugCase());
   return all;
@@ -450,8 +474,10 @@ void RunCase(const std::string& backend_name, const Case& night_case, Mode mode)
   pvt::RunOptions options;
   if (c.debug) options.env["PARVEK_DBG"] = "1";
   std::vector<std::string> args = {"settings.ini", c.param2, c.param3};
-  if (mode == Mode::kCatchUp) args = {"night", "settings.ini", c.param2, c.param3, "--day", tok("{D0}")};
-  const pvt::Result r = pvt::Run(mode == Mode::kNight ? PARVEK_BIN : PARVEKCTL_BIN, work, args, options);
+  if (mode == Mode::kCatchUp)
+    args = {"night", "settings.ini", c.param2, c.param3, "--day", tok("{D0}")};
+  const pvt::Result r =
+      pvt::Run(mode == Mode::kNight ? PARVEK_BIN : PARVEKCTL_BIN, work, args, options);
   ASSERT_EQ(r.exited, 1) << "signal " << r.signal;
   EXPECT_EQ(r.code, 0);
   if (c.stderr_has.empty()) {
@@ -517,7 +543,9 @@ void RunCase(const std::string& backend_name, const Case& night_case, Mode mode)
 using BackendAndCase = std::tuple<std::string, Case>;
 class NightlyRun : public ::testing::TestWithParam<BackendAndCase> {};
 
-TEST_P(NightlyRun, Case) { RunCase(std::get<0>(GetParam()), std::get<1>(GetParam()), Mode::kNight); }
+TEST_P(NightlyRun, Case) {
+  RunCase(std::get<0>(GetParam()), std::get<1>(GetParam()), Mode::kNight);
+}
 // A missed night caught up one day later gives exactly what that night would have given.
 TEST_P(NightlyRun, CatchUpOfTheDayBefore) {
   RunCase(std::get<0>(GetParam()), std::get<1>(GetParam()), Mode::kCatchUp);
@@ -539,7 +567,8 @@ const auto kNames = [](const ::testing::TestParamInfo<BackendAndCase>& p) {
   return std::get<0>(p.param) + "_" + std::get<1>(p.param).name;
 };
 INSTANTIATE_TEST_SUITE_P(Backends, NightlyRun,
-                         ::testing::Combine(::testing::ValuesIn(NightBackends()), ::testing::ValuesIn(AllCases())),
+                         ::testing::Combine(::testing::ValuesIn(NightBackends()),
+                                            ::testing::ValuesIn(AllCases())),
                          kNames);
 
 // The same on a generated population of 1,000 persons.
@@ -552,7 +581,8 @@ TEST_P(GeneratedNight, PreviewEqualsNight) {
   std::string why;
   ASSERT_EQ(db.Create(backend, why), 0) << why;
   db.CloseSide();
-  std::vector<std::string> gen = {"gen", db.net(), db.schema(), "--persons", "1000", "--days", "40", "--seed", "12"};
+  std::vector<std::string> gen = {"gen",    db.net(), db.schema(), "--persons", "1000",
+                                  "--days", "40",     "--seed",    "12"};
   if (!db.login().empty()) gen.insert(gen.end(), {"--login", db.login()});
   pvt::RunOptions options;
   options.env["PARVEK_PASS"] = db.pass();
@@ -572,7 +602,8 @@ TEST_P(GeneratedNight, PreviewSeesItsOwnEarlierWrites) {
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(backend, why), 0) << why;
-  ASSERT_EQ(db.Exec(CommonTypes() + IllDayBefore("7001") + Bch("7001", 1, "080000", 1, "KRA")), 0) << db.last_error();
+  ASSERT_EQ(db.Exec(CommonTypes() + IllDayBefore("7001") + Bch("7001", 1, "080000", 1, "KRA")), 0)
+      << db.last_error();
   EXPECT_GT(e2e::ExpectPreviewEqualsNight(db, "XXX", "D", true), 0);
 }
 

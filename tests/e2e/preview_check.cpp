@@ -25,7 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-using Delta = std::map<std::string, int>;  // a booking "pnr day time fkt fcd" -> rows gained or lost
+using Delta =
+    std::map<std::string, int>;  // a booking "pnr day time fkt fcd" -> rows gained or lost
 
 Lines Split(const std::string& text, char sep) {
   Lines out;
@@ -41,13 +42,15 @@ std::string Trim(const std::string& s) {
   return end == std::string::npos ? "" : s.substr(0, end + 1);
 }
 std::string Col(const std::string& line, size_t from, size_t to = std::string::npos) {
-  return from >= line.size() ? "" : Trim(line.substr(from, to == std::string::npos ? to : to - from));
+  return from >= line.size() ? ""
+                             : Trim(line.substr(from, to == std::string::npos ? to : to - from));
 }
 std::string Null(const std::string& v, const std::string& as) { return v == "<null>" ? as : v; }
 
 std::map<std::string, Lines> DumpAll(pvt::TempSchema& db) {
   std::map<std::string, Lines> all;
-  for (const char* t : {"Krv327Tag", "Krv320Tgb", "Krv321Bch", "Krv131Fcd", "Krv329Ztg", "Krv140Azv"}) {
+  for (const char* t :
+       {"Krv327Tag", "Krv320Tgb", "Krv321Bch", "Krv131Fcd", "Krv329Ztg", "Krv140Azv"}) {
     Lines rows = db.Lines(std::string("select * from ") + t);
     std::sort(rows.begin(), rows.end());
     all[t] = rows;
@@ -56,9 +59,11 @@ std::map<std::string, Lines> DumpAll(pvt::TempSchema& db) {
 }
 
 const char kBookings[] =
-    "select BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchBis, BchVws, BchZwt, BchAbt, BchKst, BchKtr, BchKrt,"
+    "select BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchBis, BchVws, BchZwt, BchAbt, BchKst, "
+    "BchKtr, BchKrt,"
     " BchAzt, BchVra, BchTxt, BchSta, BchErf, BchTrm, BchDat from Krv321Bch";
-const char kDays[] = "select TagPnr, TagTag, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns from Krv327Tag";
+const char kDays[] =
+    "select TagPnr, TagTag, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns from Krv327Tag";
 
 std::string BookingKey(const std::string& pnr, const std::string& day, const std::string& time,
                        const std::string& fkt, const std::string& fcd) {
@@ -70,7 +75,8 @@ Delta BookingDelta(const Lines& before, const Lines& after) {
   Delta d;
   const auto add = [&d](const std::string& row, int n) {
     const Lines c = Split(row, '|');
-    d[BookingKey(c[0], c[1].substr(0, 10), c[2].size() >= 19 ? c[2].substr(11, 8) : c[2], c[3], Null(c[4], ""))] += n;
+    d[BookingKey(c[0], c[1].substr(0, 10), c[2].size() >= 19 ? c[2].substr(11, 8) : c[2], c[3],
+                 Null(c[4], ""))] += n;
   };
   for (const auto& r : before) add(r, -1);
   for (const auto& r : after) add(r, +1);
@@ -79,7 +85,9 @@ Delta BookingDelta(const Lines& before, const Lines& after) {
 }
 
 std::string Pairs(const Lines& c) {
-  const auto one = [](const std::string& code, const std::string& v) { return Null(code, "-") + "/" + Null(v, "-"); };
+  const auto one = [](const std::string& code, const std::string& v) {
+    return Null(code, "-") + "/" + Null(v, "-");
+  };
   return one(c[2], c[3]) + "  " + one(c[4], c[5]) + "  " + one(c[6], c[7]);
 }
 
@@ -94,7 +102,8 @@ Lines DayChanges(const Lines& before, const Lines& after) {
   for (const auto& r : after) {
     const Lines c = Split(r, '|');
     const std::string key = c[0] + " " + c[1].substr(0, 10);
-    if (was.count(key) != 0 && was[key] != Pairs(c)) out.push_back(key + ": " + was[key] + " -> " + Pairs(c));
+    if (was.count(key) != 0 && was[key] != Pairs(c))
+      out.push_back(key + ": " + was[key] + " -> " + Pairs(c));
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -119,9 +128,9 @@ Preview ReadPreview(const std::string& out) {
   int section = -1;
   bool header = false;
   std::string day_before;
-  const char* kHeadings[] = {"Bookings that would be inserted: ", "Bookings that would be cancelled",
-                             "Day records that would change", "Parameter lines (parvektgb): ",
-                             "Run-log entries (parvek.log): "};
+  const char* kHeadings[] = {"Bookings that would be inserted: ",
+                             "Bookings that would be cancelled", "Day records that would change",
+                             "Parameter lines (parvektgb): ", "Run-log entries (parvek.log): "};
   for (const auto& line : Split(out, '\n')) {
     bool heading = false;
     for (int i = 0; i < 5; ++i) {
@@ -138,7 +147,8 @@ Preview ReadPreview(const std::string& out) {
     }
     switch (section) {
       case 0:
-        p.bookings[BookingKey(Col(line, 0, 8), Col(line, 10, 20), Col(line, 22, 30), Col(line, 32, 40), Col(line, 42))] += 1;
+        p.bookings[BookingKey(Col(line, 0, 8), Col(line, 10, 20), Col(line, 22, 30),
+                              Col(line, 32, 40), Col(line, 42))] += 1;
         break;
       case 1: {
         const std::string pnr = Col(line, 0, 8), day = Col(line, 10, 20), time = Col(line, 22, 30),
@@ -158,7 +168,8 @@ Preview ReadPreview(const std::string& out) {
       default: break;
     }
   }
-  for (auto it = p.bookings.begin(); it != p.bookings.end();) it = it->second == 0 ? p.bookings.erase(it) : std::next(it);
+  for (auto it = p.bookings.begin(); it != p.bookings.end();)
+    it = it->second == 0 ? p.bookings.erase(it) : std::next(it);
   std::sort(p.days.begin(), p.days.end());
   return p;
 }
@@ -170,8 +181,8 @@ Lines SortedIf(bool sort, Lines v) {
 
 }  // namespace
 
-int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2, const std::string& param3,
-                             bool unordered) {
+int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2,
+                             const std::string& param3, bool unordered) {
   pvt::TempDir dir;
   const fs::path work = dir.path();
   std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
@@ -180,7 +191,8 @@ int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2, con
   const auto tables_before = DumpAll(db);
   const Lines bookings_before = db.Lines(kBookings), days_before = db.Lines(kDays);
   db.CloseSide();
-  const pvt::Result preview = pvt::Run(PARVEKCTL_BIN, work, {"night", "settings.ini", param2, param3, "--preview"});
+  const pvt::Result preview =
+      pvt::Run(PARVEKCTL_BIN, work, {"night", "settings.ini", param2, param3, "--preview"});
   if (preview.code != 0) {
     ADD_FAILURE() << "preview failed: " << preview.err;
     dir.Keep();
@@ -195,8 +207,10 @@ int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2, con
   const Preview p = ReadPreview(preview.out);
   EXPECT_EQ(p.bookings, BookingDelta(bookings_before, db.Lines(kBookings)));
   EXPECT_EQ(p.days, DayChanges(days_before, db.Lines(kDays)));
-  EXPECT_EQ(SortedIf(unordered, p.params), SortedIf(unordered, Split(ReadFile(work / "parvektgb"), '\n')));
-  EXPECT_EQ(SortedIf(unordered, p.log), SortedIf(unordered, Entries(ReadFile(work / "parvek.log"))));
+  EXPECT_EQ(SortedIf(unordered, p.params),
+            SortedIf(unordered, Split(ReadFile(work / "parvektgb"), '\n')));
+  EXPECT_EQ(SortedIf(unordered, p.log),
+            SortedIf(unordered, Entries(ReadFile(work / "parvek.log"))));
   if (::testing::Test::HasFailure()) dir.Keep();
   int changes = static_cast<int>(p.days.size());
   for (const auto& [booking, n] : p.bookings) changes += n < 0 ? -n : n;

@@ -16,8 +16,8 @@
 #include "db/records.h"
 
 struct FakeFcd {
-  FcdSatz fcd;     // as Fcd_Read delivers it
-  int32_t sta = 0; // FcdSta; Fcd_ReadFlg finds only types below 4
+  FcdSatz fcd;      // as Fcd_Read delivers it
+  int32_t sta = 0;  // FcdSta; Fcd_ReadFlg finds only types below 4
 };
 
 struct FakeSql {

@@ -20,7 +20,8 @@ class TagesMldTest : public LogicTest {
     tag_ = MakeTag("4711", "20240301");
   }
   void Booking(const char* uhr, int32_t fkt, const char* fcd) {
-    Fake().bch_rows["BchVortag 4711 20240229"].push_back(MakeBch("4711", "20240229", uhr, fkt, fcd));
+    Fake().bch_rows["BchVortag 4711 20240229"].push_back(
+        MakeBch("4711", "20240229", uhr, fkt, fcd));
   }
   TagSatz tag_;
 };
@@ -29,11 +30,13 @@ TEST_F(TagesMldTest, CommitsAfterEachBookingThatReachesThePriorityCheck) {
   Booking("000000", 1, "URL");  // no follow-up: passed over, no commit
   Booking("000000", 2, "KRA");  // blocked by the competing URL booking: commit
   Booking("000000", 3, "OLD");  // type not found under its status: passed over
-  Fake().bch_rows["BchAbrTag 4711 20240301"].push_back(MakeBch("4711", "20240301", "000000", 1, "URL"));
+  Fake().bch_rows["BchAbrTag 4711 20240301"].push_back(
+      MakeBch("4711", "20240301", "000000", 1, "URL"));
   EXPECT_EQ(FolgeMld_TagesMld(tag_, kVortag), 0);
   EXPECT_EQ(Count(Fake().calls, "Db_Commit"), 1);
   EXPECT_TRUE(Fake().inserts.empty());
-  EXPECT_EQ(RunLog(), "Info: (Fcd) in BchSatz hat höhere Priorität Pnr:4711 Tag:20240301 Fcd:URL\n");
+  EXPECT_EQ(RunLog(),
+            "Info: (Fcd) in BchSatz hat höhere Priorität Pnr:4711 Tag:20240301 Fcd:URL\n");
 }
 
 TEST_F(TagesMldTest, BlockedFirstGeneratedSecondGivesOne) {
@@ -42,10 +45,12 @@ TEST_F(TagesMldTest, BlockedFirstGeneratedSecondGivesOne) {
   Booking("000000", 1, "KRA");
   Booking("000000", 1, "SCH");
   // URL (priority 2) blocks KRF (5) and is itself cancelled by SCF (1).
-  Fake().bch_rows["BchAbrTag 4711 20240301"].push_back(MakeBch("4711", "20240301", "000000", 1, "URL"));
+  Fake().bch_rows["BchAbrTag 4711 20240301"].push_back(
+      MakeBch("4711", "20240301", "000000", 1, "URL"));
   EXPECT_EQ(FolgeMld_TagesMld(tag_, kVortag), 1);
   EXPECT_EQ(Fake().CallsOf("Bch_UpdFkt"), std::vector<std::string>{"Bch_UpdFkt URL 1->45"});
-  EXPECT_EQ(Fake().CallsOf("Bch_Insert"), std::vector<std::string>{"Bch_Insert 4711 20240301 000000 2 SCF"});
+  EXPECT_EQ(Fake().CallsOf("Bch_Insert"),
+            std::vector<std::string>{"Bch_Insert 4711 20240301 000000 2 SCF"});
   EXPECT_EQ(Count(Fake().calls, "Db_Commit"), 2);
   EXPECT_EQ(Count(Fake().calls, "BchVortag_Close"), 1);
   EXPECT_EQ(Count(Fake().calls, "BchAbrTag_Open"), 2);
@@ -56,19 +61,20 @@ TEST_F(TagesMldTest, BlockedFirstGeneratedSecondGivesOne) {
 TEST_F(TagesMldTest, CallOrderForOneGeneratedBooking) {
   Booking("000000", 1, "KRA");
   EXPECT_EQ(FolgeMld_TagesMld(tag_, kVortag), 1);
-  EXPECT_EQ(Fake().calls,
-            (std::vector<std::string>{
-                "BchVortag_Open 4711 20240229", "BchVortag_Fetch", "Fcd_ReadFlg KRA", "Fcd_Read KRF",
-                "BchAbrTag_Open 4711 20240301", "BchAbrTag_Fetch", "BchAbrTag_Close",
-                "Bch_Insert 4711 20240301 000000 1 KRF", "Azv_Read 4711 20240301",
-                "Tag_Update 4711 20240301", "Db_Commit", "BchVortag_Fetch", "BchVortag_Close"}));
+  EXPECT_EQ(Fake().calls, (std::vector<std::string>{
+                              "BchVortag_Open 4711 20240229", "BchVortag_Fetch", "Fcd_ReadFlg KRA",
+                              "Fcd_Read KRF", "BchAbrTag_Open 4711 20240301", "BchAbrTag_Fetch",
+                              "BchAbrTag_Close", "Bch_Insert 4711 20240301 000000 1 KRF",
+                              "Azv_Read 4711 20240301", "Tag_Update 4711 20240301", "Db_Commit",
+                              "BchVortag_Fetch", "BchVortag_Close"}));
 }
 
 TEST_F(TagesMldTest, UnreadableFollowUpTypeGoesOnWithZeros) {
   AddType(MakeFcd("ABC", 1, 5, 0, "ZZZ"));
   Booking("000000", 1, "ABC");
   EXPECT_EQ(FolgeMld_TagesMld(tag_, kVortag), 1);
-  EXPECT_EQ(Fake().CallsOf("Bch_Insert"), std::vector<std::string>{"Bch_Insert 4711 20240301 000000 0 ZZZ"});
+  EXPECT_EQ(Fake().CallsOf("Bch_Insert"),
+            std::vector<std::string>{"Bch_Insert 4711 20240301 000000 0 ZZZ"});
   ASSERT_EQ(Fake().tag_updates.size(), 1u);
   EXPECT_STREQ(Fake().tag_updates[0].TagTgb, "");
   EXPECT_EQ(RunLog(),
@@ -102,8 +108,9 @@ TEST_F(TagesMldTest, FetchErrorEndsWalkKeepingWhatWasGenerated) {
   Fake().codes["BchVortag_Fetch"] = {0, -54};
   EXPECT_EQ(FolgeMld_TagesMld(tag_, kVortag), 1);
   const std::string log = RunLog();
-  EXPECT_NE(log.find("Fehler(Cur_Read): Buchungen(TagesMld Vortag) lesen RC:-54 Pnr:4711 Tag:20240229\n"),
-            std::string::npos);
+  EXPECT_NE(
+      log.find("Fehler(Cur_Read): Buchungen(TagesMld Vortag) lesen RC:-54 Pnr:4711 Tag:20240229\n"),
+      std::string::npos);
 }
 
 class StdMldTest : public LogicTest {
@@ -119,7 +126,8 @@ class StdMldTest : public LogicTest {
     tag_ = MakeTag("4711", "20240301");
   }
   void Booking(const char* uhr, int32_t fkt, const char* fcd) {
-    Fake().bch_rows["BchStdMld 4711 20240229"].push_back(MakeBch("4711", "20240229", uhr, fkt, fcd));
+    Fake().bch_rows["BchStdMld 4711 20240229"].push_back(
+        MakeBch("4711", "20240229", uhr, fkt, fcd));
   }
   TagSatz tag_;
 };
@@ -132,7 +140,8 @@ TEST_F(StdMldTest, NewestHourMessageIsCarriedOn) {
     Booking("080000", 22, "DGA");
     EXPECT_EQ(FolgeMld_StdMld(tag_, kVortag), 1) << fkt;
     EXPECT_EQ(Count(Fake().calls, "BchStdMld_Fetch"), 1);  // only the newest booking counts
-    EXPECT_EQ(Fake().CallsOf("Bch_Insert"), std::vector<std::string>{"Bch_Insert 4711 20240301 000000 3 DGF"});
+    EXPECT_EQ(Fake().CallsOf("Bch_Insert"),
+              std::vector<std::string>{"Bch_Insert 4711 20240301 000000 3 DGF"});
     EXPECT_EQ(Count(Fake().calls, "Db_Commit"), 0);
     EXPECT_STREQ(tag_.TagHtn, "DGF");
   }
@@ -171,7 +180,8 @@ TEST_F(StdMldTest, DebugLinesOfAGeneratedFollowUp) {
 
 TEST_F(StdMldTest, BlockedGivesZero) {
   AddType(MakeFcd("URL", 1, 1));
-  Fake().bch_rows["BchAbrTag 4711 20240301"].push_back(MakeBch("4711", "20240301", "000000", 1, "URL"));
+  Fake().bch_rows["BchAbrTag 4711 20240301"].push_back(
+      MakeBch("4711", "20240301", "000000", 1, "URL"));
   Booking("170000", 23, "DGA");
   EXPECT_EQ(FolgeMld_StdMld(tag_, kVortag), 0);
   EXPECT_TRUE(Fake().inserts.empty());
@@ -204,7 +214,9 @@ TEST_F(StdMldTest, UnreadableFollowUpTypeIsLoggedWithAccountingDayPerson) {
   TagSatz other = MakeTag("0815", "20240301");
   EXPECT_EQ(FolgeMld_StdMld(other, kVortag), 1);
   const std::string log = RunLog();
-  EXPECT_EQ(log.rfind("Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen RC:1403 Pnr:0815 Fcd:QQQ\n", 0), 0u)
+  EXPECT_EQ(
+      log.rfind("Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen RC:1403 Pnr:0815 Fcd:QQQ\n", 0),
+      0u)
       << log;
 }
 

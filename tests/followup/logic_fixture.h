@@ -45,7 +45,9 @@ class LogicTest : public ::testing::Test {
     for (const auto& c : calls) n += c.rfind(prefix, 0) == 0 ? 1 : 0;
     return n;
   }
-  static void AddType(const FcdSatz& fcd, int32_t sta = 0) { Fake().types[fcd.FcdNum] = {fcd, sta}; }
+  static void AddType(const FcdSatz& fcd, int32_t sta = 0) {
+    Fake().types[fcd.FcdNum] = {fcd, sta};
+  }
 
   std::string log_path_;
 };

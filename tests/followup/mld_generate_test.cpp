@@ -32,11 +32,24 @@ struct ZwtCase {
 TEST(TargetValue, EveryRowOfTheTable) {
   const AzvSatz a = Azv(481, 300, 20, 240, 120, 7);
   const ZwtCase cases[] = {
-      {1, 1, a, 0, 481},   {1, 2, a, 0, 240},   {1, 3, a, 0, 240},   {1, 4, a, 0, 481},
-      {1, 2, Azv(-3, 0, 0, 0, 0, 0), 0, -1},    {1, 3, Azv(-481, 0, 0, 0, 0, 0), 0, -240},
-      {2, 2, a, 0, 300},   {3, 1, a, 0, 240},   {4, 3, a, 0, 120},   {14, 1, a, 55, 55},
-      {15, 3, a, 0, 501},  {16, 2, a, 0, 247},  {17, 1, a, 0, 320},  {18, 3, a, 0, 127},
-      {0, 1, a, 55, 0},    {5, 1, a, 55, 0},    {13, 1, a, 55, 0},   {19, 1, a, 55, 0},
+      {1, 1, a, 0, 481},
+      {1, 2, a, 0, 240},
+      {1, 3, a, 0, 240},
+      {1, 4, a, 0, 481},
+      {1, 2, Azv(-3, 0, 0, 0, 0, 0), 0, -1},
+      {1, 3, Azv(-481, 0, 0, 0, 0, 0), 0, -240},
+      {2, 2, a, 0, 300},
+      {3, 1, a, 0, 240},
+      {4, 3, a, 0, 120},
+      {14, 1, a, 55, 55},
+      {15, 3, a, 0, 501},
+      {16, 2, a, 0, 247},
+      {17, 1, a, 0, 320},
+      {18, 3, a, 0, 127},
+      {0, 1, a, 55, 0},
+      {5, 1, a, 55, 0},
+      {13, 1, a, 55, 0},
+      {19, 1, a, 55, 0},
       {-1, 1, a, 55, 0},
       // A sum beyond 32 bits is held at the limit rather than wrapping to the other sign.
       {15, 1, Azv(INT32_MAX, 0, 1, 0, 0, 0), 0, INT32_MAX},
@@ -56,8 +69,9 @@ TEST_F(LogicTest, GeneratesBookingAndUpdatesPairInPlace) {
   const FcdSatz fcd = MakeFcd("KRF", 2, 0, 0, "", 1);
 
   EXPECT_EQ(Mld_Generate(tag, buf, fcd), 1);
-  EXPECT_EQ(Fake().calls, (std::vector<std::string>{"Bch_Insert 4711 20240301 000000 2 KRF",
-                                                    "Azv_Read 4711 20240301", "Tag_Update 4711 20240301"}));
+  EXPECT_EQ(Fake().calls,
+            (std::vector<std::string>{"Bch_Insert 4711 20240301 000000 2 KRF",
+                                      "Azv_Read 4711 20240301", "Tag_Update 4711 20240301"}));
   EXPECT_STREQ(tag.TagHtv, "KRF");
   EXPECT_EQ(tag.TagHvs, 240);
   EXPECT_STREQ(tag.TagTgb, "");
@@ -99,7 +113,8 @@ TEST_F(LogicTest, RefusalUnderTargetTimeCheckIsLoggedEvenWithLoggingOff) {
   EXPECT_TRUE(Fake().calls.empty());
   EXPECT_EQ(std::memcmp(&tag, &before, sizeof tag), 0);
   EXPECT_STREQ(buf.BchFcd, "KRA");
-  EXPECT_EQ(RunLog(), "Info: Folgemeldungsart mit Sollzeitprüfung! Pnr:4711 Tag:20240301 ParVek:KRF\n");
+  EXPECT_EQ(RunLog(),
+            "Info: Folgemeldungsart mit Sollzeitprüfung! Pnr:4711 Tag:20240301 ParVek:KRF\n");
 }
 
 TEST_F(LogicTest, TargetTimeCheckOnlyForSol1AndNonPositiveTgbSol) {
@@ -156,7 +171,8 @@ TEST_F(LogicTest, OtherKindChangesNoPairButUpdates) {
   BchSatz buf = MakeBch("4711", "20240229", "093000", 1, "KRA");
   EXPECT_EQ(Mld_Generate(tag, buf, MakeFcd("XYZ", 4, 0, 0, "", 1)), 1);
   EXPECT_EQ(std::memcmp(&tag, &before, sizeof tag), 0);
-  EXPECT_EQ(Fake().CallsOf("Bch_Insert"), std::vector<std::string>{"Bch_Insert 4711 20240301 000000 4 XYZ"});
+  EXPECT_EQ(Fake().CallsOf("Bch_Insert"),
+            std::vector<std::string>{"Bch_Insert 4711 20240301 000000 4 XYZ"});
   EXPECT_EQ(Fake().tag_updates.size(), 1u);
 }
 

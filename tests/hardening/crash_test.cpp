@@ -52,7 +52,8 @@ TEST(Crash, KilledAtRandomPointsLosesNoCommittedChange) {
   const int trials = EnvInt("PARVEK_CRASH_TRIALS", 40);
   const int budget_s = EnvInt("PARVEK_CRASH_SECONDS", 120);
   const int persons = EnvInt("PARVEK_CRASH_PERSONS", 2000);
-  if (fs::is_directory("/dev/shm") && ::access("/dev/shm", W_OK) == 0) ::setenv("TMPDIR", "/dev/shm", 1);
+  if (fs::is_directory("/dev/shm") && ::access("/dev/shm", W_OK) == 0)
+    ::setenv("TMPDIR", "/dev/shm", 1);
 
   std::string rows = hard::IllTypes();
   for (int i = 0; i < persons; ++i) rows += hard::IllPerson("K" + std::to_string(100000 + i));
@@ -65,7 +66,8 @@ TEST(Crash, KilledAtRandomPointsLosesNoCommittedChange) {
   const std::string day = pvt::Ts(pvt::LocalDay(-1));
   const std::string booked_sql =
       "select BchPnr from Krv321Bch where BchVon = " + day + " and BchFkt = 1 and BchFcd = 'KRF'";
-  const std::string updated_sql = "select TagPnr from Krv327Tag where TagTag = " + day + " and TagTgb = 'KRF'";
+  const std::string updated_sql =
+      "select TagPnr from Krv327Tag where TagTag = " + day + " and TagTgb = 'KRF'";
 
   auto restore = [&] {
     night.db().CloseSide();
@@ -106,8 +108,9 @@ TEST(Crash, KilledAtRandomPointsLosesNoCommittedChange) {
     if (r.signal == SIGKILL) ++killed_mid_run;
 
     EXPECT_EQ(hard::IntegrityCheck(night.file()), "ok");
-    EXPECT_EQ(night.db().Value("select count(*) from (select 1 from Krv321Bch group by BchPnr, BchVon, BchUhr, "
-                               "BchFkt having count(*) > 1)"),
+    EXPECT_EQ(night.db().Value(
+                  "select count(*) from (select 1 from Krv321Bch group by BchPnr, BchVon, BchUhr, "
+                  "BchFkt having count(*) > 1)"),
               "0");
     const auto booked = Column(night.db(), booked_sql);
     const auto updated = Column(night.db(), updated_sql);
@@ -122,7 +125,8 @@ TEST(Crash, KilledAtRandomPointsLosesNoCommittedChange) {
     }
     std::size_t half = 0;
     for (const auto& p : booked) half += updated.count(p) == 0 ? 1 : 0;
-    for (const auto& p : updated) EXPECT_EQ(booked.count(p), 1u) << p << ": day update without its booking";
+    for (const auto& p : updated)
+      EXPECT_EQ(booked.count(p), 1u) << p << ": day update without its booking";
     half_done_max = std::max(half_done_max, half);
     half_done_total += half;
     EXPECT_LE(half, 1u) << "more than one accounting day half-done";
@@ -141,10 +145,12 @@ TEST(Crash, KilledAtRandomPointsLosesNoCommittedChange) {
   }
   EXPECT_GT(killed_mid_run, 0);
   EXPECT_EQ(lost, 0u);
-  std::printf("[ figures ] crash: %d accounting days, night %lld ms, %d trials (%d killed mid-run, seed %u), "
-              "lost committed changes %zu, half-done days at most %zu per crash (%zu in all)\n",
-              persons, static_cast<long long>(full_ms), done_trials, killed_mid_run, seed, lost, half_done_max,
-              half_done_total);
+  std::printf(
+      "[ figures ] crash: %d accounting days, night %lld ms, %d trials (%d killed mid-run, seed "
+      "%u), "
+      "lost committed changes %zu, half-done days at most %zu per crash (%zu in all)\n",
+      persons, static_cast<long long>(full_ms), done_trials, killed_mid_run, seed, lost,
+      half_done_max, half_done_total);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // file. The night's database work is done in every case and the exit code is 0; what could not
 // be written is logged where a run log exists.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,7 +25,8 @@ const std::vector<std::string> kBooked{"1|KRF"};
 // A small tmpfs mounted for one test (root only); empty `error()` when mounted.
 class SmallDisk {
  public:
-  SmallDisk(const std::string& where, const char* options, unsigned long flags = 0) : where_(where) {
+  SmallDisk(const std::string& where, const char* options, unsigned long flags = 0)
+      : where_(where) {
     fs::create_directories(where);
     if (::mount("tmpfs", where.c_str(), "tmpfs", flags, options) == 0) {
       mounted_ = true;
@@ -47,7 +48,9 @@ class Files : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string why;
-    ASSERT_EQ(night_.Setup(pvt::BackendNamed("sqlite"), hard::IllTypes() + hard::IllPerson("P1"), why), 0) << why;
+    ASSERT_EQ(
+        night_.Setup(pvt::BackendNamed("sqlite"), hard::IllTypes() + hard::IllPerson("P1"), why), 0)
+        << why;
   }
   // Runs the job in `cwd` with the settings file of the night named by its absolute path.
   hard::Result RunIn(const std::string& cwd, const std::map<std::string, std::string>& env = {}) {
@@ -122,7 +125,8 @@ TEST_F(Files, ParameterFileOnAFullDisk) {
     std::FILE* filler = std::fopen((dir + "/filler").c_str(), "w");
     ASSERT_NE(filler, nullptr);
     const std::string block(4096, 'f');
-    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
+    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() &&
+           std::fflush(filler) == 0) {
     }
     std::fclose(filler);
   }
@@ -162,7 +166,8 @@ TEST_F(Files, ClosedStandardOutputDoesNotKillTheJob) {
   EXPECT_EQ(r.signal, 0) << "killed by signal " << r.signal;
   EXPECT_TRUE(r.exited == 1 && r.code == 0);
   EXPECT_EQ(Booked(), kBooked);
-  EXPECT_EQ(hard::CountLines(night_.Log(), "Info: TagesSatz aktualisiert! RC:0 Pnr:P1"), 1) << night_.Log();
+  EXPECT_EQ(hard::CountLines(night_.Log(), "Info: TagesSatz aktualisiert! RC:0 Pnr:P1"), 1)
+      << night_.Log();
 }
 
 }  // namespace

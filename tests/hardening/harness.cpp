@@ -16,8 +16,9 @@ void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
-pid_t Start(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
-            const std::map<std::string, std::string>& env, const std::string& io_dir) {
+pid_t Start(const std::string& program, const std::string& cwd,
+            const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+            const std::string& io_dir) {
   return pvt::Start(program, cwd, args, {env, "", io_dir});
 }
 
@@ -51,7 +52,8 @@ int RawSqlite(const std::string& file, const std::string& sql, std::string& why)
   int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   if (rc == SQLITE_OK) {
     sqlite3_busy_timeout(db, 10000);
-    rc = sqlite3_exec(db, ("PRAGMA ignore_check_constraints=ON;" + sql).c_str(), nullptr, nullptr, nullptr);
+    rc = sqlite3_exec(db, ("PRAGMA ignore_check_constraints=ON;" + sql).c_str(), nullptr, nullptr,
+                      nullptr);
   }
   if (rc != SQLITE_OK) why = sqlite3_errmsg(db);
   sqlite3_close_v2(db);
@@ -98,7 +100,8 @@ std::string Night::GoodSettings() const {
 
 std::string Night::file() const { return db_->dir() + "/" + db_->schema() + ".db"; }
 
-Result Night::RunJob(const std::string& program, const std::map<std::string, std::string>& env) const {
+Result Night::RunJob(const std::string& program,
+                     const std::map<std::string, std::string>& env) const {
   return Run(program, work_.path(), {"settings.ini", "XXX", "D"}, env);
 }
 

@@ -32,7 +32,8 @@ using pvt::Result;
 Result Run(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
            const std::map<std::string, std::string>& env = {}, const std::string& io_dir = "");
 // Starts the same way without waiting. Returns the process id, or -1.
-pid_t Start(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
+pid_t Start(const std::string& program, const std::string& cwd,
+            const std::vector<std::string>& args,
             const std::map<std::string, std::string>& env = {}, const std::string& io_dir = "");
 // Waits for a started program; `io_dir` as given to Start (or the `cwd` given there). With
 // `timeout_s` above 0, a program still running then is killed (Result.signal SIGKILL).
@@ -68,7 +69,8 @@ class Night {
   // SQLite: the schema file.
   std::string file() const;
   // Runs `program` (default: the job) in the working directory with settings.ini, "XXX", "D".
-  Result RunJob(const std::string& program, const std::map<std::string, std::string>& env = {}) const;
+  Result RunJob(const std::string& program,
+                const std::map<std::string, std::string>& env = {}) const;
   std::string Log() const { return ReadFile(work_ / "parvek.log"); }
 
  private:

@@ -66,29 +66,37 @@ std::string ManyIll(int n) {
 }
 
 std::string CountOnDay(const std::string& where) {
-  return "select count(*) from Krv321Bch where BchVon = " + pvt::Ts(pvt::LocalDay(-1)) + " and " + where;
+  return "select count(*) from Krv321Bch where BchVon = " + pvt::Ts(pvt::LocalDay(-1)) + " and " +
+         where;
 }
 
 TEST(Locks, JobWaitsForAShortLockAndSucceeds) {
   Night night;
   std::string why;
-  ASSERT_EQ(night.Setup(pvt::BackendNamed("sqlite"), hard::IllTypes() + hard::IllPerson("P1"), why), 0) << why;
+  ASSERT_EQ(night.Setup(pvt::BackendNamed("sqlite"), hard::IllTypes() + hard::IllPerson("P1"), why),
+            0)
+      << why;
   LockHolder other(night.file(), 3000);
   ASSERT_TRUE(other.held());
   const auto start = Clock::now();
   const hard::Result r = night.RunJob(PARVEK_BIN);  // the release program: waits up to 30 s
-  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  const auto waited =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   EXPECT_EQ(r.code, 0);
   EXPECT_GE(waited, 2000) << "the job did not wait for the lock";
   EXPECT_EQ(hard::CountLines(night.Log(), "Fehler"), 0) << night.Log();
   EXPECT_EQ(night.db().Lines(hard::BookingsOf("P1")), std::vector<std::string>{"1|KRF"});
-  std::printf("[ figures ] lock held 3 s: the job waited %lld ms and booked\n", static_cast<long long>(waited));
+  std::printf("[ figures ] lock held 3 s: the job waited %lld ms and booked\n",
+              static_cast<long long>(waited));
 }
 
 TEST(Locks, LockHeldPastTheWaitFailsWithMinus54AndTheJobGoesOn) {
   Night night;
   std::string why;
-  ASSERT_EQ(night.Setup(pvt::BackendNamed("sqlite"), hard::IllTypes() + hard::IllPerson("P1") + hard::IllPerson("P2"), why), 0) << why;
+  ASSERT_EQ(night.Setup(pvt::BackendNamed("sqlite"),
+                        hard::IllTypes() + hard::IllPerson("P1") + hard::IllPerson("P2"), why),
+            0)
+      << why;
   {
     LockHolder other(night.file(), 6000);
     ASSERT_TRUE(other.held());
@@ -96,8 +104,12 @@ TEST(Locks, LockHeldPastTheWaitFailsWithMinus54AndTheJobGoesOn) {
     EXPECT_EQ(r.code, 0);
     const std::string log = night.Log();
     for (const std::string p : {"P1", "P2"}) {
-      EXPECT_EQ(hard::CountLines(log, "Fehler(Bch_Insert): Buchung einpflegen! RC:-54 Pnr:" + p), 1) << log;
-      EXPECT_EQ(hard::CountLines(log, "Fehler(Tag_Update): TagesSatz nicht aktualisiert! RC:-54 Pnr:" + p), 1) << log;
+      EXPECT_EQ(hard::CountLines(log, "Fehler(Bch_Insert): Buchung einpflegen! RC:-54 Pnr:" + p), 1)
+          << log;
+      EXPECT_EQ(hard::CountLines(
+                    log, "Fehler(Tag_Update): TagesSatz nicht aktualisiert! RC:-54 Pnr:" + p),
+                1)
+          << log;
     }
   }
   EXPECT_EQ(night.db().Value(CountOnDay("1 = 1")), "0");
@@ -121,11 +133,16 @@ TEST(Locks, ReadersInAnotherProcessSeeConsistentData) {
   ASSERT_EQ(sqlite3_open_v2(night.file().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   sqlite3_busy_timeout(db, 5000);  // a reader never waits in WAL mode; a failure here is real
   const std::string day = pvt::Ts(pvt::LocalDay(-1));
-  const std::string sql =
-      "select (select count(*) from Krv321Bch where BchVon = " + day + " and BchFcd = 'KRF'),"
-      " (select count(*) from Krv327Tag where TagTag = " + day + " and TagTgb = 'KRF'),"
-      " (select count(*) from Krv327Tag t where TagTag = " + day + " and TagTgb = 'KRF' and not exists"
-      "   (select 1 from Krv321Bch b where b.BchPnr = t.TagPnr and b.BchVon = t.TagTag and b.BchFcd = 'KRF'))";
+  const std::string sql = "select (select count(*) from Krv321Bch where BchVon = " + day +
+                          " and BchFcd = 'KRF'),"
+                          " (select count(*) from Krv327Tag where TagTag = " +
+                          day +
+                          " and TagTgb = 'KRF'),"
+                          " (select count(*) from Krv327Tag t where TagTag = " +
+                          day +
+                          " and TagTgb = 'KRF' and not exists"
+                          "   (select 1 from Krv321Bch b where b.BchPnr = t.TagPnr and b.BchVon = "
+                          "t.TagTag and b.BchFcd = 'KRF'))";
   sqlite3_stmt* st = nullptr;
   ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK);
 
@@ -162,7 +179,8 @@ TEST(Locks, ReadersInAnotherProcessSeeConsistentData) {
   EXPECT_EQ(last_bookings, kPersons);
   EXPECT_EQ(last_updates, kPersons);
   EXPECT_GT(in_between, 0) << "no snapshot was taken while the run was under way";
-  std::printf("[ figures ] reader: %ld snapshots, %ld during the run, 0 inconsistent\n", snapshots, in_between);
+  std::printf("[ figures ] reader: %ld snapshots, %ld during the run, 0 inconsistent\n", snapshots,
+              in_between);
 }
 
 // Two runs of the job started at the same time on the same schema: every follow-up is booked
@@ -188,11 +206,13 @@ TEST_P(TwoRuns, AtOnceBookEachFollowUpOnce) {
   EXPECT_EQ(rb.code, 0);
   EXPECT_EQ(ra.err + rb.err, "");
 
-  EXPECT_EQ(night.db().Value(CountOnDay("BchFkt = 1 and BchFcd = 'KRF'")), std::to_string(kPersons));
+  EXPECT_EQ(night.db().Value(CountOnDay("BchFkt = 1 and BchFcd = 'KRF'")),
+            std::to_string(kPersons));
   EXPECT_EQ(night.db().Value(CountOnDay("BchFkt <> 1")), "0");
-  EXPECT_EQ(night.db().Value("select count(*) from (select BchPnr from Krv321Bch where BchVon = " +
-                             pvt::Ts(pvt::LocalDay(-1)) + " group by BchPnr having count(*) > 1) x"),
-            "0");
+  EXPECT_EQ(
+      night.db().Value("select count(*) from (select BchPnr from Krv321Bch where BchVon = " +
+                       pvt::Ts(pvt::LocalDay(-1)) + " group by BchPnr having count(*) > 1) x"),
+      "0");
   if (backend.name == "sqlite") {
     EXPECT_EQ(hard::IntegrityCheck(night.file()), "ok");
   }
@@ -204,8 +224,10 @@ TEST_P(TwoRuns, AtOnceBookEachFollowUpOnce) {
   EXPECT_EQ(booked, kPersons);
   EXPECT_EQ(blocked + unique, kPersons) << "every person is met by both runs";
   EXPECT_EQ(hard::CountLines(logs, "RC:-54"), 0);
-  std::printf("[ figures ] two runs at once on %s, %d persons: %d booked once, %d blocked by priority, %d by the unique key\n",
-              backend.name.c_str(), kPersons, booked, blocked, unique);
+  std::printf(
+      "[ figures ] two runs at once on %s, %d persons: %d booked once, %d blocked by priority, %d "
+      "by the unique key\n",
+      backend.name.c_str(), kPersons, booked, blocked, unique);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TwoRuns, ::testing::ValuesIn(pvt::BackendNames()),
@@ -261,15 +283,22 @@ TEST(PgServer, LockHeldByAnotherSessionFailsTheCountAndNothingIsWritten) {
   ASSERT_EQ(night.Setup(b, rows, why), 0) << why;
   {
     PgOther other(b);
-    ASSERT_EQ(other.Exec("BEGIN; LOCK TABLE " + Lower(night.db().schema()) + ".krv321bch IN ACCESS EXCLUSIVE MODE"), "");
+    ASSERT_EQ(other.Exec("BEGIN; LOCK TABLE " + Lower(night.db().schema()) +
+                         ".krv321bch IN ACCESS EXCLUSIVE MODE"),
+              "");
     const hard::Result r = night.RunJob(PARVEK_TESTJOB_BIN, {{"PARVEK_TEST_BUSY_MS", "1000"}});
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(hard::CountLines(night.Log(), e2e::Tok("Fehler(Count): Tagesmeldungen zum Vortag zählen RC:-54 Pnr:PD Tag:{Y1}")), 1)
+    EXPECT_EQ(
+        hard::CountLines(
+            night.Log(),
+            e2e::Tok("Fehler(Count): Tagesmeldungen zum Vortag zählen RC:-54 Pnr:PD Tag:{Y1}")),
+        1)
         << night.Log();
     EXPECT_EQ(other.Exec("ROLLBACK"), "");
   }
   EXPECT_EQ(night.db().Lines(hard::BookingsOf("PD")), std::vector<std::string>{});
-  EXPECT_EQ(night.db().Lines(e2e::DayRecords(0)), std::vector<std::string>{"PD|<null>|<null>|<null>|<null>|<null>|<null>"});
+  EXPECT_EQ(night.db().Lines(e2e::DayRecords(0)),
+            std::vector<std::string>{"PD|<null>|<null>|<null>|<null>|<null>|<null>"});
   EXPECT_EQ(hard::ReadFile(night.work() / "parvektgb"), "");
 }
 
@@ -288,41 +317,52 @@ TEST(PgServer, TerminatedMainConnectionEndsTheNight) {
   const std::string& net = night.db().net();
   hard::WriteFile(night.settings_path(),
                   JobSettings(night.db().login(), night.db().pass(),
-                                 net + (net.find('?') == std::string::npos ? "?" : "&") + "application_name=" + app,
-                                 night.db().schema()));
+                              net + (net.find('?') == std::string::npos ? "?" : "&") +
+                                  "application_name=" + app,
+                              night.db().schema()));
   const pid_t job = hard::Start(PARVEK_BIN, night.work().path(), {"settings.ini", "XXX", "D"});
   ASSERT_GT(job, 0);
   PgOther other(b);
-  const std::string booked = "select count(*) from " + Lower(night.db().schema()) + ".krv321bch where bchfcd = 'KRF'";
+  const std::string booked =
+      "select count(*) from " + Lower(night.db().schema()) + ".krv321bch where bchfcd = 'KRF'";
   for (int i = 0; i < 600; ++i) {
     ASSERT_EQ(other.Exec(booked), "");
     if (std::stoi(other.value) >= 20) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   // The main connection is the job's first (its cursors get connections of their own later).
-  ASSERT_EQ(other.Exec("select pg_terminate_backend(pid) from pg_stat_activity where application_name = '" + app +
-                       "' order by backend_start limit 1"),
-            "");
+  ASSERT_EQ(
+      other.Exec(
+          "select pg_terminate_backend(pid) from pg_stat_activity where application_name = '" +
+          app + "' order by backend_start limit 1"),
+      "");
   const hard::Result r = hard::Wait(job, night.work().path(), 120);
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.code, 0);
   const std::string log = night.Log();
   const std::vector<std::string> lines = hard::Lines(log);
   ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(hard::CountLines(log, "Fehler(DB-Verbindung): Verbindung verloren"), 1) << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
-  EXPECT_EQ(lines.back().rfind("Fehler(DB-Verbindung): Verbindung verloren, Ausgang der letzten Änderung unbekannt, "
-                               "Lauf beendet! RC:-3114 Pnr:Q", 0),
-            0u)
+  EXPECT_EQ(hard::CountLines(log, "Fehler(DB-Verbindung): Verbindung verloren"), 1)
+      << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+  EXPECT_EQ(
+      lines.back().rfind(
+          "Fehler(DB-Verbindung): Verbindung verloren, Ausgang der letzten Änderung unbekannt, "
+          "Lauf beendet! RC:-3114 Pnr:Q",
+          0),
+      0u)
       << lines.back();
   EXPECT_LE(hard::CountLines(log, "RC:-3114"), 3) << "the night went on against a dead connection";
   ASSERT_EQ(other.Exec(booked), "");
   const int bookings = std::stoi(other.value);
   EXPECT_LT(bookings, kPersons);
-  const int param_lines = static_cast<int>(hard::Lines(hard::ReadFile(night.work() / "parvektgb")).size());
+  const int param_lines =
+      static_cast<int>(hard::Lines(hard::ReadFile(night.work() / "parvektgb")).size());
   EXPECT_GE(param_lines, bookings - 1) << "parameter lines of finished days lost";
   EXPECT_LE(param_lines, bookings);
-  std::printf("[ figures ] main connection ended after %d of %d follow-ups: %d parameter lines kept, night ended\n",
-              bookings, kPersons, param_lines);
+  std::printf(
+      "[ figures ] main connection ended after %d of %d follow-ups: %d parameter lines kept, night "
+      "ended\n",
+      bookings, kPersons, param_lines);
 }
 
 // The server's own limits stay in force: a statement_timeout the server (here: the URI's
@@ -351,10 +391,14 @@ TEST(PgServer, CommitThatDoesNotEndIsBounded) {
   ASSERT_EQ(night.Setup(b, hard::IllTypes() + hard::IllPerson("P1"), why), 0) << why;
   const std::string schema = Lower(night.db().schema());
   PgOther other(b);
-  ASSERT_EQ(other.Exec("create function " + schema + ".slow() returns trigger language plpgsql as "
+  ASSERT_EQ(other.Exec("create function " + schema +
+                       ".slow() returns trigger language plpgsql as "
                        "$$ begin perform pg_sleep(30); return null; end $$;"
-                       "create constraint trigger slow after insert on " + schema + ".krv321bch "
-                       "deferrable initially deferred for each row execute function " + schema + ".slow()"),
+                       "create constraint trigger slow after insert on " +
+                       schema +
+                       ".krv321bch "
+                       "deferrable initially deferred for each row execute function " +
+                       schema + ".slow()"),
             "");
   const auto start = Clock::now();
   const hard::Result r = night.RunJob(PARVEK_TESTJOB_BIN, {{"PARVEK_TEST_COMMIT_MS", "1000"}});
@@ -362,10 +406,15 @@ TEST(PgServer, CommitThatDoesNotEndIsBounded) {
   EXPECT_EQ(r.code, 0);
   EXPECT_LT(took, 20) << "the commit was not bounded";
   const std::string log = night.Log();
-  EXPECT_EQ(hard::CountLines(log, "Fehler(Bch_Insert): Buchung einpflegen! RC:-1013 Pnr:P1"), 1) << log;
-  EXPECT_EQ(hard::CountLines(log, "Fehler(Tag_Update): TagesSatz nicht aktualisiert! RC:-1013 Pnr:P1"), 1) << log;
+  EXPECT_EQ(hard::CountLines(log, "Fehler(Bch_Insert): Buchung einpflegen! RC:-1013 Pnr:P1"), 1)
+      << log;
+  EXPECT_EQ(
+      hard::CountLines(log, "Fehler(Tag_Update): TagesSatz nicht aktualisiert! RC:-1013 Pnr:P1"), 1)
+      << log;
   EXPECT_EQ(night.db().Lines(hard::BookingsOf("P1")), std::vector<std::string>{});
-  EXPECT_EQ(other.Exec("drop trigger slow on " + schema + ".krv321bch; drop function " + schema + ".slow()"), "");
+  EXPECT_EQ(other.Exec("drop trigger slow on " + schema + ".krv321bch; drop function " + schema +
+                       ".slow()"),
+            "");
 }
 
 }  // namespace

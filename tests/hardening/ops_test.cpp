@@ -29,7 +29,8 @@ struct OpsNight : Night {
     ok = Setup(pvt::BackendNamed("sqlite"), rows, why) == 0;
     EXPECT_TRUE(ok) << why;
   }
-  Result Ctl(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) const {
+  Result Ctl(const std::vector<std::string>& args,
+             const std::map<std::string, std::string>& env = {}) const {
     return hard::Run(PARVEKCTL_BIN, work().path(), args, env);
   }
   bool ok = false;
@@ -37,7 +38,8 @@ struct OpsNight : Night {
 
 // The run log with its last time stamp moved `hours` back.
 std::string Aged(const std::string& log, int hours) {
-  const std::regex stamp("Datum: (\\d\\d)\\.(\\d\\d)\\.(\\d{4})  Uhrzeit: (\\d\\d):(\\d\\d):(\\d\\d)");
+  const std::regex stamp(
+      "Datum: (\\d\\d)\\.(\\d\\d)\\.(\\d{4})  Uhrzeit: (\\d\\d):(\\d\\d):(\\d\\d)");
   std::smatch m;
   if (!std::regex_search(log, m, stamp)) return log;
   std::tm t{};
@@ -58,9 +60,9 @@ std::string Aged(const std::string& log, int hours) {
 
 struct LogCase {
   const char* name;
-  const char* job;            // how the night ran: "night", "connect", "fault", "switchX", "stale", "none"
-  int exit_code;              // monitoring-plugin convention
-  const char* summary;        // regular expression for the one line on standard output
+  const char* job;  // how the night ran: "night", "connect", "fault", "switchX", "stale", "none"
+  int exit_code;    // monitoring-plugin convention
+  const char* summary;  // regular expression for the one line on standard output
 };
 
 class LogCheck : public ::testing::TestWithParam<LogCase> {};
@@ -70,7 +72,8 @@ TEST_P(LogCheck, StateOfTheLastRun) {
   OpsNight night;
   ASSERT_TRUE(night.ok);
   const std::string job = c.job;
-  if (job == "connect") hard::WriteFile(night.settings_path(), JobSettings("", "", "sqlite:/no/such/dir", "X"));
+  if (job == "connect")
+    hard::WriteFile(night.settings_path(), JobSettings("", "", "sqlite:/no/such/dir", "X"));
   if (job == "night" || job == "connect" || job == "stale") night.RunJob(PARVEK_BIN);
   // The second database call of the night is the yesterday cursor's open.
   if (job == "fault") night.RunJob(PARVEK_TESTJOB_BIN, {{"PARVEK_TEST_FAULTS", "2:-942"}});
@@ -82,21 +85,29 @@ TEST_P(LogCheck, StateOfTheLastRun) {
   EXPECT_TRUE(std::regex_match(r.out, std::regex(c.summary))) << r.out;
   // The metrics file carries the same state.
   const std::string metrics = hard::ReadFile(night.work() / "m.prom");
-  EXPECT_NE(metrics.find("\nparvek_log_check_status " + std::to_string(c.exit_code) + "\n"), std::string::npos)
+  EXPECT_NE(metrics.find("\nparvek_log_check_status " + std::to_string(c.exit_code) + "\n"),
+            std::string::npos)
       << metrics;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     States, LogCheck,
     ::testing::Values(
-        LogCase{"NormalNight", "night", 0, "PARVEK OK - 1 follow-ups, 0 refused, 0 errors, last run \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d\n"},
-        LogCase{"FailedConnect", "connect", 2, "PARVEK CRITICAL - connect failed \\(RC:-12154\\), last run .*\n"},
+        LogCase{"NormalNight", "night", 0,
+                "PARVEK OK - 1 follow-ups, 0 refused, 0 errors, last run \\d{4}-\\d\\d-\\d\\d "
+                "\\d\\d:\\d\\d\n"},
+        LogCase{"FailedConnect", "connect", 2,
+                "PARVEK CRITICAL - connect failed \\(RC:-12154\\), last run .*\n"},
         LogCase{"NightWithErrors", "fault", 2,
-                "PARVEK CRITICAL - 0 follow-ups, 0 refused, [1-9]\\d* errors, last run .*; first: Fehler\\(Cur_open\\): "
+                "PARVEK CRITICAL - 0 follow-ups, 0 refused, [1-9]\\d* errors, last run .*; first: "
+                "Fehler\\(Cur_open\\): "
                 "Tagsatz\\(\\+TgbSol\\) lesen! RC:-942\n"},
-        LogCase{"SwitchX", "switchX", 3, "PARVEK UNKNOWN - parvek.log holds no run .*monitoring needs switch D\\)\n"},
-        LogCase{"StaleLog", "stale", 1, "PARVEK WARNING - 1 follow-ups, .*, 30 hours ago \\(more than 26\\)\n"},
-        LogCase{"NoLog", "none", 3, "PARVEK UNKNOWN - cannot read parvek.log: No such file or directory\n"}),
+        LogCase{"SwitchX", "switchX", 3,
+                "PARVEK UNKNOWN - parvek.log holds no run .*monitoring needs switch D\\)\n"},
+        LogCase{"StaleLog", "stale", 1,
+                "PARVEK WARNING - 1 follow-ups, .*, 30 hours ago \\(more than 26\\)\n"},
+        LogCase{"NoLog", "none", 3,
+                "PARVEK UNKNOWN - cannot read parvek.log: No such file or directory\n"}),
     [](const ::testing::TestParamInfo<LogCase>& p) { return std::string(p.param.name); });
 
 // A catch-up works on its day, names it in the run log, and log-check and doctor tell it apart.
@@ -107,13 +118,15 @@ TEST(CatchUp, NotedInTheRunLogAndRecognised) {
   const std::string yyyymmdd = day.substr(0, 4) + day.substr(5, 2) + day.substr(8, 2);
   Result r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", day});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(hard::CountLines(night.Log(), "Info: Nachholung für Abrechnungstag Tag:" + yyyymmdd), 1) << night.Log();
+  EXPECT_EQ(hard::CountLines(night.Log(), "Info: Nachholung für Abrechnungstag Tag:" + yyyymmdd), 1)
+      << night.Log();
   // The person's placeholder is yesterday's: nothing to do on the day before.
   EXPECT_EQ(hard::CountLines(night.Log(), "Buchung eingepflegt"), 0);
   r = night.Ctl({"log-check"});
   EXPECT_NE(r.out.find("(catch-up for " + yyyymmdd + ")"), std::string::npos) << r.out;
   // Today or later is refused, and nothing runs.
-  for (const std::string& bad : {CivilText(LocalToday()), CivilText(LocalToday() + 1), std::string("2026-02-30")}) {
+  for (const std::string& bad :
+       {CivilText(LocalToday()), CivilText(LocalToday() + 1), std::string("2026-02-30")}) {
     r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", bad});
     EXPECT_EQ(r.code, 2) << bad;
   }
@@ -125,7 +138,8 @@ TEST(CatchUp, NotedInTheRunLogAndRecognised) {
 // Runs doctor as user nobody (tests run as root, whom no file mode stops).
 Result DoctorAsNobody(const OpsNight& night) {
   return hard::Run("/usr/bin/setpriv", night.work().path(),
-                   {"--reuid=65534", "--regid=65534", "--clear-groups", PARVEKCTL_BIN, "doctor", "settings.ini"});
+                   {"--reuid=65534", "--regid=65534", "--clear-groups", PARVEKCTL_BIN, "doctor",
+                    "settings.ini"});
 }
 
 TEST(Doctor, GoodSetUpAndTheRerunWarning) {
@@ -148,14 +162,17 @@ TEST(Doctor, SchemaValueWithoutItsExtraCharacter) {
   ASSERT_TRUE(night.ok);
   std::string lower = night.db().schema();
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  hard::WriteFile(night.settings_path(), SettingsRecord(1, "LOGIN", "u") + SettingsRecord(2, "PASS", "p") +
+  hard::WriteFile(night.settings_path(), SettingsRecord(1, "LOGIN", "u") +
+                                             SettingsRecord(2, "PASS", "p") +
                                              SettingsRecord(3, "NET8", night.db().net()) +
                                              SettingsRecord(4, "SCHEMA", lower));
   const Result r = night.Ctl({"doctor", "settings.ini"});
   EXPECT_EQ(r.code, 1) << r.out;
-  EXPECT_EQ(hard::CountLines(r.out, "FAIL  schema " + night.db().schema().substr(0, night.db().schema().size() - 1) +
-                                        " does not exist, but " + night.db().schema() + " does"),
-            1)
+  EXPECT_EQ(
+      hard::CountLines(r.out, "FAIL  schema " +
+                                  night.db().schema().substr(0, night.db().schema().size() - 1) +
+                                  " does not exist, but " + night.db().schema() + " does"),
+      1)
       << r.out;
 }
 
@@ -184,9 +201,11 @@ TEST_P(DoctorAccess, AsAnotherUser) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, DoctorAccess,
-    ::testing::Values(AccessCase{"UnreadableSettings", 0600, "FAIL  settings file settings.ini cannot be read by this user",
+    ::testing::Values(AccessCase{"UnreadableSettings", 0600,
+                                 "FAIL  settings file settings.ini cannot be read by this user",
                                  "ok    settings file"},
-                      AccessCase{"UnwritableDirectory", 0644, "FAIL  working directory", "FAIL  settings file"}),
+                      AccessCase{"UnwritableDirectory", 0644, "FAIL  working directory",
+                                 "FAIL  settings file"}),
     [](const ::testing::TestParamInfo<AccessCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -42,7 +42,8 @@ struct Hooks {
   // Counts a call; returns true with `code` set when this call is to fail.
   bool Next(const char* kind, const char* op, const std::string& in, int& code, long& n) {
     n = ++calls;
-    if (trace != nullptr) std::fprintf(trace, "%ld %s %s %s", n, kind, op, in.empty() ? "- -" : in.c_str());
+    if (trace != nullptr)
+      std::fprintf(trace, "%ld %s %s %s", n, kind, op, in.empty() ? "- -" : in.c_str());
     const auto it = faults.find(n);
     if (it == faults.end()) return false;
     code = it->second;

@@ -105,7 +105,8 @@ TEST(OdbcNet, FormsOfNet8) {
   const Row rows[] = {
       {"odbc:PROD", 0, "PROD", ""},
       {"PROD", 0, "PROD", ""},
-      {"odbc:Driver={PVT SQLite3};Database=/x/P.db", 0, "", "Driver={PVT SQLite3};Database=/x/P.db"},
+      {"odbc:Driver={PVT SQLite3};Database=/x/P.db", 0, "",
+       "Driver={PVT SQLite3};Database=/x/P.db"},
       {"odbc:Driver=x;UID=scott", pvc::kBadNetName, "", ""},
       {"odbc:Driver=x; pwd = {a;b}", pvc::kBadNetName, "", ""},
       {"odbc:DSN=x;Password=y", pvc::kBadNetName, "", ""},
@@ -126,7 +127,8 @@ TEST(OdbcNet, FormsOfNet8) {
   EXPECT_EQ(odbc::Attribute("Driver=x", "Database"), "");
   odbc::Target t;
   t.connect = "Driver=x;";
-  EXPECT_EQ(odbc::ConnectString(t, "sc;ott", "a}b", ";K=1"), "Driver=x;UID={sc;ott};PWD={a}}b};K=1");
+  EXPECT_EQ(odbc::ConnectString(t, "sc;ott", "a}b", ";K=1"),
+            "Driver=x;UID={sc;ott};PWD={a}}b};K=1");
   t = odbc::Target{"PROD", ""};
   EXPECT_EQ(odbc::ConnectString(t, "scott", "", ""), "DSN=PROD;UID=scott;PWD={}");
 }
@@ -150,7 +152,8 @@ TEST(OdbcCodes, EachEngineByItsOwnNumbering) {
       {Engine::Postgres, "42P01", 1, "relation does not exist", -942},
       {Engine::Postgres, "22007", 1, "invalid input syntax for type timestamp", -1861},
       {Engine::Postgres, "57014", 1, "canceling statement", -1013},
-      {Engine::Postgres, "HY000", 1, "FATAL: terminating connection due to administrator command", -3114},
+      {Engine::Postgres, "HY000", 1, "FATAL: terminating connection due to administrator command",
+       -3114},
       {Engine::Sqlite, "HY000", 19, "UNIQUE constraint failed: Krv321Bch.BchPnr", -1},
       {Engine::Sqlite, "HY000", 19, "NOT NULL constraint failed: Krv321Bch.BchPnr", -1400},
       {Engine::Sqlite, "HY000", 5, "database is locked", -54},
@@ -277,8 +280,8 @@ class OdbcServers : public ::testing::TestWithParam<std::string> {
   }
   static std::string Booking(const std::string& hhmmss, int fkt) {
     return "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) values ('P', " +
-           pvt::Ts("20240301") + ", " + pvt::Ts("20240301", hhmmss) + ", " +
-           std::to_string(fkt) + ", 'K');";
+           pvt::Ts("20240301") + ", " + pvt::Ts("20240301", hhmmss) + ", " + std::to_string(fkt) +
+           ", 'K');";
   }
   static std::vector<Bind> Insert(const std::string& hhmmss, int fkt) {
     return {Bind::Txt("P"), Bind::Dat("20240301"), Bind::DatTime("20240301" + hhmmss),
@@ -314,10 +317,10 @@ TEST_P(OdbcServers, FailedStatementUndoesOnlyItselfBesideUncommittedWorkAndAnOpe
   ASSERT_EQ(s_->Write(Op::BchDelFkt,
                       {Bind::Txt("P"), Bind::Dat("20240301"), Bind::Txt("080000"), Bind::Int(2)}),
             0);
-  EXPECT_EQ(s_->Write(Op::BchInsert, {Bind::Txt(""), Bind::Dat("20240301"),
-                                      Bind::DatTime("20240301130000"), Bind::Int(1),
-                                      Bind::Txt("K")}),
-            pvc::kNotNull);
+  EXPECT_EQ(
+      s_->Write(Op::BchInsert, {Bind::Txt(""), Bind::Dat("20240301"),
+                                Bind::DatTime("20240301130000"), Bind::Int(1), Bind::Txt("K")}),
+      pvc::kNotNull);
   ASSERT_EQ(s_->RollbackTo("Bch_DelFkt_Sp"), 0);
   EXPECT_EQ(s_->RollbackTo("Nowhere_Sp"), -1086);
   ASSERT_EQ(s_->Commit(), 0);

@@ -39,11 +39,11 @@ Server TestServer() {
   return {Env("PARVEK_TEST_PG"), Env("PARVEK_TEST_PG_LOGIN"), Env("PARVEK_TEST_PG_PASS")};
 }
 
-#define SKIP_WITHOUT_SERVER()                                                         \
-  do {                                                                                \
-    if (TestServer().net.empty())                                                     \
-      GTEST_SKIP() << "no PostgreSQL server to test on: PARVEK_TEST_PG is not set "   \
-                      "(scripts/test.sh starts one)";                                 \
+#define SKIP_WITHOUT_SERVER()                                                       \
+  do {                                                                              \
+    if (TestServer().net.empty())                                                   \
+      GTEST_SKIP() << "no PostgreSQL server to test on: PARVEK_TEST_PG is not set " \
+                      "(scripts/test.sh starts one)";                               \
   } while (0)
 
 // The server's host and port part with another port, e.g. for an unreachable server.
@@ -119,7 +119,8 @@ class PgServerTest : public ::testing::Test {
   std::string Booking(const std::string& pnr, const std::string& day, const std::string& hhmmss,
                       int fkt) {
     const std::string d = day.substr(0, 4) + "-" + day.substr(4, 2) + "-" + day.substr(6, 2);
-    const std::string t = hhmmss.substr(0, 2) + ":" + hhmmss.substr(2, 2) + ":" + hhmmss.substr(4, 2);
+    const std::string t =
+        hhmmss.substr(0, 2) + ":" + hhmmss.substr(2, 2) + ":" + hhmmss.substr(4, 2);
     return "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) values ('" + pnr +
            "', '" + d + " 00:00:00', '" + d + " " + t + "', " + std::to_string(fkt) + ", 'K');";
   }
@@ -153,8 +154,7 @@ TEST(PgLogon, CodesForRefusedUnreachableAndMalformedTargets) {
       {"unknown user", "parvek_nobody", srv.pass, srv.net, pvc::kBadLogin},
       {"nobody listens", srv.login, srv.pass, WithPort(srv.net, "1"), pvc::kNoListener},
       {"unknown database", srv.login, srv.pass, no_db, pvc::kUnknownService},
-      {"unknown URI parameter", srv.login, srv.pass, srv.net + "?nosuchoption=1",
-       pvc::kBadNetName},
+      {"unknown URI parameter", srv.login, srv.pass, srv.net + "?nosuchoption=1", pvc::kBadNetName},
       {"port no number", srv.login, srv.pass, WithPort(srv.net, "54x"), pvc::kBadNetName},
       {"port out of range", srv.login, srv.pass, WithPort(srv.net, "70000"), pvc::kBadNetName},
       {"user name inside the URI", srv.login, srv.pass, with_user, pvc::kBadNetName},
@@ -218,17 +218,16 @@ TEST_F(PgServerTest, SchemaNameResolvesAsAnUnquotedIdentifier) {
 // for the session's later cursors (their rows: tests/contract/).
 TEST_F(PgServerTest, OneCursorConnectionServesAllLaterCursors) {
   ASSERT_EQ(pvc::ToolsOf(*s).ExecScript(Booking("P1", "20240301", "080000", 1) +
-                          "insert into Krv327Tag (TagPnr, TagTag) values"
-                          " ('P1', '2024-02-29 00:00:00');"
-                          "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values"
-                          " ('P1', '2024-02-29 00:00:00', 1);"),
+                                        "insert into Krv327Tag (TagPnr, TagTag) values"
+                                        " ('P1', '2024-02-29 00:00:00');"
+                                        "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values"
+                                        " ('P1', '2024-02-29 00:00:00', 1);"),
             0);
   // A session of its own, named so that only its connections are counted.
   const std::string app = UniqueName("pvk_pool_");
   std::unique_ptr<pvc::Session> job;
-  ASSERT_EQ(pvc::PgLogon(server_.login, server_.pass, server_.net + "?application_name=" + app,
-                         job),
-            0);
+  ASSERT_EQ(
+      pvc::PgLogon(server_.login, server_.pass, server_.net + "?application_name=" + app, job), 0);
   ASSERT_EQ(job->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + schema_), 0);
   const std::string pool_sql =
       "select count(*) from pg_stat_activity where application_name = '" + app + "'";

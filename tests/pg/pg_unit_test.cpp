@@ -25,8 +25,7 @@ TEST(PgTranslate, StatementStatesMapToTheJobsCodes) {
       {"57P01", pvc::kLostConnection}, {"42601", pvc::kInvalidSql},
       {"XX000", pvc::kInternal},       {"", pvc::kInternal},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(pvc::Pg_TranslateState(c.state, true), c.code) << c.state;
+  for (const Case& c : cases) EXPECT_EQ(pvc::Pg_TranslateState(c.state, true), c.code) << c.state;
 }
 
 TEST(PgTranslate, EveryFailureOnALostConnectionIsLostConnection) {

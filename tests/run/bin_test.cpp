@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -12,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/files.h"
-#include "tests/support/process.h"
 #include "run/BfCipher.h"
 #include "run/IniFile.h"
+#include "tests/support/files.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -27,16 +26,18 @@ const char kUsage[] =
     "Param2: KRVNT/XXX KRVNT=Firmenkonsol.-Version\n"
     "Param3: D/X D=Debug\n";
 
-
-void Put(const fs::path& p, const std::string& content) { std::ofstream(p, std::ios::binary) << content; }
+void Put(const fs::path& p, const std::string& content) {
+  std::ofstream(p, std::ios::binary) << content;
+}
 
 using pvt::Result;
 
 class BinTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("parvek_bin_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("parvek_bin_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -50,8 +51,8 @@ class BinTest : public ::testing::Test {
     return pvt::Run(PARVEK_BIN, dir_, args, {{}, "", io_.path()});
   }
   // A settings file written by parvekctl; the password goes through standard input.
-  void WriteSettings(const fs::path& file, const std::string& login, const std::string& pass, const std::string& net,
-                     const std::string& schema) {
+  void WriteSettings(const fs::path& file, const std::string& login, const std::string& pass,
+                     const std::string& net, const std::string& schema) {
     ASSERT_EQ(Ctl({"settings-set", file.string(), "LOGIN", login}).code, 0);
     ASSERT_EQ(Ctl({"settings-set", file.string(), "PASS"}, pass + "\n").code, 0);
     ASSERT_EQ(Ctl({"settings-set", file.string(), "NET8", net}).code, 0);
@@ -60,7 +61,8 @@ class BinTest : public ::testing::Test {
   // The run log without its time stamp, which must open it.
   std::string LogAfterStamp() {
     const std::string log = ReadFile(dir_ / "parvek.log");
-    static const std::regex stamp("^\nDatum: [0-3][0-9]\\.[01][0-9]\\.[0-9]{4}  Uhrzeit: [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\n");
+    static const std::regex stamp(
+        "^\nDatum: [0-3][0-9]\\.[01][0-9]\\.[0-9]{4}  Uhrzeit: [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\n");
     std::smatch m;
     if (!std::regex_search(log, m, stamp)) return "NO TIME STAMP IN: " + log;
     return m.suffix();
@@ -70,7 +72,8 @@ class BinTest : public ::testing::Test {
 };
 
 TEST_F(BinTest, UsageByteForByteAndNothingElse) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a.ini"}, {"a.ini", "KRVNT"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{}, {"a.ini"}, {"a.ini", "KRVNT"}}) {
     const Result r = Job(args);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, kUsage);
@@ -116,7 +119,9 @@ TEST_F(BinTest, MissingSettingsFileConnectsWithEmptyValues) {
   const Result r = Job({"missing.ini", "KRVNT", "D", "extra", "parameters"});
   EXPECT_EQ(r.code, 0);
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(r.err, m, std::regex("parvek: Fehler\\(DB-Connect\\)! RC:(-[0-9]+) Net:\n"))) << r.err;
+  ASSERT_TRUE(
+      std::regex_match(r.err, m, std::regex("parvek: Fehler\\(DB-Connect\\)! RC:(-[0-9]+) Net:\n")))
+      << r.err;
   EXPECT_EQ(LogAfterStamp(), "Fehler(DB-Connect)! RC:" + m[1].str() + " Name: Pwd:******** Net:\n");
 }
 
@@ -126,11 +131,13 @@ TEST_F(BinTest, LongSettingsPathIsUsedWhole) {
   fs::create_directories(deep);
   const fs::path file = deep / "settings.ini";
   ASSERT_GT(file.string().size(), 99u);
-  WriteSettings(file, "a_user_name_longer_than_the_fifty_characters_of_its_field", "pw", "XE", "s#");
+  WriteSettings(file, "a_user_name_longer_than_the_fifty_characters_of_its_field", "pw", "XE",
+                "s#");
   // A cut path would name no file, and the login would be empty.
   EXPECT_EQ(Job({file.string(), "XXX", "D"}).code, 0);
   EXPECT_EQ(LogAfterStamp(),
-            "Fehler(DB-Connect)! RC:-12154 Name:a_user_name_longer_than_the_fifty_characters_of_its_field "
+            "Fehler(DB-Connect)! RC:-12154 "
+            "Name:a_user_name_longer_than_the_fifty_characters_of_its_field "
             "Pwd:******** Net:XE\n");
 }
 
@@ -168,7 +175,8 @@ TEST_F(BinTest, CtlWritesANewFileTheJobReads) {
   const fs::path file = dir_ / "new.ini";
   WriteSettings(file, "scott", "tiger", "sqlite:db", "PERSONAL#");
   EXPECT_EQ(ReadFile(file), ReadFile(PARVEK_TESTDATA "/example-settings.ini"));
-  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
   for (const auto& [key, want] : std::vector<std::pair<const char*, const char*>>{
            {"LOGIN", "scott"}, {"PASS", "tiger"}, {"NET8", "sqlite:db"}, {"SCHEMA", "PERSONAL#"}}) {
     Ini_ReadEntry("", key, 0, file.c_str());
@@ -192,15 +200,18 @@ TEST_F(BinTest, CtlKeepsOtherRecordsByteForByte) {
     std::string after;
   } cases[] = {
       {"add before an odd last line, CRLF file",
-       ";X;\r\n5;LOGIN;AAAA\r\n# comment;A;\r\n7;OTHER;ABCD\r\nodd",
-       "PASS",
-       ";X;\r\n5;LOGIN;AAAA\r\n# comment;A;\r\n7;OTHER;ABCD\r\n;PARVEK;\r\n8;PASS;" + h + "\r\nodd"},
+       ";X;\r\n5;LOGIN;AAAA\r\n# comment;A;\r\n7;OTHER;ABCD\r\nodd", "PASS",
+       ";X;\r\n5;LOGIN;AAAA\r\n# comment;A;\r\n7;OTHER;ABCD\r\n;PARVEK;\r\n8;PASS;" + h +
+           "\r\nodd"},
       {"replace keeps header and number", ";X;\r\n5;LOGIN;AAAA\r\n;Y;\n7;OTHER;ABCD\n", "LOGIN",
        ";X;\r\n5;LOGIN;" + h + "\r\n;Y;\n7;OTHER;ABCD\n"},
       {"last line without line end", ";P;\n1;A;X", "B", ";P;\n1;A;X\n;PARVEK;\n2;B;" + h + "\n"},
-      {"replaced record with number 0 gets a number", ";P;\n0;LOGIN;X\n", "LOGIN", ";P;\n1;LOGIN;" + h + "\n"},
-      {"replaced record without section gets one", "P\n3;LOGIN;X\n", "LOGIN", ";PARVEK;\n3;LOGIN;" + h + "\n"},
-      {"first of two same keys is replaced", ";P;\n1;K;A\n;P;\n2;K;B\n", "K", ";P;\n1;K;" + h + "\n;P;\n2;K;B\n"},
+      {"replaced record with number 0 gets a number", ";P;\n0;LOGIN;X\n", "LOGIN",
+       ";P;\n1;LOGIN;" + h + "\n"},
+      {"replaced record without section gets one", "P\n3;LOGIN;X\n", "LOGIN",
+       ";PARVEK;\n3;LOGIN;" + h + "\n"},
+      {"first of two same keys is replaced", ";P;\n1;K;A\n;P;\n2;K;B\n", "K",
+       ";P;\n1;K;" + h + "\n;P;\n2;K;B\n"},
       {"empty file", "", "K", ";PARVEK;\n1;K;" + h + "\n"},
   };
   for (const auto& c : cases) {
@@ -224,13 +235,16 @@ TEST_F(BinTest, CtlRefusesWhenAnEarlierRecordAnswersEveryKey) {
     EXPECT_NE(r.err.find("answers every key"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(file), before);
   }
-  for (const auto& args : std::vector<std::vector<std::string>>{{"settings-set", file.string(), "A;B", "v"},
-                                                                {"settings-set", file.string(), "", "v"},
-                                                                {"settings-set", file.string()}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"settings-set", file.string(), "A;B", "v"},
+                                             {"settings-set", file.string(), "", "v"},
+                                             {"settings-set", file.string()}}) {
     EXPECT_NE(Ctl(args).code, 0);
   }
-  EXPECT_NE(Ctl({"settings-set", file.string(), "PASS"}, "").code, 0);  // no value on standard input
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);  // no temp files left
+  EXPECT_NE(Ctl({"settings-set", file.string(), "PASS"}, "").code,
+            0);  // no value on standard input
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()),
+            1);  // no temp files left
 }
 
 TEST_F(BinTest, CtlShowAndList) {

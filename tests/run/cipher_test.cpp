@@ -127,8 +127,12 @@ TEST(IniDecipher, IncompleteLastGroupIsIgnored) {
   } cases[] = {
       {"BAC52A811562F10", ""},
       {"\n", ""},
-      {"BAC52A811562F100" "7", "scott"},
-      {"73965F92C4F83484" "BAC52A811562F1", "tiger"},
+      {"BAC52A811562F100"
+       "7",
+       "scott"},
+      {"73965F92C4F83484"
+       "BAC52A811562F1",
+       "tiger"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.hex);
@@ -169,15 +173,12 @@ TEST(HexDecode, ExactArithmetic) {
     std::string text;
     std::vector<unsigned char> bytes;
   } cases[] = {
-      {"00", {0x00}},
-      {"FF", {0xFF}},
-      {"9A", {0x9A}},
-      {"ff", {0x96}},  // 'f'-48 = 54: (16*54 + 54) mod 256 = 150
-      {"a0", {0x10}},  // 'a'-48 = 49: 16*49 mod 256 = 16
-      {"G0", {0x70}},  // 'G'-48 = 23: 16*23 mod 256 = 112
-      {" 0", {0x00}},  // ' '-48 mod 256 = 240: 16*240 mod 256 = 0
-      {"0 ", {0xF0}},
-      {"ABC", {0xAB}},  // odd length: last character unused
+      {"00", {0x00}}, {"FF", {0xFF}},
+      {"9A", {0x9A}}, {"ff", {0x96}},   // 'f'-48 = 54: (16*54 + 54) mod 256 = 150
+      {"a0", {0x10}},                   // 'a'-48 = 49: 16*49 mod 256 = 16
+      {"G0", {0x70}},                   // 'G'-48 = 23: 16*23 mod 256 = 112
+      {" 0", {0x00}},                   // ' '-48 mod 256 = 240: 16*240 mod 256 = 0
+      {"0 ", {0xF0}}, {"ABC", {0xAB}},  // odd length: last character unused
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -192,7 +193,8 @@ TEST(BfTables, EqualFreshlyComputedDigitsOfPi) {
   const std::vector<std::uint32_t> w = pihex::PiFractionWords(18 + 4 * 256);
   for (std::size_t i = 0; i < 18; ++i) ASSERT_EQ(kBfInitP[i], w[i]) << "P[" << i << "]";
   for (std::size_t b = 0; b < 4; ++b)
-    for (std::size_t i = 0; i < 256; ++i) ASSERT_EQ(kBfInitS[b][i], w[18 + 256 * b + i]) << "S" << b << "[" << i << "]";
+    for (std::size_t i = 0; i < 256; ++i)
+      ASSERT_EQ(kBfInitS[b][i], w[18 + 256 * b + i]) << "S" << b << "[" << i << "]";
   EXPECT_EQ(kBfInitP[0], 0x243F6A88u);
   EXPECT_EQ(kBfInitS[3][0], 0x3A39CE37u);
 }

@@ -24,11 +24,12 @@ TEST(StrFindNth, Table) {
     int n;
     int want;
   } cases[] = {
-      {"a;b;c", ';', 1, 1},  {"a;b;c", ';', 2, 3},  {"a;b;c", ';', 3, 3},  // fewer than n: the last
-      {"abc", ';', 1, -1},   {"", ';', 1, -1},      {";", ';', 2, 0},
-      {";;;", ';', 2, 1},    {"x\n", '\n', 1, 1},
+      {"a;b;c", ';', 1, 1}, {"a;b;c", ';', 2, 3}, {"a;b;c", ';', 3, 3},  // fewer than n: the last
+      {"abc", ';', 1, -1},  {"", ';', 1, -1},     {";", ';', 2, 0},
+      {";;;", ';', 2, 1},   {"x\n", '\n', 1, 1},
   };
-  for (const auto& c : cases) EXPECT_EQ(Str_FindNth(c.text, c.ch, c.n), c.want) << c.text << " n=" << c.n;
+  for (const auto& c : cases)
+    EXPECT_EQ(Str_FindNth(c.text, c.ch, c.n), c.want) << c.text << " n=" << c.n;
 }
 
 TEST(StrSub, Table) {
@@ -37,7 +38,7 @@ TEST(StrSub, Table) {
     int start, length;
     std::string want;
   } cases[] = {
-      {"abcdef", 1, 3, "bcd"},  {"abcdef", 2, 0, "cdef"},   // 0: to the end
+      {"abcdef", 1, 3, "bcd"},  {"abcdef", 2, 0, "cdef"},  // 0: to the end
       {"abcdef", 0, -1, "OLD"}, {"abcdef", 4, 10, "ef"},   // negative: untouched
       {"abc", 3, 0, ""},        {"abc", 0, 0, "abc"},
   };
@@ -53,9 +54,19 @@ TEST(IniReadNumber, Lenient) {
     std::string text;
     std::int32_t want;
   } cases[] = {
-      {"17", 17},        {"  4", 4},        {"\t+12", 12},     {"-3x", -3},         {"x3", 0},
-      {"", 0},           {"+", 0},          {"--1", 0},        {"0042", 42},        {"12 3", 12},
-      {"2147483647", INT_MAX},              {"99999999999999", INT_MAX},            {"-2147483648", INT_MIN},
+      {"17", 17},
+      {"  4", 4},
+      {"\t+12", 12},
+      {"-3x", -3},
+      {"x3", 0},
+      {"", 0},
+      {"+", 0},
+      {"--1", 0},
+      {"0042", 42},
+      {"12 3", 12},
+      {"2147483647", INT_MAX},
+      {"99999999999999", INT_MAX},
+      {"-2147483648", INT_MIN},
   };
   for (const auto& c : cases) EXPECT_EQ(Ini_ReadNumber(c.text), c.want) << "'" << c.text << "'";
 }
@@ -115,8 +126,9 @@ TEST(IniLines, SplitKeepsBytesNormalizeReadsCrlfAsLf) {
 class IniFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("parvek_ini_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("parvek_ini_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }
@@ -134,8 +146,8 @@ class IniFileTest : public ::testing::Test {
     return IniEntry.value;
   }
 
-  static std::string Rec(const std::string& header, int number, const std::string& key, const std::string& plain,
-                         const char* eol = "\n") {
+  static std::string Rec(const std::string& header, int number, const std::string& key,
+                         const std::string& plain, const char* eol = "\n") {
     return header + eol + std::to_string(number) + ";" + key + ";" + Ini_Encipher(plain) + eol;
   }
 
@@ -209,8 +221,8 @@ TEST_F(IniFileTest, AnyOneOfSectionKeyOrNumberAnswers) {
 }
 
 TEST_F(IniFileTest, RequestsBySectionOrNumber) {
-  const std::string path =
-      Write(Rec(";ONE;", 1, "LOGIN", "scott") + ";TWO;\nfree text\n" + Rec(";THREE;", 7, "PASS", "tiger"));
+  const std::string path = Write(Rec(";ONE;", 1, "LOGIN", "scott") + ";TWO;\nfree text\n" +
+                                 Rec(";THREE;", 7, "PASS", "tiger"));
   Ini_ReadEntry("none", "none", 7, path.c_str());
   EXPECT_EQ(IniEntry.value, "tiger");
   EXPECT_EQ(IniEntry.section, "THREE");
@@ -224,7 +236,8 @@ TEST_F(IniFileTest, RequestsBySectionOrNumber) {
 }
 
 TEST_F(IniFileTest, CrlfAndMissingLastLineEnd) {
-  const std::string crlf = Rec(";;P", 1, "LOGIN", "scott", "\r\n") + Rec(";P;", 2, "PASS", "tiger", "\r\n");
+  const std::string crlf =
+      Rec(";;P", 1, "LOGIN", "scott", "\r\n") + Rec(";P;", 2, "PASS", "tiger", "\r\n");
   EXPECT_EQ(Job(Write(crlf), "NONE"), "");  // section ";P\n" is not empty: no record answers
   EXPECT_EQ(Job(Write(crlf), "PASS"), "tiger");
   Ini_ReadEntry(";P\n", "x", 5, Write(crlf).c_str());
@@ -238,8 +251,8 @@ TEST_F(IniFileTest, LongLinesStayOneLineAndLongValuesStayWhole) {
   const std::string long_header = ";LONG;" + std::string(400, 'h');
   const std::string long_plain(300, 'p');
   const std::string long_key(250, 'K');
-  const std::string content = Rec(long_header, 1, "LOGIN", long_plain) + Rec(";P;", 2, long_key, "k") +
-                              Rec(";P;", 3, "PASS", "tiger");
+  const std::string content = Rec(long_header, 1, "LOGIN", long_plain) +
+                              Rec(";P;", 2, long_key, "k") + Rec(";P;", 3, "PASS", "tiger");
   const std::string path = Write(content);
   EXPECT_EQ(Job(path, "LOGIN"), long_plain);
   EXPECT_EQ(IniEntry.section, "LONG");

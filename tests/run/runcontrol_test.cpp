@@ -16,14 +16,12 @@ TEST(RunFlags, Rules) {
     const char* dbg;  // nullptr: PARVEK_DBG not defined
     int verbose, debug, consolidation;
   } cases[] = {
-      {"XXX", "X", nullptr, 0, 0, 0},
-      {"KRVNT", "D", nullptr, 1, 0, 1},
-      {"KRVNT", "Debug", "", 1, 1, 1},  // defined with an empty value counts
-      {"krvnt", "d", "0", 0, 1, 0},     // lower case sets neither
-      {"KRVN", "xD", "1", 0, 1, 0},     // a shorter beginning; 'D' not first
-      {"KRVNTX", "", nullptr, 0, 0, 0}, // longer than the whole text; empty switch
-      {"KRVNT ", "D ", nullptr, 1, 0, 0},
-      {"", "DX", nullptr, 1, 0, 0},
+      {"XXX", "X", nullptr, 0, 0, 0},     {"KRVNT", "D", nullptr, 1, 0, 1},
+      {"KRVNT", "Debug", "", 1, 1, 1},   // defined with an empty value counts
+      {"krvnt", "d", "0", 0, 1, 0},      // lower case sets neither
+      {"KRVN", "xD", "1", 0, 1, 0},      // a shorter beginning; 'D' not first
+      {"KRVNTX", "", nullptr, 0, 0, 0},  // longer than the whole text; empty switch
+      {"KRVNT ", "D ", nullptr, 1, 0, 0}, {"", "DX", nullptr, 1, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.param2) + "/" + c.param3 + "/" + (c.dbg ? c.dbg : "(unset)"));
@@ -68,7 +66,10 @@ TEST(StrUpper, AsciiOnly) {
       {"", ""},
       {"personal", "PERSONAL"},
       {"aZ09_#$", "AZ09_#$"},
-      {"stra\xC3\x9F" "e \xE4\xFF", "STRA\xC3\x9F" "E \xE4\xFF"},  // bytes >= 0x80 unchanged
+      {"stra\xC3\x9F"
+       "e \xE4\xFF",
+       "STRA\xC3\x9F"
+       "E \xE4\xFF"},  // bytes >= 0x80 unchanged
       {"`az{", "`AZ{"},
   };
   for (const auto& c : cases) {
@@ -126,12 +127,15 @@ TEST(RunMaskNet, SecretsAreMasked) {
   } cases[] = {
       {"sqlite:/srv/db", "sqlite:/srv/db"},
       {"XE", "XE"},
-      {"postgresql://db.example.org:5432/zeit?sslmode=require", "postgresql://db.example.org:5432/zeit?sslmode=require"},
+      {"postgresql://db.example.org:5432/zeit?sslmode=require",
+       "postgresql://db.example.org:5432/zeit?sslmode=require"},
       {"postgresql://scott:tiger@db/zeit", "postgresql://********@db/zeit"},
       {"postgres://scott@db/zeit", "postgres://********@db/zeit"},
       {"postgresql://a:b@h1,c:d@h2/zeit", "postgresql://********@h2/zeit"},
-      {"postgresql://db/zeit?sslpassword=geheim&sslmode=require", "postgresql://db/zeit?sslpassword=********&sslmode=require"},
-      {"postgresql://db/zeit?user=u&PASSWORD=geheim", "postgresql://db/zeit?user=u&PASSWORD=********"},
+      {"postgresql://db/zeit?sslpassword=geheim&sslmode=require",
+       "postgresql://db/zeit?sslpassword=********&sslmode=require"},
+      {"postgresql://db/zeit?user=u&PASSWORD=geheim",
+       "postgresql://db/zeit?user=u&PASSWORD=********"},
       {"postgresql://db/zeit?pass%77ord=geheim", "postgresql://db/zeit?pass%77ord=********"},
       {"postgresql://db?password=", "postgresql://db?password=********"},
       {"host=db password=geheim dbname=zeit", "host=db password=******** dbname=zeit"},

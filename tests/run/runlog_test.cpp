@@ -16,8 +16,9 @@ namespace fs = std::filesystem;
 class RunLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = fs::temp_directory_path() / ("parvek_log_" + std::to_string(::getpid()) + "_" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    path_ = fs::temp_directory_path() /
+            ("parvek_log_" + std::to_string(::getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove(path_);
   }
   void TearDown() override {
@@ -76,7 +77,9 @@ TEST_F(RunLogTest, EntriesWithVerbose) {
   Log_Entry("Fehler(Cur_open): Tagsatz lesen! ", "RC:%d Pnr:%s Tag:%s\n", -942, "4711", "20261207");
   Log_Line("Fehler: fclose(parvektgb)!\n");
   // Written at once, so a crash later in the run does not lose what was logged before it.
-  EXPECT_EQ(Content(), "Fehler(Cur_open): Tagsatz lesen! RC:-942 Pnr:4711 Tag:20261207\nFehler: fclose(parvektgb)!\n");
+  EXPECT_EQ(Content(),
+            "Fehler(Cur_open): Tagsatz lesen! RC:-942 Pnr:4711 Tag:20261207\nFehler: "
+            "fclose(parvektgb)!\n");
   Log_Close();
   EXPECT_EQ(Log_IsOpen(), 0);
 }

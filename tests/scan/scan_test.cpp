@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/support/files.h"
 #include "scan/TagYday_Scan.h"
 #include "scan/Tag_Dump.h"
 #include "scan/Tgb_Param.h"
 #include "tests/followup/logic_fixture.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -59,8 +59,9 @@ class ScanTest : public LogicTest {
   void SetUp() override {
     LogicTest::SetUp();
     old_cwd_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("parvek-scan-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() /
+           ("parvek-scan-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     fs::current_path(dir_);
@@ -76,7 +77,8 @@ class ScanTest : public LogicTest {
   void Person(const char* pnr, bool with_reference) {
     Fake().tag_rows["TagYday"].push_back(MakeTag(pnr, "20240301"));
     if (!with_reference) return;
-    Fake().tag_rows[std::string("TagPrev ") + pnr + " 20240301"].push_back(MakeTag(pnr, "20240229", 480, "KRA"));
+    Fake().tag_rows[std::string("TagPrev ") + pnr + " 20240301"].push_back(
+        MakeTag(pnr, "20240229", 480, "KRA"));
     Fake().count_tag["20240229"] = 1;
     Fake().bch_rows[std::string("BchVortag ") + pnr + " 20240229"].push_back(
         MakeBch(pnr, "20240229", "000000", 1, "KRA"));
@@ -91,7 +93,8 @@ TEST_F(ScanTest, NoPlaceholderLeavesEmptyFileAndSilentLog) {
   TagYday_Scan("PERSONAL");
   EXPECT_EQ(Tgb(), "");
   EXPECT_EQ(RunLog(), "");
-  EXPECT_EQ(Fake().calls, (std::vector<std::string>{"TagYday_Open", "TagYday_Fetch", "TagYday_Close"}));
+  EXPECT_EQ(Fake().calls,
+            (std::vector<std::string>{"TagYday_Open", "TagYday_Fetch", "TagYday_Close"}));
 }
 
 // A catch-up opens the cursor for its day and names the day first in the run log; a normal
@@ -118,10 +121,9 @@ TEST_F(ScanTest, OneLinePerDayInCursorOrderBothLayouts) {
     Person("0815", false);
     Person("12345678", true);
     TagYday_Scan("PERSONAL");
-    EXPECT_EQ(Tgb(), consolidation == 0
-                         ? "4711    ,01.03.2024\n12345678,01.03.2024\n"
-                         : "PERSONAL            ,4711    ,01.03.2024\n"
-                           "PERSONAL            ,12345678,01.03.2024\n");
+    EXPECT_EQ(Tgb(), consolidation == 0 ? "4711    ,01.03.2024\n12345678,01.03.2024\n"
+                                        : "PERSONAL            ,4711    ,01.03.2024\n"
+                                          "PERSONAL            ,12345678,01.03.2024\n");
     EXPECT_EQ(Count(Fake().calls, "TagYday_Open"), 1);
     EXPECT_EQ(Count(Fake().calls, "TagYday_Close"), 1);
   }
@@ -134,15 +136,17 @@ TEST_F(ScanTest, FetchErrorEndsScanKeepingEarlierLines) {
   TagYday_Scan("PERSONAL");
   EXPECT_EQ(Tgb(), "4711    ,01.03.2024\n");
   const std::string log = RunLog();
-  EXPECT_NE(log.find("Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! RC:-3114\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! RC:-3114\n"), std::string::npos)
+      << log;
   EXPECT_EQ(Count(Fake().calls, "TagYday_Close"), 1);
 }
 
 TEST_F(ScanTest, FailedOpenIsLoggedAndFirstFetchDecides) {
   Fake().codes["TagYday_Open"] = {-942};
   TagYday_Scan("PERSONAL");
-  EXPECT_EQ(RunLog(), "Fehler(Cur_open): Tagsatz(+TgbSol) lesen! RC:-942\n"
-                      "Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! RC:-1001\n");
+  EXPECT_EQ(RunLog(),
+            "Fehler(Cur_open): Tagsatz(+TgbSol) lesen! RC:-942\n"
+            "Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! RC:-1001\n");
   EXPECT_EQ(Count(Fake().calls, "TagYday_Close"), 1);
 }
 
@@ -153,7 +157,8 @@ TEST_F(ScanTest, UncreatableFileIsLoggedAndScanGoesOn) {
   ::testing::internal::CaptureStdout();
   TagYday_Scan("PERSONAL");
   const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("Parametersatz in Datei schreiben: 4711    ,01.03.2024\n!\n"), std::string::npos);
+  EXPECT_NE(out.find("Parametersatz in Datei schreiben: 4711    ,01.03.2024\n!\n"),
+            std::string::npos);
   EXPECT_EQ(Fake().inserts.size(), 1u);
   const std::string log = RunLog();
   EXPECT_EQ(log.rfind("Fehler: fopen(parvektgb)!\n", 0), 0u) << log;
@@ -184,14 +189,16 @@ TEST_F(ScanTest, DebugOutputOfADayWithoutReferenceDay) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "\nLesen TagSatz!\naktueller Tagsatz!!!\n"
             "\nTagPnr: 4711\nTagTag: 20240301\nTagVon: 20240301\nTagUhr: 120000\nTagBis: 20240301\n"
-            "TagEnd: 120000\nTagSol: 480\nTagTgb: \nTagTgs: 0\nTagHtv: \nTagHvs: 0\nTagHtn: \nTagHns: 0\n\n");
+            "TagEnd: 120000\nTagSol: 480\nTagTgb: \nTagTgs: 0\nTagHtv: \nTagHvs: 0\nTagHtn: "
+            "\nTagHns: 0\n\n");
 }
 
 TEST_F(ScanTest, BothRulesShareTheAccountingDayRecord) {
   AddType(MakeFcd("DGA", 2, 5, 0, "DGF"));
   AddType(MakeFcd("DGF", 3, 5, 0, "", 14));
   Person("4711", true);
-  Fake().bch_rows["BchStdMld 4711 20240229"].push_back(MakeBch("4711", "20240229", "170000", 24, "DGA"));
+  Fake().bch_rows["BchStdMld 4711 20240229"].push_back(
+      MakeBch("4711", "20240229", "170000", 24, "DGA"));
   TagYday_Scan("PERSONAL");
   EXPECT_EQ(Tgb(), "4711    ,01.03.2024\n");
   ASSERT_EQ(Fake().tag_updates.size(), 2u);

@@ -27,10 +27,10 @@ class VortagSearchTest : public LogicTest, public ::testing::WithParamInterface<
  protected:
   void SetUp() override {
     LogicTest::SetUp();
-    AddType(MakeFcd("KRA", 1, 5, 0, "KRF", 0, 0, -9));    // with follow-up
-    AddType(MakeFcd("URL", 1, 5, 0, "", 0, 0, -9));       // without, FcdFcd NULL
-    AddType(MakeFcd("DRS", 1, 5, 0, "", 0, 0, 24));       // without, FcdFcd 24
-    AddType(MakeFcd("FRE", 1, 5, 0, "", 0, 0, 7));        // without, other FcdFcd
+    AddType(MakeFcd("KRA", 1, 5, 0, "KRF", 0, 0, -9));  // with follow-up
+    AddType(MakeFcd("URL", 1, 5, 0, "", 0, 0, -9));     // without, FcdFcd NULL
+    AddType(MakeFcd("DRS", 1, 5, 0, "", 0, 0, 24));     // without, FcdFcd 24
+    AddType(MakeFcd("FRE", 1, 5, 0, "", 0, 0, 7));      // without, other FcdFcd
   }
 };
 
@@ -68,30 +68,68 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SearchCase{"NoEarlierDay", {}, 0, nullptr, nullptr},
         SearchCase{"NewestDayWithFollowUp", {{"20240229", 1, "KRA", 0}}, 1, "20240229", kTages},
-        SearchCase{"DayMessagesWeighedBeforeHourMessages", {{"20240229", 2, "KRA", 3}}, 1, "20240229", kTages},
+        SearchCase{"DayMessagesWeighedBeforeHourMessages",
+                   {{"20240229", 2, "KRA", 3}},
+                   1,
+                   "20240229",
+                   kTages},
         SearchCase{"EmptyDaySkippedHourMessagesOlder",
-                   {{"20240229", 0, "", 0}, {"20240228", 0, "", 1}}, 1, "20240228", kStd},
+                   {{"20240229", 0, "", 0}, {"20240228", 0, "", 1}},
+                   1,
+                   "20240228",
+                   kStd},
         SearchCase{"NoLimitHowFarBack",
-                   {{"20240229", 0, "", 0}, {"20240228", 0, "", 0}, {"20240101", 0, "", 0},
-                    {"20230301", 1, "KRA", 0}}, 1, "20230301", kTages},
-        SearchCase{"Fcd24PassedOverFoundByItsHourMessages", {{"20240229", 1, "DRS", 2}}, 1, "20240229", kStd},
+                   {{"20240229", 0, "", 0},
+                    {"20240228", 0, "", 0},
+                    {"20240101", 0, "", 0},
+                    {"20230301", 1, "KRA", 0}},
+                   1,
+                   "20230301",
+                   kTages},
+        SearchCase{"Fcd24PassedOverFoundByItsHourMessages",
+                   {{"20240229", 1, "DRS", 2}},
+                   1,
+                   "20240229",
+                   kStd},
         SearchCase{"Fcd24PassedOverOlderFollowUpFound",
-                   {{"20240229", 1, "DRS", 0}, {"20240228", 1, "KRA", 0}}, 1, "20240228", kTages},
+                   {{"20240229", 1, "DRS", 0}, {"20240228", 1, "KRA", 0}},
+                   1,
+                   "20240228",
+                   kTages},
         SearchCase{"Fcd24PassedOverOlderWithoutFollowUpStops",
-                   {{"20240229", 1, "DRS", 0}, {"20240228", 1, "URL", 5}}, 0, nullptr, nullptr},
-        SearchCase{"SecondFcd24DayStops",
-                   {{"20240229", 1, "DRS", 0}, {"20240228", 1, "DRS", 5}, {"20240227", 1, "KRA", 0}},
-                   0, nullptr, nullptr},
+                   {{"20240229", 1, "DRS", 0}, {"20240228", 1, "URL", 5}},
+                   0,
+                   nullptr,
+                   nullptr},
+        SearchCase{
+            "SecondFcd24DayStops",
+            {{"20240229", 1, "DRS", 0}, {"20240228", 1, "DRS", 5}, {"20240227", 1, "KRA", 0}},
+            0,
+            nullptr,
+            nullptr},
         SearchCase{"Fcd24AfterSkippedEmptyDaysStillPassedOnce",
                    {{"20240229", 0, "", 0}, {"20240228", 1, "DRS", 0}, {"20240227", 0, "", 4}},
-                   1, "20240227", kStd},
+                   1,
+                   "20240227",
+                   kStd},
         SearchCase{"WithoutFollowUpNullFcdFcdStops",
-                   {{"20240229", 1, "URL", 3}, {"20240228", 1, "KRA", 0}}, 0, nullptr, nullptr},
-        SearchCase{"WithoutFollowUpOtherFcdFcdStops", {{"20240229", 1, "FRE", 3}}, 0, nullptr, nullptr},
-        SearchCase{"UnknownDayCodeStops", {{"20240229", 1, "QQQ", 3}, {"20240228", 1, "KRA", 0}},
-                   0, nullptr, nullptr},
+                   {{"20240229", 1, "URL", 3}, {"20240228", 1, "KRA", 0}},
+                   0,
+                   nullptr,
+                   nullptr},
+        SearchCase{
+            "WithoutFollowUpOtherFcdFcdStops", {{"20240229", 1, "FRE", 3}}, 0, nullptr, nullptr},
+        SearchCase{"UnknownDayCodeStops",
+                   {{"20240229", 1, "QQQ", 3}, {"20240228", 1, "KRA", 0}},
+                   0,
+                   nullptr,
+                   nullptr},
         SearchCase{"EmptyDayCodeStops", {{"20240229", 1, "", 3}}, 0, nullptr, nullptr},
-        SearchCase{"NothingAnywhere", {{"20240229", 0, "", 0}, {"20240228", 0, "KRA", 0}}, 0, nullptr, nullptr}),
+        SearchCase{"NothingAnywhere",
+                   {{"20240229", 0, "", 0}, {"20240228", 0, "KRA", 0}},
+                   0,
+                   nullptr,
+                   nullptr}),
     [](const ::testing::TestParamInfo<SearchCase>& p) { return std::string(p.param.name); });
 
 // A read that fails with an error ends the search with nothing found and one entry: the day's
@@ -103,11 +141,16 @@ TEST_F(LogicTest, FailedReadsEndTheSearchWithNothingFound) {
     std::string log;
     int32_t newest_day_messages = 1;
   } cases[] = {
-      {"Bch_CountTagMld", -54, "Fehler(Count): Tagesmeldungen zum Vortag zählen RC:-54 Pnr:4711 Tag:20240229\n"},
-      {"Fcd_Read", -54, "Fehler(Read): Meldungsart(Fcd) zum Vortag lesen RC:-54 Pnr:4711 Tag:20240229\n"},
-      {"Bch_CountStdMld", -942, "Fehler(Count): Stundenmeldungen zum Vortag zählen RC:-942 Pnr:4711 Tag:20240229\n", 0},
-      {"TagPrev_Fetch", -1406, "Fehler(Cur_Read): Tagsätze(Vortag) lesen RC:-1406 Pnr:4711 Tag:20240301\n"},
-      {"TagPrev_Open", -942, "Fehler(Cur_open): Tagsätze(Vortag) lesen! RC:-942 Pnr:4711 Tag:20240301\n"},
+      {"Bch_CountTagMld", -54,
+       "Fehler(Count): Tagesmeldungen zum Vortag zählen RC:-54 Pnr:4711 Tag:20240229\n"},
+      {"Fcd_Read", -54,
+       "Fehler(Read): Meldungsart(Fcd) zum Vortag lesen RC:-54 Pnr:4711 Tag:20240229\n"},
+      {"Bch_CountStdMld", -942,
+       "Fehler(Count): Stundenmeldungen zum Vortag zählen RC:-942 Pnr:4711 Tag:20240229\n", 0},
+      {"TagPrev_Fetch", -1406,
+       "Fehler(Cur_Read): Tagsätze(Vortag) lesen RC:-1406 Pnr:4711 Tag:20240301\n"},
+      {"TagPrev_Open", -942,
+       "Fehler(Cur_open): Tagsätze(Vortag) lesen! RC:-942 Pnr:4711 Tag:20240301\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.op);
@@ -131,7 +174,8 @@ TEST_F(LogicTest, FailedReadsEndTheSearchWithNothingFound) {
 }
 
 TEST_F(LogicTest, FetchErrorEndsSearchAndClosesCursor) {
-  Fake().tag_rows["TagPrev 4711 20240301"] = {MakeTag("4711", "20240229"), MakeTag("4711", "20240228")};
+  Fake().tag_rows["TagPrev 4711 20240301"] = {MakeTag("4711", "20240229"),
+                                              MakeTag("4711", "20240228")};
   Fake().count_std["20240228"] = 1;
   Fake().codes["TagPrev_Fetch"] = {0, -3114};
   TagSatz vortag;

@@ -30,7 +30,8 @@ class FakeSession : public pvc::Session {
     Fake().calls.push_back("dynamic " + text);
     return Fake().dynamic_code;
   }
-  int Open(pvc::Op op, const std::vector<pvc::Bind>& in, std::unique_ptr<pvc::Cursor>& out) override {
+  int Open(pvc::Op op, const std::vector<pvc::Bind>& in,
+           std::unique_ptr<pvc::Cursor>& out) override {
     Record("open", op, in);
     const int rc = NextCode(op);
     if (rc != 0) return rc;

@@ -11,13 +11,13 @@
 #include "client/client.h"
 
 struct FakeScript {
-  std::vector<std::string> calls;             // "savepoint X", "write Op", "commit", ...
-  std::map<pvc::Op, std::deque<int>> codes;   // results to return per Op (default 0)
+  std::vector<std::string> calls;                // "savepoint X", "write Op", "commit", ...
+  std::map<pvc::Op, std::deque<int>> codes;      // results to return per Op (default 0)
   std::map<pvc::Op, std::deque<pvc::Row>> rows;  // rows a cursor or select delivers
-  std::vector<std::vector<pvc::Bind>> binds;  // inputs of every statement call, in order
+  std::vector<std::vector<pvc::Bind>> binds;     // inputs of every statement call, in order
   int logon_code = 0;
   int dynamic_code = 0;
-  std::deque<int> commit_codes;               // results of Commit (default 0)
+  std::deque<int> commit_codes;  // results of Commit (default 0)
 };
 
 // The script shared by the fake sessions; tests reset it before each case.

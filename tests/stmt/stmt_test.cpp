@@ -26,9 +26,9 @@ class StmtTest : public ::testing::Test {
 };
 
 pvc::Row TagRow(const std::string& pnr) {
-  return {TextCell(pnr),         TextCell("20240301"), TextCell("20240301"), TextCell("120000"),
-          TextCell("20240301"),  TextCell("120000"),   IntCell(480),         TextCell("KRA"),
-          IntCell(7),            NullCell(),           NullCell(),           TextCell("URL"),
+  return {TextCell(pnr),        TextCell("20240301"), TextCell("20240301"), TextCell("120000"),
+          TextCell("20240301"), TextCell("120000"),   IntCell(480),         TextCell("KRA"),
+          IntCell(7),           NullCell(),           NullCell(),           TextCell("URL"),
           IntCell(-5)};
 }
 
@@ -98,10 +98,21 @@ struct WriteCase {
 TEST_F(StmtTest, WritePatternCommitsOnSuccessAndRollsBackOtherwise) {
   const std::vector<WriteCase> cases = {
       {"success", 0, 0, 0, {"savepoint Tag_PKey_Upd_Sp", "write TagUpdate", "commit"}},
-      {"no row", 1403, 0, 1403, {"savepoint Tag_PKey_Upd_Sp", "write TagUpdate", "rollback to Tag_PKey_Upd_Sp"}},
-      {"unique", -1, 0, -1, {"savepoint Tag_PKey_Upd_Sp", "write TagUpdate", "rollback to Tag_PKey_Upd_Sp"}},
+      {"no row",
+       1403,
+       0,
+       1403,
+       {"savepoint Tag_PKey_Upd_Sp", "write TagUpdate", "rollback to Tag_PKey_Upd_Sp"}},
+      {"unique",
+       -1,
+       0,
+       -1,
+       {"savepoint Tag_PKey_Upd_Sp", "write TagUpdate", "rollback to Tag_PKey_Upd_Sp"}},
       // A commit that fails is not reported as done, and the change is undone.
-      {"commit fails", 0, -3114, -3114,
+      {"commit fails",
+       0,
+       -3114,
+       -3114,
        {"savepoint Tag_PKey_Upd_Sp", "write TagUpdate", "commit", "rollback to Tag_PKey_Upd_Sp"}},
   };
   for (const auto& c : cases) {
@@ -128,9 +139,9 @@ TEST_F(StmtTest, EveryWriteUsesItsOwnSavepoint) {
   Tag_Update(SampleTag());
   const std::vector<std::string> savepoints = {Fake().calls[0], Fake().calls[3], Fake().calls[6],
                                                Fake().calls[9]};
-  EXPECT_EQ(savepoints, (std::vector<std::string>{"savepoint Bch_UpdFkt_Sp", "savepoint Bch_DelFkt_Sp",
-                                                  "savepoint Bch_PKey_Ins_Sp",
-                                                  "savepoint Tag_PKey_Upd_Sp"}));
+  EXPECT_EQ(savepoints,
+            (std::vector<std::string>{"savepoint Bch_UpdFkt_Sp", "savepoint Bch_DelFkt_Sp",
+                                      "savepoint Bch_PKey_Ins_Sp", "savepoint Tag_PKey_Upd_Sp"}));
 }
 
 TEST_F(StmtTest, WritesBindValuesInStatementOrder) {
@@ -208,10 +219,10 @@ TEST_F(StmtTest, FetchFillsRecordWithNullsAsEmptyAndZero) {
 // another key: its row is refused with -1406 (the record untouched) and the next row follows.
 TEST_F(StmtTest, OverlongTextsArriveCutOverlongKeysRefuseTheRow) {
   pvc::Row row = BchRow();
-  row[17] = TextCell(std::string(300, 'x'));     // BchTrm, capacity 256
+  row[17] = TextCell(std::string(300, 'x'));  // BchTrm, capacity 256
   pvc::Row long_pnr = BchRow(), long_fcd = BchRow();
-  long_pnr[0] = TextCell("123456789");           // BchPnr, capacity 9
-  long_fcd[6] = TextCell("ABCD");                // BchFcd, capacity 4
+  long_pnr[0] = TextCell("123456789");  // BchPnr, capacity 9
+  long_fcd[6] = TextCell("ABCD");       // BchFcd, capacity 4
   Fake().rows[Op::BchStdMld] = {long_pnr, long_fcd, row};
   ASSERT_EQ(BchStdMld_Open("4711", "20240229"), 0);
   BchSatz b;
@@ -244,17 +255,17 @@ TEST_F(StmtTest, ReadsThatFailLeaveTheRecordUntouched) {
   EXPECT_EQ(std::memcmp(&before, &f, sizeof f), 0);
   // A value that does not fit 32 bits fails the whole read.
   Fake().rows[Op::FcdRead] = {{TextCell("KRA"), IntCell(1), IntCell(1), IntCell(0), IntCell(0),
-                                IntCell(int64_t{1} << 40), IntCell(0), IntCell(-9), NullCell()}};
+                               IntCell(int64_t{1} << 40), IntCell(0), IntCell(-9), NullCell()}};
   EXPECT_LT(Fcd_Read(f), 0);
   EXPECT_EQ(std::memcmp(&before, &f, sizeof f), 0);
   // A stored non-number in an integer column.
   Fake().rows[Op::FcdRead] = {{TextCell("KRA"), TextCell("x"), IntCell(1), IntCell(0), IntCell(0),
-                                IntCell(1), IntCell(0), IntCell(-9), NullCell()}};
+                               IntCell(1), IntCell(0), IntCell(-9), NullCell()}};
   EXPECT_LT(Fcd_Read(f), 0);
   EXPECT_EQ(std::memcmp(&before, &f, sizeof f), 0);
 
   Fake().rows[Op::FcdRead] = {{TextCell("KRA"), IntCell(1), IntCell(15), IntCell(0), IntCell(1),
-                                IntCell(0), IntCell(0), IntCell(-9), NullCell()}};
+                               IntCell(0), IntCell(0), IntCell(-9), NullCell()}};
   ASSERT_EQ(Fcd_Read(f), 0);
   EXPECT_EQ(f.FcdZwt, 15);
   EXPECT_EQ(f.FcdFcd, -9);
@@ -309,10 +320,10 @@ TEST_F(StmtTest, FetchOnACursorWhoseOpenFailedNeverSucceeds) {
 TEST(Catalogue, TextsOfRecordKeepTheirExactLengths) {
   // Trailing and double blanks belong to the texts; a reformatting would change these.
   const std::vector<std::pair<Op, std::size_t>> lengths = {
-      {Op::TagYday, 496},        {Op::TagPrev, 379},        {Op::BchTagMld, 362},
-      {Op::BchStdMld, 713},      {Op::FcdReadFlg, 73},      {Op::FcdRead, 210},
-      {Op::AzvRead, 352},        {Op::BchCountTagMld, 113}, {Op::BchCountStdMld, 327},
-      {Op::TagUpdate, 163},      {Op::BchUpdFkt, 175},      {Op::BchDelFkt, 131},
+      {Op::TagYday, 496},   {Op::TagPrev, 379},        {Op::BchTagMld, 362},
+      {Op::BchStdMld, 713}, {Op::FcdReadFlg, 73},      {Op::FcdRead, 210},
+      {Op::AzvRead, 352},   {Op::BchCountTagMld, 113}, {Op::BchCountStdMld, 327},
+      {Op::TagUpdate, 163}, {Op::BchUpdFkt, 175},      {Op::BchDelFkt, 131},
       {Op::BchInsert, 150}};
   for (const auto& [op, len] : lengths) {
     EXPECT_EQ(std::strlen(pvc::Op_Info(op).text), len) << pvc::Op_Info(op).name;

@@ -22,8 +22,9 @@ std::string First(pvc::Session& s, const std::string& sql) {
   std::vector<pvc::Row> rows;
   if (pvc::ToolsOf(s).Query(sql, rows) != 0) return "RC " + s.LastError().message;
   if (rows.empty() || rows[0].empty()) return "<none>";
-  return rows[0][0].null ? "<null>" : rows[0][0].is_int ? std::to_string(rows[0][0].num)
-                                                        : rows[0][0].text;
+  return rows[0][0].null     ? "<null>"
+         : rows[0][0].is_int ? std::to_string(rows[0][0].num)
+                             : rows[0][0].text;
 }
 
 int KillConnection(pvc::Session& s, TempSchema& db, std::string& why) {
@@ -68,8 +69,7 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
   for (const Case& c : cases) {
     const pvc::PgStatement& st = pvc::Pg_Statement(c.op);
     const std::string name = pvc::Op_Info(c.op).name;
-    const size_t params =
-        pvc::Op_Width(pvc::Op_Info(c.op).in) + static_cast<size_t>(st.derived);
+    const size_t params = pvc::Op_Width(pvc::Op_Info(c.op).in) + static_cast<size_t>(st.derived);
     if (c.literals.size() != params) {
       problems.push_back(name + ": takes " + std::to_string(params) +
                          " parameters, the plan check gives " + std::to_string(c.literals.size()));

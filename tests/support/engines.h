@@ -39,7 +39,7 @@ const Engine& EngineOf(const std::string& name);
 // Per engine, defined in engine_<name>.cpp.
 Engine SqliteEngine();
 Engine PostgresEngine();
-Engine OdbcSqliteEngine();    // engine_odbc.cpp
+Engine OdbcSqliteEngine();  // engine_odbc.cpp
 Engine OdbcPostgresEngine();
 
 }  // namespace pvt

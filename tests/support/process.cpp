@@ -117,8 +117,8 @@ Result Wait(pid_t pid, const std::string& cwd, const RunOptions& o) {
   return r;
 }
 
-Result Run(const std::string& program, const std::string& cwd,
-           const std::vector<std::string>& args, const RunOptions& o) {
+Result Run(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
+           const RunOptions& o) {
   return Wait(Start(program, cwd, args, o), cwd, o);
 }
 

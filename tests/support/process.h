@@ -7,9 +7,9 @@
 //   EXPECT_EQ(r.err, "");
 //
 // The program runs in its own working directory with PARVEK_DBG and PARVEK_PASS removed from
-// the environment (the job's debug switch, parvekctl's password source) and SIGPIPE at its default (as a shell starts a program), the given
-// variables added, the given text on standard input, and its standard output and error caught
-// in the files "stdout.txt" and "stderr.txt" of `io_dir`.
+// the environment (the job's debug switch, parvekctl's password source) and SIGPIPE at its default
+// (as a shell starts a program), the given variables added, the given text on standard input, and
+// its standard output and error caught in the files "stdout.txt" and "stderr.txt" of `io_dir`.
 #pragma once
 
 #include <sys/types.h>
@@ -49,7 +49,7 @@ struct RunOptions {
   std::map<std::string, std::string> env;  // variables added to the environment
   std::string input;                       // standard input (empty: an empty input)
   std::string io_dir;                      // where the output files go (default: the cwd)
-  int timeout_s = 0;  // above 0: a program still running after so many seconds is killed
+  int timeout_s = 0;           // above 0: a program still running after so many seconds is killed
   bool stdout_unread = false;  // standard output a pipe whose reader is gone (writes fail)
 };
 
@@ -60,8 +60,8 @@ pid_t Start(const std::string& program, const std::string& cwd,
 // `timeout_s` shows as Result.signal SIGKILL.
 Result Wait(pid_t pid, const std::string& cwd, const RunOptions& options = {});
 // Start and Wait.
-Result Run(const std::string& program, const std::string& cwd,
-           const std::vector<std::string>& args, const RunOptions& options = {});
+Result Run(const std::string& program, const std::string& cwd, const std::vector<std::string>& args,
+           const RunOptions& options = {});
 
 // The blank-separated words of `words`, as arguments ("gen sqlite:/d S --persons 3").
 std::vector<std::string> Words(const std::string& words);

@@ -29,7 +29,9 @@ Backend Postgres() {
   return b;
 }
 
-bool Exists(const char* path) { return path != nullptr && *path != '\0' && ::access(path, R_OK) == 0; }
+bool Exists(const char* path) {
+  return path != nullptr && *path != '\0' && ::access(path, R_OK) == 0;
+}
 
 // The PostgreSQL test server's host, port and database, from PARVEK_TEST_PG
 // ("postgresql://HOST:PORT/DB").
@@ -62,8 +64,8 @@ void PrepareOdbc() {
     std::string ini = "[PROD]\nDriver=PVT SQLite3\nDatabase=" + dir + "/PROD.db\n";
     std::string host, port, db;
     if (PgParts(host, port, db)) {
-      const std::string server =
-          "Driver=PVT PostgreSQL\nServername=" + host + "\nPort=" + port + "\nDatabase=" + db + "\n";
+      const std::string server = "Driver=PVT PostgreSQL\nServername=" + host + "\nPort=" + port +
+                                 "\nDatabase=" + db + "\n";
       ini += "[PVT_PG]\n" + server + "[PVT_PG_RECORD]\n" + server + "ParvekTexts=record\n";
     }
     const std::string path = Env("ODBCINI");
@@ -82,7 +84,8 @@ Backend OdbcSqlite() {
   Backend b{"odbc_sqlite", "", "", "", ""};
 #ifdef PARVEK_WITH_ODBC
   if (!Exists(PARVEK_TEST_ODBC_SQLITE_DRIVER))
-    b.skip_reason = "SQLite through ODBC not tested: the driver (Debian's libsqliteodbc) is missing";
+    b.skip_reason =
+        "SQLite through ODBC not tested: the driver (Debian's libsqliteodbc) is missing";
 #else
   b.skip_reason = "SQLite through ODBC not tested: this build has no ODBC backend";
 #endif
@@ -92,15 +95,18 @@ Backend OdbcSqlite() {
 // PostgreSQL through ODBC; `record` sends the texts of record (on the Oracle-compatibility
 // extension).
 Backend OdbcPostgres(bool record) {
-  Backend b{record ? "odbc_pg_record" : "odbc_postgres", record ? "odbc:PVT_PG_RECORD" : "odbc:PVT_PG",
-            Env("PARVEK_TEST_PG_LOGIN"), Env("PARVEK_TEST_PG_PASS"), ""};
+  Backend b{record ? "odbc_pg_record" : "odbc_postgres",
+            record ? "odbc:PVT_PG_RECORD" : "odbc:PVT_PG", Env("PARVEK_TEST_PG_LOGIN"),
+            Env("PARVEK_TEST_PG_PASS"), ""};
 #ifdef PARVEK_WITH_ODBC
   if (!Exists(PARVEK_TEST_ODBC_PG_DRIVER))
-    b.skip_reason = "PostgreSQL through ODBC not tested: the driver (Debian's odbc-postgresql) is missing";
+    b.skip_reason =
+        "PostgreSQL through ODBC not tested: the driver (Debian's odbc-postgresql) is missing";
   else if (Env("PARVEK_TEST_PG").empty())
     b.skip_reason = "PostgreSQL through ODBC not tested: PARVEK_TEST_PG holds no connection URI";
   else if (record && Env("PARVEK_TEST_PG_ORAFCE").empty())
-    b.skip_reason = "texts of record not tested: the test server has no orafce (postgresql-15-orafce)";
+    b.skip_reason =
+        "texts of record not tested: the test server has no orafce (postgresql-15-orafce)";
 #else
   b.skip_reason = "PostgreSQL through ODBC not tested: this build has no ODBC backend";
 #endif
@@ -272,8 +278,8 @@ std::string TempSchema::Value(const std::string& select) {
 
 std::string Ts(const std::string& d, const std::string& t) {
   if (d.size() != 8 || t.size() != 6) return "'" + d + t + "'";  // deliberately malformed
-  return "'" + d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) + " " +
-         t.substr(0, 2) + ":" + t.substr(2, 2) + ":" + t.substr(4, 2) + "'";
+  return "'" + d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) + " " + t.substr(0, 2) +
+         ":" + t.substr(2, 2) + ":" + t.substr(4, 2) + "'";
 }
 
 std::string Q(const std::string& text) {

@@ -48,7 +48,7 @@ class CtlTest : public ::testing::Test {
   fs::path base_, dir_;
 };
 
-const char* const kCommands[] = {"demo-create", "gen",          "schema-check",  "schema-create",
+const char* const kCommands[] = {"demo-create",   "gen",          "schema-check",  "schema-create",
                                  "settings-list", "settings-set", "settings-show", "show"};
 
 TEST_F(CtlTest, HelpAndVersionForTheProgramAndEveryCommandDoNothingElse) {
@@ -57,7 +57,8 @@ TEST_F(CtlTest, HelpAndVersionForTheProgramAndEveryCommandDoNothingElse) {
   EXPECT_EQ(r.out, "parvekctl " PARVEK_VERSION "\n");
   r = Ctl(dir_, {"--help"});
   EXPECT_EQ(r.code, 0);
-  for (const char* c : kCommands) EXPECT_NE(r.out.find(std::string("  ") + c + " "), std::string::npos) << c;
+  for (const char* c : kCommands)
+    EXPECT_NE(r.out.find(std::string("  ") + c + " "), std::string::npos) << c;
   for (const char* c : kCommands) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{c, "--help"}, {"help", c}, {c, "d", "--help"}}) {
@@ -128,7 +129,8 @@ TEST_F(CtlTest, EveryWrongUseGivesAMessageAndExitCodeTwoAndChangesNothing) {
 // the schema as the job derives it (last character dropped, upper case).
 TEST_F(CtlTest, OptionsWithEqualsAndTheTargetFromASettingsFile) {
   const std::string net = "sqlite:" + dir_.string();
-  Result r = Ctl(dir_, {"gen", net, "GEN", "--persons=2", "--days=3", "--seed=5", "--today=2024-02-29"});
+  Result r =
+      Ctl(dir_, {"gen", net, "GEN", "--persons=2", "--days=3", "--seed=5", "--today=2024-02-29"});
   ASSERT_EQ(r.code, 0) << r.err;
   r = Ctl(dir_, {"gen", net, "NOW", "--persons=2", "--days=3", "--seed=5"});
   ASSERT_EQ(r.code, 0) << r.err;
@@ -136,10 +138,12 @@ TEST_F(CtlTest, OptionsWithEqualsAndTheTargetFromASettingsFile) {
   r = Ctl(dir_, {"show", "--settings=" + (base_ / "s.ini").string(), "--days=1"});
   ASSERT_EQ(r.code, 0) << r.err;
   const std::string yesterday = CivilText(LocalToday() - 1);
-  EXPECT_NE(r.out.find("00000002  " + yesterday + "  12:00-12:00 placeholder"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("00000002  " + yesterday + "  12:00-12:00 placeholder"), std::string::npos)
+      << r.out;
   r = Ctl(dir_, {"show", "--settings", (base_ / "s.ini").string(), "1"});
   EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find("--settings takes the place of NET8 and SCHEMA"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--settings takes the place of NET8 and SCHEMA"), std::string::npos)
+      << r.err;
 }
 
 // On a server the password matters: each source delivers it, and a wrong one fails the logon.
@@ -150,7 +154,8 @@ TEST_F(CtlTest, ThePasswordFromEachSourceReachesTheServer) {
   std::string why;
   ASSERT_EQ(db.Create(pg, why), 0) << why;
   std::ofstream(base_ / "s.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
-  const std::vector<std::string> check = {"schema-check", db.net(), db.schema(), "--login", db.login()};
+  const std::vector<std::string> check = {"schema-check", db.net(), db.schema(), "--login",
+                                          db.login()};
   const auto with = [&](std::vector<std::string> more) {
     std::vector<std::string> a = check;
     a.insert(a.end(), more.begin(), more.end());

@@ -13,8 +13,8 @@
 #include "client/client.h"
 #include "client/codes.h"
 #include "tests/support/process.h"
-#include "tools/settings_record.h"
 #include "tests/support/testdb.h"
+#include "tools/settings_record.h"
 
 namespace {
 
@@ -45,8 +45,9 @@ const std::map<std::string, std::string> kDumps = {
     {"Krv321Bch",
      "select BchPnr, BchVon, BchUhr, BchFkt, BchFcd from Krv321Bch order by 1, 2, 3, 4"},
     {"Krv329Ztg", "select ZtgPnr, ZtgVon, ZtgAzt, ZtgSta from Krv329Ztg order by 1, 2"},
-    {"Krv131Fcd", "select FcdNum, FcdTyp, FcdPri, FcdGpu, FcdFcd, FcdFlg from Krv131Fcd"
-                  " order by 1"},
+    {"Krv131Fcd",
+     "select FcdNum, FcdTyp, FcdPri, FcdGpu, FcdFcd, FcdFlg from Krv131Fcd"
+     " order by 1"},
     {"Krv140Azv", "select AzvNum, AzvSol, AzvGvo, AzvGbi from Krv140Azv order by 1"},
 };
 
@@ -94,31 +95,35 @@ TEST_F(GenSqlite, EveryPersonHasItsHistoryAndOnePlaceholderOnTheAccountingDay) {
                      " and TagEnd = TagUhr and TagVon = TagTag and TagBis = TagTag"),
             (std::vector<std::string>{"40|2026-03-15 00:00:00|0"}));
   // Every booking lies on one of the person's days, inside its frame or at midnight.
-  EXPECT_EQ(Count(db, "select count(*) from Krv321Bch left join Krv327Tag"
-                      " on TagPnr = BchPnr and TagTag = BchVon where TagPnr is null"
-                      " or (BchUhr <> BchVon and (BchUhr < TagUhr or BchUhr > TagEnd))"),
+  EXPECT_EQ(Count(db,
+                  "select count(*) from Krv321Bch left join Krv327Tag"
+                  " on TagPnr = BchPnr and TagTag = BchVon where TagPnr is null"
+                  " or (BchUhr <> BchVon and (BchUhr < TagUhr or BchUhr > TagEnd))"),
             0);
   // A whole-day message is booked at midnight, and its code is the day record's day code.
-  EXPECT_EQ(Count(db, "select count(*) from Krv321Bch join Krv327Tag"
-                      " on TagPnr = BchPnr and TagTag = BchVon where BchFkt = 1"
-                      " and TagTag < '2026-03-15 00:00:00'"
-                      " and (BchUhr <> BchVon or TagTgb is not BchFcd)"),
+  EXPECT_EQ(Count(db,
+                  "select count(*) from Krv321Bch join Krv327Tag"
+                  " on TagPnr = BchPnr and TagTag = BchVon where BchFkt = 1"
+                  " and TagTag < '2026-03-15 00:00:00'"
+                  " and (BchUhr <> BchVon or TagTgb is not BchFcd)"),
             0);
   // Messages of several types with follow-up codes, hour messages, come and go.
-  EXPECT_GE(Count(db, "select count(distinct BchFcd) from Krv321Bch join Krv131Fcd"
-                      " on FcdNum = BchFcd where BchFkt = 1 and FcdFlg is not null"),
+  EXPECT_GE(Count(db,
+                  "select count(distinct BchFcd) from Krv321Bch join Krv131Fcd"
+                  " on FcdNum = BchFcd where BchFkt = 1 and FcdFlg is not null"),
             2);
-  EXPECT_GE(Count(db, "select count(distinct BchFcd) from Krv321Bch join Krv131Fcd"
-                      " on FcdNum = BchFcd where BchFkt = 1 and FcdFlg is null"),
+  EXPECT_GE(Count(db,
+                  "select count(distinct BchFcd) from Krv321Bch join Krv131Fcd"
+                  " on FcdNum = BchFcd where BchFkt = 1 and FcdFlg is null"),
             1);
   EXPECT_GT(Count(db, "select count(*) from Krv321Bch where BchFkt = 24 and BchFcd = 'KRH'"), 0);
   EXPECT_GT(Count(db, "select count(*) from Krv321Bch where BchFkt = 21"), kPersons * 40);
   EXPECT_GT(Count(db, "select count(*) from Krv321Bch where BchFkt = 22"), kPersons * 40);
-  EXPECT_EQ(Count(db, "select count(*) from Krv321Bch where BchFkt not in (1, 21, 22, 23, 24)"),
-            0);
+  EXPECT_EQ(Count(db, "select count(*) from Krv321Bch where BchFkt not in (1, 21, 22, 23, 24)"), 0);
   // Every assignment names a working-time plan that is valid on its day.
-  EXPECT_EQ(Count(db, "select count(*) from Krv329Ztg left join Krv140Azv on AzvNum = ZtgAzt"
-                      " and AzvGvo <= ZtgVon where AzvNum is null"),
+  EXPECT_EQ(Count(db,
+                  "select count(*) from Krv329Ztg left join Krv140Azv on AzvNum = ZtgAzt"
+                  " and AzvGvo <= ZtgVon where AzvNum is null"),
             0);
   // The load skipped the date-form checks; the rows pass them all the same.
   EXPECT_EQ(db.Lines("pragma integrity_check"), (std::vector<std::string>{"ok"}));
@@ -147,7 +152,8 @@ TEST_F(GenSqlite, DeepDaysPutsEveryReferenceDayExactlyThatFarBack) {
     // That day carries exactly one booking: the illness, a day message with a follow-up code.
     EXPECT_EQ(db.Lines("select distinct BchFkt, BchFcd, TagTgb from Krv321Bch join Krv327Tag"
                        " on TagPnr = BchPnr and TagTag = BchVon where BchVon = date('2026-03-15',"
-                       " '-" + std::to_string(k) + " days') || ' 00:00:00'"),
+                       " '-" +
+                       std::to_string(k) + " days') || ' 00:00:00'"),
               (std::vector<std::string>{"1|KRA|KRA"}))
         << "K=" << k;
   }
