@@ -9,6 +9,7 @@
 
 #include "client/codes.h"
 #include "client/core.h"
+#include "tests/support/schema_test.h"
 #include "tests/support/testdb.h"
 
 namespace {
@@ -64,16 +65,11 @@ TEST(StatementTable, TextsOfRecordTakeTheInputsAndSelectTheOutputsOfTheTable) {
   }
 }
 
-class BackendTexts : public ::testing::TestWithParam<std::string> {};
+class BackendTexts : public pvt::SchemaTest {};
 
 TEST_P(BackendTexts, EveryTextTakesTheTablesInputsAndSelectsItsColumns) {
-  const pvt::Backend b = pvt::BackendNamed(GetParam());
-  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
-  pvt::TempSchema db;
-  std::string why;
-  ASSERT_EQ(db.Create(b, why), 0) << why;
   std::unique_ptr<pvc::Session> s;
-  ASSERT_EQ(db.OpenOther(s), 0);
+  ASSERT_EQ(db_.OpenOther(s), 0);
   for (const pvc::OpInfo& info : pvc::kOps) {
     int inputs = -1, columns = -1;
     ASSERT_EQ(pvc::ToolsOf(*s).Describe(info.op, inputs, columns), pvc::kOk)
@@ -86,13 +82,8 @@ TEST_P(BackendTexts, EveryTextTakesTheTablesInputsAndSelectsItsColumns) {
 // What every backend returns for the client's own refusals, and that the detail always belongs
 // to the last failure: an earlier message never stays behind a later code.
 TEST_P(BackendTexts, RefusalsGiveTheSameCodesAndTheLastFailuresDetail) {
-  const pvt::Backend b = pvt::BackendNamed(GetParam());
-  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
-  pvt::TempSchema db;
-  std::string why;
-  ASSERT_EQ(db.Create(b, why), 0) << why;
   std::unique_ptr<pvc::Session> s;
-  ASSERT_EQ(db.OpenOther(s), 0);
+  ASSERT_EQ(db_.OpenOther(s), 0);
   using pvc::Bind;
   pvc::Row row;
   EXPECT_EQ(s->SelectOne(Op::FcdRead, {Bind::Int(1)}, row), pvc::kInternal);

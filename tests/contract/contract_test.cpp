@@ -16,6 +16,7 @@
 #include "client/client.h"
 #include "client/codes.h"
 #include "tests/support/engines.h"
+#include "tests/support/schema_test.h"
 #include "tests/support/testdb.h"
 
 namespace {
@@ -29,14 +30,8 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kDay = "20240301";
 constexpr int kJobLockWaitMs = 30000;  // the job's default
 
-class Contract : public ::testing::TestWithParam<std::string> {
+class Contract : public pvt::SchemaTest {
  protected:
-  void SetUp() override {
-    const pvt::Backend b = pvt::BackendNamed(GetParam());
-    if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
-    std::string why;
-    ASSERT_EQ(db_.Create(b, why), 0) << why;
-  }
   void TearDown() override {
     // A failed logon leaves no current session: nothing of the job's keeps the schema in use
     // while it is dropped.
@@ -103,7 +98,6 @@ class Contract : public ::testing::TestWithParam<std::string> {
     return v;
   }
 
-  pvt::TempSchema db_;
   pvc::Session* s_ = nullptr;
 };
 

@@ -9,6 +9,7 @@
 
 #include "db/SQLHlp.h"
 #include "db/parveksql.h"
+#include "tests/support/schema_test.h"
 #include "tests/support/testdb.h"
 
 namespace {
@@ -18,14 +19,8 @@ using pvt::Ts;
 
 constexpr const char* kDay = "20240301";  // a reference day of the fixtures
 
-class Conformance : public ::testing::TestWithParam<std::string> {
+class Conformance : public pvt::SchemaTest {
  protected:
-  void SetUp() override {
-    const pvt::Backend b = pvt::BackendNamed(GetParam());
-    if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
-    std::string why;
-    ASSERT_EQ(db_.Create(b, why), 0) << why;
-  }
   void TearDown() override {
     TagYday_Close();
     TagPrev_Close();
@@ -84,8 +79,6 @@ class Conformance : public ::testing::TestWithParam<std::string> {
     std::sort(v.begin(), v.end());
     return v;
   }
-
-  pvt::TempSchema db_;
 };
 
 // ---- the yesterday cursor -------------------------------------------------------------------

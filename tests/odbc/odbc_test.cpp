@@ -19,6 +19,7 @@
 #include "client/codes.h"
 #include "client/odbc_internal.h"
 #include "client/pg_statements.h"
+#include "tests/support/schema_test.h"
 #include "tests/support/testdb.h"
 
 namespace {
@@ -266,13 +267,11 @@ TEST(OdbcDrivers, BareNetServiceNameIsServedByTheDataSourceOfThatName) {
   pvc::Logon("", "", "nothing:");  // closes the session
 }
 
-class OdbcServers : public ::testing::TestWithParam<std::string> {
+class OdbcServers : public pvt::SchemaTest {
  protected:
   void SetUp() override {
-    const pvt::Backend b = pvt::BackendNamed(GetParam());
-    if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
-    std::string why;
-    ASSERT_EQ(db_.Create(b, why), 0) << why;
+    pvt::SchemaTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_EQ(db_.Exec(Booking("070000", 1) + Booking("080000", 2) + Booking("090000", 3)), 0)
         << db_.last_error();
     ASSERT_EQ(db_.Connect(), 0);
@@ -289,7 +288,6 @@ class OdbcServers : public ::testing::TestWithParam<std::string> {
   }
   static std::vector<Bind> DayOfP() { return {Bind::Txt("P"), Bind::Dat("20240301")}; }
 
-  pvt::TempSchema db_;
   pvc::Session* s_ = nullptr;
 };
 
