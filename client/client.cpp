@@ -116,6 +116,18 @@ class CountingSession final : public SessionWrapper {
     ++g_counters.statements;
     return target().RollbackTo(name);
   }
+  // The savepoint, the write and its commit or undo: three statements, as the job counts them.
+  int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override {
+    ++g_counters.calls[Index(op)];
+    const int rc = target().WriteDurably(op, in, savepoint);
+    g_counters.statements += 3;
+    if (rc == kOk) {
+      ++g_counters.commits;
+      ++g_counters.durable_commits;
+      g_write_pending = false;
+    }
+    return rc;
+  }
   int Commit() override {
     ++g_counters.statements;
     ++g_counters.commits;
@@ -182,11 +194,11 @@ int WriteCountersFile(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "w");
   if (f == nullptr) return -1;
   const Counters& c = g_counters;
-  std::fprintf(f, "statements %llu\ncommits %llu\ndurable_commits %llu\nfetches %llu\n",
-               static_cast<unsigned long long>(c.statements),
-               static_cast<unsigned long long>(c.commits),
-               static_cast<unsigned long long>(c.durable_commits),
-               static_cast<unsigned long long>(c.fetches));
+  std::fprintf(
+      f, "statements %llu\ncommits %llu\ndurable_commits %llu\nfetches %llu\ntrips %llu\n",
+      static_cast<unsigned long long>(c.statements), static_cast<unsigned long long>(c.commits),
+      static_cast<unsigned long long>(c.durable_commits),
+      static_cast<unsigned long long>(c.fetches), static_cast<unsigned long long>(c.trips));
   for (size_t i = 0; i < Index(Op::kCount); ++i)
     std::fprintf(f, "calls.%s %llu\nfetched.%s %llu\n", Op_Info(static_cast<Op>(i)).name,
                  static_cast<unsigned long long>(c.calls[i]), Op_Info(static_cast<Op>(i)).name,
@@ -218,6 +230,24 @@ int CreateSchema(const std::string& user, const std::string& password, const std
 }
 
 Session* Current() { return g_current.get(); }
+
+int Session::WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) {
+  // The savepoint's code is not looked at (the write runs regardless), unless it says that the
+  // connection is gone.
+  if (Savepoint(savepoint) == kLostConnection) return kLostConnection;
+  const int rc = Write(op, in);
+  if (rc == kOk) {
+    const int commit = Commit();
+    if (commit == kOk) return kOk;
+    if (RollbackTo(savepoint) == kLostConnection) return kLostConnection;
+    return commit < 0 ? commit : kInternal;
+  }
+  // A connection lost on the undo outweighs the write's own code: nothing may follow.
+  if (RollbackTo(savepoint) == kLostConnection) return kLostConnection;
+  return rc;
+}
+
+void CountTrip() { ++g_counters.trips; }
 
 SessionTools& ToolsOf(Session& s) {
   class NoTools final : public SessionTools {

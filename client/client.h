@@ -92,6 +92,13 @@ class Session {
   // Makes everything written so far durable (the commit has returned once it is on disk).
   // 0 also when nothing was pending.
   virtual int Commit() = 0;
+  // One durable write: sets savepoint `savepoint`, runs the write and commits it on 0; when the
+  // write does not return 0, or its commit fails, everything since the savepoint is undone.
+  // Returns the write's code, or the failed commit's (-600 for a commit that was not negative);
+  // -3114 whenever the connection was lost on the way.
+  // A backend may run the steps in fewer exchanges with its server; the default makes the
+  // calls above one by one, so that a wrapper that changes one of them changes this too.
+  virtual int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint);
   // The detail of the last call that returned a negative code.
   virtual ErrorDetail LastError() const = 0;
   // What only tools and tests use; nullptr when this backend offers none. Owned by the session.
@@ -213,6 +220,7 @@ struct Counters {
   uint64_t commits = 0;
   uint64_t durable_commits = 0;  // commits with at least one successful write pending
   uint64_t fetches = 0;          // rows delivered by cursors (fetches that returned 0)
+  uint64_t trips = 0;            // exchanges with a database server waited for (CountTrip)
   uint64_t calls[static_cast<size_t>(Op::kCount)] = {};    // opens, selects, writes per Op
   uint64_t fetched[static_cast<size_t>(Op::kCount)] = {};  // rows delivered per cursor Op
 };
@@ -221,6 +229,8 @@ const Counters& GetCounters();
 // Logon, the counters are written there as "name value" lines when the process exits. The job's
 // own output (standard output, run log, parameter file) is not touched.
 int WriteCountersFile(const std::string& path);
+// Backends that talk to a server call this for every exchange whose answer they wait for.
+void CountTrip();
 
 // Converts a date input like TO_DATE: `with_time` false takes 'yyyymmdd', true takes
 // 'yyyymmddHHMMSS'. On 0 `out` holds 'YYYY-MM-DD HH:MM:SS'. -1861 for a text that does not

@@ -84,9 +84,8 @@ bool PortsValid(const char* ports) {
 void PgSetLockWaitMs(int ms) { g_lock_wait_ms = ms > 0 ? ms : 1; }
 void PgSetCommitWaitMs(int ms) { g_commit_wait_ms = ms > 0 ? ms : 1; }
 
-int Pg_ExecBounded(PGconn* conn, const char* sql, PgResultPtr& out, ErrorDetail& err) {
-  out.reset();
-  if (PQsendQuery(conn, sql) != 1) return Pg_ResultCode(conn, nullptr, err);
+int Pg_AwaitBounded(PGconn* conn, const char* what, ErrorDetail& err) {
+  CountTrip();
   const auto now = std::chrono::steady_clock::now();
   bool answered = AwaitResult(conn, now + std::chrono::milliseconds(g_commit_wait_ms));
   if (!answered) {
@@ -99,11 +98,16 @@ int Pg_ExecBounded(PGconn* conn, const char* sql, PgResultPtr& out, ErrorDetail&
     answered = AwaitResult(
         conn, std::chrono::steady_clock::now() + std::chrono::milliseconds(kCancelAnswerMs));
   }
-  if (!answered) {
-    err = ErrorDetail{kLostConnection, 0, "",
-                      std::string(sql) + " did not end within its bound; its outcome is not known"};
-    return kLostConnection;
-  }
+  if (answered) return kOk;
+  err = ErrorDetail{kLostConnection, 0, "",
+                    std::string(what) + " did not end within its bound; its outcome is not known"};
+  return kLostConnection;
+}
+
+int Pg_ExecBounded(PGconn* conn, const char* sql, PgResultPtr& out, ErrorDetail& err) {
+  out.reset();
+  if (PQsendQuery(conn, sql) != 1) return Pg_ResultCode(conn, nullptr, err);
+  if (Pg_AwaitBounded(conn, sql, err) != kOk) return kLostConnection;
   // The last result is the statement's; read on to the end so the connection is free again.
   for (PGresult* r; (r = PQgetResult(conn)) != nullptr;) out.reset(r);
   const ExecStatusType st = out ? PQresultStatus(out.get()) : PGRES_FATAL_ERROR;
@@ -154,7 +158,7 @@ int PgTarget::Set(const std::string& user, const std::string& password, const st
   return kOk;
 }
 
-int PgTarget::Connect(PgConnPtr& out, ErrorDetail& err) const {
+int PgTarget::Connect(PgConnPtr& out, ErrorDetail& err, bool cursor_link) const {
   // TCP keepalives first, so that a URI may set its own; then the URI (expanded into its
   // parts); the credentials after it, so they take effect. With keepalives a server that
   // vanished without closing the connection ends a wait with a lost connection (-3114)
@@ -212,7 +216,11 @@ int PgTarget::Connect(PgConnPtr& out, ErrorDetail& err) const {
   // The server's notices and warnings never reach the job's standard error.
   PQsetNoticeProcessor(
       conn.get(), [](void*, const char*) {}, nullptr);
-  const int rc = Pg_Exec(conn.get(), SessionSetup(), err);
+  // A cursor connection runs the same few prepared queries for every person: one generic plan,
+  // made once, instead of a plan per execution.
+  const std::string setup =
+      SessionSetup() + (cursor_link ? "; SET plan_cache_mode = force_generic_plan" : "");
+  const int rc = Pg_Exec(conn.get(), setup, err);
   if (rc != kOk) return rc;
   out = std::move(conn);
   return kOk;
@@ -229,6 +237,7 @@ int Pg_ResultCode(PGconn* conn, const PGresult* res, ErrorDetail& err) {
 }
 
 int Pg_Exec(PGconn* conn, const std::string& sql, ErrorDetail& err) {
+  CountTrip();
   PgResultPtr res(PQexec(conn, sql.c_str()));
   const ExecStatusType st = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
   if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK || st == PGRES_EMPTY_QUERY) return kOk;

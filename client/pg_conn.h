@@ -38,12 +38,18 @@ class PgTarget {
   // Opens a connection and prepares it for the job's statements (ISO dates, UTF-8, a bounded
   // lock wait, synchronous commit). 0 with `out` set; otherwise the logon's code (-1017,
   // -12541, -12514, ...) with `err` filled and `out` untouched.
-  int Connect(PgConnPtr& out, ErrorDetail& err) const;
+  // `cursor_link`: the connection carries the session's cursors (generic plans only).
+  int Connect(PgConnPtr& out, ErrorDetail& err, bool cursor_link = false) const;
 
  private:
   std::string user_, password_, net_;
   int timeout_s_ = 15;
 };
+
+// Waits for the next result of what was sent on `conn` at most the commit wait, cancelling and
+// waiting a few seconds more past it, like Pg_ExecBounded. 0 once a result can be read;
+// -3114 (with `err` naming `what`) when none came: the connection must be treated as lost.
+int Pg_AwaitBounded(PGconn* conn, const char* what, ErrorDetail& err);
 
 // Sends `sql` and waits for its result at most the commit wait (60 s). Past it the statement is
 // cancelled and its answer awaited a few seconds more: the server's answer then decides

@@ -43,7 +43,8 @@ struct PgShared {
   struct Idle {
     PgConnPtr conn;
     std::string search_path;
-    bool pending = false;  // a rollback was sent whose answer has not been read
+    bool pending = false;                   // a rollback was sent whose answer has not been read
+    std::array<bool, kOpCount> prepared{};  // paged statements prepared on this connection
   };
   std::vector<Idle> idle;
   ErrorDetail last;
@@ -87,8 +88,9 @@ bool IsWholeNumber(Oid t, const char* v) {
   return true;
 }
 
-void ReadRow(const PGresult* res, int r, Row& row) {
-  const int cols = PQnfields(res);
+// Reads the first `cols` columns of row `r` (all when `cols` is negative).
+void ReadRow(const PGresult* res, int r, Row& row, int cols = -1) {
+  if (cols < 0) cols = PQnfields(res);
   row.assign(static_cast<size_t>(cols), Cell{});
   for (int c = 0; c < cols; ++c) {
     Cell& cell = row[static_cast<size_t>(c)];
@@ -133,9 +135,11 @@ class PgCursor final : public Cursor {
     shared_->idle.push_back(std::move(link_));
   }
 
-  // Declares the cursor and fetches its first rows, in one exchange with the server. The
-  // transaction's snapshot is taken at the DECLARE.
-  int Declare(Op op, const Params& params) {
+  // Opens the cursor and fetches its first rows, in one exchange with the server. The
+  // transaction's snapshot is taken by the first query. A paged cursor (Pg_PagedStatement)
+  // runs its prepared page query inside that transaction, one page per exchange; any other
+  // is a server-side cursor (DECLARE, then FETCH).
+  int Open(Op op, Params params) {
     PGconn* c = link_.conn.get();
     ErrorDetail& err = shared_->last;
     if (link_.search_path != shared_->search_path) {
@@ -145,36 +149,53 @@ class PgCursor final : public Cursor {
       if (rc != kOk) return rc;
       link_.search_path = shared_->search_path;
     }
-    const std::string declare =
-        std::string("DECLARE pvk_cursor NO SCROLL CURSOR FOR ") + Pg_Statement(op).text;
-    const std::string fetch = FetchSql();
-    const auto values = params.Pointers();
+    const char* paged = Pg_PagedStatement(op);
+    const size_t i = static_cast<size_t>(op);
+    const bool prepare = paged != nullptr && !link_.prepared[i];
+    // The transaction begins first: a prepare before it would open one of its own.
     if (PQenterPipelineMode(c) != 1 ||
         PQsendQueryParams(c, "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", 0, nullptr,
                           nullptr, nullptr, nullptr, 0) != 1 ||
-        PQsendQueryParams(c, declare.c_str(), static_cast<int>(values.size()), nullptr,
-                          values.data(), nullptr, nullptr, 0) != 1 ||
-        PQsendQueryParams(c, fetch.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) != 1 ||
-        PQpipelineSync(c) != 1)
+        (prepare && PQsendPrepare(c, Pg_StatementName(op), paged, 0, nullptr) != 1))
       return Broken(Pg_ResultCode(c, nullptr, err));
+    bool sent;
+    if (paged != nullptr) {
+      op_ = op;
+      params_ = std::move(params);
+      params_.Add(std::to_string(batch_size_), false);
+      sent = SendPage();
+    } else {
+      const std::string declare =
+          std::string("DECLARE pvk_cursor NO SCROLL CURSOR FOR ") + Pg_Statement(op).text;
+      const auto values = params.Pointers();
+      sent =
+          PQsendQueryParams(c, declare.c_str(), static_cast<int>(values.size()), nullptr,
+                            values.data(), nullptr, nullptr, 0) == 1 &&
+          PQsendQueryParams(c, FetchSql().c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    }
+    if (!sent || PQpipelineSync(c) != 1) return Broken(Pg_ResultCode(c, nullptr, err));
+    CountTrip();
+    const int queries = (prepare ? 1 : 0) + (paged != nullptr ? 2 : 3);
     int rc = kOk;
-    for (int i = 0; i < 3; ++i) {
+    for (int q = 0; q < queries; ++q) {
       PgResultPtr r(PQgetResult(c));
       if (!r) return Broken(Pg_ResultCode(c, nullptr, err));
       const ExecStatusType st = PQresultStatus(r.get());
-      if (i == 2 && st == PGRES_TUPLES_OK) {
+      if (q == queries - 1 && st == PGRES_TUPLES_OK) {
         TakeBatch(std::move(r));
+      } else if (st == PGRES_COMMAND_OK && prepare && q == 1) {
+        link_.prepared[i] = true;
       } else if (st != PGRES_COMMAND_OK && st != PGRES_PIPELINE_ABORTED && rc == kOk) {
         rc = Pg_ResultCode(c, r.get(), err);
       }
-      while (PGresult* rest = PQgetResult(c)) PQclear(rest);  // the end of query i
+      while (PGresult* rest = PQgetResult(c)) PQclear(rest);  // the end of query q
     }
     PgResultPtr sync(PQgetResult(c));
     if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC || PQexitPipelineMode(c) != 1)
       return Broken(rc != kOk ? rc : Pg_ResultCode(c, nullptr, err));
     if (rc != kOk) {
       ErrorDetail ignored;
-      Pg_Exec(c, "ROLLBACK", ignored);
+      if (PQtransactionStatus(c) != PQTRANS_IDLE) Pg_Exec(c, "ROLLBACK", ignored);
       batch_.reset();
     }
     return rc;
@@ -183,32 +204,61 @@ class PgCursor final : public Cursor {
   int Fetch(Row& row) override {
     if (failed_ != kOk) return failed_;
     if (batch_ && pos_ < PQntuples(batch_.get())) {
-      ReadRow(batch_.get(), pos_++, row);
+      ReadRow(batch_.get(), pos_++, row, columns_);
       return kOk;
     }
     if (done_) return kNoData;
-    PgResultPtr res(PQexec(link_.conn.get(), FetchSql().c_str()));
+    PGconn* c = link_.conn.get();
+    PgResultPtr res;
+    CountTrip();
+    if (paged()) {
+      params_.text.back() = std::to_string(batch_size_);
+      if (SendPage()) res.reset(PQgetResult(c));
+      // Read on to the end of the page's results, so the connection is free again.
+      while (PGresult* rest = PQgetResult(c)) PQclear(rest);
+    } else {
+      res.reset(PQexec(c, FetchSql().c_str()));
+    }
     if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK) {
-      failed_ = Pg_ResultCode(link_.conn.get(), res.get(), shared_->last);
+      failed_ = Pg_ResultCode(c, res.get(), shared_->last);
       batch_.reset();
       return failed_;
     }
     TakeBatch(std::move(res));
     if (!batch_) return kNoData;
-    ReadRow(batch_.get(), pos_++, row);
+    ReadRow(batch_.get(), pos_++, row, columns_);
     return kOk;
   }
 
  private:
+  bool paged() const { return !params_.text.empty(); }
+
   std::string FetchSql() const {
     return "FETCH FORWARD " + std::to_string(batch_size_) + " FROM pvk_cursor";
   }
 
-  // Makes `res` (the answer to FetchSql) the current batch; no batch when it holds no row.
+  // Sends the next page's query: the open's values, the key bound, the limit.
+  bool SendPage() {
+    const auto values = params_.Pointers();
+    return PQsendQueryPrepared(link_.conn.get(), Pg_StatementName(op_),
+                               static_cast<int>(values.size()), values.data(), nullptr, nullptr,
+                               0) == 1;
+  }
+
+  // Makes `res` (a batch or page of rows) the current batch; no batch when it holds no row.
+  // A page's last column is its key, which bounds the next page and is not delivered.
   void TakeBatch(PgResultPtr res) {
     const int n = PQntuples(res.get());
     if (n < batch_size_) done_ = true;
     if (batch_size_ < kMaxBatch) batch_size_ *= 2;
+    columns_ = PQnfields(res.get());
+    if (paged() && columns_ > 0) {
+      --columns_;
+      if (n > 0) {
+        params_.text[kKeyParam] = PQgetvalue(res.get(), n - 1, columns_);
+        params_.null[kKeyParam] = false;
+      }
+    }
     pos_ = 0;
     batch_ = n > 0 ? std::move(res) : nullptr;
   }
@@ -219,9 +269,14 @@ class PgCursor final : public Cursor {
     return rc;
   }
 
+  static constexpr size_t kKeyParam = 1;  // $2 of a paged statement
+
   std::shared_ptr<PgShared> shared_;
   PgShared::Idle link_;
+  Op op_ = Op::kCount;
+  Params params_;  // a paged cursor's page values; empty for a server-side cursor
   PgResultPtr batch_;
+  int columns_ = 0;  // columns delivered per row
   int pos_ = 0;
   int batch_size_ = kFirstBatch;
   bool done_ = false;
@@ -255,6 +310,7 @@ class PgSession final : public Session, public SessionTools {
   int Savepoint(const std::string& name) override;
   int RollbackTo(const std::string& name) override;
   int Commit() override;
+  int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override;
   ErrorDetail LastError() const override { return shared_->last; }
   SessionTools* Tools() override { return this; }
   int ExecScript(const std::string& sql) override;
@@ -365,6 +421,7 @@ int PgSession::Run(Op op, const std::vector<Bind>& in, bool write, PgResultPtr& 
   rc = PrepareOp(op, static_cast<int>(params.text.size()));
   if (rc != kOk) return Finish(undo, rc);
   const auto values = params.Pointers();
+  CountTrip();
   res.reset(PQexecPrepared(main_.get(), name, static_cast<int>(values.size()), values.data(),
                            nullptr, nullptr, 0));
   const ExecStatusType status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
@@ -382,6 +439,7 @@ int PgSession::PrepareOp(Op op, int params) {
   const size_t i = static_cast<size_t>(op);
   if (prepared_[i]) return kOk;
   // Prepared on first use: a missing table fails only the statements that need it.
+  CountTrip();
   PgResultPtr p(
       PQprepare(main_.get(), Pg_StatementName(op), Pg_Statement(op).text, params, nullptr));
   if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK)
@@ -398,6 +456,7 @@ int PgSession::Describe(Op op, int& inputs, int& columns) {
   const int derived = Pg_Statement(op).derived;
   rc = PrepareOp(op, static_cast<int>(Op_Width(Op_Info(op).in)) + derived);
   if (rc != kOk) return Finish(undo, rc);
+  CountTrip();
   PgResultPtr d(PQdescribePrepared(main_.get(), Pg_StatementName(op)));
   if (!d || PQresultStatus(d.get()) != PGRES_COMMAND_OK)
     return Finish(undo, Pg_ResultCode(main_.get(), d.get(), shared_->last));
@@ -445,11 +504,11 @@ int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>&
     if (!Settle(link)) link = PgShared::Idle{};
   }
   if (!link.conn) {
-    rc = shared_->target.Connect(link.conn, shared_->last);
+    rc = shared_->target.Connect(link.conn, shared_->last, true);
     if (rc != kOk) return rc;
   }
   auto cursor = std::make_unique<PgCursor>(shared_, std::move(link));
-  rc = cursor->Declare(op, params);
+  rc = cursor->Open(op, std::move(params));
   if (rc != kOk) return rc;
   out = std::move(cursor);
   return kOk;
@@ -512,6 +571,79 @@ int PgSession::Commit() {
   return kOk;
 }
 
+// Outside a transaction the savepoint, the write and the commit go as one pipeline: one
+// exchange when the write succeeds. A write that fails aborts the rest of the pipeline, and the
+// transaction, which held nothing but this write, is rolled back whole: a second exchange. An
+// update or delete that matched nothing commits an empty transaction. Inside an open
+// transaction the steps run one by one.
+int PgSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) {
+  if (Lost()) return kLostConnection;
+  if (InTransaction() || !Op_IsWrite(op) || !IsIdentifier(savepoint))
+    return Session::WriteDurably(op, in, savepoint);
+  Params params;
+  int rc = ToParams(op, in, params, shared_->last);
+  if (rc != kOk) return rc;
+  PGconn* c = main_.get();
+  const size_t i = static_cast<size_t>(op);
+  const bool prepare = !prepared_[i];
+  const std::string set = "SAVEPOINT \"" + savepoint + "\"";
+  const auto values = params.Pointers();
+  auto send = [c](const char* sql) {
+    return PQsendQueryParams(c, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+  };
+  savepoints_.clear();
+  fresh_ = false;
+  if (PQenterPipelineMode(c) != 1 || !send("BEGIN") || !send(set.c_str()) ||
+      (prepare && PQsendPrepare(c, Pg_StatementName(op), Pg_Statement(op).text,
+                                static_cast<int>(values.size()), nullptr) != 1) ||
+      PQsendQueryPrepared(c, Pg_StatementName(op), static_cast<int>(values.size()), values.data(),
+                          nullptr, nullptr, 0) != 1 ||
+      !send("COMMIT") || PQpipelineSync(c) != 1) {
+    rc = Pg_ResultCode(c, nullptr, shared_->last);
+    main_.reset();  // what was sent is not known: no further statement
+    return rc == kOk ? kLostConnection : rc;
+  }
+  // The commit's wait is bounded; the answers to the steps before it come with its own.
+  if (Pg_AwaitBounded(c, "COMMIT", shared_->last) != kOk) {
+    main_.reset();
+    return kLostConnection;
+  }
+  const int write = prepare ? 3 : 2;  // position of the write's answer
+  const int queries = write + 2;
+  for (int q = 0; q < queries; ++q) {
+    PgResultPtr r(PQgetResult(c));
+    if (!r) {
+      if (rc == kOk) rc = Pg_ResultCode(c, nullptr, shared_->last);
+      break;
+    }
+    const ExecStatusType st = PQresultStatus(r.get());
+    if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) {
+      if (prepare && q == write - 1) prepared_[i] = true;
+      if (q == write && Op_Info(op).kind == OpKind::UpdateOrDelete &&
+          std::atoi(PQcmdTuples(r.get())) == 0)
+        rc = kNoData;
+      // A transaction that had failed ends with a rollback, which COMMIT reports this way.
+      if (q == queries - 1 && rc == kOk && std::string(PQcmdStatus(r.get())) != "COMMIT")
+        rc = Fail(kInternal, "the transaction was rolled back");
+    } else if (st != PGRES_PIPELINE_ABORTED && (rc == kOk || rc == kNoData)) {
+      rc = Pg_ResultCode(c, r.get(), shared_->last);
+    }
+    while (PGresult* rest = PQgetResult(c)) PQclear(rest);  // the end of query q
+  }
+  PgResultPtr sync(PQgetResult(c));
+  if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC || PQexitPipelineMode(c) != 1) {
+    if (rc == kOk || rc == kNoData) rc = Pg_ResultCode(c, nullptr, shared_->last);
+    main_.reset();
+    return rc == kOk ? kLostConnection : rc;
+  }
+  // A failed step left the transaction aborted: undone whole, once.
+  if (InTransaction()) {
+    ErrorDetail ignored;
+    Pg_Exec(c, "ROLLBACK", ignored);
+  }
+  return rc;
+}
+
 int PgSession::ExecDynamic(const std::string& text) {
   if (Lost()) return kLostConnection;
   std::string schema;
@@ -527,6 +659,7 @@ int PgSession::Switch(const std::string& name) {
   if (rc != kOk) return rc;
   // One round trip: switches only when the schema exists.
   const char* values[] = {folded.c_str()};
+  CountTrip();
   PgResultPtr res(
       PQexecParams(main_.get(),
                    "select set_config('search_path', quote_ident($1::text), false)"

@@ -19,6 +19,13 @@ namespace {
   "b.BchAbt, b.BchKst, b.BchKtr, b.BchKrt, b.BchAzt, b.BchVra, b.BchTxt, b.BchSta, " \
   "b.BchErf, b.BchTrm"
 
+// What follows the select list of TagPrev; its key-paged form adds the key and a limit.
+#define PVK_TAGPREV_REST                                              \
+  " from Krv327Tag t, Krv320Tgb g"                                    \
+  " where t.TagPnr = $1 and t.TagTag < $2::timestamp"                 \
+  " and g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1" \
+  " order by t.TagTag desc"
+
 // A booking's point in time as its 14-digit text. A text of record concatenates with NULL
 // standing for an empty text and yields NULL for an empty result; nullif(concat()) does both.
 #define PVK_BCH_POINT \
@@ -45,12 +52,7 @@ constexpr PgStatement kStatements[] = {
      " and g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1",
      0, false},
     // TagPrev: the person's earlier day records with a TgbZtr 1 row, newest first.
-    {Op::TagPrev,
-     "select " PVK_TAG_COLUMNS " from Krv327Tag t, Krv320Tgb g"
-     " where t.TagPnr = $1 and t.TagTag < $2::timestamp"
-     " and g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1"
-     " order by t.TagTag desc",
-     0, false},
+    {Op::TagPrev, "select " PVK_TAG_COLUMNS PVK_TAGPREV_REST, 0, false},
     // BchTagMld: the person's day messages on the calendar day $2.
     {Op::BchTagMld,
      "select " PVK_BCH_COLUMNS " from Krv321Bch b"
@@ -146,6 +148,12 @@ std::vector<Cell> Pg_DerivedValues(Op op, const std::vector<Bind>& in) {
     out.push_back(std::move(c));
   }
   return out;
+}
+
+const char* Pg_PagedStatement(Op op) {
+  // (TagPnr, TagTag) is the day record's key and TgbZtr is fixed: the key is unique per person.
+  if (op == Op::TagPrev) return "select " PVK_TAG_COLUMNS ", t.TagTag" PVK_TAGPREV_REST " limit $3";
+  return nullptr;
 }
 
 const char* Pg_StatementName(Op op) {

@@ -27,6 +27,11 @@ const PgStatement& Pg_Statement(Op op);
 // The values of `op`'s derived parameters, from its inputs `in` (already checked): a NULL value
 // (`null` set) or a timestamp text each. Empty for a statement without derived parameters.
 std::vector<Cell> Pg_DerivedValues(Op op, const std::vector<Bind>& in);
+// The key-paged form of a cursor's text, or nullptr for a cursor that is not paged. Its select
+// list is the cursor's with the key added last (a timestamp, unique per person); $2 is the
+// key's bound (the open's value for the first page, the previous page's last key after it)
+// and $3 the page's row limit. Pages run in one REPEATABLE READ transaction.
+const char* Pg_PagedStatement(Op op);
 // The name of `op`'s prepared statement on the main connection.
 const char* Pg_StatementName(Op op);
 

@@ -201,19 +201,7 @@ int SelectOne(Op op, const std::vector<Bind>& in, Row& row) {
 int WritePattern(Op op, const std::vector<Bind>& in) {
   pvc::Session* s = Live();
   if (s == nullptr) return pvc::kLostConnection;
-  const std::string savepoint = pvc::Op_Info(op).savepoint;
-  // The savepoint's code is not looked at (the statement runs regardless), unless it says
-  // that the connection is gone.
-  if (Note(s->Savepoint(savepoint)) == pvc::kLostConnection) return pvc::kLostConnection;
-  const int rc = Note(s->Write(op, in));
-  if (rc == 0) {
-    const int commit = Note(s->Commit());
-    if (commit == 0) return 0;
-    Note(s->RollbackTo(savepoint));
-    return commit < 0 ? commit : pvc::kInternal;
-  }
-  Note(s->RollbackTo(savepoint));
-  return rc;
+  return Note(s->WriteDurably(op, in, pvc::Op_Info(op).savepoint));
 }
 
 // Single-row select into a caller's record through `read`; the record changes only on 0.

@@ -219,6 +219,41 @@ TEST_P(Contract, ThreeDifferentCursorsFetchedInTurn) {
   }
 }
 
+// The earlier-days cursor over more days than several pages hold: every day with a TgbZtr 1
+// row, newest first, none twice; what is committed after the open stays out of it, and each
+// later open (on a reused connection) sees it.
+TEST_P(Contract, EarlierDaysCursorWalksEveryDayOnceNewestFirst) {
+  const int n = 600;
+  std::string tags = "insert into Krv327Tag (TagPnr, TagTag) values ";
+  std::string tgbs = "insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ";
+  for (int i = 1; i <= n; ++i) {
+    const std::string day = Ts(pvt::LocalDay(-1 - i)), sep = i < n ? ", " : ";";
+    tags += "('P', " + day + "), ('Q', " + day + ")" + sep;
+    // Every seventh day has only a TgbZtr 2 row: not an earlier day of the search.
+    tgbs += "('P', " + day + ", " + (i % 7 == 0 ? "2" : "1") + "), ('Q', " + day + ", 1)" + sep;
+  }
+  Exec(tags + tgbs);
+  Connect();
+  auto other = Other();
+  const std::vector<Bind> from = {Bind::Txt("P"), Bind::Dat(pvt::LocalDay(-1))};
+  for (int round = 0; round < 3; ++round) {
+    std::unique_ptr<pvc::Cursor> c;
+    ASSERT_EQ(s_->Open(Op::TagPrev, from, c), 0) << s_->LastError().message;
+    // A day committed after the open, older than all: not part of this walk, but of the next.
+    const std::string added = pvt::LocalDay(-1 - n - 1 - round);
+    ASSERT_EQ(
+        other->Tools()->ExecScript(
+            "insert into Krv327Tag (TagPnr, TagTag) values ('P', " + Ts(added) +
+            "); insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P', " + Ts(added) + ", 1)"),
+        0);
+    const auto days = Drain(*c, 1);
+    ASSERT_EQ(days.size(), static_cast<size_t>(n - n / 7 + round)) << days.back();
+    EXPECT_EQ(days.front(), pvt::LocalDay(-2));
+    EXPECT_TRUE(std::adjacent_find(days.begin(), days.end(), std::less_equal<>()) == days.end())
+        << "not strictly newest first";
+  }
+}
+
 TEST_P(Contract, YesterdayCursorWalksManyRowsWhileEachIsUpdated) {
   const std::string y = pvt::LocalDay(-1);
   const int n = 700;  // more than several fetch batches
@@ -435,6 +470,26 @@ TEST_P(Contract, JobsWritePatternCommitsSuccessesAndRollsBackFailures) {
   tm.tm_isdst = -1;
   EXPECT_LT(std::abs(std::difftime(std::mktime(&tm), before)), 120) << dat;
   EXPECT_EQ(s_->RollbackTo("Bch_UpdFkt_Sp"), pvc::kNoSavepoint);  // ended by the commit
+}
+
+// The write pattern as one call: a success is committed, an update that matches nothing and a
+// broken key change nothing and leave no transaction behind; an earlier commit stays.
+TEST_P(Contract, WriteDurablyCommitsSuccessesAndUndoesOnlyTheFailedWrite) {
+  Connect();
+  auto other = Other(1000);  // an open transaction would hold a lock: -54 after a second
+  ASSERT_EQ(s_->WriteDurably(Op::BchInsert, Insert("000000", 2), "Bch_PKey_Ins_Sp"), 0);
+  EXPECT_EQ(Count(), "1");  // committed: another program reads it
+  EXPECT_EQ(s_->WriteDurably(Op::BchUpdFkt, ChangeFkt("000000", 3, 45), "Bch_UpdFkt_Sp"),
+            pvc::kNoData);
+  EXPECT_EQ(s_->WriteDurably(Op::BchInsert, Insert("000000", 2), "Bch_PKey_Ins_Sp"),
+            pvc::kUniqueViolated);
+  EXPECT_EQ(other->Write(Op::BchUpdFkt, ChangeFkt("000000", 2, 7)), 0);
+  ASSERT_EQ(other->Commit(), 0);
+  EXPECT_EQ(s_->WriteDurably(Op::BchUpdFkt, ChangeFkt("000000", 7, 45), "Bch_UpdFkt_Sp"), 0);
+  EXPECT_EQ(s_->WriteDurably(Op::BchInsert, Insert("010000", 1), "Bch_PKey_Ins_Sp"), 0);
+  EXPECT_EQ(db_.Lines("select BchFkt from Krv321Bch order by BchUhr"),
+            (std::vector<std::string>{"45", "1"}));
+  EXPECT_EQ(s_->RollbackTo("Bch_PKey_Ins_Sp"), pvc::kNoSavepoint);  // ended by the commit
 }
 
 // ---- writes, commits and locks --------------------------------------------------------------
