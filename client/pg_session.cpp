@@ -485,7 +485,7 @@ int PgSession::Write(Op op, const std::vector<Bind>& in) {
 
 int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {
   if (Op_Info(op).kind != OpKind::Cursor) return Fail(kInternal, "not a cursor");
-  if (Pg_Statement(op).whole || own_cursors_) {
+  if (Op_FewRows(op) || own_cursors_) {
     // The bookings of one person on one day or in one day's time frame: a handful of rows, read
     // whole at the open through the main connection's prepared statement.
     PgResultPtr res;

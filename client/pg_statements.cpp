@@ -41,7 +41,7 @@ constexpr PgStatement kStatements[] = {
      " and to_char(t.TagUhr,'HH24MISS') = to_char(t.TagEnd,'HH24MISS')"
      " and to_char(t.TagUhr,'HH24MISS') = '120000'"
      " and g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1",
-     0, false},
+     0},
     // TagYdayAt: the same for the day bound.
     {Op::TagYdayAt,
      "select " PVK_TAG_COLUMNS " from Krv327Tag t, Krv320Tgb g"
@@ -50,16 +50,16 @@ constexpr PgStatement kStatements[] = {
      " and to_char(t.TagUhr,'HH24MISS') = to_char(t.TagEnd,'HH24MISS')"
      " and to_char(t.TagUhr,'HH24MISS') = '120000'"
      " and g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1",
-     0, false},
+     0},
     // TagPrev: the person's earlier day records with a TgbZtr 1 row, newest first.
-    {Op::TagPrev, "select " PVK_TAG_COLUMNS PVK_TAGPREV_REST, 0, false},
+    {Op::TagPrev, "select " PVK_TAG_COLUMNS PVK_TAGPREV_REST, 0},
     // BchTagMld: the person's day messages on the calendar day $2.
     {Op::BchTagMld,
      "select " PVK_BCH_COLUMNS " from Krv321Bch b"
      " where b.BchPnr = $1"
      " and b.BchVon >= $2::timestamp and b.BchVon < $2::timestamp + interval '1 day'"
      " and b.BchFkt in (1, 2, 3)",
-     0, true},
+     0},
     // BchStdMld: bookings inside the stored time frame of the person's day $2, newest first.
     // The range on BchVon is implied by the text comparison and lets the key index bound it.
     {Op::BchStdMld,
@@ -74,15 +74,14 @@ constexpr PgStatement kStatements[] = {
      " and b.BchFkt <> 45 and b.BchFkt <> 29"
      " order by to_char(b.BchVon,'YYYYMMDD') COLLATE \"C\" desc,"
      " to_char(b.BchUhr,'HH24MISS') COLLATE \"C\" desc",
-     0, true},
+     0},
     // FcdReadFlg
-    {Op::FcdReadFlg, "select FcdFlg from Krv131Fcd where FcdNum = $1 and FcdSta < 4 limit 2", 0,
-     false},
+    {Op::FcdReadFlg, "select FcdFlg from Krv131Fcd where FcdNum = $1 and FcdSta < 4 limit 2", 0},
     // FcdRead
     {Op::FcdRead,
      "select FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, coalesce(FcdPri, 0), coalesce(FcdGpu, 0),"
      " coalesce(FcdFcd, -9), FcdFlg from Krv131Fcd where FcdNum = $1 limit 2",
-     0, false},
+     0},
     // AzvRead
     {Op::AzvRead,
      "select a.AzvNum, to_char(z.ZtgVon,'YYYYMMDD'), a.AzvSol, a.AzvSo2, a.AzvVhs, a.AzvHso,"
@@ -91,11 +90,11 @@ constexpr PgStatement kStatements[] = {
      " where z.ZtgPnr = $1 and z.ZtgVon = $2::timestamp and z.ZtgAzt = a.AzvNum"
      " and z.ZtgVon >= a.AzvGvo and (z.ZtgVon <= a.AzvGbi or a.AzvGbi is null)"
      " and z.ZtgSta < 4 and a.AzvSta < 4 limit 2",
-     0, false},
+     0},
     // BchCountTagMld: BchVon compared as stored, with the day at midnight.
     {Op::BchCountTagMld,
      "select count(*) from Krv321Bch where BchPnr = $1 and BchVon = $2::timestamp and BchFkt = 1",
-     0, false},
+     0},
     // BchCountStdMld: bookings between two 14-digit bounds passed in, both included.
     {Op::BchCountStdMld,
      "select count(*) from Krv321Bch b"
@@ -104,29 +103,29 @@ constexpr PgStatement kStatements[] = {
      " and b.BchVon < coalesce($5::timestamp + interval '1 day', 'infinity')"
      " and " PVK_BCH_POINT " >= $2::text and " PVK_BCH_POINT " <= $3::text"
      " and b.BchFkt in (21, 22, 23, 24, 25, 29, 30, 0)",
-     2, false},
+     2},
     // TagUpdate
     {Op::TagUpdate,
      "update Krv327Tag set TagTgb = $1, TagTgs = $2, TagHtv = $3, TagHvs = $4, TagHtn = $5,"
      " TagHns = $6 where TagPnr = $7 and TagTag = $8::timestamp",
-     0, false},
+     0},
     // BchUpdFkt: BchDat becomes the server's date and time, to the second.
     {Op::BchUpdFkt,
      "update Krv321Bch set BchFkt = $1,"
      " BchDat = date_trunc('second', statement_timestamp()::timestamp), BchErf = 'Korvant'"
      " where BchPnr = $2 and BchVon = $3::timestamp and to_char(BchUhr,'HH24MISS') = $4"
      " and BchFkt = $5",
-     0, false},
+     0},
     // BchDelFkt
     {Op::BchDelFkt,
      "delete from Krv321Bch where BchPnr = $1 and BchVon = $2::timestamp"
      " and to_char(BchUhr,'HH24MISS') = $3 and BchFkt = $4",
-     0, false},
+     0},
     // BchInsert
     {Op::BchInsert,
      "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd)"
      " values ($1, $2::timestamp, $3::timestamp, $4, $5)",
-     0, false},
+     0},
 };
 
 static_assert(Op_RowsInOrder(kStatements), "one text per statement, in Op order");

@@ -17,7 +17,6 @@ struct PgStatement {
   Op op;
   const char* text;
   int derived;  // parameters the backend derives beyond the statement's inputs
-  bool whole;   // a cursor read whole at its open on the main connection (a handful of rows)
 };
 
 // The statement for `op`. Bch_CountStdMld takes two derived parameters after its inputs: $4 and

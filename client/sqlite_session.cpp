@@ -3,8 +3,9 @@
 // One main connection per schema runs writes, single-row selects, savepoints and commits.
 // Every open cursor reads through a connection of its own inside its own read transaction,
 // so in WAL mode it keeps the snapshot of its open across the session's commits; those
-// reader connections are pooled with their prepared statements. For a preview
-// (CursorsSeeOwnWrites) cursors read their rows whole at the open on the main connection.
+// reader connections are pooled with their prepared statements. The booking cursors (a handful
+// of rows each) and, for a preview (CursorsSeeOwnWrites), every cursor read their rows whole at
+// the open on the main connection.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,18 +184,31 @@ class SqliteCursor final : public Cursor {
   bool done_;
 };
 
-// A cursor over rows read whole at its open (cursors that see the session's own writes).
+// A cursor over rows read whole at its open. A row that could not be read is delivered as its
+// failure, at its place, as a cursor stepping through the rows would.
 class SqliteRowsCursor final : public Cursor {
  public:
-  explicit SqliteRowsCursor(std::vector<Row> rows) : rows_(std::move(rows)) {}
+  struct Entry {
+    int rc = kOk;
+    Row row;
+    ErrorDetail err;  // the detail of a failed row
+  };
+  SqliteRowsCursor(std::vector<Entry> rows, std::shared_ptr<Shared> sh)
+      : rows_(std::move(rows)), sh_(std::move(sh)) {}
   int Fetch(Row& row) override {
     if (pos_ >= rows_.size()) return kNoData;
-    row = std::move(rows_[pos_++]);
+    Entry& e = rows_[pos_++];
+    if (e.rc != kOk) {
+      sh_->last = e.err;
+      return e.rc;
+    }
+    row = std::move(e.row);
     return kOk;
   }
 
  private:
-  std::vector<Row> rows_;
+  std::vector<Entry> rows_;
+  std::shared_ptr<Shared> sh_;
   size_t pos_ = 0;
 };
 
@@ -242,7 +256,9 @@ class SqliteSession final : public Session, public SessionTools {
     out.reset();
     if (!Ready()) return Err().code;
     if (Op_Info(op).kind != OpKind::Cursor) return SetError(Err(), kInternal, "not a cursor");
-    if (own_cursors_) return OpenOnMain(op, in, out);
+    // A handful of rows are read whole on the main connection, whose page cache stays warm
+    // across its own commits: no read transaction of their own to begin and end.
+    if (own_cursors_ || Op_FewRows(op)) return OpenOnMain(op, in, out);
     std::unique_ptr<Conn> conn;
     if (!shared_->idle.empty()) {
       conn = std::move(shared_->idle.back());
@@ -536,17 +552,23 @@ class SqliteSession final : public Session, public SessionTools {
     int rc = Prepared(*main_, op, st, Err());
     if (rc == kOk) rc = BindAll(st, op, in, Err());
     if (rc != kOk) return rc;
-    std::vector<Row> rows;
-    int step = SQLITE_DONE;
-    while (rc == kOk && (step = sqlite3_step(st)) == SQLITE_ROW) {
-      Row row;
-      rc = ReadRow(st, Op_Info(op).out, row, Err());
-      rows.push_back(std::move(row));
+    std::vector<SqliteRowsCursor::Entry> rows;
+    int step;
+    while ((step = sqlite3_step(st)) == SQLITE_ROW) {
+      SqliteRowsCursor::Entry e;
+      e.rc = ReadRow(st, Op_Info(op).out, e.row, e.err);
+      rows.push_back(std::move(e));
     }
-    if (rc == kOk && step != SQLITE_DONE) rc = Translate(step, main_->db.get(), Err());
+    // A failure on the first step fails the open; a later one ends the rows, at its place.
+    if (step != SQLITE_DONE) {
+      SqliteRowsCursor::Entry e;
+      e.rc = Translate(step, main_->db.get(), e.err);
+      if (rows.empty()) rc = Translate(step, main_->db.get(), Err());
+      rows.push_back(std::move(e));
+    }
     sqlite3_reset(st);
     if (rc != kOk) return rc;
-    out = std::make_unique<SqliteRowsCursor>(std::move(rows));
+    out = std::make_unique<SqliteRowsCursor>(std::move(rows), shared_);
     return kOk;
   }
 

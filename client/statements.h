@@ -54,6 +54,10 @@ struct OpInfo {
   const char* text;       // the text of record
 };
 
+// The booking cursors deliver one person's bookings of one day or of one day's time frame: a
+// handful of rows, which a backend may read whole at the open on the connection it writes on.
+constexpr bool Op_FewRows(Op op) { return op == Op::BchTagMld || op == Op::BchStdMld; }
+
 inline constexpr const char kTagOut[] = "TDDHDHITITITI";       // TagSatz, 13 columns
 inline constexpr const char kBchOut[] = "TDHIDHTITTTTTTIITT";  // BchSatz, 18 columns
 
