@@ -576,6 +576,19 @@ TEST_P(Contract, CommitsAreDurableAndCounted) {
   ASSERT_EQ(s_->Commit(), 0);
   EXPECT_EQ(pvc::GetCounters().statements - before.statements, 3u);
   EXPECT_EQ(pvc::GetCounters().commits - before.commits, 1u);
+  // The pattern as one call counts the same; on the server a successful write is one exchange
+  // and a failed one two.
+  const auto mid = pvc::GetCounters();
+  ASSERT_EQ(s_->WriteDurably(Op::BchInsert, Insert("090000", 1), "Bch_PKey_Ins_Sp"), 0);
+  const auto after = pvc::GetCounters();
+  EXPECT_EQ(after.statements - mid.statements, 3u);
+  EXPECT_EQ(after.durable_commits - mid.durable_commits, 1u);
+  EXPECT_EQ(s_->WriteDurably(Op::BchInsert, Insert("090000", 1), "Bch_PKey_Ins_Sp"),
+            pvc::kUniqueViolated);
+  if (GetParam() == std::string("postgres")) {
+    EXPECT_EQ(after.trips - mid.trips, 1u);
+    EXPECT_EQ(pvc::GetCounters().trips - after.trips, 2u);
+  }
 }
 
 // ---- the storage and the connection ---------------------------------------------------------
