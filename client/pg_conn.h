@@ -51,6 +51,22 @@ class PgTarget {
 // -3114 (with `err` naming `what`) when none came: the connection must be treated as lost.
 int Pg_AwaitBounded(PGconn* conn, const char* what, ErrorDetail& err);
 
+// Reads the answers to `queries` statements sent in pipeline mode, then the sync, and leaves
+// pipeline mode. `each(q, result)` sees each statement's result (q from 0); the statement's
+// further results are read and dropped. False when the connection broke on the way (a missing
+// result, sync or exit): the connection must not be used again.
+template <typename Each>
+bool Pg_ReadPipeline(PGconn* conn, int queries, Each each) {
+  for (int q = 0; q < queries; ++q) {
+    PgResultPtr r(PQgetResult(conn));
+    if (!r) return false;
+    each(q, r);
+    while (PGresult* rest = PQgetResult(conn)) PQclear(rest);  // the end of statement q
+  }
+  PgResultPtr sync(PQgetResult(conn));
+  return sync && PQresultStatus(sync.get()) == PGRES_PIPELINE_SYNC && PQexitPipelineMode(conn) == 1;
+}
+
 // Sends `sql` and waits for its result at most the commit wait (60 s). Past it the statement is
 // cancelled and its answer awaited a few seconds more: the server's answer then decides
 // (0 with `out` set, or its code). Without any answer the outcome is not known: -3114, and

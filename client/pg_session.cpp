@@ -177,9 +177,7 @@ class PgCursor final : public Cursor {
     CountTrip();
     const int queries = (prepare ? 1 : 0) + (paged != nullptr ? 2 : 3);
     int rc = kOk;
-    for (int q = 0; q < queries; ++q) {
-      PgResultPtr r(PQgetResult(c));
-      if (!r) return Broken(Pg_ResultCode(c, nullptr, err));
+    const bool whole = Pg_ReadPipeline(c, queries, [&](int q, PgResultPtr& r) {
       const ExecStatusType st = PQresultStatus(r.get());
       if (q == queries - 1 && st == PGRES_TUPLES_OK) {
         TakeBatch(std::move(r));
@@ -188,11 +186,8 @@ class PgCursor final : public Cursor {
       } else if (st != PGRES_COMMAND_OK && st != PGRES_PIPELINE_ABORTED && rc == kOk) {
         rc = Pg_ResultCode(c, r.get(), err);
       }
-      while (PGresult* rest = PQgetResult(c)) PQclear(rest);  // the end of query q
-    }
-    PgResultPtr sync(PQgetResult(c));
-    if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC || PQexitPipelineMode(c) != 1)
-      return Broken(rc != kOk ? rc : Pg_ResultCode(c, nullptr, err));
+    });
+    if (!whole) return Broken(rc != kOk ? rc : Pg_ResultCode(c, nullptr, err));
     if (rc != kOk) {
       ErrorDetail ignored;
       if (PQtransactionStatus(c) != PQTRANS_IDLE) Pg_Exec(c, "ROLLBACK", ignored);
@@ -610,12 +605,7 @@ int PgSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::strin
   }
   const int write = prepare ? 3 : 2;  // position of the write's answer
   const int queries = write + 2;
-  for (int q = 0; q < queries; ++q) {
-    PgResultPtr r(PQgetResult(c));
-    if (!r) {
-      if (rc == kOk) rc = Pg_ResultCode(c, nullptr, shared_->last);
-      break;
-    }
+  const bool whole = Pg_ReadPipeline(c, queries, [&](int q, PgResultPtr& r) {
     const ExecStatusType st = PQresultStatus(r.get());
     if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) {
       if (prepare && q == write - 1) prepared_[i] = true;
@@ -628,10 +618,8 @@ int PgSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::strin
     } else if (st != PGRES_PIPELINE_ABORTED && (rc == kOk || rc == kNoData)) {
       rc = Pg_ResultCode(c, r.get(), shared_->last);
     }
-    while (PGresult* rest = PQgetResult(c)) PQclear(rest);  // the end of query q
-  }
-  PgResultPtr sync(PQgetResult(c));
-  if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC || PQexitPipelineMode(c) != 1) {
+  });
+  if (!whole) {
     if (rc == kOk || rc == kNoData) rc = Pg_ResultCode(c, nullptr, shared_->last);
     main_.reset();
     return rc == kOk ? kLostConnection : rc;
