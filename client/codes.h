@@ -1,6 +1,6 @@
 // The SQL codes the database client returns: the one list, in the numbering operators of the
 // job's reference database know. Every backend maps its engine's errors onto these and no
-// others; the README lists them for operators.
+// others; the guide doc/databases.md lists them for operators.
 #pragma once
 
 namespace pvc {

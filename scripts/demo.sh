@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# The demo: builds the two programs, creates a fresh demo database dated relative to today, shows the
-# bookings and day records before the night, runs the nightly job on it with logging on, and
-# shows the parameter file, the run log and the records after the night.
+# The demo: installs the Debian packages the build needs when they are missing
+# (scripts/packages.sh; PARVEK_NO_INSTALL=1 turns that off), builds the two programs, creates a
+# fresh demo database dated relative to today, shows the bookings and day records before the
+# night, runs the nightly job on it with logging on, and shows the parameter file, the run log and the records after the night.
 #   scripts/demo.sh [DEMO_DIR]              SQLite (default: demo/ in the repository)
 #   scripts/demo.sh --postgres [DEMO_DIR]   on a throwaway PostgreSQL server started for the demo
 #                                           and stopped after it (default: demo-pg/)
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 postgres=0
-if [ "${1:-}" = "--postgres" ]; then
-  postgres=1
+[ "${1:-}" = "--postgres" ] && postgres=1
+if [ -z "${PARVEK_PG_STATE:-}" ]; then
+  "$repo/scripts/packages.sh" install build
+  [ "$postgres" = 0 ] || "$repo/scripts/packages.sh" install postgresql
+fi
+if [ "$postgres" = 1 ]; then
   shift
   # The demo runs again inside scripts/with_pg.sh, which starts the server and stops it after.
   if [ -z "${PARVEK_PG_STATE:-}" ]; then

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package and tries it on this machine (as root): installs it with dpkg -i,
+# Builds the Debian package, checks it with lintian (an error fails; warnings are printed) and
+# tries it on this machine (as root): installs it with dpkg -i,
 # runs the installed parvekctl --version, makes the demo in a temporary folder, runs the
 # installed parvek on it and checks the run log, checks the units and man pages, and removes
 # the package again with dpkg -r, checking that none of its files is left (and purges it).
@@ -11,11 +12,21 @@ build=${1:-build}
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build "$build"
+rm -f "$build"/parvek_*_*.deb
 (cd "$build" && cpack -G DEB)
 deb=$(ls "$build"/parvek_*_*.deb)
 echo "== $deb"
 dpkg-deb -f "$deb" Package Version Depends
 dpkg-deb -c "$deb" | awk '{print $6}'
+if command -v lintian >/dev/null; then
+  lrc=0
+  out=$(lintian --fail-on error "$deb" 2>&1) || lrc=$?
+  echo "== lintian: exit $lrc"
+  printf '%s\n' "$out" | grep -v 'root privileges is not recommended' || true
+  [ "$lrc" = 0 ] || { echo "package.sh: FAIL: lintian" >&2; exit 1; }
+else
+  echo "package.sh: lintian not installed (scripts/packages.sh install lintian): not checked" >&2
+fi
 
 if dpkg-query -W parvek >/dev/null 2>&1; then
   echo "package.sh: a parvek package is installed already; not touching it" >&2

@@ -11,7 +11,7 @@
 #                                       exits non-zero when no server could be started.
 #   pg_test_server.sh stop STATE_DIR    stops that server and removes STATE_DIR.
 #
-# Installs Debian's postgresql package when it is missing and we are root. The server never
+# Installs Debian's postgresql package when it is missing (scripts/packages.sh). The server never
 # runs as root: as root it runs as the system user "postgres" (created when missing).
 # Progress and failures go to standard error; standard output carries only the URI.
 set -euo pipefail
@@ -26,14 +26,8 @@ pg_bindir() {
 
 install_if_missing() {
   [ -n "$(pg_bindir)" ] && return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    say "PostgreSQL server binaries not found and not root: cannot install them"
-    return 1
-  fi
-  say "installing Debian's postgresql package"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update >&2 && apt-get install -y --no-install-recommends postgresql >&2
-  [ -n "$(pg_bindir)" ]
+  "$(dirname "$0")/packages.sh" install postgresql >&2 || return 1
+  [ -n "$(pg_bindir)" ] || { say "PostgreSQL server binaries not found"; return 1; }
 }
 
 # Runs a command as the server's owner.

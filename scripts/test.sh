@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test, on SQLite and on a throwaway PostgreSQL server.
+# Installs the Debian packages the build and the tests need when they are missing
+# (scripts/packages.sh; PARVEK_NO_INSTALL=1 turns that off), builds everything and runs every
+# test, on SQLite and on a throwaway PostgreSQL server.
 #
 #   scripts/test.sh [BUILD_DIR]     (default: build)
 #
@@ -9,6 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
+
+scripts/packages.sh install build test
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVEK_BUILD_TESTS=ON -DPARVEK_BUILD_BENCH=ON
 cmake --build "$build"

@@ -54,7 +54,7 @@ std::string ConnectHint(int rc) {
     case pvc::kNoSchema: return "the schema does not exist (parvekctl schema-create)";
     case pvc::kBadSchemaName: return "SCHEMA gives no valid schema name";
     case pvc::kNoPrivilege: return "the job's user may not read the schema";
-    default: return "see the README's list of SQL codes";
+    default: return "see the SQL codes in the guide databases.md";
   }
 }
 

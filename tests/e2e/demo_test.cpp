@@ -1,5 +1,5 @@
-// The demo that the README describes: parvekctl demo-create, then one night of the program on
-// it, gives the outcome the README's table promises for each person.
+// The demo that the guides describe: parvekctl demo-create, then one night of the program on
+// it, gives the outcome the demo table of doc/operating.md promises for each person.
 #include <gtest/gtest.h>
 
 #include <filesystem>

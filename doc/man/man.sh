@@ -1,7 +1,7 @@
 #!/bin/sh
 # Turns one scdoc page into roff and checks it: groff's warnings through man, and lexgrog's
 # reading of the NAME section (what whatis and apropos index). Any finding fails the build.
-#   doc/man.sh SOURCE.scd OUTPUT
+#   doc/man/man.sh SOURCE.scd OUTPUT
 set -eu
 src=$1
 out=$2
