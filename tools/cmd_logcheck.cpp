@@ -10,6 +10,9 @@
 #include <sstream>
 #include <string>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
 
@@ -24,12 +27,24 @@ struct LogCheckOptions {
   std::string metrics;
 };
 
-// The figures in the text format that node exporters collect from a directory, written to a
-// temporary file and renamed, so that a collector never reads half a file.
+// The figures in the text format that node exporters collect from a directory. They go to a
+// new file of a unique name beside FILE (mkstemp: never a file or link that was there before)
+// and are renamed over FILE, so that a collector never reads half a file and no other file is
+// ever written through a link.
 bool WriteMetrics(const std::string& path, Status status, const CtlRun* run) {
-  const std::string tmp = path + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "w");
-  if (f == nullptr) return false;
+  const size_t slash = path.rfind('/');
+  std::string tmp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
+                    ".parvek-metrics.XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return false;
+  std::FILE* f = ::fchmod(fd, 0644) == 0 ? ::fdopen(fd, "w") : nullptr;
+  if (f == nullptr) {
+    const int e = errno;
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    errno = e;
+    return false;
+  }
   const auto gauge = [f](const char* name, const char* help, long long value) {
     std::fprintf(f, "# HELP %s %s\n# TYPE %s gauge\n%s %lld\n", name, help, name, name, value);
   };
@@ -45,8 +60,12 @@ bool WriteMetrics(const std::string& path, Status status, const CtlRun* run) {
     gauge("parvek_last_run_connect_failed", "1 when the last run could not connect.",
           run->connect_rc != 0);
   }
-  const bool ok = std::fclose(f) == 0;
-  return ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+  const bool written = std::ferror(f) == 0;
+  if (std::fclose(f) == 0 && written && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
+  const int e = errno;
+  ::unlink(tmp.c_str());
+  errno = e;
+  return false;
 }
 
 int LogCheck(const LogCheckOptions& o) {
@@ -72,6 +91,11 @@ int LogCheck(const LogCheckOptions& o) {
     char age[96] = "";
     if (age_hours > o.max_age)
       std::snprintf(age, sizeof age, ", %.0f hours ago (more than %d)", age_hours, o.max_age);
+    // A stamp ahead of the clock says nothing about whether last night ran: the machine's or
+    // the log's clock is wrong, and staleness cannot be judged. An hour covers a change of
+    // summer time between the job's machine and this one.
+    if (age_hours < -1.0)
+      std::snprintf(age, sizeof age, ", stamped %.0f hours in the future (clock?)", -age_hours);
     if (run->connect_rc != 0) {
       status = kCritical;
       summary = "connect failed (RC:" + std::to_string(run->connect_rc) + "), " + when + age;
@@ -83,11 +107,11 @@ int LogCheck(const LogCheckOptions& o) {
     }
   }
   std::printf("PARVEK %s - %s\n", kStatusName[status], summary.c_str());
-  if (!o.metrics.empty() && !WriteMetrics(o.metrics, status, run)) {
+  // A metrics file that cannot be written is said on standard error; the exit code stays the
+  // check's own, so that a CRITICAL night never reads as merely UNKNOWN.
+  if (!o.metrics.empty() && !WriteMetrics(o.metrics, status, run))
     std::fprintf(stderr, "parvekctl: log-check: cannot write %s: %s\n", o.metrics.c_str(),
                  std::strerror(errno));
-    return kUnknown;
-  }
   return status;
 }
 

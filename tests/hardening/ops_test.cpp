@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -60,7 +61,8 @@ std::string Aged(const std::string& log, int hours) {
 
 struct LogCase {
   const char* name;
-  const char* job;  // how the night ran: "night", "connect", "fault", "switchX", "stale", "none"
+  const char* job;  // how the night ran: "night", "connect", "fault", "switchX", "stale",
+                    // "future" (its stamp ahead of the clock), "none"
   int exit_code;    // monitoring-plugin convention
   const char* summary;  // regular expression for the one line on standard output
 };
@@ -74,11 +76,13 @@ TEST_P(LogCheck, StateOfTheLastRun) {
   const std::string job = c.job;
   if (job == "connect")
     hard::WriteFile(night.settings_path(), JobSettings("", "", "sqlite:/no/such/dir", "X"));
-  if (job == "night" || job == "connect" || job == "stale") night.RunJob(PARVEK_BIN);
+  if (job == "night" || job == "connect" || job == "stale" || job == "future")
+    night.RunJob(PARVEK_BIN);
   // The second database call of the night is the yesterday cursor's open.
   if (job == "fault") night.RunJob(PARVEK_TESTJOB_BIN, {{"PARVEK_TEST_FAULTS", "2:-942"}});
   if (job == "switchX") hard::Run(PARVEK_BIN, night.work().path(), {"settings.ini", "XXX", "X"});
   if (job == "stale") hard::WriteFile(night.work() / "parvek.log", Aged(night.Log(), 30));
+  if (job == "future") hard::WriteFile(night.work() / "parvek.log", Aged(night.Log(), -30));
 
   const Result r = night.Ctl({"log-check", "--metrics", "m.prom"});
   EXPECT_EQ(r.code, c.exit_code) << r.out << r.err;
@@ -106,9 +110,42 @@ INSTANTIATE_TEST_SUITE_P(
                 "PARVEK UNKNOWN - parvek.log holds no run .*monitoring needs switch D\\)\n"},
         LogCase{"StaleLog", "stale", 1,
                 "PARVEK WARNING - 1 follow-ups, .*, 30 hours ago \\(more than 26\\)\n"},
+        LogCase{"StampInTheFuture", "future", 1,
+                "PARVEK WARNING - 1 follow-ups, .*, stamped 30 hours in the future \\(clock\\?\\)\n"},
         LogCase{"NoLog", "none", 3,
                 "PARVEK UNKNOWN - cannot read parvek.log: No such file or directory\n"}),
     [](const ::testing::TestParamInfo<LogCase>& p) { return std::string(p.param.name); });
+
+// The metrics file is written through a new file of its own: a link planted where a fixed
+// temporary name would be is never followed, and a file that cannot be written leaves the
+// check's own exit code.
+TEST(LogCheckMetrics, NeverWritesThroughALinkAndKeepsTheCheckExitCode) {
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  night.RunJob(PARVEK_BIN);
+  const auto victim = night.work() / "victim";
+  hard::WriteFile(victim, "keep me\n");
+  ASSERT_EQ(::symlink(victim.c_str(), (night.work() / "m.prom.tmp").c_str()), 0);
+  Result r = night.Ctl({"log-check", "--metrics", "m.prom"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(hard::ReadFile(victim), "keep me\n");
+  EXPECT_NE(hard::ReadFile(night.work() / "m.prom").find("\nparvek_log_check_status 0\n"),
+            std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(::stat((night.work() / "m.prom").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u) << "the collector runs as a user of its own";
+
+  // The failed connect stays CRITICAL when its metrics cannot be written.
+  hard::WriteFile(night.settings_path(), JobSettings("", "", "sqlite:/no/such/dir", "X"));
+  night.RunJob(PARVEK_BIN);
+  r = night.Ctl({"log-check", "--metrics", "no/such/dir/m.prom"});
+  EXPECT_EQ(r.code, 2) << r.out;
+  EXPECT_NE(r.err.find("cannot write no/such/dir/m.prom"), std::string::npos) << r.err;
+  int left = 0;
+  for (const auto& e : std::filesystem::directory_iterator(night.work().path()))
+    left += e.path().filename().string().rfind(".parvek-metrics.", 0) == 0;
+  EXPECT_EQ(left, 0) << "no temporary file is left behind";
+}
 
 // A catch-up works on its day, names it in the run log, and log-check and doctor tell it apart.
 TEST(CatchUp, NotedInTheRunLogAndRecognised) {
