@@ -1,4 +1,5 @@
 // Backend registry, and the process's current session with its call counters.
+#include "client/net8_mask.h"
 #include "client/client.h"
 
 #include <cstdio>
@@ -223,7 +224,7 @@ int CreateSchema(const std::string& user, const std::string& password, const std
                  const std::string& schema, std::string& why) {
   const Backend* b = Find(net);
   if (b == nullptr || !b->create) {
-    why = "no backend of this build serves '" + net + "'";
+    why = "no backend of this build serves '" + MaskNet(net) + "'";
     return kBadNetName;
   }
   return b->create(user, password, net, schema, why);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "client/net8_mask.h"
 #include "client/backends.h"
 #include "client/codes.h"
 #include "client/sqlite_internal.h"
@@ -75,7 +76,7 @@ int SqliteCreateSchema(const std::string& user, const std::string& password, con
   using namespace sqlite;
   const std::string dir = DirOf(net);
   if (dir.empty()) {
-    why = "'" + net + "' names no existing directory";
+    why = "'" + MaskNet(net) + "' names no existing directory";
     return kBadNetName;
   }
   if (!IsIdentifier(schema)) {

@@ -33,8 +33,6 @@ std::string Run_SchemaName(const std::string& schema_value);
 // that may hold anything.
 std::string Run_OneLine(const std::string& text, std::size_t max = 200);
 
-// A NET8 value as it may be printed (run log, standard error): the user information of a
-// postgresql:// or postgres:// URI ("user:password@") and the value of every parameter whose
-// name, with %XX escapes decoded and in any case, contains "password" become "********".
-// Parameters are NAME=VALUE after '?', '&' or white space; a value ends at '&' or white space.
+// A NET8 value as it may be printed (run log, standard error), its secrets masked as
+// pvc::MaskNet (client/net8_mask.h) masks them.
 std::string Run_MaskNet(const std::string& net);

@@ -8,6 +8,7 @@
 
 #include "client/client.h"
 #include "client/codes.h"
+#include "client/net8_mask.h"
 #include "run/IniFile.h"
 #include "tools/ctl.h"
 
@@ -68,7 +69,8 @@ int Ctl_OpenSchema(const CtlTarget& t, std::unique_ptr<pvc::Session>& s, std::st
   }
   rc = s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + t.schema);
   if (rc != pvc::kOk)
-    why = "schema " + t.schema + " not reachable on " + t.net + ": " + s->LastError().message;
+    why = "schema " + t.schema + " not reachable on " + pvc::MaskNet(t.net) + ": " +
+          s->LastError().message;
   return rc;
 }
 

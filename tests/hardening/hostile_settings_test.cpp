@@ -153,6 +153,8 @@ TEST(HostileSettings, Net8WithSecretsIsRefusedAndMasked) {
        "postgres://127.0.0.1:1/zeit?sslmode=disable&password=********"},
       {"postgresql://127.0.0.1:1/zeit?pass%77ord=geheim1",
        "postgresql://127.0.0.1:1/zeit?pass%77ord=********"},
+      {"odbc:DSN=PROD;PWD=geheim1", "odbc:DSN=PROD;PWD=********"},
+      {"odbc:Driver={X};Password={geheim1;x}", "odbc:Driver={X};Password=********"},
   };
   hard::TempDir dir;
   for (const auto& c : cases) {

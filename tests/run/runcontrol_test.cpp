@@ -139,6 +139,13 @@ TEST(RunMaskNet, SecretsAreMasked) {
       {"postgresql://db/zeit?pass%77ord=geheim", "postgresql://db/zeit?pass%77ord=********"},
       {"postgresql://db?password=", "postgresql://db?password=********"},
       {"host=db password=geheim dbname=zeit", "host=db password=******** dbname=zeit"},
+      // ODBC connection strings: ';' separates, braces quote, any case.
+      {"odbc:Driver={PostgreSQL Unicode};Server=db;PWD=geheim;Database=zeit",
+       "odbc:Driver={PostgreSQL Unicode};Server=db;PWD=********;Database=zeit"},
+      {"odbc:DSN=PROD;Password={ge;h}}eim};UID=scott", "odbc:DSN=PROD;Password=********;UID=scott"},
+      {"odbc:DSN=PROD;pwd={open", "odbc:DSN=PROD;pwd=********"},
+      {"odbc:DSN=PROD; passwd=x", "odbc:DSN=PROD; passwd=********"},
+      {"DBQ=PROD;PWD=x", "DBQ=PROD;PWD=********"},
   };
   for (const auto& c : cases) EXPECT_EQ(Run_MaskNet(c.in), c.out) << c.in;
 }
