@@ -1,5 +1,9 @@
 #include "run/RunLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -40,16 +44,39 @@ void WriteValues(const char* message, const char* values_fmt, va_list args) {
 }
 }  // namespace
 
+std::FILE* Run_OpenJobFile(const char* path, bool append) {
+  const std::string name = path;
+  const std::size_t slash = name.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  struct stat d {};
+  const bool foreign = ::geteuid() == 0 && ::stat(dir.c_str(), &d) == 0 && d.st_uid != 0;
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : 0) |
+                                  (foreign ? O_NOFOLLOW : 0),
+                        0666);
+  if (fd < 0) return nullptr;
+  struct stat f {};
+  bool ok = ::fstat(fd, &f) == 0;
+  if (ok && foreign) {
+    ok = S_ISREG(f.st_mode) && f.st_nlink == 1 &&
+         ((f.st_uid == d.st_uid && f.st_gid == d.st_gid) || ::fchown(fd, d.st_uid, d.st_gid) == 0);
+  }
+  if (ok && !append && S_ISREG(f.st_mode)) ok = ::ftruncate(fd, 0) == 0;
+  std::FILE* file = ok ? ::fdopen(fd, append ? "a" : "w") : nullptr;
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
 int Log_Open(const char* path) {
   Log_Close();
-  g_log = std::fopen(path, "a");
+  g_log = Run_OpenJobFile(path, true);
   if (g_log == nullptr) return 0;
   // The size is tested once, at start; a log that grows past the limit during a run is
   // started afresh at the next start.
   if (std::fseek(g_log, 0, SEEK_END) == 0 && std::ftell(g_log) > kRunLogLimit) {
     std::fclose(g_log);
     std::remove(path);
-    g_log = std::fopen(path, "a");
+    g_log = Run_OpenJobFile(path, true);
   }
   return g_log != nullptr ? 1 : 0;
 }

@@ -21,6 +21,14 @@ extern RunFlagsRec RunFlags;
 inline constexpr const char* kRunLogName = "parvek.log";
 inline constexpr long kRunLogLimit = 1048576L;
 
+// Opens one of the job's files for writing (appending, or from empty), as fopen does. Run by
+// root in a directory that another user owns (a catch-up run by an operator in the job's
+// working directory), the file is handed to that user and the directory's group, so that the
+// job's own user can still write it in the next night; there a symbolic link, a file with
+// other hard links or anything but a regular file is refused (nullptr, as a failed fopen), so
+// that root never writes or hands over a file elsewhere.
+std::FILE* Run_OpenJobFile(const char* path, bool append);
+
 // Opens the run log for appending at `path`; deletes and re-creates it when it is larger
 // than kRunLogLimit bytes. Returns 1 when a run log is open afterwards, 0 when not (the run
 // goes on without one).

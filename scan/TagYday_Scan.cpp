@@ -82,7 +82,7 @@ void Scan_Pass(TagSatz& tag, TagSatz& vortag, const char* schema_name, std::FILE
 void TagYday_SetDay(const char* day) { g_day = day != nullptr ? day : ""; }
 
 void TagYday_Scan(const char* schema_name) {
-  std::FILE* tgb = std::fopen(kParamFileName, "wt");
+  std::FILE* tgb = Run_OpenJobFile(kParamFileName, false);
   if (tgb == nullptr) Log_Line("Fehler: fopen(parvektgb)!\n");
 
   TagSatz tag;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,6 +90,39 @@ TEST_F(Files, RunLogCannotBeOpened) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(Booked(), kBooked);
   EXPECT_EQ(hard::ReadFile(dir + "/parvektgb").substr(0, 3), "P1 ");
+}
+
+// Root running the job in a directory another user owns (an operator's catch-up in the job's
+// working directory) leaves the run log and the parameter file that user's, even where it
+// restarts the run log; a link planted there is refused, never written or handed over.
+TEST_F(Files, RootInTheJobsDirectoryLeavesItsFilesToTheJobsUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run in another user's directory";
+  const std::string dir = night_.work() / "job";
+  fs::create_directories(dir);
+  ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
+  hard::WriteFile(dir + "/parvek.log", std::string(1048577, 'x'));  // past the limit: restarted
+  ASSERT_EQ(::chown((dir + "/parvek.log").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(RunIn(dir).code, 0);
+  for (const char* name : {"/parvek.log", "/parvektgb"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((dir + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_uid, 65534u) << name;
+    EXPECT_EQ(st.st_gid, 65534u) << name;
+  }
+  EXPECT_LT(fs::file_size(dir + "/parvek.log"), 1048577u);
+  EXPECT_EQ(Booked(), kBooked);
+
+  const std::string victim = night_.work() / "victim";
+  hard::WriteFile(victim, "keep\n");
+  fs::remove(dir + "/parvektgb");
+  ASSERT_EQ(::symlink(victim.c_str(), (dir + "/parvektgb").c_str()), 0);
+  EXPECT_EQ(RunIn(dir).code, 0);
+  EXPECT_EQ(hard::ReadFile(victim), "keep\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
+  const std::string log = hard::ReadFile(dir + "/parvek.log");
+  EXPECT_EQ(hard::CountLines(log, "Fehler: fopen(parvektgb)!"), 1) << log;
 }
 
 TEST_F(Files, ParameterFileCannotBeCreated) {
