@@ -155,11 +155,6 @@ void RegisterBackend(const std::string& prefix, LogonFn logon, CreateSchemaFn cr
   r.push_back({prefix, std::move(logon), std::move(create)});
 }
 
-void WrapBackends(const std::function<LogonFn(LogonFn)>& wrap) {
-  for (auto& b : Registry())
-    if (b.logon) b.logon = wrap(b.logon);
-}
-
 int OpenSession(const std::string& user, const std::string& password, const std::string& net,
                 std::unique_ptr<Session>& out) {
   const Backend* b = Find(net);
@@ -207,7 +202,8 @@ int WriteCountersFile(const std::string& path) {
   return std::fclose(f) == 0 ? 0 : -1;
 }
 
-int Logon(const std::string& user, const std::string& password, const std::string& net) {
+int Logon(const std::string& user, const std::string& password, const std::string& net,
+          const std::vector<SessionDecorator>& decorators) {
   ArmCountersFile();
   g_counters = Counters{};
   g_write_pending = false;
@@ -216,8 +212,21 @@ int Logon(const std::string& user, const std::string& password, const std::strin
   std::unique_ptr<Session> s;
   const int rc = OpenSession(user, password, net, s);
   if (rc != kOk) return rc;
+  for (const SessionDecorator& decorate : decorators) {
+    s = decorate(std::move(s));
+    if (!s) return kInternal;
+  }
   g_current = std::make_unique<CountingSession>(std::move(s));
   return kOk;
+}
+
+std::unique_ptr<Session> WithoutCommits(std::unique_ptr<Session> s) {
+  class NoCommits final : public SessionWrapper {
+   public:
+    using SessionWrapper::SessionWrapper;
+    int Commit() override { return kOk; }
+  };
+  return std::make_unique<NoCommits>(std::move(s));
 }
 
 int CreateSchema(const std::string& user, const std::string& password, const std::string& net,

@@ -192,15 +192,21 @@ using CreateSchemaFn =
 // Adds a backend (tests register fakes this way). Built-in backends are registered on first use.
 void RegisterBackend(const std::string& prefix, LogonFn logon, CreateSchemaFn create = nullptr);
 
-// Wraps every backend registered now (the built-in ones included): each backend's logon becomes
-// what `wrap` makes of it. For a program that intercepts the job's logon and session (the
-// preview of a night).
-void WrapBackends(const std::function<LogonFn(LogonFn)>& wrap);
+// What a night puts around its session at the logon: takes the session and returns the one the
+// job then talks to, which passes calls on to it (a SessionWrapper).
+using SessionDecorator = std::function<std::unique_ptr<Session>(std::unique_ptr<Session>)>;
 
-// Logs on through the backend that serves `net` and makes that session the process's
-// current session. -12154 when no backend of this build serves `net`. After a failed logon
-// there is no current session. Resets the counters; the logon counts as one call.
-int Logon(const std::string& user, const std::string& password, const std::string& net);
+// Logs on through the backend that serves `net` and makes that session, with `decorators` put
+// around it (the first innermost), the process's current session. -12154 when no backend of
+// this build serves `net`. After a failed logon there is no current session. Resets the
+// counters, which count the calls the job makes; the logon counts as one call.
+int Logon(const std::string& user, const std::string& password, const std::string& net,
+          const std::vector<SessionDecorator>& decorators = {});
+
+// A decorator for a preview, which keeps a whole night in one transaction and undoes it at the
+// end (SessionTools::RollbackAll): Commit does nothing and returns 0, so that every write, and
+// every durable write, stays pending.
+std::unique_ptr<Session> WithoutCommits(std::unique_ptr<Session> s);
 // For tools and tests: logs on like Logon, but hands the session to the caller instead of
 // making it current (a second program beside the job). `out` is set on 0 only.
 int OpenSession(const std::string& user, const std::string& password, const std::string& net,

@@ -126,6 +126,13 @@ constexpr PgStatement kStatements[] = {
      "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd)"
      " values ($1, $2::timestamp, $3::timestamp, $4, $5)",
      0},
+    // BchReadFcd: the key of BchDelFkt.
+    {Op::BchReadFcd,
+     "select BchFcd from Krv321Bch where BchPnr = $1 and BchVon = $2::timestamp"
+     " and to_char(BchUhr,'HH24MISS') = $3 and BchFkt = $4",
+     0},
+    // Today: the server's date.
+    {Op::Today, "select to_char(current_date,'YYYYMMDD')", 0},
 };
 
 static_assert(Op_RowsInOrder(kStatements), "one text per statement, in Op order");

@@ -99,6 +99,12 @@ constexpr BackendText kCatalog[] = {
     // BchInsert: BchVon the date at midnight, BchUhr the full point in time.
     {Op::BchInsert,
      "insert into Krv321Bch (BchPnr,BchVon,BchUhr,BchFkt,BchFcd) values (?1,?2,?3,?4,?5)"},
+    // BchReadFcd: the key of BchDelFkt.
+    {Op::BchReadFcd,
+     "select BchFcd from Krv321Bch"
+     " where BchPnr = ?1 and BchVon = ?2 and " T6("BchUhr") " = ?3 and BchFkt = ?4"},
+    // Today: sysdate is the machine's local date.
+    {Op::Today, "select date('now','localtime')||' 00:00:00'"},
 };
 
 static_assert(Op_RowsInOrder(kCatalog), "one text per statement, in Op order");

@@ -8,11 +8,12 @@
 // included. Each backend holds only its own text per statement, with its placeholders in the
 // binding order given here.
 //
-// To add a statement: add its Op (client/client.h), its row here, its text in every backend's
+// To add a statement: add its Op, its row here and in kOpNames, its text in every backend's
 // table, and its operation in db/parveksql.
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace pvc {
 
@@ -31,6 +32,8 @@ enum class Op : int {
   BchUpdFkt,
   BchDelFkt,
   BchInsert,
+  BchReadFcd,  // the code of one booking, read by the preview before it is cancelled or deleted
+  Today,       // the database's date: a catch-up's day must lie before it
   kCount
 };
 
@@ -147,10 +150,85 @@ inline constexpr OpInfo kOps[] = {
     {Op::BchInsert, "BchInsert", "Bch_Insert", OpKind::Insert, "TDPIT", "", "Bch_PKey_Ins_Sp",
      "insert into Krv321Bch (BchPnr,BchVon,BchUhr,BchFkt,BchFcd) values (:b0:b1,TO_Date(:b"
      "2:b3,'yyyymmdd'),TO_Date(:b4:b5,'yyyymmddHH24MISS'),:b6:b7,:b8:b9)"},
+    // The code of the booking that Bch_UpdFkt and Bch_DelFkt name by the same key. The job never
+    // runs it; its preview reads a booking's code with it before the night changes the booking.
+    {Op::BchReadFcd, "BchReadFcd", "parvekctl night --preview", OpKind::Select, "TDTI", "T",
+     nullptr,
+     "select BchFcd into :b0:b1  from KRV321Bch where (((BchPnr=:b2 and BchVon=TO_DATE(:b3,'yyy"
+     "ymmdd')) and TO_CHAR(BchUhr,'HH24MISS')=:b4) and BchFkt=:b5)"},
+    // The database's date (sysdate), against which a catch-up's day is checked.
+    {Op::Today, "Today", "Db_Today", OpKind::Select, "", "D", nullptr,
+     "select TO_CHAR(sysdate,'yyyymmdd') into :b0:b1  from dual"},
 };
 
 inline constexpr std::size_t kOpCount = static_cast<std::size_t>(Op::kCount);
 constexpr const OpInfo& Op_Info(Op op) { return kOps[static_cast<std::size_t>(op)]; }
+
+// The name of every input (binding order) and every output (select-list order) of a statement,
+// separated by single blanks: what a recording of the statements names a value by. Outputs are
+// named after the column they read; inputs after the column they are compared with or written
+// to, and a second value for the same column gets a suffix (BchFktNeu: the function a booking
+// gets; BchFkt: the one that finds it).
+struct OpNames {
+  Op op;
+  const char* in;
+  const char* out;
+};
+
+inline constexpr const char kTagNames[] =
+    "TagPnr TagTag TagVon TagUhr TagBis TagEnd TgbSol TagTgb TagTgs TagHtv TagHvs TagHtn TagHns";
+inline constexpr const char kBchNames[] =
+    "BchPnr BchVon BchUhr BchFkt BchBis BchVws BchFcd BchZwt BchAbt BchKst BchKtr BchKrt BchAzt "
+    "BchVra BchTxt BchSta BchErf BchTrm";
+
+inline constexpr OpNames kOpNames[] = {
+    {Op::TagYday, "", kTagNames},
+    {Op::TagYdayAt, "TagTag", kTagNames},
+    {Op::TagPrev, "TagPnr TagTag", kTagNames},
+    {Op::BchTagMld, "BchPnr BchVon", kBchNames},
+    {Op::BchStdMld, "TagPnr TagTag", kBchNames},
+    {Op::FcdReadFlg, "FcdNum", "FcdFlg"},
+    {Op::FcdRead, "FcdNum", "FcdNum FcdTyp FcdZwt FcdStd FcdSol FcdPri FcdGpu FcdFcd FcdFlg"},
+    {Op::AzvRead, "ZtgPnr ZtgVon", "AzvNum ZtgVon AzvSol AzvSo2 AzvVhs AzvHso AzvHs2 AzvHtv"},
+    {Op::BchCountTagMld, "BchPnr BchVon", "Anzahl"},
+    {Op::BchCountStdMld, "BchPnr TagVonUhr TagBisEnd", "Anzahl"},
+    {Op::TagUpdate, "TagTgb TagTgs TagHtv TagHvs TagHtn TagHns TagPnr TagTag", ""},
+    {Op::BchUpdFkt, "BchFktNeu BchPnr BchVon BchUhr BchFkt", ""},
+    {Op::BchDelFkt, "BchPnr BchVon BchUhr BchFkt", ""},
+    {Op::BchInsert, "BchPnr BchVon BchUhr BchFkt BchFcd", ""},
+    {Op::BchReadFcd, "BchPnr BchVon BchUhr BchFkt", "BchFcd"},
+    {Op::Today, "", "Sysdate"},
+};
+
+// The number of blank-separated words in `names`.
+constexpr std::size_t Op_NameCount(const char* names) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; names[i] != '\0'; ++i)
+    if (names[i] != ' ' && (i == 0 || names[i - 1] == ' ')) ++n;
+  return n;
+}
+
+// The position of `name` among the blank-separated words of `names`; -1 when it is none of them.
+constexpr int Op_NameIndex(const char* names, std::string_view name) {
+  int index = 0;
+  std::size_t i = 0;
+  while (names[i] != '\0') {
+    std::size_t end = i;
+    while (names[end] != '\0' && names[end] != ' ') ++end;
+    if (std::string_view(names + i, end - i) == name) return index;
+    ++index;
+    i = names[end] == ' ' ? end + 1 : end;
+  }
+  return -1;
+}
+
+// The position of the input or output `name` of `op`; -1 when `op` has none of that name.
+constexpr int Op_InIndex(Op op, std::string_view name) {
+  return Op_NameIndex(kOpNames[static_cast<std::size_t>(op)].in, name);
+}
+constexpr int Op_OutIndex(Op op, std::string_view name) {
+  return Op_NameIndex(kOpNames[static_cast<std::size_t>(op)].out, name);
+}
 
 // A backend's own text of one statement.
 struct BackendText {
@@ -168,6 +246,7 @@ constexpr bool Op_RowsInOrder(const T (&rows)[N]) {
   return true;
 }
 static_assert(Op_RowsInOrder(kOps), "one row per statement, in Op order");
+static_assert(Op_RowsInOrder(kOpNames), "names for every statement, in Op order");
 
 constexpr bool Op_IsQuery(Op op) {
   return Op_Info(op).kind == OpKind::Cursor || Op_Info(op).kind == OpKind::Select;
@@ -179,5 +258,15 @@ constexpr std::size_t Op_Width(const char* kinds) {
   while (kinds[n] != '\0') ++n;
   return n;
 }
+
+// True when every statement has exactly one name per input and per output.
+constexpr bool Op_NamesFitKinds() {
+  for (std::size_t i = 0; i < kOpCount; ++i)
+    if (Op_NameCount(kOpNames[i].in) != Op_Width(kOps[i].in) ||
+        Op_NameCount(kOpNames[i].out) != Op_Width(kOps[i].out))
+      return false;
+  return true;
+}
+static_assert(Op_NamesFitKinds(), "one name per input and per output of every statement");
 
 }  // namespace pvc

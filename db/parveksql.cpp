@@ -311,6 +311,18 @@ int Fcd_ReadFlg(const char* fcdnum, char* flg) {
   return done;
 }
 
+int Db_Today(char (&day)[9]) {
+  Row row;
+  const int rc = SelectOne(Op::Today, {}, row);
+  if (rc != 0) return rc;
+  char value[9] = {};
+  RowReader r(row);
+  r.Key(value);
+  const int done = r.Done();
+  if (done == 0) Txt_Set(day, sizeof day, value);
+  return done;
+}
+
 int Fcd_Read(FcdSatz& fcd) {
   return SelectInto(Op::FcdRead, {Bind::Txt(fcd.FcdNum)}, fcd, ReadFcd);
 }

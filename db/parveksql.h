@@ -69,6 +69,8 @@ int BchStdMld_Open(const char* pnr, const char* day);
 int BchStdMld_Fetch(BchSatz& bch);
 int BchStdMld_Close();
 
+// The database's date (sysdate) as yyyymmdd.
+int Db_Today(char (&day)[9]);
 // Follow-up code of a message type with FcdSta below 4; `flg` is a text of capacity 4.
 int Fcd_ReadFlg(const char* fcdnum, char* flg);
 // The message type named by fcd.FcdNum, whatever its status.

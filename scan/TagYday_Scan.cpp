@@ -16,8 +16,6 @@ namespace {
 
 constexpr int kNoMoreRows = 1403;
 
-std::string g_day;  // the accounting day of a catch-up; empty for a normal night
-
 void Scan_DumpBoth(const char* heading, const TagSatz& tag, const TagSatz& vortag) {
   Dbg_Printf("%s", heading);
   Dbg_Printf("aktueller Tagsatz!!!\n");
@@ -79,10 +77,8 @@ void Scan_Pass(TagSatz& tag, TagSatz& vortag, const char* schema_name, std::FILE
 
 }  // namespace
 
-void TagYday_SetDay(const char* day) { g_day = day != nullptr ? day : ""; }
-
-void TagYday_Scan(const char* schema_name) {
-  std::FILE* tgb = Run_OpenJobFile(kParamFileName, false);
+void TagYday_Scan(const char* schema_name, const char* day, const char* param_file) {
+  std::FILE* tgb = Run_OpenJobFile(param_file, false);
   if (tgb == nullptr) Log_Line("Fehler: fopen(parvektgb)!\n");
 
   TagSatz tag;
@@ -90,11 +86,11 @@ void TagYday_Scan(const char* schema_name) {
   Rec_Clear(tag);
   Rec_Clear(vortag);
   int rc;
-  if (g_day.empty()) {
+  if (day == nullptr || *day == '\0') {
     rc = TagYday_Open();
   } else {
-    Log_Entry("Info: Nachholung für Abrechnungstag ", "Tag:%s\n", g_day.c_str());
-    rc = TagYday_OpenAt(g_day.c_str());
+    Log_Entry("Info: Nachholung für Abrechnungstag ", "Tag:%s\n", day);
+    rc = TagYday_OpenAt(day);
   }
   if (rc != 0) Log_Entry("Fehler(Cur_open): Tagsatz(+TgbSol) lesen! ", "RC:%d\n", rc);
 

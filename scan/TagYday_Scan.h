@@ -1,12 +1,10 @@
 // The day scan: the walk over yesterday's placeholder day records.
 #pragma once
 
-// Creates the parameter file "parvektgb", walks the yesterday cursor and runs the reference-day
-// search and both follow-up rules for each accounting day. `schema_name` is written into the
+// Creates the parameter file at `param_file` ("parvektgb" in the working directory for the job),
+// walks the cursor over the placeholder day records of the accounting day and runs the
+// reference-day search and both follow-up rules for each of them. The accounting day is `day`
+// (yyyymmdd) when given: a catch-up of a missed night, noted first in the run log with one
+// "Info: " entry; an empty `day` is the database's yesterday. `schema_name` is written into the
 // parameter lines of the consolidation variant.
-void TagYday_Scan(const char* schema_name);
-
-// A catch-up of a missed night: the scan works on `day` (yyyymmdd) instead of the database's
-// yesterday, and notes that day in the run log with one "Info: " entry. An empty text (the
-// default) is a normal night. Set before the run starts; the companion tool does this.
-void TagYday_SetDay(const char* day);
+void TagYday_Scan(const char* schema_name, const char* day, const char* param_file);

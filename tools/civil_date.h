@@ -66,3 +66,8 @@ inline int64_t LocalToday() {
   localtime_r(&now, &t);
   return DaysFromCivil(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
 }
+
+// A date 'yyyymmdd' as 'YYYY-MM-DD'; any other text as it stands.
+inline std::string Dashed(const std::string& d) {
+  return d.size() == 8 ? d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) : d;
+}

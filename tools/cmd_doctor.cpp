@@ -40,10 +40,6 @@ std::string Upper(std::string s) {
   return s;
 }
 
-std::string Dashed(const std::string& d) {
-  return d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2);
-}
-
 // What a failed connect usually means.
 std::string ConnectHint(int rc) {
   switch (rc) {
@@ -158,7 +154,7 @@ void CheckRerun(const std::string& day) {
   int64_t n = 0;
   ParseCivilDate(Dashed(day), n);
   for (const CtlRun& r : Ctl_ReadRuns(text.str())) {
-    if (r.connect_rc == 0 && r.AccountingDay() == n) {
+    if (r.connect_rc == 0 && !r.day_refused && r.AccountingDay() == n) {
       Say("WARN", "the run log already holds a run for " + Dashed(day) + " (started " + r.stamp +
                       "): a second run is no no-op (follow-ups with FcdGpu 1 are cancelled and "
                       "booked again); "

@@ -63,6 +63,11 @@ std::vector<CtlRun> Ctl_ReadRuns(const std::string& text) {
     if (Starts(line, "Info: Folgemeldungsart mit Sollzeitprüfung! ")) ++r.refused;
     if (Starts(line, "Info: Nachholung für Abrechnungstag Tag:"))
       r.catch_up_day = line.substr(line.find("Tag:") + 4, 8);
+    if (Starts(line, "Fehler(Nachholung): ")) {
+      r.day_refused = true;
+      const std::size_t at = line.find("Tag:");
+      if (at != std::string::npos) r.catch_up_day = line.substr(at + 4, 8);
+    }
     if (Starts(line, "Fehler")) {
       ++r.errors;
       if (r.first_error.empty()) r.first_error = line;
@@ -70,4 +75,13 @@ std::vector<CtlRun> Ctl_ReadRuns(const std::string& text) {
     }
   }
   return runs;
+}
+
+std::vector<std::string> Ctl_RunLogEntries(const std::string& text) {
+  std::vector<std::string> entries;
+  std::istringstream in(text);
+  std::tm t{};
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && !ReadStamp(line, t)) entries.push_back(line);
+  return entries;
 }

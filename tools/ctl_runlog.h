@@ -14,6 +14,7 @@ struct CtlRun {
   std::vector<std::string> entries;  // the run's entry lines, without their line feeds
   int followups = 0, refused = 0, errors = 0;
   int connect_rc = 0;  // the code of a failed connect; 0 when the run connected
+  bool day_refused = false;  // a catch-up refused its day (not before the database's date)
   std::string first_error;
 
   // The accounting day as a day number: the catch-up's day, else the day before the stamp's.
@@ -23,3 +24,7 @@ struct CtlRun {
 // The runs of a run log's text, oldest first. Lines before the first time stamp (written by runs
 // with logging switched off) belong to no run.
 std::vector<CtlRun> Ctl_ReadRuns(const std::string& text);
+
+// Every entry line of a run log's text, in order, whatever run it belongs to: not the time
+// stamps, not the empty lines before them.
+std::vector<std::string> Ctl_RunLogEntries(const std::string& text);

@@ -10,19 +10,8 @@
 #include "client/codes.h"
 #include "client/net8_mask.h"
 #include "run/IniFile.h"
+#include "run/RunControl.h"
 #include "tools/ctl.h"
-
-namespace {
-
-// The job's schema name from a SCHEMA value: without its last character, ASCII upper case.
-std::string JobSchema(std::string value) {
-  if (!value.empty()) value.pop_back();
-  for (char& c : value)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return value;
-}
-
-}  // namespace
 
 std::string JobSetting(const std::string& path, const char* key) {
   Ini_ReadEntry("", key, 0, path.c_str());
@@ -42,7 +31,7 @@ int Ctl_ResolveTarget(const std::string& command, CtlTarget& t, CtlOperands oper
     t.login = JobSetting(t.settings, "LOGIN");
     t.pass = JobSetting(t.settings, "PASS");
     if (operands == CtlOperands::kNetAndSchema)
-      t.schema = JobSchema(JobSetting(t.settings, "SCHEMA"));
+      t.schema = Run_SchemaName(JobSetting(t.settings, "SCHEMA"));
     if (t.net.empty())
       return Ctl_Fail(command + ": " + t.settings + " holds no NET8 the job would read");
     if (operands == CtlOperands::kNetAndSchema && t.schema.empty())

@@ -60,6 +60,8 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
       {Op::BchUpdFkt, {"45", "'P1'", day, "'000000'", "1"}},
       {Op::BchDelFkt, {"'P1'", day, "'000000'", "45"}},
       {Op::BchInsert, {"'P1'", day, day, "1", "'K'"}},
+      {Op::BchReadFcd, {"'P1'", day, "'000000'", "45"}},
+      {Op::Today, {}},
   };
   static_assert(std::size(cases) == static_cast<size_t>(Op::kCount));
   std::vector<std::string> problems;

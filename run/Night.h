@@ -1,0 +1,44 @@
+// One night of the job, as one request: the program entry (Run_Main) and parvekctl's night
+// command both build a NightRequest and hand it to Night_Run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "client/client.h"
+
+enum class NightMode {
+  kCommit,   // the job's night: every change committed where it is made
+  kPreview,  // the same night in one transaction that is rolled back at the end
+};
+
+struct NightRequest {
+  std::string settings;    // Param1: path of the settings file
+  std::string variant;     // Param2: "KRVNT" selects the consolidation variant
+  std::string log_switch;  // Param3: a first character 'D' switches run-log entries on
+  // The accounting day, yyyymmdd: a missed night caught up. Empty: the database's yesterday.
+  std::string day;
+  NightMode mode = NightMode::kCommit;
+  // The directory that takes the run log "parvek.log" and the parameter file "parvektgb".
+  // Empty: the working directory.
+  std::string dir;
+  // Put around the session at the logon, the first innermost (a recording, for example).
+  std::vector<pvc::SessionDecorator> decorators;
+};
+
+// What Night_Run returns besides 0 (the scan ran; for a preview, everything was undone) and the
+// negative code of a failed connect (logged as the job logs it; the scan did not run).
+inline constexpr int kNightNoPreview = 1;   // the backend's cursors cannot see the session's
+                                            // own uncommitted writes; the scan did not run
+inline constexpr int kNightDayNotPast = 2;  // `day` is the database's today or later (or no
+                                            // date); the scan did not run
+inline constexpr int kNightNotUndone = 3;   // a preview's changes could not be rolled back;
+                                            // nothing was committed, they end with the session
+
+// Runs one night: sets RunFlags from the variant and the switch, opens the run log (started
+// afresh past its size limit) and writes the start time stamp, reads LOGIN, PASS, NET8 and
+// SCHEMA from the settings file, connects with the request's decorators and, when connected,
+// runs the day scan on the accounting day. A failed connect is logged (password masked) and
+// reported in one line on standard error. The run log is closed at the end.
+// The refusals kNightNoPreview and kNightDayNotPast are logged as errors of the run.
+int Night_Run(const NightRequest& request);
