@@ -119,10 +119,15 @@ void CheckAccountingDay(pvc::Session& s, std::string& day) {
     return;
   }
   if (count == 0) {
-    day = CivilText(LocalToday() - 1);
+    // The day before the database's date; this machine's when the database's cannot be read.
+    int64_t today = LocalToday();
+    pvc::Row now;
+    if (s.SelectOne(pvc::Op::Today, {}, now) == pvc::kOk && !now.empty() && !now[0].null)
+      ParseCivilDate(Dashed(now[0].text), today);
+    day = CivilText(today - 1);
     day = day.substr(0, 4) + day.substr(5, 2) + day.substr(8, 2);
-    Say("info", "accounting day (the database's yesterday; " + Dashed(day) +
-                    " by this machine's clock): no placeholder day record, tonight's run would "
+    Say("info", "accounting day " + Dashed(day) +
+                    " (the database's yesterday): no placeholder day record, tonight's run would "
                     "have nothing to do");
     return;
   }

@@ -82,7 +82,9 @@ namespace e2e {
 // it; the preview itself must leave every table, the parameter file and the run log as they were.
 // `unordered`: the parameter lines and log entries are compared as sorted lists. Returns the
 // number of bookings and day records the preview shows changed.
+// Not `offered`: the backend cannot preview, and the preview must refuse (exit code 2, the
+// reason on standard error) and change nothing; returns 0.
 int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2,
-                             const std::string& param3, bool unordered);
+                             const std::string& param3, bool unordered, bool offered = true);
 
 }  // namespace e2e

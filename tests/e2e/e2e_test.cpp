@@ -426,8 +426,8 @@ std::vector<std::string> NightBackends() {
   return names;
 }
 
-// The preview reads its cursors on the session's own connection, which only the native
-// backends offer.
+// The preview needs cursors that see the session's own uncommitted writes, which the native
+// backends offer and the ODBC backend does not yet: there the preview must refuse.
 bool PreviewOffered(const std::string& backend) { return backend.rfind("odbc", 0) != 0; }
 
 // ---- the runner --------------------------------------------------------------------------------
@@ -555,12 +555,11 @@ TEST_P(NightlyRun, PreviewEqualsNight) {
   const auto& [backend_name, c] = GetParam();
   const pvt::Backend backend = pvt::BackendNamed(backend_name);
   if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
-  if (!PreviewOffered(backend_name)) GTEST_SKIP() << "the preview is not offered through ODBC";
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(backend, why), 0) << why;
   ASSERT_EQ(db.Exec(e2e::Tok(c.rows)), 0) << db.last_error();
-  e2e::ExpectPreviewEqualsNight(db, c.param2, c.param3, c.unordered);
+  e2e::ExpectPreviewEqualsNight(db, c.param2, c.param3, c.unordered, PreviewOffered(backend_name));
 }
 
 const auto kNames = [](const ::testing::TestParamInfo<BackendAndCase>& p) {
@@ -576,7 +575,6 @@ class GeneratedNight : public ::testing::TestWithParam<std::string> {};
 TEST_P(GeneratedNight, PreviewEqualsNight) {
   const pvt::Backend backend = pvt::BackendNamed(GetParam());
   if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
-  if (!PreviewOffered(GetParam())) GTEST_SKIP() << "the preview is not offered through ODBC";
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(backend, why), 0) << why;
@@ -588,7 +586,8 @@ TEST_P(GeneratedNight, PreviewEqualsNight) {
   options.env["PARVEK_PASS"] = db.pass();
   const pvt::Result r = pvt::Run(PARVEKCTL_BIN, ".", gen, options);
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_GT(e2e::ExpectPreviewEqualsNight(db, "KRVNT", "D", true), 100);
+  const bool offered = PreviewOffered(GetParam());
+  EXPECT_GT(e2e::ExpectPreviewEqualsNight(db, "KRVNT", "D", true, offered), offered ? 100 : -1);
 }
 INSTANTIATE_TEST_SUITE_P(Backends, GeneratedNight, ::testing::ValuesIn(pvt::BackendNames()),
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
@@ -598,13 +597,13 @@ INSTANTIATE_TEST_SUITE_P(Backends, GeneratedNight, ::testing::ValuesIn(pvt::Back
 TEST_P(GeneratedNight, PreviewSeesItsOwnEarlierWrites) {
   const pvt::Backend backend = pvt::BackendNamed(GetParam());
   if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
-  if (!PreviewOffered(GetParam())) GTEST_SKIP() << "the preview is not offered through ODBC";
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(backend, why), 0) << why;
   ASSERT_EQ(db.Exec(CommonTypes() + IllDayBefore("7001") + Bch("7001", 1, "080000", 1, "KRA")), 0)
       << db.last_error();
-  EXPECT_GT(e2e::ExpectPreviewEqualsNight(db, "XXX", "D", true), 0);
+  const bool offered = PreviewOffered(GetParam());
+  EXPECT_GT(e2e::ExpectPreviewEqualsNight(db, "XXX", "D", true, offered), offered ? 0 : -1);
 }
 
 }  // namespace

@@ -182,7 +182,7 @@ Lines SortedIf(bool sort, Lines v) {
 }  // namespace
 
 int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2,
-                             const std::string& param3, bool unordered) {
+                             const std::string& param3, bool unordered, bool offered) {
   pvt::TempDir dir;
   const fs::path work = dir.path();
   std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
@@ -193,6 +193,15 @@ int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2,
   db.CloseSide();
   const pvt::Result preview =
       pvt::Run(PARVEKCTL_BIN, work, {"night", "settings.ini", param2, param3, "--preview"});
+  if (!offered) {
+    EXPECT_EQ(preview.code, 2);
+    EXPECT_NE(preview.err.find("cannot preview a night"), std::string::npos) << preview.err;
+    EXPECT_EQ(preview.out, "");
+    EXPECT_EQ(DumpAll(db), tables_before) << "a refused preview changed a table";
+    EXPECT_EQ(ReadFile(work / "parvektgb"), "left from an earlier run\n");
+    EXPECT_FALSE(fs::exists(work / "parvek.log"));
+    return 0;
+  }
   if (preview.code != 0) {
     ADD_FAILURE() << "preview failed: " << preview.err;
     dir.Keep();

@@ -161,13 +161,24 @@ TEST(CatchUp, NotedInTheRunLogAndRecognised) {
   EXPECT_EQ(hard::CountLines(night.Log(), "Buchung eingepflegt"), 0);
   r = night.Ctl({"log-check"});
   EXPECT_NE(r.out.find("(catch-up for " + yyyymmdd + ")"), std::string::npos) << r.out;
-  // Today or later is refused, and nothing runs.
+  // The database's today or later is refused after the connect, with an error entry in the run
+  // log, and the scan does not run; a text that is no date is refused before anything runs.
+  hard::WriteFile(night.work() / "parvektgb", "kept\n");
   for (const std::string& bad :
        {CivilText(LocalToday()), CivilText(LocalToday() + 1), std::string("2026-02-30")}) {
     r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", bad});
     EXPECT_EQ(r.code, 2) << bad;
+    EXPECT_NE(r.err.find(bad), std::string::npos) << r.err;
   }
-  EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 1);
+  EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 3);
+  EXPECT_EQ(hard::CountLines(night.Log(),
+                             "Fehler(Nachholung): Abrechnungstag nicht vor dem Datum der Datenbank!"),
+            2)
+      << night.Log();
+  EXPECT_EQ(hard::CountLines(night.Log(), "Info: Nachholung"), 1);
+  EXPECT_EQ(hard::ReadFile(night.work() / "parvektgb"), "kept\n");
+  r = night.Ctl({"log-check"});
+  EXPECT_NE(r.out.find("first: Fehler(Nachholung)"), std::string::npos) << r.out;
 }
 
 // ---- doctor ------------------------------------------------------------------------------------
