@@ -62,7 +62,8 @@ std::string Pairs(const Value& value) {
   for (const char* pair : {"TagTgb TagTgs", "TagHtv TagHvs", "TagHtn TagHns"}) {
     const std::string names = pair;
     const std::string code = value(names.substr(0, 6)), num = value(names.substr(7));
-    out += (out.empty() ? "" : "  ") + (code.empty() ? "-" : code) + "/" + (num.empty() ? "-" : num);
+    out +=
+        (out.empty() ? "" : "  ") + (code.empty() ? "-" : code) + "/" + (num.empty() ? "-" : num);
   }
   return out;
 }
@@ -121,8 +122,9 @@ class PreviewRecorder final : public pvc::Recorder {
         const std::string pnr = Text(in("TagPnr")), day = Text(in("TagTag"));
         const std::string after = Pairs([&](const std::string& name) {
           const Bind* b = in(name.c_str());
-          return b == nullptr ? std::string() : b->kind == Bind::Kind::Int ? std::to_string(b->num)
-                                                                          : b->text;
+          return b == nullptr                 ? std::string()
+                 : b->kind == Bind::Kind::Int ? std::to_string(b->num)
+                                              : b->text;
         });
         for (auto& d : days) {
           if (d.pnr == pnr && d.day == day) {

@@ -13,7 +13,7 @@ struct CtlRun {
   std::string catch_up_day;          // yyyymmdd when the run caught up a missed day; else empty
   std::vector<std::string> entries;  // the run's entry lines, without their line feeds
   int followups = 0, refused = 0, errors = 0;
-  int connect_rc = 0;  // the code of a failed connect; 0 when the run connected
+  int connect_rc = 0;        // the code of a failed connect; 0 when the run connected
   bool day_refused = false;  // a catch-up refused its day (not before the database's date)
   std::string first_error;
 

@@ -89,22 +89,24 @@ TEST_P(Recording, SeesEveryStatementWithWhatItGave) {
                                  Bind::Txt("000000"), Bind::Int(1)};
   // Cancelling meets the cancelled booking at the same key; it is deleted, then cancelling works.
   EXPECT_EQ(s->WriteDurably(Op::BchUpdFkt, key, "Bch_UpdFkt_Sp"), pvc::kUniqueViolated);
-  EXPECT_EQ(s->WriteDurably(Op::BchDelFkt,
-                            {Bind::Txt("P1"), Bind::Dat("20240301"), Bind::Txt("000000"),
-                             Bind::Int(45)},
-                            "Bch_DelFkt_Sp"),
-            0);
+  EXPECT_EQ(
+      s->WriteDurably(Op::BchDelFkt,
+                      {Bind::Txt("P1"), Bind::Dat("20240301"), Bind::Txt("000000"), Bind::Int(45)},
+                      "Bch_DelFkt_Sp"),
+      0);
   EXPECT_EQ(s->Write(Op::BchUpdFkt, key), 0);
   ASSERT_EQ(s->Commit(), 0);
   ASSERT_EQ(s->SelectOne(Op::Today, {}, row), 0);
 
+  const std::string today = CivilText(LocalToday());
   const std::vector<std::pair<std::string, int>> expected = {
-      {"open", 0},     {"row KRA", 0},    {"end", pvc::kNoData}, {"write", pvc::kUniqueViolated},
-      {"write", 0},    {"write", 0},      {"select " + [] {
-                                           const std::string d = CivilText(LocalToday());
-                                           return d.substr(0, 4) + d.substr(5, 2) + d.substr(8, 2);
-                                         }(),
-                                          0}};
+      {"open", 0},
+      {"row KRA", 0},
+      {"end", pvc::kNoData},
+      {"write", pvc::kUniqueViolated},
+      {"write", 0},
+      {"write", 0},
+      {"select " + today.substr(0, 4) + today.substr(5, 2) + today.substr(8, 2), 0}};
   ASSERT_EQ(tape.events.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(tape.events[i].what, expected[i].first) << i;

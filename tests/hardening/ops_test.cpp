@@ -170,10 +170,17 @@ TEST(CatchUp, NotedInTheRunLogAndRecognised) {
     EXPECT_EQ(r.code, 2) << bad;
     EXPECT_NE(r.err.find(bad), std::string::npos) << r.err;
   }
+  // The preview refuses the same day, and keeps its run log to itself.
+  r = night.Ctl(
+      {"night", "settings.ini", "XXX", "D", "--preview", "--day", CivilText(LocalToday())});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("not before the database's date"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
   EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 3);
-  EXPECT_EQ(hard::CountLines(night.Log(),
-                             "Fehler(Nachholung): Abrechnungstag nicht vor dem Datum der Datenbank!"),
-            2)
+  EXPECT_EQ(
+      hard::CountLines(night.Log(),
+                       "Fehler(Nachholung): Abrechnungstag nicht vor dem Datum der Datenbank!"),
+      2)
       << night.Log();
   EXPECT_EQ(hard::CountLines(night.Log(), "Info: Nachholung"), 1);
   EXPECT_EQ(hard::ReadFile(night.work() / "parvektgb"), "kept\n");
