@@ -284,9 +284,8 @@ const CtlCommand kNight(
                 "parameter file)")
           .Footer(
               "Without --preview this is the job itself: it writes parvek.log and parvektgb in the "
-              "working "
-              "directory and commits its changes. A second run for the same day is no no-op (see "
-              "the README).");
+              "working directory and commits its changes. A second run for the same day is no "
+              "no-op (see the guide operating.md).");
       return [o] { return Night(*o); };
     });
 
