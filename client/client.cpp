@@ -61,6 +61,7 @@ const Backend* Find(const std::string& net) {
 }
 
 Counters g_counters;
+uint64_t g_open_connections = 0;  // connections open now (CountLogon, CountLogoff)
 bool g_write_pending = false;  // a successful write since the last commit
 
 constexpr size_t Index(Op op) { return static_cast<size_t>(op); }
@@ -191,10 +192,13 @@ int WriteCountersFile(const std::string& path) {
   if (f == nullptr) return -1;
   const Counters& c = g_counters;
   std::fprintf(
-      f, "statements %llu\ncommits %llu\ndurable_commits %llu\nfetches %llu\ntrips %llu\n",
+      f,
+      "statements %llu\ncommits %llu\ndurable_commits %llu\nfetches %llu\ntrips %llu\n"
+      "logons %llu\nsessions %llu\n",
       static_cast<unsigned long long>(c.statements), static_cast<unsigned long long>(c.commits),
       static_cast<unsigned long long>(c.durable_commits),
-      static_cast<unsigned long long>(c.fetches), static_cast<unsigned long long>(c.trips));
+      static_cast<unsigned long long>(c.fetches), static_cast<unsigned long long>(c.trips),
+      static_cast<unsigned long long>(c.logons), static_cast<unsigned long long>(c.sessions));
   for (size_t i = 0; i < Index(Op::kCount); ++i)
     std::fprintf(f, "calls.%s %llu\nfetched.%s %llu\n", Op_Info(static_cast<Op>(i)).name,
                  static_cast<unsigned long long>(c.calls[i]), Op_Info(static_cast<Op>(i)).name,
@@ -205,10 +209,11 @@ int WriteCountersFile(const std::string& path) {
 int Logon(const std::string& user, const std::string& password, const std::string& net,
           const std::vector<SessionDecorator>& decorators) {
   ArmCountersFile();
+  g_current.reset();  // a failed logon leaves no session behind, not an earlier one
   g_counters = Counters{};
+  g_open_connections = 0;
   g_write_pending = false;
   ++g_counters.statements;
-  g_current.reset();  // a failed logon leaves no session behind, not an earlier one
   std::unique_ptr<Session> s;
   const int rc = OpenSession(user, password, net, s);
   if (rc != kOk) return rc;
@@ -258,6 +263,15 @@ int Session::WriteDurably(Op op, const std::vector<Bind>& in, const std::string&
 }
 
 void CountTrip() { ++g_counters.trips; }
+
+void CountLogon() {
+  ++g_counters.logons;
+  if (++g_open_connections > g_counters.sessions) g_counters.sessions = g_open_connections;
+}
+
+void CountLogoff() {
+  if (g_open_connections > 0) --g_open_connections;
+}
 
 SessionTools& ToolsOf(Session& s) {
   class NoTools final : public SessionTools {

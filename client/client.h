@@ -139,6 +139,9 @@ class SessionTools {
   // Undoes everything the session has not committed and ends its transaction. 0 also when
   // nothing was pending; -600 when this backend cannot.
   virtual int RollbackAll() { return -600; }
+  // What an operator should know of how this session reaches its database, in one line (say,
+  // that its cursors need connections of their own); "" when there is nothing to say.
+  virtual std::string Notice() { return {}; }
 };
 
 // The tools of `s`; when its backend offers none, a stand-in whose every call fails with -600.
@@ -227,6 +230,8 @@ struct Counters {
   uint64_t durable_commits = 0;  // commits with at least one successful write pending
   uint64_t fetches = 0;          // rows delivered by cursors (fetches that returned 0)
   uint64_t trips = 0;            // exchanges with a database server waited for (CountTrip)
+  uint64_t logons = 0;    // connections opened (each a logon and a database session)
+  uint64_t sessions = 0;  // the most connections open at one time
   uint64_t calls[static_cast<size_t>(Op::kCount)] = {};    // opens, selects, writes per Op
   uint64_t fetched[static_cast<size_t>(Op::kCount)] = {};  // rows delivered per cursor Op
 };
@@ -237,6 +242,9 @@ const Counters& GetCounters();
 int WriteCountersFile(const std::string& path);
 // Backends that talk to a server call this for every exchange whose answer they wait for.
 void CountTrip();
+// Backends call these for every connection they open and close.
+void CountLogon();
+void CountLogoff();
 
 // Converts a date input like TO_DATE: `with_time` false takes 'yyyymmdd', true takes
 // 'yyyymmddHHMMSS'. On 0 `out` holds 'YYYY-MM-DD HH:MM:SS'. -1861 for a text that does not

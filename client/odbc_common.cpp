@@ -1,11 +1,10 @@
-// The ODBC backend's NET8 forms and the translation of driver failures into the job's codes.
+// The ODBC backend's NET8 forms and the translation of a failed logon into the job's codes.
 #include <cctype>
 #include <cstring>
 #include <utility>
 
 #include "client/codes.h"
 #include "client/odbc_internal.h"
-#include "client/pg_errors.h"
 
 namespace pvc::odbc {
 namespace {
@@ -68,57 +67,6 @@ bool ClassIs(const std::string& state, const char* cls) {
 
 bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
-// SQLite's primary result codes, as its driver reports them in the native error.
-int TranslateSqlite(const Failure& f) {
-  switch (f.native & 0xff) {
-    case 19:  // SQLITE_CONSTRAINT: the message says which
-      if (Contains(f.message, "UNIQUE") || Contains(f.message, "PRIMARY KEY") ||
-          Contains(f.message, "not unique"))
-        return kUniqueViolated;
-      if (Contains(f.message, "NOT NULL") || Contains(f.message, "may not be NULL"))
-        return kNotNull;
-      if (Contains(f.message, "CHECK")) return kCheckViolated;
-      return kInternal;
-    case 5:  // SQLITE_BUSY
-    case 6:  // SQLITE_LOCKED
-      return kLocked;
-    case 8:  // SQLITE_READONLY
-      return kReadOnly;
-    case 3:   // SQLITE_PERM
-    case 23:  // SQLITE_AUTH
-      return kNoPrivilege;
-    case 10:  // SQLITE_IOERR
-    case 14:  // SQLITE_CANTOPEN
-      return kLostConnection;
-    case 1:  // SQLITE_ERROR
-      if (Contains(f.message, "no such table")) return kNoTable;
-      if (Contains(f.message, "no such column")) return kNoColumn;
-      if (Contains(f.message, "syntax error")) return kInvalidSql;
-      return kInternal;
-    default: break;
-  }
-  if (f.sqlstate == "22018") return kInvalidNumber;  // a stored text read as a number
-  return kInternal;
-}
-
-// What the standard SQLSTATEs say, for a server whose native numbers are not known here.
-int TranslateStandard(const Failure& f) {
-  struct Exact {
-    const char* state;
-    int code;
-  };
-  static constexpr Exact kExact[] = {
-      {"23505", kUniqueViolated}, {"23502", kNotNull},       {"42S02", kNoTable},
-      {"42S22", kNoColumn},       {"22007", kBadDateFormat}, {"22008", kBadDateFormat},
-      {"22018", kInvalidNumber},  {"HYT00", kLocked},        {"HYT01", kLocked},
-      {"28000", kBadLogin},       {"42000", kInvalidSql},
-  };
-  for (const auto& e : kExact)
-    if (f.sqlstate == e.state) return e.code;
-  if (ClassIs(f.sqlstate, "08")) return kLostConnection;
-  return kInternal;
-}
-
 }  // namespace
 
 int ParseNet(const std::string& net, Target& out) {
@@ -164,29 +112,6 @@ std::string ConnectString(const Target& t, const std::string& user, const std::s
   const bool plain = user.find_first_of(";{}= ") == std::string::npos;
   s += ";UID=" + (plain ? user : Braced(user)) + ";PWD=" + Braced(password);
   return s + extra;
-}
-
-int Translate(Engine engine, const Failure& f) {
-  if (ClassIs(f.sqlstate, "08")) return kLostConnection;  // the connection is gone
-  switch (engine) {
-    case Engine::Oracle:
-      // A write that waited past its time limit for another program's lock.
-      if (f.sqlstate == "HYT00" || f.sqlstate == "HYT01") return kLocked;
-      // Oracle's error numbers are the job's codes, negated (ORA-00001 gives -1).
-      if (f.native > 0) return -f.native;
-      return TranslateStandard(f);
-    case Engine::Postgres: {
-      // The driver reports a connection the server ended without a connection SQLSTATE.
-      for (const char* gone :
-           {"terminating connection", "server closed the connection", "no connection to the server",
-            "could not send", "connection lost", "Could not send", "communication error"})
-        if (Contains(f.message, gone)) return kLostConnection;
-      return Pg_TranslateState(f.sqlstate, true);
-    }
-    case Engine::Sqlite: return TranslateSqlite(f);
-    case Engine::Other: break;
-  }
-  return TranslateStandard(f);
 }
 
 int TranslateLogon(const Failure& f) {

@@ -212,6 +212,7 @@ int PgTarget::Connect(PgConnPtr& out, ErrorDetail& err, bool cursor_link) const 
                    : Pg_TranslateLogon(err.message, PQconnectionNeedsPassword(conn.get()) != 0);
     return err.code;
   }
+  CountLogon();  // PgConnCloser counts the logoff of a connection that has a server process
   PQsetErrorVerbosity(conn.get(), PQERRORS_DEFAULT);
   // The server's notices and warnings never reach the job's standard error.
   PQsetNoticeProcessor(

@@ -12,7 +12,10 @@
 namespace pvc {
 
 struct PgConnCloser {
-  void operator()(PGconn* c) const { PQfinish(c); }
+  void operator()(PGconn* c) const {
+    if (PQbackendPID(c) != 0) CountLogoff();  // a connection that was established
+    PQfinish(c);
+  }
 };
 struct PgResultClearer {
   void operator()(PGresult* r) const { PQclear(r); }

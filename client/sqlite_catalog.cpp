@@ -23,6 +23,13 @@ namespace {
   "BchPnr,BchVon,BchUhr,BchFkt,BchBis,BchVws,BchFcd,BchZwt,BchAbt,BchKst,BchKtr,BchKrt," \
   "BchAzt,BchVra,BchTxt,BchSta,BchErf,BchTrm"
 
+// What follows the select list of TagPrev; its key-paged form adds the key and a limit.
+#define TAGPREV_REST                                  \
+  " from Krv327Tag, Krv320Tgb"                        \
+  " where TagPnr = ?1 and TagTag < ?2"                \
+  " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1" \
+  " order by TagTag desc"
+
 constexpr BackendText kCatalog[] = {
     // TagYday: trunc(sysdate)-1 is the machine's local yesterday at midnight.
     {Op::TagYday,
@@ -39,10 +46,7 @@ constexpr BackendText kCatalog[] = {
          "TagUhr") " = '120000'"
                    " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1"},
     // TagPrev
-    {Op::TagPrev, "select " TAG_COLS " from Krv327Tag, Krv320Tgb"
-                  " where TagPnr = ?1 and TagTag < ?2"
-                  " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1"
-                  " order by TagTag desc"},
+    {Op::TagPrev, "select " TAG_COLS TAGPREV_REST},
     // BchTagMld: TO_Date(BchVon) = day compares the calendar day.
     {Op::BchTagMld,
      "select " BCH_COLS " from Krv321Bch"
@@ -112,5 +116,11 @@ static_assert(Op_RowsInOrder(kCatalog), "one text per statement, in Op order");
 }  // namespace
 
 const char* Statement(Op op) { return kCatalog[static_cast<size_t>(op)].text; }
+
+const char* PagedStatement(Op op) {
+  // (TagPnr, TagTag) is the day record's key and TgbZtr is fixed: the key is unique per person.
+  if (op == Op::TagPrev) return "select " TAG_COLS ",TagTag" TAGPREV_REST " limit ?3";
+  return nullptr;
+}
 
 }  // namespace pvc::sqlite

@@ -13,59 +13,65 @@
 
 namespace pvc::sqlite {
 
+int CodeOf(int rc, const std::string& message) {
+  auto has = [&message](const char* part) { return message.find(part) != std::string::npos; };
+  switch (rc & 0xff) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE: return kOk;
+    case SQLITE_CONSTRAINT:
+      switch (rc) {
+        case SQLITE_CONSTRAINT_UNIQUE:
+        case SQLITE_CONSTRAINT_PRIMARYKEY: return kUniqueViolated;
+        case SQLITE_CONSTRAINT_NOTNULL: return kNotNull;
+        case SQLITE_CONSTRAINT_CHECK: return kCheckViolated;
+        case SQLITE_CONSTRAINT: break;  // the primary code only (a driver's): the message says
+        default: return kInternal;
+      }
+      if (has("UNIQUE") || has("PRIMARY KEY") || has("not unique")) return kUniqueViolated;
+      if (has("NOT NULL") || has("may not be NULL")) return kNotNull;
+      if (has("CHECK")) return kCheckViolated;
+      return kInternal;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return kLocked;
+    case SQLITE_READONLY: return kReadOnly;
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return kNoPrivilege;
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN: return kLostConnection;
+    case SQLITE_ERROR:
+      if (has("no such table")) return kNoTable;
+      if (has("no such column")) return kNoColumn;
+      if (has("syntax error")) return kInvalidSql;
+      return kInternal;
+    default: return kInternal;
+  }
+}
+
 int Translate(int rc, sqlite3* db, ErrorDetail& detail) {
   const int ext = db != nullptr ? sqlite3_extended_errcode(db) : rc;
   detail.native = (ext & 0xff) == (rc & 0xff) ? ext : rc;
   detail.sqlstate.clear();
   detail.message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  int code = kInternal;
-  switch (rc & 0xff) {
-    case SQLITE_OK:
-    case SQLITE_ROW:
-    case SQLITE_DONE: code = kOk; break;
-    case SQLITE_CONSTRAINT:
-      switch (detail.native) {
-        case SQLITE_CONSTRAINT_UNIQUE:
-        case SQLITE_CONSTRAINT_PRIMARYKEY: code = kUniqueViolated; break;
-        case SQLITE_CONSTRAINT_NOTNULL: code = kNotNull; break;
-        case SQLITE_CONSTRAINT_CHECK: code = kCheckViolated; break;
-        default: code = kInternal;
-      }
-      break;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED: code = kLocked; break;
-    case SQLITE_READONLY: code = kReadOnly; break;
-    case SQLITE_PERM:
-    case SQLITE_AUTH: code = kNoPrivilege; break;
-    case SQLITE_IOERR:
-    case SQLITE_CANTOPEN: code = kLostConnection; break;
-    case SQLITE_ERROR:
-      if (detail.message.rfind("no such table", 0) == 0)
-        code = kNoTable;
-      else if (detail.message.rfind("no such column", 0) == 0)
-        code = kNoColumn;
-      else if (detail.message.find("syntax error") != std::string::npos)
-        code = kInvalidSql;
-      else
-        code = kInternal;
-      break;
-    default: code = kInternal;
-  }
-  detail.code = code;
-  return code;
+  detail.code = CodeOf(detail.native, detail.message);
+  return detail.code;
+}
+
+bool DecodeStoredDate(const char* s, size_t n, char kind, std::string& out) {
+  static const char kForm[] = "0000-00-00 00:00:00";
+  if (n != 10 && n != 19) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (kForm[i] == '0' ? (s[i] < '0' || s[i] > '9') : s[i] != kForm[i]) return false;
+  if (kind == 'D')
+    out = std::string(s, 4) + std::string(s + 5, 2) + std::string(s + 8, 2);
+  else if (n == 19)
+    out = std::string(s + 11, 2) + std::string(s + 14, 2) + std::string(s + 17, 2);
+  else
+    out = "000000";
+  return true;
 }
 
 namespace {
-
-// A stored date: 'YYYY-MM-DD' with an optional ' HH:MM:SS' (digits in every digit place).
-bool StoredDateForm(const unsigned char* s, int n) {
-  static const char kForm[] = "0000-00-00 00:00:00";
-  if (n != 10 && n != 19) return false;
-  for (int i = 0; i < n; ++i) {
-    if (kForm[i] == '0' ? (s[i] < '0' || s[i] > '9') : s[i] != kForm[i]) return false;
-  }
-  return true;
-}
 
 int ReadInt(sqlite3_stmt* st, int col, Cell& cell, ErrorDetail& detail) {
   switch (sqlite3_column_type(st, col)) {
@@ -117,18 +123,11 @@ int ReadRow(sqlite3_stmt* st, const char* outputs, Row& row, ErrorDetail& detail
       cell.text.assign(reinterpret_cast<const char*>(t), static_cast<size_t>(len));
       continue;
     }
-    if (!StoredDateForm(t, len))
+    if (!DecodeStoredDate(reinterpret_cast<const char*>(t), static_cast<size_t>(len),
+                          outputs[i], cell.text))
       return SetError(detail, kBadDateFormat,
                       "stored date '" + std::string(reinterpret_cast<const char*>(t)) +
                           "' is not in the form YYYY-MM-DD HH:MM:SS");
-    const char* c = reinterpret_cast<const char*>(t);
-    if (kind == Out::Date) {
-      cell.text = std::string(c, 4) + std::string(c + 5, 2) + std::string(c + 8, 2);
-    } else if (len == 19) {
-      cell.text = std::string(c + 11, 2) + std::string(c + 14, 2) + std::string(c + 17, 2);
-    } else {
-      cell.text = "000000";
-    }
   }
   row = std::move(out);
   return kOk;

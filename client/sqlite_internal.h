@@ -33,6 +33,18 @@ enum class Out : char {
 // columns in the order of its outputs (client/statements.h).
 const char* Statement(Op op);
 
+// The key-paged form of a cursor's text, or nullptr for a cursor that is not paged: its select
+// list is the cursor's with the key added last, ?2 the key's bound (the open's value for the first
+// page, the previous page's last key after it) and ?3 the page's row limit.
+const char* PagedStatement(Op op);
+
+// The job's code for an engine result code `rc` (primary or extended) with the engine's message:
+// the one mapping of SQLite's failures, for the embedded engine and its ODBC driver alike.
+int CodeOf(int rc, const std::string& message);
+// A stored date 'YYYY-MM-DD' with an optional ' HH:MM:SS' as output `kind` ('D' 'yyyymmdd', 'H'
+// 'HHMMSS'; a date without a time is midnight). False when `s` is not in that form.
+bool DecodeStoredDate(const char* s, size_t n, char kind, std::string& out);
+
 // Translates an engine result code into the job's SQL code and records the engine's own
 // detail (extended code and message, taken from `db` when given) in `detail`. The one place
 // where engine errors become SQL codes.

@@ -29,6 +29,9 @@ constexpr size_t kIdleReaders = 4;
 constexpr int kWalCheckpointPages = 1000;  // the engine's own threshold
 
 struct Conn {
+  ~Conn() {
+    if (db) CountLogoff();
+  }
   DbHandle db;
   std::array<StmtHandle, static_cast<size_t>(Op::kCount)> stmts;
   StmtHandle begin;
@@ -96,6 +99,7 @@ int OpenConn(const Shared& sh, bool reader, std::unique_ptr<Conn>& out, ErrorDet
   }
   auto conn = std::make_unique<Conn>();
   conn->db.reset(raw);
+  if (raw != nullptr) CountLogon();
   if (rc != SQLITE_OK) return Translate(rc, raw, d);
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, sh.busy_ms);

@@ -228,6 +228,9 @@ int Doctor(const std::string& path) {
     return 1;
   }
   Say("ok", "connected to " + Run_OneLine(Run_MaskNet(t.net)) + ", schema " + t.schema);
+  // A driver that cannot keep cursors across commits: the job runs, with more sessions.
+  if (const std::string notice = pvc::ToolsOf(*s).Notice(); !notice.empty())
+    Say("WARN", Run_OneLine(notice));
 
   std::string failed;
   const int bad = Ctl_ProbeStatements(

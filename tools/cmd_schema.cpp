@@ -90,6 +90,8 @@ int SchemaCheck(CtlTarget& t) {
   std::string why;
   const int rc = Ctl_OpenSchema(t, s, why);
   if (rc != pvc::kOk) return Ctl_Fail("schema-check: RC:" + std::to_string(rc) + " " + why);
+  if (const std::string notice = pvc::ToolsOf(*s).Notice(); !notice.empty())
+    std::printf("note: %s\n", notice.c_str());
   const int failed = Ctl_ProbeStatements(*s, [](const pvc::OpInfo& info, int code,
                                                 const std::string& message) {
     std::printf("%-16s RC:%d%s%s\n", info.name, code, message.empty() ? "" : "  ", message.c_str());

@@ -3,8 +3,10 @@
 // the SQLite data source's file as the schema, undoing one failed statement on a PostgreSQL
 // server, the limit of three cursors, and the texts of record on PostgreSQL with orafce.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,6 +21,8 @@
 #include "client/codes.h"
 #include "client/odbc_internal.h"
 #include "client/pg_statements.h"
+#include "client/sqlite_internal.h"
+#include "tests/support/wait_knobs.h"
 #include "tests/support/schema_test.h"
 #include "tests/support/testdb.h"
 
@@ -345,8 +349,122 @@ TEST_P(OdbcServers, ThreeCursorsAtATimeEachOnItsOwnConnection) {
   EXPECT_EQ(n1, 4);  // opened after it
 }
 
+// Both drivers here keep their cursors across commits: the job's three cursors, its writes and
+// its commits run on one connection, one logon, as on the job's own server; each cursor still
+// delivers the rows of its open, and a cursor sees the session's own writes made before it.
+TEST_P(OdbcServers, OneLogonAndOneSessionCarryTheCursorsAndTheWrites) {
+  EXPECT_EQ(pvc::ToolsOf(*s_).Notice(), "");
+  EXPECT_EQ(pvc::ToolsOf(*s_).CursorsSeeOwnWrites(true), 0);
+  std::unique_ptr<pvc::Cursor> c[3];
+  pvc::Row row;
+  for (auto& cur : c) ASSERT_EQ(s_->Open(Op::BchTagMld, DayOfP(), cur), 0);
+  ASSERT_EQ(c[0]->Fetch(row), 0);
+  ASSERT_EQ(s_->WriteDurably(Op::BchInsert, Insert("100000", 1), "Bch_PKey_Ins_Sp"), 0);
+  ASSERT_EQ(s_->Write(Op::BchInsert, Insert("110000", 2)), 0);  // not committed
+  EXPECT_EQ(s_->WriteDurably(Op::BchInsert, Insert("070000", 1), "Bch_PKey_Ins_Sp"), -1);
+  std::unique_ptr<pvc::Cursor> own;
+  c[2].reset();
+  ASSERT_EQ(s_->Open(Op::BchTagMld, DayOfP(), own), 0);
+  size_t n0 = 1, n1 = 0, n_own = 0;
+  while (c[0]->Fetch(row) == 0) ++n0;
+  ASSERT_EQ(s_->Commit(), 0);
+  while (c[1]->Fetch(row) == 0) ++n1;
+  while (own->Fetch(row) == 0) ++n_own;
+  EXPECT_EQ(n0, 3u);
+  EXPECT_EQ(n1, 3u);
+  EXPECT_EQ(n_own, 5u);  // the durable insert and the uncommitted one
+  EXPECT_EQ(pvc::GetCounters().logons, 1u);
+  EXPECT_EQ(pvc::GetCounters().sessions, 1u);
+  EXPECT_EQ(db_.Value("select count(*) from Krv321Bch"), "5");
+}
+
+// Where a driver cannot keep cursors across commits, each cursor runs on a connection of its own,
+// opened at the logon, and the session says so. A data source asks for it here.
+TEST_P(OdbcServers, FallbackCursorConnectionsAreCountedAndNamed) {
+  const std::string net = db_.net().find('=') == std::string::npos
+                              ? "odbc:DSN=" + db_.net().substr(5) + ";ParvekCursors=connections"
+                              : db_.net() + ";ParvekCursors=connections";
+  ASSERT_EQ(pvc::Logon(db_.login(), db_.pass(), net), 0);
+  pvc::Session* s = pvc::Current();
+  ASSERT_EQ(s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + db_.schema()), 0)
+      << s->LastError().message;
+  EXPECT_NE(pvc::ToolsOf(*s).Notice().find("connections of their own"), std::string::npos);
+  EXPECT_EQ(pvc::ToolsOf(*s).CursorsSeeOwnWrites(true), pvc::kInternal);
+  std::unique_ptr<pvc::Cursor> c;
+  ASSERT_EQ(s->Open(Op::BchTagMld, DayOfP(), c), 0);
+  ASSERT_EQ(s->WriteDurably(Op::BchInsert, Insert("100000", 1), "Bch_PKey_Ins_Sp"), 0);
+  size_t n = 0;
+  pvc::Row row;
+  while (c->Fetch(row) == 0) ++n;
+  EXPECT_EQ(n, 3u);
+  EXPECT_EQ(pvc::GetCounters().logons, 4u);
+  EXPECT_EQ(pvc::GetCounters().sessions, 4u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, OdbcServers, ::testing::Values("odbc_sqlite", "odbc_postgres"),
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+// A database that another program made in SQLite's rollback-journal mode: the one session holds
+// no read lock beside its writes, so a night's writes never wait for the job's own cursors, and
+// the file stays in the mode its owner chose.
+TEST(OdbcDrivers, RollbackJournalDatabaseRunsWithoutALockWait) {
+  const pvt::Backend b = pvt::BackendNamed("odbc_sqlite");
+  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
+  const std::string file = std::string(PARVEK_TEST_ODBC_DIR) + "/NIGHT.db";
+  for (const char* f : {"", "-journal", "-wal", "-shm"}) std::remove((file + f).c_str());
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+  std::unique_ptr<sqlite3, decltype(&sqlite3_close)> owner(raw, sqlite3_close);
+  const std::string rows =
+      "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) values"
+      " ('P', '2024-03-01 00:00:00', '2024-03-01 07:00:00', 1, 'K'),"
+      " ('P', '2024-03-01 00:00:00', '2024-03-01 08:00:00', 2, 'K');";
+  ASSERT_EQ(sqlite3_exec(raw, (std::string("PRAGMA journal_mode=DELETE;") +
+                               pvc::sqlite::kSchemaDdl + ";" + rows).c_str(),
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(raw);
+  pvc::OdbcSetLockWaitMs(5000);
+  ASSERT_EQ(pvc::Logon("", "", "odbc:Driver={PVT SQLite3};Database=" + file), 0);
+  pvc::Session* s = pvc::Current();
+  ASSERT_EQ(s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=NIGHT"), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<Bind> day = {Bind::Txt("P"), Bind::Dat("20240301")};
+  std::unique_ptr<pvc::Cursor> outer, inner;
+  pvc::Row row;
+  ASSERT_EQ(s->Open(Op::BchTagMld, day, outer), 0);
+  ASSERT_EQ(outer->Fetch(row), 0);
+  ASSERT_EQ(s->Open(Op::BchTagMld, day, inner), 0);
+  for (const char* hhmmss : {"000000", "000001"})
+    EXPECT_EQ(s->WriteDurably(Op::BchInsert,
+                              {Bind::Txt("P"), Bind::Dat("20240301"),
+                               Bind::DatTime(std::string("20240301") + hhmmss), Bind::Int(1),
+                               Bind::Txt("F")},
+                              "Bch_PKey_Ins_Sp"),
+              0)
+        << s->LastError().message;
+  EXPECT_EQ(s->Commit(), 0);
+  EXPECT_EQ(outer->Fetch(row), 0);
+  EXPECT_EQ(outer->Fetch(row), pvc::kNoData);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  pvc::OdbcSetLockWaitMs(30000);
+  EXPECT_LT(waited, std::chrono::seconds(2));
+  EXPECT_EQ(pvc::GetCounters().sessions, 1u);
+  // Another program reads and writes the file beside the job's session.
+  std::vector<std::string> seen;
+  auto collect = [](void* out, int, char** v, char**) {
+    static_cast<std::vector<std::string>*>(out)->push_back(v[0] != nullptr ? v[0] : "");
+    return 0;
+  };
+  ASSERT_EQ(sqlite3_exec(raw,
+                         "PRAGMA journal_mode; select count(*) from Krv321Bch;"
+                         " update Krv321Bch set BchFcd = 'X' where BchFkt = 2",
+                         collect, &seen, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(raw);
+  EXPECT_EQ(seen, (std::vector<std::string>{"delete", "4"}));
+  pvc::Logon("", "", "nothing:");  // closes the session
+}
 
 // The texts of record on PostgreSQL with orafce. Its concat takes NULL for an empty text (the
 // texts of record, on their own server, give NULL for two NULLs): a day record without a frame

@@ -47,4 +47,24 @@ TEST(SchemaCommands, CheckNamesTheStatementsThatFail) {
   EXPECT_NE(out.find("FcdRead          RC:1403"), std::string::npos) << out;
 }
 
+// Through ODBC the check says when the driver makes the job's cursors need connections of their
+// own (asked for here by the data source), and is silent about the usual one session.
+TEST(SchemaCommands, CheckSaysWhenCursorsNeedConnectionsOfTheirOwn) {
+  pvt::TempSchema db;
+  std::string why;
+  const pvt::Backend b = pvt::BackendNamed("odbc_sqlite");
+  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
+  ASSERT_EQ(db.Create(b, why), 0) << why;
+  const pvt::TempDir dir;
+  for (const std::string extra : {"", ";ParvekCursors=connections"}) {
+    const pvt::Result r =
+        pvt::Run(PARVEKCTL_BIN, dir.path(), {"schema-check", db.net() + extra, db.schema()});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("all statements run"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("note: cursors run on 3 connections of their own") != std::string::npos,
+              !extra.empty())
+        << r.out;
+  }
+}
+
 }  // namespace
