@@ -125,6 +125,7 @@ struct Shared final : TxnPrimitives {
     return kOk;
   }
   ErrorDetail& Detail() override { return last; }
+  bool InTransaction() override { return !main->autocommit; }
 
   // Opens the read-only transaction for `owner`'s pages when no transaction is open.
   int BeginSnapshot(const void* owner) {

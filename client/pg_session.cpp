@@ -28,6 +28,7 @@
 #include "client/pg_conn.h"
 #include "client/pg_errors.h"
 #include "client/pg_statements.h"
+#include "client/server_txn.h"
 
 namespace pvc {
 namespace {
@@ -278,22 +279,7 @@ class PgCursor final : public Cursor {
   int failed_ = kOk;
 };
 
-// A cursor over a result read whole at its open.
-class PgReadCursor final : public Cursor {
- public:
-  explicit PgReadCursor(PgResultPtr res) : res_(std::move(res)) {}
-  int Fetch(Row& row) override {
-    if (pos_ >= PQntuples(res_.get())) return kNoData;
-    ReadRow(res_.get(), pos_++, row);
-    return kOk;
-  }
-
- private:
-  PgResultPtr res_;
-  int pos_ = 0;
-};
-
-class PgSession final : public Session, public SessionTools {
+class PgSession final : public Session, public SessionTools, TxnPrimitives {
  public:
   PgSession(std::shared_ptr<PgShared> shared, PgConnPtr main)
       : shared_(std::move(shared)), main_(std::move(main)) {}
@@ -318,25 +304,28 @@ class PgSession final : public Session, public SessionTools {
     own_cursors_ = on;
     return kOk;
   }
-  int RollbackAll() override;
+  int RollbackAll() override {
+    if (Lost()) return kLostConnection;
+    return txn_.RollbackAll();
+  }
 
  private:
-  // How a failure of the next statement is undone.
-  enum class Undo { None, Rollback, ToSavepoint, Guard };
+  using Undo = TxnPolicy::Undo;
+
+  // ---- the primitives of the transaction policy
+  int Exec(const std::string& sql) override { return Pg_Exec(main_.get(), sql, shared_->last); }
+  int Begin() override { return InTransaction() ? kOk : Exec("BEGIN"); }
+  int Finish(End how) override;
+  bool InTransaction() override { return PQtransactionStatus(main_.get()) != PQTRANS_IDLE; }
+  ErrorDetail& Detail() override { return shared_->last; }
 
   bool Lost() {
     if (PQstatus(main_.get()) == CONNECTION_OK) return false;
     SetError(shared_->last, kLostConnection, "connection to the server lost");
     return true;
   }
-  bool InTransaction() const { return PQtransactionStatus(main_.get()) != PQTRANS_IDLE; }
-  int Exec(const std::string& sql) { return Pg_Exec(main_.get(), sql, shared_->last); }
   int Fail(int rc, std::string message) { return SetError(shared_->last, rc, std::move(message)); }
 
-  // Brings the connection into the state for the next statement and says how to undo it.
-  int Prepare(bool write, Undo& undo);
-  // Ends a statement: keeps it on success, undoes it on failure. Returns `rc`.
-  int Finish(Undo undo, int rc);
   // Prepares `op` on the main connection once.
   int PrepareOp(Op op, int params);
   // Runs `op` on the main connection; `res` holds its result on 0.
@@ -346,62 +335,28 @@ class PgSession final : public Session, public SessionTools {
   std::shared_ptr<PgShared> shared_;
   PgConnPtr main_;
   std::array<bool, static_cast<size_t>(Op::kCount)> prepared_{};
-  std::vector<std::string> savepoints_;  // the job's savepoints in the open transaction
-  bool fresh_ = false;        // nothing has run since the transaction began or the last savepoint
+  TxnPolicy txn_{*this, [] {
+                   TxnTraits t;
+                   t.guard_statements = true;  // a failed statement aborts the transaction
+                   t.release_renamed = true;   // the server keeps every savepoint of a name
+                   t.quote_names = true;
+                   return t;
+                 }()};
   bool own_cursors_ = false;  // every cursor read whole on the main connection
 };
 
-int PgSession::RollbackAll() {
-  if (Lost()) return kLostConnection;
-  savepoints_.clear();
-  fresh_ = false;
-  return InTransaction() ? Exec("ROLLBACK") : kOk;
-}
-
-int PgSession::Prepare(bool write, Undo& undo) {
-  undo = Undo::None;
-  if (!InTransaction()) {
-    if (!write) return kOk;  // a read outside a transaction undoes itself
-    const int rc = Exec("BEGIN");
-    if (rc != kOk) return rc;
-    undo = Undo::Rollback;
-    return kOk;
-  }
-  if (fresh_) {
-    undo = savepoints_.empty() ? Undo::Rollback : Undo::ToSavepoint;
-    return kOk;
-  }
-  const int rc = Exec("SAVEPOINT pvk_statement");
+int PgSession::Finish(End how) {
+  if (!InTransaction()) return kOk;
+  if (how != End::Commit) return Exec("ROLLBACK");
+  // Bounded: a commit that waits for a standby that is gone must not hold the night forever.
+  PgResultPtr res;
+  const int rc = Pg_ExecBounded(main_.get(), "COMMIT", res, shared_->last);
+  if (rc == kLostConnection) main_.reset();  // the outcome is not known: no further statement
   if (rc != kOk) return rc;
-  undo = Undo::Guard;
+  // A transaction that had failed ends with a rollback, which COMMIT reports this way.
+  if (std::string(PQcmdStatus(res.get())) != "COMMIT")
+    return Fail(kInternal, "the transaction was rolled back");
   return kOk;
-}
-
-int PgSession::Finish(Undo undo, int rc) {
-  ErrorDetail ignored;
-  if (rc == kOk || rc == kNoData) {
-    if (undo == Undo::Guard) Pg_Exec(main_.get(), "RELEASE SAVEPOINT pvk_statement", ignored);
-    if (rc == kOk || undo != Undo::Rollback) {
-      fresh_ = false;
-      return rc;
-    }
-  }
-  // A failure, or a write that changed nothing in a transaction it opened itself.
-  switch (undo) {
-    case Undo::None: break;
-    case Undo::Rollback:
-      Pg_Exec(main_.get(), "ROLLBACK", ignored);
-      savepoints_.clear();
-      break;
-    case Undo::ToSavepoint:
-      Pg_Exec(main_.get(), "ROLLBACK TO SAVEPOINT " + savepoints_.back(), ignored);
-      break;
-    case Undo::Guard:
-      Pg_Exec(main_.get(), "ROLLBACK TO SAVEPOINT pvk_statement; RELEASE SAVEPOINT pvk_statement",
-              ignored);
-      break;
-  }
-  return rc;
 }
 
 int PgSession::Run(Op op, const std::vector<Bind>& in, bool write, PgResultPtr& res) {
@@ -410,11 +365,11 @@ int PgSession::Run(Op op, const std::vector<Bind>& in, bool write, PgResultPtr& 
   int rc = ToParams(op, in, params, shared_->last);
   if (rc != kOk) return rc;
   Undo undo;
-  rc = Prepare(write, undo);
+  rc = txn_.Prepare(write, undo);
   if (rc != kOk) return rc;
   const char* name = Pg_StatementName(op);
   rc = PrepareOp(op, static_cast<int>(params.text.size()));
-  if (rc != kOk) return Finish(undo, rc);
+  if (rc != kOk) return txn_.Finish(undo, rc);
   const auto values = params.Pointers();
   CountTrip();
   res.reset(PQexecPrepared(main_.get(), name, static_cast<int>(values.size()), values.data(),
@@ -423,11 +378,11 @@ int PgSession::Run(Op op, const std::vector<Bind>& in, bool write, PgResultPtr& 
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
     rc = Pg_ResultCode(main_.get(), res.get(), shared_->last);
     res.reset();
-    return Finish(undo, rc);
+    return txn_.Finish(undo, rc);
   }
   if (write && Op_Info(op).kind == OpKind::UpdateOrDelete && std::atoi(PQcmdTuples(res.get())) == 0)
     rc = kNoData;
-  return Finish(undo, rc);
+  return txn_.Finish(undo, rc, write);
 }
 
 int PgSession::PrepareOp(Op op, int params) {
@@ -446,18 +401,18 @@ int PgSession::PrepareOp(Op op, int params) {
 int PgSession::Describe(Op op, int& inputs, int& columns) {
   if (Lost()) return kLostConnection;
   Undo undo;
-  int rc = Prepare(false, undo);
+  int rc = txn_.Prepare(false, undo);
   if (rc != kOk) return rc;
   const int derived = Pg_Statement(op).derived;
   rc = PrepareOp(op, static_cast<int>(Op_Width(Op_Info(op).in)) + derived);
-  if (rc != kOk) return Finish(undo, rc);
+  if (rc != kOk) return txn_.Finish(undo, rc);
   CountTrip();
   PgResultPtr d(PQdescribePrepared(main_.get(), Pg_StatementName(op)));
   if (!d || PQresultStatus(d.get()) != PGRES_COMMAND_OK)
-    return Finish(undo, Pg_ResultCode(main_.get(), d.get(), shared_->last));
+    return txn_.Finish(undo, Pg_ResultCode(main_.get(), d.get(), shared_->last));
   inputs = PQnparams(d.get()) - derived;
   columns = PQnfields(d.get());
-  return Finish(undo, kOk);
+  return txn_.Finish(undo, kOk);
 }
 
 int PgSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
@@ -486,7 +441,9 @@ int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>&
     PgResultPtr res;
     const int rc = Run(op, in, false, res);
     if (rc != kOk) return rc;
-    out = std::make_unique<PgReadCursor>(std::move(res));
+    std::vector<RowsCursor::Entry> rows(static_cast<size_t>(PQntuples(res.get())));
+    for (size_t r = 0; r < rows.size(); ++r) ReadRow(res.get(), static_cast<int>(r), rows[r].row);
+    out = std::make_unique<RowsCursor>(std::move(rows), nullptr);
     return kOk;
   }
   Params params;
@@ -511,59 +468,17 @@ int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>&
 
 int PgSession::Savepoint(const std::string& name) {
   if (Lost()) return kLostConnection;
-  if (!IsIdentifier(name)) return Fail(kInvalidSql, "savepoint name is not an identifier");
-  const std::string quoted = "\"" + name + "\"";
-  std::string sql;
-  if (!InTransaction()) {
-    sql = "BEGIN; ";
-    savepoints_.clear();
-  }
-  // Setting a savepoint again replaces the earlier one of that name (and any set after it).
-  for (size_t i = 0; i < savepoints_.size(); ++i) {
-    if (savepoints_[i] == quoted) {
-      sql += "RELEASE SAVEPOINT " + quoted + "; ";
-      savepoints_.resize(i);
-      break;
-    }
-  }
-  sql += "SAVEPOINT " + quoted;
-  const int rc = Exec(sql);
-  if (rc != kOk) return rc;
-  savepoints_.push_back(quoted);
-  fresh_ = true;
-  return kOk;
+  return txn_.Savepoint(name);
 }
 
 int PgSession::RollbackTo(const std::string& name) {
   if (Lost()) return kLostConnection;
-  const std::string quoted = "\"" + name + "\"";
-  size_t i = 0;
-  while (i < savepoints_.size() && savepoints_[i] != quoted) ++i;
-  if (!InTransaction() || i == savepoints_.size()) {
-    return Fail(kNoSavepoint, "savepoint " + name + " is not set");
-  }
-  const int rc = Exec("ROLLBACK TO SAVEPOINT " + quoted);
-  if (rc != kOk) return rc;
-  savepoints_.resize(i + 1);
-  fresh_ = true;
-  return kOk;
+  return txn_.RollbackTo(name);
 }
 
 int PgSession::Commit() {
   if (Lost()) return kLostConnection;
-  savepoints_.clear();
-  fresh_ = false;
-  if (!InTransaction()) return kOk;
-  // Bounded: a commit that waits for a standby that is gone must not hold the night forever.
-  PgResultPtr res;
-  const int rc = Pg_ExecBounded(main_.get(), "COMMIT", res, shared_->last);
-  if (rc == kLostConnection) main_.reset();  // the outcome is not known: no further statement
-  if (rc != kOk) return rc;
-  // A transaction that had failed ends with a rollback, which COMMIT reports this way.
-  if (std::string(PQcmdStatus(res.get())) != "COMMIT") {
-    return Fail(kInternal, "the transaction was rolled back");
-  }
-  return kOk;
+  return txn_.Commit();
 }
 
 // Outside a transaction the savepoint, the write and the commit go as one pipeline: one
@@ -586,8 +501,7 @@ int PgSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::strin
   auto send = [c](const char* sql) {
     return PQsendQueryParams(c, sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
   };
-  savepoints_.clear();
-  fresh_ = false;
+  txn_.Reset();
   if (PQenterPipelineMode(c) != 1 || !send("BEGIN") || !send(set.c_str()) ||
       (prepare && PQsendPrepare(c, Pg_StatementName(op), Pg_Statement(op).text,
                                 static_cast<int>(values.size()), nullptr) != 1) ||
@@ -643,7 +557,7 @@ int PgSession::ExecDynamic(const std::string& text) {
 int PgSession::Switch(const std::string& name) {
   const std::string folded = Pg_Fold(name);
   Undo undo;
-  int rc = Prepare(false, undo);
+  int rc = txn_.Prepare(false, undo);
   if (rc != kOk) return rc;
   // One round trip: switches only when the schema exists.
   const char* values[] = {folded.c_str()};
@@ -654,12 +568,12 @@ int PgSession::Switch(const std::string& name) {
                    " where exists (select 1 from pg_namespace where nspname = $1::text)",
                    1, nullptr, values, nullptr, nullptr, 0));
   if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK)
-    return Finish(undo, Pg_ResultCode(main_.get(), res.get(), shared_->last));
+    return txn_.Finish(undo, Pg_ResultCode(main_.get(), res.get(), shared_->last));
   if (PQntuples(res.get()) == 0) {
-    return Finish(undo, Fail(kNoSchema, "schema \"" + folded + "\" does not exist"));
+    return txn_.Finish(undo, Fail(kNoSchema, "schema \"" + folded + "\" does not exist"));
   }
   shared_->search_path = "\"" + folded + "\"";
-  return Finish(undo, kOk);
+  return txn_.Finish(undo, kOk);
 }
 
 namespace {
@@ -733,10 +647,10 @@ int PgSession::BulkInsert(const std::string& table, const std::vector<std::strin
 int PgSession::ExecScript(const std::string& sql) {
   if (Lost()) return kLostConnection;
   Undo undo;
-  int rc = Prepare(false, undo);
+  int rc = txn_.Prepare(false, undo);
   if (rc != kOk) return rc;
   // Outside a transaction the statements of one text run as one transaction of their own.
-  rc = Finish(undo, Exec(sql));
+  rc = txn_.Finish(undo, Exec(sql));
   if (rc != kOk) return rc;
   return Commit();
 }
@@ -744,12 +658,12 @@ int PgSession::ExecScript(const std::string& sql) {
 int PgSession::Query(const std::string& sql, std::vector<Row>& rows) {
   if (Lost()) return kLostConnection;
   Undo undo;
-  int rc = Prepare(false, undo);
+  int rc = txn_.Prepare(false, undo);
   if (rc != kOk) return rc;
   PgResultPtr res(PQexecParams(main_.get(), sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0));
   if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK)
-    return Finish(undo, Pg_ResultCode(main_.get(), res.get(), shared_->last));
-  rc = Finish(undo, kOk);
+    return txn_.Finish(undo, Pg_ResultCode(main_.get(), res.get(), shared_->last));
+  rc = txn_.Finish(undo, kOk);
   std::vector<Row> all(static_cast<size_t>(PQntuples(res.get())));
   for (int r = 0; r < PQntuples(res.get()); ++r) ReadRow(res.get(), r, all[static_cast<size_t>(r)]);
   rows = std::move(all);

@@ -115,9 +115,10 @@ int TxnPolicy::RollbackTo(const std::string& name) {
 
 int TxnPolicy::Commit() {
   const int rc = prim_.Finish(TxnPrimitives::End::Commit);
-  if (rc != kOk) return rc;
-  Reset();
-  return kOk;
+  // A commit that failed may have ended the transaction (a server rolls back what it cannot
+  // commit); otherwise the savepoints stay set for the undo.
+  if (rc == kOk || !prim_.InTransaction()) Reset();
+  return rc;
 }
 
 int TxnPolicy::RollbackAll() {

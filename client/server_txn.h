@@ -26,6 +26,8 @@ class TxnPrimitives {
   virtual int Begin() = 0;
   // Ends the open transaction (0 when none is open).
   virtual int Finish(End how) = 0;
+  // Whether a transaction is open on the connection.
+  virtual bool InTransaction() = 0;
   // The session's record of the last failure.
   virtual ErrorDetail& Detail() = 0;
 };

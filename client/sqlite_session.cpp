@@ -16,6 +16,7 @@
 
 #include "client/backends.h"
 #include "client/codes.h"
+#include "client/server_txn.h"
 #include "client/sqlite_internal.h"
 
 namespace pvc {
@@ -186,34 +187,6 @@ class SqliteCursor final : public Cursor {
   const char* outputs_;
   bool on_row_;  // the statement stands on a row not yet delivered
   bool done_;
-};
-
-// A cursor over rows read whole at its open. A row that could not be read is delivered as its
-// failure, at its place, as a cursor stepping through the rows would.
-class SqliteRowsCursor final : public Cursor {
- public:
-  struct Entry {
-    int rc = kOk;
-    Row row;
-    ErrorDetail err;  // the detail of a failed row
-  };
-  SqliteRowsCursor(std::vector<Entry> rows, std::shared_ptr<Shared> sh)
-      : rows_(std::move(rows)), sh_(std::move(sh)) {}
-  int Fetch(Row& row) override {
-    if (pos_ >= rows_.size()) return kNoData;
-    Entry& e = rows_[pos_++];
-    if (e.rc != kOk) {
-      sh_->last = e.err;
-      return e.rc;
-    }
-    row = std::move(e.row);
-    return kOk;
-  }
-
- private:
-  std::vector<Entry> rows_;
-  std::shared_ptr<Shared> sh_;
-  size_t pos_ = 0;
 };
 
 class SqliteSession final : public Session, public SessionTools {
@@ -556,23 +529,24 @@ class SqliteSession final : public Session, public SessionTools {
     int rc = Prepared(*main_, op, st, Err());
     if (rc == kOk) rc = BindAll(st, op, in, Err());
     if (rc != kOk) return rc;
-    std::vector<SqliteRowsCursor::Entry> rows;
+    std::vector<RowsCursor::Entry> rows;
     int step;
     while ((step = sqlite3_step(st)) == SQLITE_ROW) {
-      SqliteRowsCursor::Entry e;
+      RowsCursor::Entry e;
       e.rc = ReadRow(st, Op_Info(op).out, e.row, e.err);
       rows.push_back(std::move(e));
     }
     // A failure on the first step fails the open; a later one ends the rows, at its place.
     if (step != SQLITE_DONE) {
-      SqliteRowsCursor::Entry e;
+      RowsCursor::Entry e;
       e.rc = Translate(step, main_->db.get(), e.err);
       if (rows.empty()) rc = Translate(step, main_->db.get(), Err());
       rows.push_back(std::move(e));
     }
     sqlite3_reset(st);
     if (rc != kOk) return rc;
-    out = std::make_unique<SqliteRowsCursor>(std::move(rows), shared_);
+    out = std::make_unique<RowsCursor>(
+        std::move(rows), [sh = shared_](const ErrorDetail& err) { sh->last = err; });
     return kOk;
   }
 
