@@ -58,6 +58,7 @@ EnvHandle::~EnvHandle() {
 Conn::Conn(std::shared_ptr<EnvHandle> e) : env(std::move(e)) {}
 
 Conn::~Conn() {
+  for (auto& [text, st] : plain) SQLFreeHandle(SQL_HANDLE_STMT, st);
   for (auto& slots : stmts)
     for (Prepared& p : slots)
       if (p.h != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, p.h);
@@ -131,6 +132,32 @@ bool ExecDirect(Conn& c, const std::string& sql, Failure& f) {
   const bool ok = Ok(rc) || rc == SQL_NO_DATA;
   if (!ok) f = Diag(SQL_HANDLE_STMT, st);
   SQLFreeHandle(SQL_HANDLE_STMT, st);
+  return ok;
+}
+
+bool ExecPrepared(Conn& c, const std::string& sql, Failure& f) {
+  constexpr size_t kKept = 16;
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  for (const auto& [text, h] : c.plain)
+    if (text == sql) st = h;
+  if (st == SQL_NULL_HSTMT) {
+    if (c.plain.size() >= kKept) return ExecDirect(c, sql, f);
+    if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, c.h, &st))) {
+      f = Diag(SQL_HANDLE_DBC, c.h);
+      return false;
+    }
+    std::string text = sql;
+    if (!Ok(SQLPrepare(st, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS))) {
+      f = Diag(SQL_HANDLE_STMT, st);
+      SQLFreeHandle(SQL_HANDLE_STMT, st);
+      return false;
+    }
+    c.plain.emplace_back(sql, st);
+  }
+  const SQLRETURN rc = SQLExecute(st);
+  const bool ok = Ok(rc) || rc == SQL_NO_DATA;
+  if (!ok) f = Diag(SQL_HANDLE_STMT, st);
+  SQLFreeStmt(st, SQL_CLOSE);
   return ok;
 }
 

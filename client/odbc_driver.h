@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/odbc_internal.h"
@@ -43,6 +44,8 @@ struct Conn {
   std::shared_ptr<EnvHandle> env;  // outlives the connection
   SQLHDBC h = SQL_NULL_HDBC;
   std::array<std::deque<Prepared>, 2 * static_cast<size_t>(Op::kCount)> stmts;  // stable addresses
+  // Plain statements without parameters (SAVEPOINT, RELEASE, ROLLBACK TO), prepared once.
+  std::vector<std::pair<std::string, SQLHSTMT>> plain;
   bool autocommit = true;
   bool in_use = false;  // a cursor of the fallback runs on it
 
@@ -67,6 +70,9 @@ std::string DriverOf(const Target& t);
 // Runs one text without parameters on a fresh statement handle. True on success (SQL_NO_DATA
 // included); otherwise the diagnostic in `f`.
 bool ExecDirect(Conn& c, const std::string& sql, Failure& f);
+// Runs one text without parameters on a statement handle prepared for it once (at most a few
+// such texts are kept per connection; the others run as ExecDirect does). True on success.
+bool ExecPrepared(Conn& c, const std::string& sql, Failure& f);
 // Commits or rolls back the connection's transaction. True on success, else `f`.
 bool EndTran(Conn& c, SQLSMALLINT how, Failure& f);
 

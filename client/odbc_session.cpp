@@ -106,7 +106,10 @@ struct Shared final : TxnPrimitives {
   }
 
   // ---- TxnPrimitives on the main connection
-  int Exec(const std::string& sql) override { return Run(*main, sql); }
+  int Exec(const std::string& sql) override {
+    Failure f;
+    return odbc::ExecPrepared(*main, sql, f) ? kOk : Fail(f);
+  }
   int Begin() override {
     if (lost) return Lost();
     EndSnapshot(nullptr);
@@ -126,6 +129,16 @@ struct Shared final : TxnPrimitives {
   }
   ErrorDetail& Detail() override { return last; }
   bool InTransaction() override { return !main->autocommit; }
+
+  // Ends a statement under the policy (client/server_txn.h). A read that failed inside a paged
+  // cursor's snapshot on a server that aborts the transaction ends the snapshot, so that the
+  // cursor's later pages and the next statements do not fail with it.
+  int Done(TxnPolicy::Undo undo, int rc, bool write = false) {
+    rc = txn.Finish(undo, rc, write);
+    if (rc != kOk && rc != kNoData && snapshot != nullptr && dialect.FailureAbortsTransaction())
+      EndSnapshot(nullptr);
+    return rc;
+  }
 
   // Opens the read-only transaction for `owner`'s pages when no transaction is open.
   int BeginSnapshot(const void* owner) {
@@ -217,7 +230,7 @@ struct Shared final : TxnPrimitives {
 
   // Runs a statement on the main connection under the transaction policy, on `slot` when given,
   // else on a free handle of the statement. On 0 the statement stands on its result and the
-  // caller ends it with txn.Finish(undo, ...).
+  // caller ends it with Done(undo, ...).
   int RunMain(Op op, const std::vector<Value>& values, bool write, bool paged,
               odbc::Prepared*& slot, TxnPolicy::Undo& undo, bool& no_data) {
     if (lost) return Lost();
@@ -228,7 +241,7 @@ struct Shared final : TxnPrimitives {
     if (rc != kOk) return rc;
     if (slot == nullptr) rc = Statement(*main, op, paged, slot);
     if (rc == kOk) rc = Execute(slot->h, params, no_data);
-    if (rc != kOk) return txn.Finish(undo, rc);
+    if (rc != kOk) return Done(undo, rc);
     return kOk;
   }
 
@@ -317,7 +330,7 @@ class OdbcCursor final : public Cursor {
     bool no_data = false;
     const int rc = sh_->RunMain(op_, values_, false, true, slot, undo, no_data);
     if (rc != kOk) return rc;
-    return sh_->txn.Finish(undo, kOk);
+    return sh_->Done(undo, kOk);
   }
 
   // After its last row (or a failure) a cursor delivers nothing more: its statement (and in the
@@ -366,6 +379,7 @@ class OdbcSession final : public Session, public SessionTools {
     return sh_->txn.RollbackTo(name);
   }
   int Commit() override { return sh_->txn.Commit(); }
+  int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override;
   ErrorDetail LastError() const override { return sh_->last; }
   SessionTools* Tools() override { return this; }
   int ExecScript(const std::string& sql) override;
@@ -419,7 +433,7 @@ int OdbcSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
     }
   }
   SQLFreeStmt(st, SQL_CLOSE);
-  rc = sh_->txn.Finish(undo, rc);
+  rc = sh_->Done(undo, rc);
   if (rc == kOk) out = std::move(row);
   return rc;
 }
@@ -439,7 +453,25 @@ int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
   if (!no_data) SQLRowCount(slot->h, &n);
   SQLFreeStmt(slot->h, SQL_CLOSE);
   if ((no_data || n == 0) && Op_Info(op).kind == OpKind::UpdateOrDelete) rc = kNoData;
-  return sh_->txn.Finish(undo, rc, true);
+  return sh_->Done(undo, rc, true);
+}
+
+// Outside a transaction the savepoint would hold nothing before it: the write runs in a
+// transaction of its own, committed on 0 and ended otherwise, one statement fewer. Inside an open
+// transaction the steps run one by one.
+int OdbcSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) {
+  if (sh_->lost) return sh_->Lost();
+  if (sh_->txn.Open() || !Op_IsWrite(op) || !IsIdentifier(savepoint))
+    return Session::WriteDurably(op, in, savepoint);
+  const int rc = Write(op, in);  // a failure, or 1403, ends the transaction it opened
+  if (rc != kOk) return sh_->lost ? kLostConnection : rc;
+  const int commit = Commit();
+  if (commit == kOk) return kOk;
+  if (sh_->lost) return kLostConnection;
+  const ErrorDetail keep = sh_->last;
+  sh_->txn.RollbackAll();
+  sh_->last = keep;
+  return commit < 0 ? commit : kInternal;
 }
 
 int OdbcSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {
@@ -475,12 +507,12 @@ int OdbcSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor
   SQLNumResultCols(slot->h, &cols);
   if (static_cast<size_t>(cols) != Op_Width(Op_Info(op).out) + (paged ? 1 : 0)) {
     SQLFreeStmt(slot->h, SQL_CLOSE);
-    rc = sh_->txn.Finish(
+    rc = sh_->Done(
         undo, sh_->Fail(kInternal, "the query selects " + std::to_string(cols) + " columns"));
     sh_->EndSnapshot(cursor.get());
     return rc;
   }
-  rc = sh_->txn.Finish(undo, kOk);
+  rc = sh_->Done(undo, kOk);
   cursor->Take(slot);
   if (paged) cursor->Page(std::move(values));
   out = std::move(cursor);
@@ -579,9 +611,9 @@ int OdbcSession::ExecScript(const std::string& sql) {
   if (rc != kOk) return rc;
   for (const std::string& part : odbc::SplitScript(sql)) {
     rc = sh_->Run(*sh_->main, part);
-    if (rc != kOk) return sh_->txn.Finish(undo, rc);
+    if (rc != kOk) return sh_->Done(undo, rc);
   }
-  sh_->txn.Finish(undo, kOk, true);
+  sh_->Done(undo, kOk, true);
   return Commit();
 }
 
@@ -593,7 +625,7 @@ int OdbcSession::Query(const std::string& sql, std::vector<Row>& rows) {
   Conn& main = *sh_->main;
   SQLHSTMT st = SQL_NULL_HSTMT;
   if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, main.h, &st)))
-    return sh_->txn.Finish(undo, sh_->FailOn(SQL_HANDLE_DBC, main.h));
+    return sh_->Done(undo, sh_->FailOn(SQL_HANDLE_DBC, main.h));
   std::string text = sql;
   std::vector<Row> all;
   if (!Ok(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS))) {
@@ -631,7 +663,7 @@ int OdbcSession::Query(const std::string& sql, std::vector<Row>& rows) {
     if (rc == kOk && f != SQL_NO_DATA) rc = sh_->FailOn(SQL_HANDLE_STMT, st);
   }
   SQLFreeHandle(SQL_HANDLE_STMT, st);
-  rc = sh_->txn.Finish(undo, rc);
+  rc = sh_->Done(undo, rc);
   if (rc == kOk) rows = std::move(all);
   return rc;
 }
