@@ -496,9 +496,8 @@ void PrintTable(const std::vector<Result>& rs) {
         r.size.label.c_str(), r.engine.c_str(), acc, r.followups, r.db_mb, r.gen_s, r.wall_s,
         r.PerDay() * 1e3, r.cpu_s / acc * 1e3, r.Stat("statements") / acc, trips,
         r.Stat("durable_commits") / acc, r.Stat("fetched.TagPrev") / acc, r.Stat("logons"),
-        r.Stat("sessions"),
-        static_cast<double>(r.rss_kb) / 1024.0, unit, r.Floor() / acc * 1e3, r.wall_s / r.Floor(),
-        r.load);
+        r.Stat("sessions"), static_cast<double>(r.rss_kb) / 1024.0, unit, r.Floor() / acc * 1e3,
+        r.wall_s / r.Floor(), r.load);
   }
 }
 

@@ -62,7 +62,7 @@ const Backend* Find(const std::string& net) {
 
 Counters g_counters;
 uint64_t g_open_connections = 0;  // connections open now (CountLogon, CountLogoff)
-bool g_write_pending = false;  // a successful write since the last commit
+bool g_write_pending = false;     // a successful write since the last commit
 
 constexpr size_t Index(Op op) { return static_cast<size_t>(op); }
 

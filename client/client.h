@@ -230,8 +230,8 @@ struct Counters {
   uint64_t durable_commits = 0;  // commits with at least one successful write pending
   uint64_t fetches = 0;          // rows delivered by cursors (fetches that returned 0)
   uint64_t trips = 0;            // exchanges with a database server waited for (CountTrip)
-  uint64_t logons = 0;    // connections opened (each a logon and a database session)
-  uint64_t sessions = 0;  // the most connections open at one time
+  uint64_t logons = 0;           // connections opened (each a logon and a database session)
+  uint64_t sessions = 0;         // the most connections open at one time
   uint64_t calls[static_cast<size_t>(Op::kCount)] = {};    // opens, selects, writes per Op
   uint64_t fetched[static_cast<size_t>(Op::kCount)] = {};  // rows delivered per cursor Op
 };

@@ -96,7 +96,8 @@ const Text* Dialect::Paged(Op op) const {
     for (size_t i = 0; i < kOpCount; ++i) {
       const Op o = static_cast<Op>(i);
       if (const char* t = Pg_PagedStatement(o)) pg[i] = FromNumbered(t, '$'), has[0][i] = true;
-      if (const char* t = sqlite::PagedStatement(o)) lite[i] = FromNumbered(t, '?'), has[1][i] = true;
+      if (const char* t = sqlite::PagedStatement(o))
+        lite[i] = FromNumbered(t, '?'), has[1][i] = true;
     }
   });
   const size_t i = static_cast<size_t>(op);

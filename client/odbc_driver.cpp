@@ -3,7 +3,6 @@
 
 #include <odbcinst.h>
 
-
 #include "client/client.h"
 #include "client/codes.h"
 
@@ -117,7 +116,8 @@ std::string TargetAttribute(const Target& t, const char* key) {
 
 std::string DriverOf(const Target& t) {
   std::string driver = TargetAttribute(t, "Driver");
-  if (driver.empty() && !t.connect.empty()) driver = DsnAttribute(Attribute(t.connect, "DSN"), "Driver");
+  if (driver.empty() && !t.connect.empty())
+    driver = DsnAttribute(Attribute(t.connect, "DSN"), "Driver");
   return Lower(driver);
 }
 

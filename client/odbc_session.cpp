@@ -59,7 +59,6 @@ bool CanonicalInteger(const std::string& s) {
   return true;
 }
 
-
 // State shared by a session and the cursors it opened (which may outlive it): the connection,
 // its transaction, and in the fallback the cursor connections.
 struct Shared final : TxnPrimitives {
@@ -245,7 +244,16 @@ struct Shared final : TxnPrimitives {
     return kOk;
   }
 
-  // The current row of `st`: its first `width` columns as the job's `outputs`.
+  // RunMain for the inputs `in` of `op`, with its text as it stands (not paged).
+  int RunInputs(Op op, const std::vector<Bind>& in, bool write, odbc::Prepared*& slot,
+                TxnPolicy::Undo& undo, bool& no_data) {
+    std::vector<Value> values;
+    const int rc = Values(op, in, values);
+    if (rc != kOk) return rc;
+    return RunMain(op, values, write, false, slot, undo, no_data);
+  }
+
+  // The current row of `st` as the job's `outputs` (a paged text's key column is read apart).
   int ReadRow(SQLHSTMT st, const char* outputs, Row& row) {
     const size_t n = std::strlen(outputs);
     Row out(n);
@@ -352,7 +360,7 @@ class OdbcCursor final : public Cursor {
   static constexpr size_t kKeyValue = 1;  // the paged texts' key bound: the open's day
 
   std::shared_ptr<Shared> sh_;
-  Conn* conn_;               // sh_->main or one of sh_->pool
+  Conn* conn_;                      // sh_->main or one of sh_->pool
   odbc::Prepared* slot_ = nullptr;  // nullptr before Take and once released
   Op op_;
   std::vector<Value> values_;  // a paged cursor's values; empty otherwise
@@ -407,13 +415,10 @@ class OdbcSession final : public Session, public SessionTools {
 int OdbcSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
   if (Op_Info(op).kind != OpKind::Select)
     return sh_->Fail(kInternal, std::string(Op_Info(op).name) + " is not a single-row select");
-  std::vector<Value> values;
-  int rc = sh_->Values(op, in, values);
-  if (rc != kOk) return rc;
   odbc::Prepared* slot = nullptr;
   TxnPolicy::Undo undo;
   bool no_data = false;
-  rc = sh_->RunMain(op, values, false, false, slot, undo, no_data);
+  int rc = sh_->RunInputs(op, in, false, slot, undo, no_data);
   if (rc != kOk) return rc;
   const SQLHSTMT st = slot->h;
   Row row;
@@ -441,13 +446,10 @@ int OdbcSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
 int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
   if (!Op_IsWrite(op))
     return sh_->Fail(kInternal, std::string(Op_Info(op).name) + " is not a write");
-  std::vector<Value> values;
-  int rc = sh_->Values(op, in, values);
-  if (rc != kOk) return rc;
   odbc::Prepared* slot = nullptr;
   TxnPolicy::Undo undo;
   bool no_data = false;
-  rc = sh_->RunMain(op, values, true, false, slot, undo, no_data);
+  int rc = sh_->RunInputs(op, in, true, slot, undo, no_data);
   if (rc != kOk) return rc;
   SQLLEN n = -1;
   if (!no_data) SQLRowCount(slot->h, &n);
@@ -507,8 +509,8 @@ int OdbcSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor
   SQLNumResultCols(slot->h, &cols);
   if (static_cast<size_t>(cols) != Op_Width(Op_Info(op).out) + (paged ? 1 : 0)) {
     SQLFreeStmt(slot->h, SQL_CLOSE);
-    rc = sh_->Done(
-        undo, sh_->Fail(kInternal, "the query selects " + std::to_string(cols) + " columns"));
+    rc = sh_->Done(undo,
+                   sh_->Fail(kInternal, "the query selects " + std::to_string(cols) + " columns"));
     sh_->EndSnapshot(cursor.get());
     return rc;
   }
@@ -776,7 +778,9 @@ SQLUSMALLINT CursorBehaviour(Conn& c, SQLUSMALLINT what) {
 }
 
 const char* BehaviourName(SQLUSMALLINT v) {
-  return v == SQL_CB_PRESERVE ? "SQL_CB_PRESERVE" : v == SQL_CB_CLOSE ? "SQL_CB_CLOSE" : "SQL_CB_DELETE";
+  return v == SQL_CB_PRESERVE ? "SQL_CB_PRESERVE"
+         : v == SQL_CB_CLOSE  ? "SQL_CB_CLOSE"
+                              : "SQL_CB_DELETE";
 }
 
 // Logs on once with the options of the engine that the driver's name tells, and finds the
@@ -830,8 +834,7 @@ int OpenAll(const std::string& user, const std::string& password, const std::str
   rc = Setup(*sh, *sh->main, false);
   for (size_t i = 0; rc == kOk && cursors && !sh->one_session && i < kMaxCursors; ++i) {
     std::unique_ptr<Conn> c;
-    rc = odbc::Connect(sh->env, t, user, password, sh->dialect.Options(true, g_lock_wait_ms), c,
-                       f);
+    rc = odbc::Connect(sh->env, t, user, password, sh->dialect.Options(true, g_lock_wait_ms), c, f);
     if (rc == kOk) rc = Setup(*sh, *c, true);
     if (rc == kOk) sh->pool.push_back(std::move(c));
   }

@@ -74,7 +74,8 @@ int TxnPolicy::Finish(Undo undo, int rc, bool write) {
 }
 
 int TxnPolicy::Savepoint(const std::string& name) {
-  if (!IsIdentifier(name)) return SetError(prim_.Detail(), kInvalidSql, "bad savepoint name " + name);
+  if (!IsIdentifier(name))
+    return SetError(prim_.Detail(), kInvalidSql, "bad savepoint name " + name);
   int rc = prim_.Begin();
   if (rc != kOk) return rc;
   if (traits_.release_renamed) {

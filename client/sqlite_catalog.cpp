@@ -24,9 +24,9 @@ namespace {
   "BchAzt,BchVra,BchTxt,BchSta,BchErf,BchTrm"
 
 // What follows the select list of TagPrev; its key-paged form adds the key and a limit.
-#define TAGPREV_REST                                  \
-  " from Krv327Tag, Krv320Tgb"                        \
-  " where TagPnr = ?1 and TagTag < ?2"                \
+#define TAGPREV_REST                                        \
+  " from Krv327Tag, Krv320Tgb"                              \
+  " where TagPnr = ?1 and TagTag < ?2"                      \
   " and TgbPnr = TagPnr and TgbDtm = TagTag and TgbZtr = 1" \
   " order by TagTag desc"
 

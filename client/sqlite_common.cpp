@@ -123,8 +123,8 @@ int ReadRow(sqlite3_stmt* st, const char* outputs, Row& row, ErrorDetail& detail
       cell.text.assign(reinterpret_cast<const char*>(t), static_cast<size_t>(len));
       continue;
     }
-    if (!DecodeStoredDate(reinterpret_cast<const char*>(t), static_cast<size_t>(len),
-                          outputs[i], cell.text))
+    if (!DecodeStoredDate(reinterpret_cast<const char*>(t), static_cast<size_t>(len), outputs[i],
+                          cell.text))
       return SetError(detail, kBadDateFormat,
                       "stored date '" + std::string(reinterpret_cast<const char*>(t)) +
                           "' is not in the form YYYY-MM-DD HH:MM:SS");

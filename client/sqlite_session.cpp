@@ -545,8 +545,8 @@ class SqliteSession final : public Session, public SessionTools {
     }
     sqlite3_reset(st);
     if (rc != kOk) return rc;
-    out = std::make_unique<RowsCursor>(
-        std::move(rows), [sh = shared_](const ErrorDetail& err) { sh->last = err; });
+    out = std::make_unique<RowsCursor>(std::move(rows),
+                                       [sh = shared_](const ErrorDetail& err) { sh->last = err; });
     return kOk;
   }
 

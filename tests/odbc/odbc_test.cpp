@@ -22,9 +22,9 @@
 #include "client/odbc_internal.h"
 #include "client/pg_statements.h"
 #include "client/sqlite_internal.h"
-#include "tests/support/wait_knobs.h"
 #include "tests/support/schema_test.h"
 #include "tests/support/testdb.h"
+#include "tests/support/wait_knobs.h"
 
 namespace {
 
@@ -419,9 +419,11 @@ TEST(OdbcDrivers, RollbackJournalDatabaseRunsWithoutALockWait) {
       "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) values"
       " ('P', '2024-03-01 00:00:00', '2024-03-01 07:00:00', 1, 'K'),"
       " ('P', '2024-03-01 00:00:00', '2024-03-01 08:00:00', 2, 'K');";
-  ASSERT_EQ(sqlite3_exec(raw, (std::string("PRAGMA journal_mode=DELETE;") +
-                               pvc::sqlite::kSchemaDdl + ";" + rows).c_str(),
-                         nullptr, nullptr, nullptr),
+  ASSERT_EQ(sqlite3_exec(
+                raw,
+                (std::string("PRAGMA journal_mode=DELETE;") + pvc::sqlite::kSchemaDdl + ";" + rows)
+                    .c_str(),
+                nullptr, nullptr, nullptr),
             SQLITE_OK)
       << sqlite3_errmsg(raw);
   pvc::OdbcSetLockWaitMs(5000);
@@ -436,11 +438,11 @@ TEST(OdbcDrivers, RollbackJournalDatabaseRunsWithoutALockWait) {
   ASSERT_EQ(outer->Fetch(row), 0);
   ASSERT_EQ(s->Open(Op::BchTagMld, day, inner), 0);
   for (const char* hhmmss : {"000000", "000001"})
-    EXPECT_EQ(s->WriteDurably(Op::BchInsert,
-                              {Bind::Txt("P"), Bind::Dat("20240301"),
-                               Bind::DatTime(std::string("20240301") + hhmmss), Bind::Int(1),
-                               Bind::Txt("F")},
-                              "Bch_PKey_Ins_Sp"),
+    EXPECT_EQ(s->WriteDurably(
+                  Op::BchInsert,
+                  {Bind::Txt("P"), Bind::Dat("20240301"),
+                   Bind::DatTime(std::string("20240301") + hhmmss), Bind::Int(1), Bind::Txt("F")},
+                  "Bch_PKey_Ins_Sp"),
               0)
         << s->LastError().message;
   EXPECT_EQ(s->Commit(), 0);
