@@ -204,6 +204,31 @@ bool BindParams(SQLHSTMT st, Params& p, Failure& f) {
   return true;
 }
 
+bool BindColumns(Prepared& p, size_t n, Failure& f) {
+  p.cols.clear();
+  for (size_t i = 0; i < n; ++i) {
+    p.cols.push_back(std::make_unique<Bound>());
+    Bound& b = *p.cols.back();
+    if (!Ok(SQLBindCol(p.h, static_cast<SQLUSMALLINT>(i + 1), SQL_C_CHAR, b.buf,
+                       static_cast<SQLLEN>(Bound::kBytes), &b.ind))) {
+      f = Diag(SQL_HANDLE_STMT, p.h);
+      return false;
+    }
+  }
+  return true;
+}
+
+void BoundText(const Prepared& p, size_t i, std::string& out, bool& null) {
+  const Bound& b = *p.cols[i];
+  null = b.ind == SQL_NULL_DATA;
+  size_t n = 0;
+  if (b.ind == SQL_NO_TOTAL || b.ind >= static_cast<SQLLEN>(Bound::kBytes))
+    n = Bound::kBytes - 1;  // cut, as the buffer holds it
+  else if (b.ind > 0)
+    n = static_cast<size_t>(b.ind);
+  out.assign(b.buf, null ? 0 : n);
+}
+
 bool GetText(SQLHSTMT st, SQLUSMALLINT col, std::string& out, bool& null, Failure& f) {
   out.clear();
   null = false;

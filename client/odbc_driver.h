@@ -31,11 +31,26 @@ struct EnvHandle {
   EnvHandle& operator=(const EnvHandle&) = delete;
 };
 
-// One statement handle prepared with one statement's text; `busy` while a cursor holds it.
+// A column bound to a buffer of its own: every fetch writes the row's value there as text.
+struct Bound {
+  // A longer value arrives cut to kBytes - 1: longer than any field of the job's records, so the
+  // statement module finds it over-long all the same (a key fails its row, a text is cut).
+  static constexpr size_t kBytes = 4096;
+  char buf[kBytes];
+  SQLLEN ind = 0;
+};
+
+// One statement handle prepared with one statement's text; `busy` while a cursor holds it. A
+// query's columns are bound once, at its prepare.
 struct Prepared {
   SQLHSTMT h = SQL_NULL_HSTMT;
   bool busy = false;
+  std::vector<std::unique_ptr<Bound>> cols;
 };
+// Binds the first `n` columns of `p`'s statement to buffers of its own. True, or false with `f`.
+bool BindColumns(Prepared& p, size_t n, Failure& f);
+// The text of bound column `i` (from 0) of the current row; `null` set for NULL.
+void BoundText(const Prepared& p, size_t i, std::string& out, bool& null);
 
 // One connection (one logon, one database session) with the statements prepared on it, by
 // Op and, for paged cursors, by Op again: a cursor keeps its statement handle while it is open,

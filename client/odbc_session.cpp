@@ -182,7 +182,16 @@ struct Shared final : TxnPrimitives {
       SQLFreeHandle(SQL_HANDLE_STMT, st);
       return rc;
     }
-    slots.push_back({st, false});
+    slots.emplace_back();
+    slots.back().h = st;
+    // A query's columns are bound once, its key column too when paged.
+    Failure f;
+    if (Op_IsQuery(op) &&
+        !odbc::BindColumns(slots.back(), Op_Width(Op_Info(op).out) + (paged ? 1 : 0), f)) {
+      slots.pop_back();
+      SQLFreeHandle(SQL_HANDLE_STMT, st);
+      return Fail(f);
+    }
     out = &slots.back();
     return kOk;
   }
@@ -253,15 +262,14 @@ struct Shared final : TxnPrimitives {
     return RunMain(op, values, write, false, slot, undo, no_data);
   }
 
-  // The current row of `st` as the job's `outputs` (a paged text's key column is read apart).
-  int ReadRow(SQLHSTMT st, const char* outputs, Row& row) {
+  // The current row of `p` as the job's `outputs` (a paged text's key column is read apart).
+  int ReadRow(const odbc::Prepared& p, const char* outputs, Row& row) {
     const size_t n = std::strlen(outputs);
     Row out(n);
     for (size_t i = 0; i < n; ++i) {
       std::string text;
       bool null = false;
-      Failure f;
-      if (!odbc::GetText(st, static_cast<SQLUSMALLINT>(i + 1), text, null, f)) return Fail(f);
+      odbc::BoundText(p, i, text, null);
       if (null) continue;
       const int rc = dialect.Decode(outputs[i], std::move(text), out[i], last);
       if (rc != kOk) return rc;
@@ -310,14 +318,12 @@ class OdbcCursor final : public Cursor {
       Release();
       return code;
     }
-    const int read = sh_->ReadRow(slot_->h, Op_Info(op_).out, row);
+    const int read = sh_->ReadRow(*slot_, Op_Info(op_).out, row);
     if (read == kOk && paged()) {
       ++in_page_;
       // The page's last column is its key, which bounds the next page.
       bool null = false;
-      Failure f;
-      const auto col = static_cast<SQLUSMALLINT>(Op_Width(Op_Info(op_).out) + 1);
-      if (!odbc::GetText(slot_->h, col, key_, null, f)) return sh_->Fail(f);
+      odbc::BoundText(*slot_, Op_Width(Op_Info(op_).out), key_, null);
     }
     return read;
   }
@@ -428,7 +434,7 @@ int OdbcSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
   } else if (!Ok(f)) {
     rc = sh_->FailOn(SQL_HANDLE_STMT, st);
   } else {
-    rc = sh_->ReadRow(st, Op_Info(op).out, row);
+    rc = sh_->ReadRow(*slot, Op_Info(op).out, row);
     if (rc == kOk) {
       f = SQLFetch(st);
       if (Ok(f))

@@ -378,6 +378,25 @@ TEST_P(OdbcServers, OneLogonAndOneSessionCarryTheCursorsAndTheWrites) {
   EXPECT_EQ(db_.Value("select count(*) from Krv321Bch"), "5");
 }
 
+// Columns are bound once per statement; a value longer than its buffer arrives cut, longer than
+// any field of the job's records, so the statement module still finds it over-long.
+TEST_P(OdbcServers, OverlongValueArrivesCutToTheBoundBuffer) {
+  const std::string text(5000, 'x');
+  ASSERT_EQ(db_.Exec("update Krv321Bch set BchAbt = '" + text + "' where BchFkt = 1"), 0)
+      << db_.last_error();
+  std::unique_ptr<pvc::Cursor> c;
+  ASSERT_EQ(s_->Open(Op::BchTagMld, DayOfP(), c), 0);
+  pvc::Row row;
+  size_t cut = 0, rows = 0;
+  while (c->Fetch(row) == 0) {
+    ++rows;
+    if (!row[8].null) cut = row[8].text.size();
+    EXPECT_EQ(row[0].text, "P");
+  }
+  EXPECT_EQ(rows, 3u);
+  EXPECT_EQ(cut, 4095u);
+}
+
 // Where a driver cannot keep cursors across commits, each cursor runs on a connection of its own,
 // opened at the logon, and the session says so. A data source asks for it here.
 TEST_P(OdbcServers, FallbackCursorConnectionsAreCountedAndNamed) {
