@@ -464,22 +464,28 @@ int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
   return sh_->Done(undo, rc, true);
 }
 
-// Outside a transaction the savepoint would hold nothing before it: the write runs in a
-// transaction of its own, committed on 0 and ended otherwise, one statement fewer. Inside an open
-// transaction the steps run one by one.
+// Outside a transaction the savepoint would hold nothing before it: the write runs on its own in
+// the driver's autocommit mode, which commits it when it succeeds and undoes it when it fails, in
+// one exchange with the server. Inside an open transaction the steps run one by one.
 int OdbcSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) {
   if (sh_->lost) return sh_->Lost();
   if (sh_->txn.Open() || !Op_IsWrite(op) || !IsIdentifier(savepoint))
     return Session::WriteDurably(op, in, savepoint);
-  const int rc = Write(op, in);  // a failure, or 1403, ends the transaction it opened
+  sh_->EndSnapshot(nullptr);
+  if (!sh_->main->autocommit) return Session::WriteDurably(op, in, savepoint);
+  std::vector<Value> values;
+  Params params;
+  odbc::Prepared* slot = nullptr;
+  int rc = sh_->Values(op, in, values);
+  if (rc == kOk) rc = sh_->ToParams(sh_->dialect.Statement(op), values, params);
+  if (rc == kOk) rc = sh_->Statement(*sh_->main, op, false, slot);
+  bool no_data = false;
+  if (rc == kOk) rc = sh_->Execute(slot->h, params, no_data);
   if (rc != kOk) return sh_->lost ? kLostConnection : rc;
-  const int commit = Commit();
-  if (commit == kOk) return kOk;
-  if (sh_->lost) return kLostConnection;
-  const ErrorDetail keep = sh_->last;
-  sh_->txn.RollbackAll();
-  sh_->last = keep;
-  return commit < 0 ? commit : kInternal;
+  SQLLEN n = -1;
+  if (!no_data) SQLRowCount(slot->h, &n);
+  SQLFreeStmt(slot->h, SQL_CLOSE);
+  return (no_data || n == 0) && Op_Info(op).kind == OpKind::UpdateOrDelete ? kNoData : kOk;
 }
 
 int OdbcSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {
