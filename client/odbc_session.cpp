@@ -953,7 +953,7 @@ int OdbcCreateSchema(const std::string& user, const std::string& password, const
     }
     for (auto& s : odbc::SplitScript(sqlite::kSchemaDdl)) ddl.push_back(s);
   } else {
-    why = "schemas on this server are made by its administrators (see the README)";
+    why = "schemas on this server are made by its administrators (see the guide databases.md)";
     return kNoPrivilege;
   }
   if (!c.SetAutocommit(false)) return sh->FailOn(SQL_HANDLE_DBC, c.h);

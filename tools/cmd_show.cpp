@@ -7,6 +7,7 @@
 
 #include "client/client.h"
 #include "client/codes.h"
+#include "client/tool_queries.h"
 #include "tools/civil_date.h"
 #include "tools/ctl.h"
 
@@ -92,20 +93,8 @@ int Show(ShowOptions& o) {
   const std::string from = Midnight(-days);
   const std::string to = Midnight(0);
   std::vector<pvc::Row> tag_rows, bch_rows;
-  rc = pvc::ToolsOf(*s).Query(
-      "SELECT t.TagPnr, t.TagTag, t.TagVon, t.TagUhr, t.TagBis, t.TagEnd, g.TgbSol, t.TagTgb, "
-      "t.TagTgs,"
-      " t.TagHtv, t.TagHvs, t.TagHtn, t.TagHns FROM Krv327Tag t LEFT JOIN Krv320Tgb g"
-      " ON g.TgbPnr = t.TagPnr AND g.TgbDtm = t.TagTag AND g.TgbZtr = 1"
-      " WHERE t.TagTag >= '" +
-          from + "' AND t.TagTag < '" + to + "' ORDER BY t.TagPnr, t.TagTag",
-      tag_rows);
-  if (rc == pvc::kOk)
-    rc = pvc::ToolsOf(*s).Query(
-        "SELECT BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat FROM Krv321Bch"
-        " WHERE BchVon >= '" +
-            from + "' AND BchVon < '" + to + "' ORDER BY BchPnr, BchVon, BchUhr, BchFkt",
-        bch_rows);
+  rc = pvc::ToolsOf(*s).Query(pvc::ShowDaysQuery(from, to), tag_rows);
+  if (rc == pvc::kOk) rc = pvc::ToolsOf(*s).Query(pvc::ShowBookingsQuery(from, to), bch_rows);
   if (rc != pvc::kOk)
     return Ctl_Fail("show: reading failed, RC:" + std::to_string(rc) + " " +
                     s->LastError().message);
