@@ -1,7 +1,13 @@
 #include "run/Night.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -82,21 +88,60 @@ int ConnectAndScan(const NightRequest& r) {
   return 0;
 }
 
+// The record of the run's state beside the run log: its time stamp and one word.
+void WriteEndRecord(const std::string& path, const std::string& stamp, const char* state) {
+  if (path.empty()) return;
+  std::FILE* f = Run_OpenJobFile(path.c_str(), false);
+  if (f == nullptr) return;
+  std::fprintf(f, "%s%s\n", stamp.c_str(), state);
+  std::fclose(f);
+}
+
 }  // namespace
+
+int Night_Lock(const std::string& dir, int wait_s) {
+  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return kNightNoLock;
+  // Polled, not blocked in flock: the wait keeps its bound whatever signals arrive.
+  for (int waited_ms = 0;; waited_ms += 200) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+    if (errno != EWOULDBLOCK || waited_ms >= wait_s * 1000) break;
+    ::usleep(200 * 1000);
+  }
+  const int e = errno;
+  ::close(fd);
+  errno = e;
+  return -1;
+}
 
 int Night_Run(const NightRequest& r) {
   // A reader that closes standard output early (parvek ... | head) must not end the night: its
   // writes then fail, and the night's work goes on.
   std::signal(SIGPIPE, SIG_IGN);
+  // One night at a time in a working directory: a second run would mix its run log and
+  // parameter file into the first's, and a preview's open transaction would block the night's
+  // writes. A refused run writes nothing there: every file in it belongs to the running night.
+  const int lock = Night_Lock(r.lock_dir, r.mode == NightMode::kPreview ? 0 : r.lock_wait_s);
+  if (lock == -1) {
+    const int e = errno;
+    std::fprintf(stderr, "parvek: Fehler(Sperre): Verzeichnis %s nicht frei! %s\n",
+                 Run_OneLine(r.lock_dir.empty() ? "." : r.lock_dir).c_str(),
+                 e == EWOULDBLOCK ? "Ein anderer Lauf arbeitet darin." : std::strerror(e));
+    return kNightBusy;
+  }
   RunFlags_Init(r.variant.c_str(), r.log_switch.c_str());
 
   Log_Open(InDir(r.dir, kRunLogName).c_str());
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  Log_Line(Run_TimeStamp(local).c_str());
+  const std::string stamp = Run_TimeStamp(local);
+  Log_Line(stamp.c_str());
+  WriteEndRecord(r.end_record, stamp, "running");
 
   const int rc = ConnectAndScan(r);
   Log_Close();
+  WriteEndRecord(r.end_record, stamp, "finished");
+  if (lock >= 0) ::close(lock);
   return rc;
 }

@@ -22,6 +22,15 @@ struct NightRequest {
   // The directory that takes the run log "parvek.log" and the parameter file "parvektgb".
   // Empty: the working directory.
   std::string dir;
+  // The job's working directory, whose lock keeps one night at a time (a preview's `dir` is a
+  // private one; it still locks the job's). Empty: the working directory.
+  std::string lock_dir;
+  // How long the night waits for the lock held by another run before it refuses, in seconds.
+  // A preview never waits: it refuses at once while anything else holds the lock.
+  int lock_wait_s = 0;
+  // Where the record of the run's start and end goes ("running" or "finished" after the start
+  // time stamp), for log-check to tell a killed run from a finished one. Empty: none (the job).
+  std::string end_record;
   // Put around the session at the logon, the first innermost (a recording, for example).
   std::vector<pvc::SessionDecorator> decorators;
 };
@@ -35,10 +44,29 @@ inline constexpr int kNightDayNotPast = 2;  // `day` is the database's today or 
 inline constexpr int kNightNotUndone = 3;   // a preview's changes could not be rolled back;
                                             // nothing was committed, they end with the session
 
+inline constexpr int kNightBusy = 4;  // another night or preview holds the working directory's
+                                      // lock; nothing was opened or written
+
+// The longest a preview runs before it ends, rolled back, and the job's wait for the lock: a
+// night that finds a preview running outwaits it.
+inline constexpr int kPreviewMaxSeconds = 600;
+inline constexpr int kNightLockWaitSeconds = kPreviewMaxSeconds + 60;
+
+// Takes the lock of one night at a time on `dir` (empty: the working directory): an exclusive
+// flock on the directory itself, which adds no file to it. Waits up to `wait_s` seconds for
+// another holder. Returns the descriptor that holds the lock (held until it is closed, or the
+// process ends), -1 when another run holds it (errno set), or kNightNoLock when the directory
+// cannot be opened for reading: a night there runs as it always did, unlocked.
+inline constexpr int kNightNoLock = -2;
+int Night_Lock(const std::string& dir, int wait_s);
+
 // Runs one night: sets RunFlags from the variant and the switch, opens the run log (started
 // afresh past its size limit) and writes the start time stamp, reads LOGIN, PASS, NET8 and
 // SCHEMA from the settings file, connects with the request's decorators and, when connected,
 // runs the day scan on the accounting day. A failed connect is logged (password masked) and
 // reported in one line on standard error. The run log is closed at the end.
 // The refusals kNightNoPreview and kNightDayNotPast are logged as errors of the run.
+// First of all it takes the working directory's lock (Night_Lock, the wait of the request;
+// none for a preview): when another run holds it, kNightBusy is returned after one line on
+// standard error, and nothing of the running night's files is touched.
 int Night_Run(const NightRequest& request);

@@ -113,12 +113,7 @@ void CheckAccountingDay(pvc::Session& s, std::string& day) {
     if (day.empty() && !row.empty() && !row[1].null) day = row[1].text;
     ++count;
   }
-  if (rc != pvc::kNoData) {
-    Say("FAIL",
-        "the yesterday cursor fails: RC:" + std::to_string(rc) + " " + s.LastError().message);
-    return;
-  }
-  if (count == 0) {
+  if (day.empty()) {
     // The day before the database's date; this machine's when the database's cannot be read.
     int64_t today = LocalToday();
     pvc::Row now;
@@ -126,6 +121,13 @@ void CheckAccountingDay(pvc::Session& s, std::string& day) {
       ParseCivilDate(Dashed(now[0].text), today);
     day = CivilText(today - 1);
     day = day.substr(0, 4) + day.substr(5, 2) + day.substr(8, 2);
+  }
+  if (rc != pvc::kNoData) {
+    Say("FAIL",
+        "the yesterday cursor fails: RC:" + std::to_string(rc) + " " + s.LastError().message);
+    return;
+  }
+  if (count == 0) {
     Say("info", "accounting day " + Dashed(day) +
                     " (the database's yesterday): no placeholder day record, tonight's run would "
                     "have nothing to do");
@@ -149,23 +151,19 @@ void CheckTimeZone() {
 
 // A run of the run log that worked on `day` already: a second one is no no-op.
 void CheckRerun(const std::string& day) {
-  std::ifstream in(kRunLogName, std::ios::binary);
-  if (!in) {
+  if (::access(kRunLogName, F_OK) != 0) {
     Say("info", "no run log parvek.log here yet");
     return;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
   int64_t n = 0;
   ParseCivilDate(Dashed(day), n);
-  for (const CtlRun& r : Ctl_ReadRuns(text.str())) {
-    if (r.connect_rc == 0 && !r.day_refused && r.AccountingDay() == n) {
-      Say("WARN", "the run log already holds a run for " + Dashed(day) + " (started " + r.stamp +
-                      "): a second run is no no-op (follow-ups with FcdGpu 1 are cancelled and "
-                      "booked again); "
-                      "see parvekctl night --preview");
-      return;
-    }
+  const std::string stamp = Ctl_RunLogRunForDay(kRunLogName, n);
+  if (!stamp.empty()) {
+    Say("WARN", "the run log already holds a run for " + Dashed(day) + " (started " + stamp +
+                    "): a second run is no no-op (follow-ups with FcdGpu 1 are cancelled and "
+                    "booked again); "
+                    "see parvekctl night --preview");
+    return;
   }
   Say("ok", "the run log holds no run for " + Dashed(day) + " yet");
 }

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,17 +68,50 @@ bool WriteMetrics(const std::string& path, Status status, const CtlRun* run) {
   return false;
 }
 
+// The state that parvekctl night recorded beside the run log for the run stamped `stamp`:
+// "running", "finished", or empty when the record names another run (the job run by itself
+// writes none) or there is none.
+std::string RecordedState(const std::string& log, const std::string& stamp) {
+  const size_t slash = log.rfind('/');
+  const std::string path =
+      (slash == std::string::npos ? std::string() : log.substr(0, slash + 1)) + kEndRecordName;
+  std::string why, state;
+  std::FILE* in = Ctl_OpenRunLog(path, why);
+  if (in == nullptr) return state;
+  Ctl_EachRun(in, [&](const CtlRun& r) {
+    if (r.stamp == stamp) state = r.last_entry;
+  });
+  std::fclose(in);
+  return state;
+}
+
+// Whether a night or preview holds the lock of the run log's directory now.
+bool NightRunning(const std::string& log) {
+  const size_t slash = log.rfind('/');
+  const std::string dir =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : log.substr(0, slash);
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Shared and without waiting: held for no time, it never keeps a night from its lock.
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return held;
+}
+
 int LogCheck(const LogCheckOptions& o) {
-  std::ifstream in(o.log, std::ios::binary);
   Status status = kUnknown;
-  std::string summary;
+  std::string summary, why;
   std::vector<CtlRun> runs;
-  if (!in) {
-    summary = "cannot read " + o.log + ": " + std::strerror(errno);
+  std::FILE* in = Ctl_OpenRunLog(o.log, why);
+  if (in == nullptr) {
+    summary = "cannot read " + o.log + ": " + why;
   } else {
-    std::ostringstream text;
-    text << in.rdbuf();
-    runs = Ctl_ReadRuns(text.str());
+    // Only the last run is kept.
+    Ctl_EachRun(in, [&runs](const CtlRun& r) {
+      runs.clear();
+      runs.push_back(r);
+    });
+    std::fclose(in);
     if (runs.empty())
       summary = o.log + " holds no run (is the job run with switch X? monitoring needs switch D)";
   }
@@ -96,7 +129,18 @@ int LogCheck(const LogCheckOptions& o) {
     // summer time between the job's machine and this one.
     if (age_hours < -1.0)
       std::snprintf(age, sizeof age, ", stamped %.0f hours in the future (clock?)", -age_hours);
-    if (run->connect_rc != 0) {
+    const bool running = NightRunning(o.log);
+    const std::string state = RecordedState(o.log, run->stamp);
+    if (running) {
+      // The run log of a night still running says nothing yet of how it will end.
+      status = kWarning;
+      summary = "a night or preview is running now; " + std::to_string(run->followups) +
+                " follow-ups so far, " + when;
+    } else if (state == "running") {
+      status = kCritical;
+      summary = "the last run did not finish (killed?): " + std::to_string(run->followups) +
+                " follow-ups, " + std::to_string(run->errors) + " errors, " + when + age;
+    } else if (run->connect_rc != 0) {
       status = kCritical;
       summary = "connect failed (RC:" + std::to_string(run->connect_rc) + "), " + when + age;
     } else {
@@ -125,9 +169,9 @@ const CtlCommand kLogCheck(
           .Text("--metrics", o->metrics,
                 "Also write the figures to FILE for a node exporter's text-file collector")
           .Footer(
-              "CRITICAL: a failed connect or an error entry (Fehler...). WARNING: refusals under "
-              "the target-time "
-              "check, or a last run older than --max-age. UNKNOWN: no readable run log, or one "
+              "CRITICAL: a failed connect, an error entry (Fehler...), or a run of parvekctl "
+              "night that did not finish. WARNING: a night or preview running now, refusals "
+              "under the target-time check, or a last run older than --max-age. UNKNOWN: no readable run log, or one "
               "without runs "
               "(the job needs switch D for monitoring).");
       return [o] { return LogCheck(*o); };

@@ -10,8 +10,12 @@
 // cursors see the night's earlier writes as they would after a real commit, which the backend
 // must offer. The run log and the parameter file are written into a private directory and
 // printed instead of kept; the tables come from a recording of the night's statements.
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -24,6 +28,7 @@
 #include "client/codes.h"
 #include "client/recording.h"
 #include "run/Night.h"
+#include "run/RunLog.h"
 #include "tools/civil_date.h"
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
@@ -204,7 +209,10 @@ void PrintPreview(const PreviewRecorder& rec, const std::string& day,
 
 struct NightOptions {
   std::string settings, variant, log_switch, day;
+  bool day_given = false;
   bool preview = false;
+  bool force = false;
+  int wait_s = kNightLockWaitSeconds;
 };
 
 // Why a night did not run, as the operator reads it; empty for a night that ran.
@@ -218,11 +226,38 @@ std::string Refusal(int rc, const NightOptions& o) {
       return "this database backend cannot preview a night: its cursors cannot see the "
              "night's own uncommitted writes, so the preview would show another night than the "
              "real one (see the guide on previews for the backends that can)";
+    case kNightBusy:
+      return "another night or preview is running in this working directory (or its lock "
+             "cannot be taken); nothing was done";
     case kNightNotUndone:
       return "the preview's changes could not be rolled back; nothing was committed, they end "
              "with the connection";
     default: return "";
   }
+}
+
+// The preview's private directory and its two files, for the signal handler: it holds personal
+// data and goes with the preview whichever way the preview ends.
+char g_preview_dir[64];
+char g_preview_files[2][96];
+
+void RemovePreviewDir() {
+  for (const char* f : g_preview_files) ::unlink(f);
+  ::rmdir(g_preview_dir);
+}
+
+// Interrupted or out of time: the private directory is removed and the process ends. Its
+// transaction, never committed, ends with the connection: the database rolls it back.
+void EndPreview(int sig) {
+  RemovePreviewDir();
+  if (sig == SIGALRM) {
+    static const char kOut[] =
+        "parvekctl: night: the preview ran out of its time and ends; nothing of it is kept\n";
+    (void)!::write(STDERR_FILENO, kOut, sizeof kOut - 1);
+    ::_exit(2);
+  }
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
 }
 
 // The night in a private directory, recorded; its run log and parameter file are read and
@@ -231,17 +266,26 @@ int Preview(NightRequest& request, const NightOptions& o) {
   char tmpl[] = "/tmp/parvekctl-preview-XXXXXX";
   if (::mkdtemp(tmpl) == nullptr) return Ctl_Fail("night: no private directory for the preview");
   const fs::path work = tmpl;
+  std::snprintf(g_preview_dir, sizeof g_preview_dir, "%s", tmpl);
+  std::snprintf(g_preview_files[0], sizeof g_preview_files[0], "%s/%s", tmpl, "parvek.log");
+  std::snprintf(g_preview_files[1], sizeof g_preview_files[1], "%s/%s", tmpl, "parvektgb");
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGALRM}) std::signal(sig, EndPreview);
+  // A preview holds its locks in the database as long as it runs: its time is bounded, and the
+  // night outwaits that bound.
+  ::alarm(static_cast<unsigned>(kPreviewMaxSeconds));
   PreviewRecorder rec;
   request.mode = NightMode::kPreview;
   request.dir = work.string();
   request.decorators.push_back(
       [&rec](std::unique_ptr<pvc::Session> s) { return pvc::Recording(std::move(s), rec); });
   const int rc = Night_Run(request);
+  ::alarm(0);
 
   const std::vector<std::string> log = Ctl_RunLogEntries(ReadAll(work / "parvek.log"));
   const std::vector<std::string> params = Lines(ReadAll(work / "parvektgb"));
   std::error_code ignored;
   fs::remove_all(work, ignored);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
   if (rc < 0) {
     std::string why = "night: RC:" + std::to_string(rc) + " the preview could not connect";
     for (const auto& l : log) why += "\n  " + l;
@@ -257,13 +301,27 @@ int Night(const NightOptions& o) {
   request.settings = o.settings;
   request.variant = o.variant;
   request.log_switch = o.log_switch;
-  if (!o.day.empty()) {
+  request.lock_wait_s = o.wait_s;
+  if (o.day_given) {
     int64_t n = 0;
     if (!ParseCivilDate(o.day, n))
       return Ctl_Fail("night: --day " + o.day + " is no date YYYY-MM-DD");
     request.day = o.day.substr(0, 4) + o.day.substr(5, 2) + o.day.substr(8, 2);
+    // A day the run log shows as run already would be run again: its follow-ups cancelled and
+    // booked anew, older cancelled bookings deleted. That takes a word of the operator.
+    if (!o.preview && !o.force) {
+      const std::string stamp = Ctl_RunLogRunForDay(kRunLogName, n);
+      if (!stamp.empty())
+        return Ctl_Fail("night: the run log already holds a run for " + o.day + " (started " +
+                        stamp +
+                        "); a second run is no no-op (follow-ups are cancelled and booked "
+                        "again): --preview shows what it would do, --force runs it");
+    }
   }
   if (o.preview) return Preview(request, o);
+  // The record of the run's end beside the run log tells log-check a finished night from a
+  // killed one.
+  request.end_record = kEndRecordName;
   // As the job: a failed connect shows in the run log and on standard error, exit code 0.
   const int rc = Night_Run(request);
   return rc > 0 ? Ctl_Fail("night: " + Refusal(rc, o)) : 0;
@@ -279,9 +337,16 @@ const CtlCommand kNight(
           .Text("--day", o->day,
                 "Accounting day YYYY-MM-DD instead of the database's yesterday (a missed night); "
                 "it must lie before the database's date")
+          .NotEmpty("--day", o->day_given)
           .Flag("--preview", o->preview,
                 "Print what the night would do and keep nothing (no bookings, no run log, no "
                 "parameter file)")
+          .Flag("--force", o->force,
+                "Run --day for a day that the run log shows as run already (a second run is no "
+                "no-op)")
+          .Number("--wait", o->wait_s, 0, 24 * 3600,
+                  "Seconds to wait for a night or preview running in the working directory "
+                  "before refusing (default: a preview's longest run and a minute)")
           .Footer(
               "Without --preview this is the job itself: it writes parvek.log and parvektgb in the "
               "working directory and commits its changes. A second run for the same day is no "

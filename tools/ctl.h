@@ -38,6 +38,8 @@ class CtlArgs {
   CtlArgs& Flag(const char* name, bool& value, const char* help);
   // The two named operands or options must not be given together.
   CtlArgs& Excludes(const char* a, const char* b);
+  // The named option, added before, refuses an empty value; `given` tells whether it was given.
+  CtlArgs& NotEmpty(const char* name, bool& given);
   CtlArgs& Footer(const std::string& text);
   // After parsing: whether `name` was given on the command line.
   bool Given(const char* name) const;

@@ -1,6 +1,12 @@
 #include "tools/ctl_runlog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #include "tools/civil_date.h"
@@ -41,24 +47,43 @@ int64_t CtlRun::AccountingDay() const {
   return day - 1;
 }
 
-std::vector<CtlRun> Ctl_ReadRuns(const std::string& text) {
-  std::vector<CtlRun> runs;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
+namespace {
+
+// Reads one line into `line` (at most kMaxLine bytes of it kept, the rest skipped); false at the
+// end of the input.
+constexpr std::size_t kMaxLine = 4096;
+bool ReadLine(std::FILE* in, std::string& line) {
+  line.clear();
+  int c = 0;
+  bool any = false;
+  while ((c = std::getc(in)) != EOF) {
+    any = true;
+    if (c == '\n') return true;
+    if (line.size() < kMaxLine) line.push_back(static_cast<char>(c));
+  }
+  return any;
+}
+
+}  // namespace
+
+void Ctl_EachRun(std::FILE* in, const std::function<void(const CtlRun&)>& done) {
+  CtlRun r;
+  bool in_run = false;
+  for (std::string line; ReadLine(in, line);) {
     std::tm t{};
     if (ReadStamp(line, t)) {
-      CtlRun r;
+      if (in_run) done(r);
+      r = CtlRun{};
+      in_run = true;
       char buf[80];
       std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
                     t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
       r.stamp = buf;
       r.started = std::mktime(&t);
-      runs.push_back(r);
       continue;
     }
-    if (runs.empty() || line.empty()) continue;
-    CtlRun& r = runs.back();
-    r.entries.push_back(line);
+    if (!in_run || line.empty()) continue;
+    r.last_entry = line;
     if (Starts(line, "Info: Buchung eingepflegt! ")) ++r.followups;
     if (Starts(line, "Info: Folgemeldungsart mit Sollzeitprüfung! ")) ++r.refused;
     if (Starts(line, "Info: Nachholung für Abrechnungstag Tag:"))
@@ -74,7 +99,46 @@ std::vector<CtlRun> Ctl_ReadRuns(const std::string& text) {
       if (Starts(line, "Fehler(DB-Connect)! RC:")) r.connect_rc = std::atoi(line.c_str() + 23);
     }
   }
+  if (in_run) done(r);
+}
+
+std::vector<CtlRun> Ctl_ReadRuns(const std::string& text) {
+  std::vector<CtlRun> runs;
+  std::FILE* in = ::fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+  if (in == nullptr) return runs;
+  Ctl_EachRun(in, [&runs](const CtlRun& r) { runs.push_back(r); });
+  std::fclose(in);
   return runs;
+}
+
+std::FILE* Ctl_OpenRunLog(const std::string& path, std::string& why) {
+  // Opened without waiting (a FIFO's open would wait for a writer), then checked.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  std::FILE* f = nullptr;
+  if (::fstat(fd, &st) != 0)
+    why = std::strerror(errno);
+  else if (!S_ISREG(st.st_mode))
+    why = "not a regular file";
+  else if ((f = ::fdopen(fd, "r")) == nullptr)
+    why = std::strerror(errno);
+  if (f == nullptr) ::close(fd);
+  return f;
+}
+
+std::string Ctl_RunLogRunForDay(const std::string& path, int64_t day) {
+  std::string why, stamp;
+  std::FILE* in = Ctl_OpenRunLog(path, why);
+  if (in == nullptr) return stamp;
+  Ctl_EachRun(in, [&](const CtlRun& r) {
+    if (r.connect_rc == 0 && !r.day_refused && r.AccountingDay() == day) stamp = r.stamp;
+  });
+  std::fclose(in);
+  return stamp;
 }
 
 std::vector<std::string> Ctl_RunLogEntries(const std::string& text) {
@@ -85,3 +149,4 @@ std::vector<std::string> Ctl_RunLogEntries(const std::string& text) {
     if (!line.empty() && !ReadStamp(line, t)) entries.push_back(line);
   return entries;
 }
+

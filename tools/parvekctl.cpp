@@ -89,6 +89,15 @@ CtlArgs& CtlArgs::Flag(const char* name, bool& value, const char* help) {
   return *this;
 }
 
+CtlArgs& CtlArgs::NotEmpty(const char* name, bool& given) {
+  app_->get_option(name)
+      ->check(CLI::Validator(
+          [](std::string& value) { return value.empty() ? std::string("an empty value") : ""; },
+          "", "NotEmpty"))
+      ->each([&given](const std::string&) { given = true; });
+  return *this;
+}
+
 CtlArgs& CtlArgs::Excludes(const char* a, const char* b) {
   app_->get_option(a)->excludes(app_->get_option(b));
   return *this;
