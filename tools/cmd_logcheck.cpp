@@ -129,14 +129,8 @@ int LogCheck(const LogCheckOptions& o) {
     // summer time between the job's machine and this one.
     if (age_hours < -1.0)
       std::snprintf(age, sizeof age, ", stamped %.0f hours in the future (clock?)", -age_hours);
-    const bool running = NightRunning(o.log);
     const std::string state = RecordedState(o.log, run->stamp);
-    if (running) {
-      // The run log of a night still running says nothing yet of how it will end.
-      status = kWarning;
-      summary = "a night or preview is running now; " + std::to_string(run->followups) +
-                " follow-ups so far, " + when;
-    } else if (state == "running") {
+    if (state == "running") {
       status = kCritical;
       summary = "the last run did not finish (killed?): " + std::to_string(run->followups) +
                 " follow-ups, " + std::to_string(run->errors) + " errors, " + when + age;
@@ -149,6 +143,12 @@ int LogCheck(const LogCheckOptions& o) {
       status = run->errors > 0 ? kCritical : run->refused > 0 || age[0] != '\0' ? kWarning : kOk;
       if (run->errors > 0) summary += "; first: " + run->first_error;
     }
+  }
+  // The run log of a night still running says nothing yet of how it will end.
+  if (NightRunning(o.log)) {
+    status = kWarning;
+    summary = "a night or preview is running now" +
+              (run != nullptr ? "; the run log's last run: " + summary : std::string());
   }
   std::printf("PARVEK %s - %s\n", kStatusName[status], summary.c_str());
   // A metrics file that cannot be written is said on standard error; the exit code stays the

@@ -213,6 +213,7 @@ struct NightOptions {
   bool preview = false;
   bool force = false;
   int wait_s = kNightLockWaitSeconds;
+  int max_seconds = kPreviewMaxSeconds;
 };
 
 // Why a night did not run, as the operator reads it; empty for a night that ran.
@@ -238,8 +239,8 @@ std::string Refusal(int rc, const NightOptions& o) {
 
 // The preview's private directory and its two files, for the signal handler: it holds personal
 // data and goes with the preview whichever way the preview ends.
-char g_preview_dir[64];
-char g_preview_files[2][96];
+char g_preview_dir[272];
+char g_preview_files[2][272];
 
 void RemovePreviewDir() {
   for (const char* f : g_preview_files) ::unlink(f);
@@ -263,16 +264,21 @@ void EndPreview(int sig) {
 // The night in a private directory, recorded; its run log and parameter file are read and
 // removed.
 int Preview(NightRequest& request, const NightOptions& o) {
-  char tmpl[] = "/tmp/parvekctl-preview-XXXXXX";
-  if (::mkdtemp(tmpl) == nullptr) return Ctl_Fail("night: no private directory for the preview");
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string tmpl = std::string(tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp") +
+                     "/parvekctl-preview-XXXXXX";
+  if (tmpl.size() + 16 > sizeof g_preview_files[0] || ::mkdtemp(tmpl.data()) == nullptr)
+    return Ctl_Fail("night: no private directory for the preview");
   const fs::path work = tmpl;
-  std::snprintf(g_preview_dir, sizeof g_preview_dir, "%s", tmpl);
-  std::snprintf(g_preview_files[0], sizeof g_preview_files[0], "%s/%s", tmpl, "parvek.log");
-  std::snprintf(g_preview_files[1], sizeof g_preview_files[1], "%s/%s", tmpl, "parvektgb");
+  std::snprintf(g_preview_dir, sizeof g_preview_dir, "%s", tmpl.c_str());
+  std::snprintf(g_preview_files[0], sizeof g_preview_files[0], "%s/%s", tmpl.c_str(),
+                "parvek.log");
+  std::snprintf(g_preview_files[1], sizeof g_preview_files[1], "%s/%s", tmpl.c_str(),
+                "parvektgb");
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGALRM}) std::signal(sig, EndPreview);
   // A preview holds its locks in the database as long as it runs: its time is bounded, and the
   // night outwaits that bound.
-  ::alarm(static_cast<unsigned>(kPreviewMaxSeconds));
+  ::alarm(static_cast<unsigned>(o.max_seconds));
   PreviewRecorder rec;
   request.mode = NightMode::kPreview;
   request.dir = work.string();
@@ -344,6 +350,9 @@ const CtlCommand kNight(
           .Flag("--force", o->force,
                 "Run --day for a day that the run log shows as run already (a second run is no "
                 "no-op)")
+          .Number("--max-seconds", o->max_seconds, 1, kPreviewMaxSeconds,
+                  "--preview: seconds after which the preview ends, rolled back (default and "
+                  "most: 600; a night waits that long for a preview)")
           .Number("--wait", o->wait_s, 0, 24 * 3600,
                   "Seconds to wait for a night or preview running in the working directory "
                   "before refusing (default: a preview's longest run and a minute)")

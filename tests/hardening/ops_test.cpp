@@ -1,8 +1,15 @@
 // parvekctl's operating commands on real nights of the job: log-check's states, doctor's
 // findings, and the catch-up noted in the run log.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <cstdio>
 #include <ctime>
@@ -188,6 +195,233 @@ TEST(CatchUp, NotedInTheRunLogAndRecognised) {
   EXPECT_NE(r.out.find("first: Fehler(Nachholung)"), std::string::npos) << r.out;
 }
 
+// ---- one night at a time ------------------------------------------------------------------------
+
+// Holds the lock of one night at a time on `dir`, as a running night does.
+struct DirLock {
+  explicit DirLock(const std::string& dir)
+      : fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  }
+  ~DirLock() { Release(); }
+  void Release() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+  int fd;
+  bool held = false;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+struct BusyCase {
+  const char* name;
+  std::vector<std::string> args;  // after "parvekctl" (empty: the job itself)
+  double release_after_s;         // the other run ends then (0: not during the test)
+  int exit_code;
+  double min_s, max_s;  // how long the run took
+  bool ran;             // the night ran after its wait
+};
+
+void PrintTo(const BusyCase& c, std::ostream* os) { *os << c.name; }
+
+class Busy : public ::testing::TestWithParam<BusyCase> {};
+
+// Beside a running night, a second run in the same working directory never touches its files:
+// a preview refuses at once, a night waits its bound (and runs when the other ends in time).
+TEST_P(Busy, SecondRunInTheWorkingDirectory) {
+  const BusyCase& c = GetParam();
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  hard::WriteFile(night.work() / "parvek.log", "the running night's\n");
+  hard::WriteFile(night.work() / "parvektgb", "the running night's\n");
+  DirLock other(night.work().path());
+  ASSERT_TRUE(other.held);
+  std::thread release;
+  if (c.release_after_s > 0)
+    release = std::thread([&] {
+      std::this_thread::sleep_for(std::chrono::duration<double>(c.release_after_s));
+      other.Release();
+    });
+  // While the other run holds the lock, log-check says so.
+  Result check = night.Ctl({"log-check"});
+  const auto start = std::chrono::steady_clock::now();
+  const Result r = c.args.empty() ? night.RunJob(PARVEK_BIN) : night.Ctl(c.args);
+  const double took = SecondsSince(start);
+  if (release.joinable()) release.join();
+  EXPECT_EQ(r.code, c.exit_code) << r.out << r.err;
+  EXPECT_GE(took, c.min_s);
+  EXPECT_LE(took, c.max_s);
+  if (c.ran) {
+    EXPECT_EQ(hard::CountLines(night.Log(), "Info: Buchung eingepflegt!"), 1) << night.Log();
+    return;
+  }
+  EXPECT_EQ(hard::CountLines(r.err, "Fehler(Sperre): Verzeichnis"), 1) << r.err;
+  EXPECT_EQ(night.Log(), "the running night's\n");
+  EXPECT_EQ(hard::ReadFile(night.work() / "parvektgb"), "the running night's\n");
+  EXPECT_EQ(night.db().Value("select count(*) from Krv321Bch where BchFcd = 'KRF'"), "0");
+  EXPECT_FALSE(std::filesystem::exists(night.work() / "parvek.log.end"));
+  EXPECT_EQ(check.code, 1) << check.out;
+  EXPECT_NE(check.out.find("running now"), std::string::npos) << check.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Busy,
+    ::testing::Values(
+        BusyCase{"PreviewRefusesAtOnce", {"night", "settings.ini", "XXX", "D", "--preview"}, 0, 2,
+                 0, 5, false},
+        BusyCase{"NightRefusesAfterItsWait", {"night", "settings.ini", "XXX", "D", "--wait", "1"},
+                 0, 2, 0.9, 8, false},
+        BusyCase{"CatchUpRefuses",
+                 {"night", "settings.ini", "XXX", "D", "--wait", "0", "--day",
+                  CivilText(LocalToday() - 2)},
+                 0, 2, 0, 5, false},
+        BusyCase{"JobWaitsForTheOtherToEnd", {}, 1.5, 0, 1.4, 30, true}),
+    [](const ::testing::TestParamInfo<BusyCase>& p) { return std::string(p.param.name); });
+
+// Another program holds the schema's write lock: the night (or preview) started by parvekctl
+// waits inside its first write. Returns the handle that holds it; nullptr on failure.
+sqlite3* HoldWriteLock(const std::string& file) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+      sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  return db;
+}
+
+void ReleaseWriteLock(sqlite3* db) {
+  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close_v2(db);
+}
+
+// Waits up to 20 s for `path` to hold `part`.
+bool WaitFor(const std::string& path, const std::string& part) {
+  for (int i = 0; i < 200; ++i) {
+    if (hard::ReadFile(path).find(part) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+// log-check tells a night still running, and one killed midway, from a finished one.
+TEST(LogCheckState, RunningThenKilledThenFinished) {
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  sqlite3* holder = HoldWriteLock(night.file());
+  ASSERT_NE(holder, nullptr);
+  const pid_t pid = hard::Start(PARVEKCTL_BIN, night.work().path(),
+                                {"night", "settings.ini", "XXX", "D"});
+  ASSERT_GT(pid, 0);
+  ASSERT_TRUE(WaitFor(night.work() / "parvek.log.end", "running"));
+  Result r = night.Ctl({"log-check"});
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("PARVEK WARNING - a night or preview is running now"), std::string::npos)
+      << r.out;
+  ::kill(pid, SIGKILL);
+  hard::Wait(pid, night.work().path());
+  ReleaseWriteLock(holder);
+  r = night.Ctl({"log-check"});
+  EXPECT_EQ(r.code, 2) << r.out;
+  EXPECT_NE(r.out.find("PARVEK CRITICAL - the last run did not finish (killed?)"),
+            std::string::npos)
+      << r.out;
+  // The rerun finishes and reads as any night; so does the job run by itself afterwards.
+  r = night.Ctl({"night", "settings.ini", "XXX", "D"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(hard::ReadFile(night.work() / "parvek.log.end").find("finished"), std::string::npos);
+  EXPECT_EQ(night.Ctl({"log-check"}).code, 0);
+}
+
+// The preview's private directory (personal data) goes whichever way the preview ends: out of
+// its time (rolled back, exit 2) or ended by a signal.
+TEST(PreviewEnds, OutOfTimeOrBySignalLeavesNoDirectory) {
+  for (const int sig : {0, SIGTERM, SIGINT}) {
+    OpsNight night;
+    ASSERT_TRUE(night.ok);
+    hard::TempDir tmp;
+    sqlite3* holder = HoldWriteLock(night.file());
+    ASSERT_NE(holder, nullptr);
+    const pid_t pid = hard::Start(
+        PARVEKCTL_BIN, night.work().path(),
+        {"night", "settings.ini", "XXX", "D", "--preview", "--max-seconds", sig == 0 ? "2" : "60"},
+        {{"TMPDIR", tmp.path()}});
+    ASSERT_GT(pid, 0);
+    bool made = false;
+    for (int i = 0; i < 100 && !made; ++i) {
+      made = !std::filesystem::is_empty(tmp.path());
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(made) << "the preview makes its directory in TMPDIR";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (sig != 0) ::kill(pid, sig);
+    const Result r = hard::Wait(pid, night.work().path(), 30);
+    ReleaseWriteLock(holder);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path())) << "signal " << sig;
+    if (sig == 0) {
+      EXPECT_EQ(r.code, 2) << r.err;
+      EXPECT_NE(r.err.find("the preview ran out of its time"), std::string::npos) << r.err;
+    } else {
+      EXPECT_EQ(r.signal, sig) << r.code << r.err;
+    }
+    EXPECT_EQ(night.db().Value("select count(*) from Krv321Bch where BchFcd = 'KRF'"), "0");
+  }
+}
+
+// A catch-up of a day the run log shows as run already refuses without --force; an empty --day
+// is a wrong command line.
+TEST(CatchUp, DayAlreadyRunNeedsForce) {
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  night.RunJob(PARVEK_BIN);
+  const std::string yesterday = CivilText(LocalToday() - 1);
+  Result r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", yesterday});
+  EXPECT_EQ(r.code, 2) << r.err;
+  EXPECT_NE(r.err.find("the run log already holds a run for " + yesterday), std::string::npos)
+      << r.err;
+  r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", ""});
+  EXPECT_EQ(r.code, 2) << r.err;
+  EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 1) << "neither ran";
+  r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", yesterday, "--force"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 2);
+}
+
+// log-check reads only a regular file, and a large log in little memory.
+TEST(LogCheckInput, NoFifoNoDeviceAndLittleMemory) {
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  ASSERT_EQ(::mkfifo((night.work() / "fifo").c_str(), 0600), 0);
+  for (const std::string& path : {night.work() / "fifo", std::string("/dev/zero")}) {
+    const Result r = hard::Run(PARVEKCTL_BIN, night.work().path(), {"log-check", path}, {});
+    EXPECT_EQ(r.code, 3) << path << r.out << r.err;
+    EXPECT_NE(r.out.find("not a regular file"), std::string::npos) << r.out;
+  }
+  // 64 MB of runs, one line without end among them; run under a 48 MB address-space limit.
+  {
+    std::FILE* f = std::fopen((night.work() / "parvek.log").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    const std::time_t now = std::time(nullptr) - 3600;
+    std::tm t{};
+    localtime_r(&now, &t);
+    char stamp[64];
+    std::strftime(stamp, sizeof stamp, "\nDatum: %d.%m.%Y  Uhrzeit: %H:%M:%S\n", &t);
+    const std::string run = stamp + std::string("Info: Buchung eingepflegt! RC:0 Pnr:1\n");
+    for (int i = 0; i < 400000; ++i) std::fputs(run.c_str(), f);
+    std::fputs(std::string(32 << 20, 'x').c_str(), f);
+    std::fputs(run.c_str(), f);
+    std::fclose(f);
+  }
+  const Result r = hard::Run("/bin/sh", night.work().path(),
+                             {"-c", std::string("ulimit -v 98304; exec ") + PARVEKCTL_BIN +
+                                        " log-check --max-age 8784"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("PARVEK OK - 1 follow-ups"), std::string::npos) << r.out;
+}
+
 // ---- doctor ------------------------------------------------------------------------------------
 
 // Runs doctor as user nobody (tests run as root, whom no file mode stops).
@@ -228,6 +462,24 @@ TEST(Doctor, SchemaValueWithoutItsExtraCharacter) {
                                   night.db().schema().substr(0, night.db().schema().size() - 1) +
                                   " does not exist, but " + night.db().schema() + " does"),
       1)
+      << r.out;
+}
+
+// The missing table doctor is meant to find, beside a run log: the rerun check still names the
+// database's yesterday.
+TEST(Doctor, YesterdayCursorFailsBesideARunLog) {
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  night.RunJob(PARVEK_BIN);
+  std::string why;
+  ASSERT_EQ(hard::RawSqlite(night.file(), "DROP TABLE Krv327Tag", why), 0) << why;
+  const Result r = night.Ctl({"doctor", "settings.ini"});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.code, 1) << r.out << r.err;
+  EXPECT_EQ(hard::CountLines(r.out, "FAIL  the yesterday cursor fails: RC:-942"), 1) << r.out;
+  EXPECT_EQ(hard::CountLines(r.out, "WARN  the run log already holds a run for " +
+                                        CivilText(LocalToday() - 1)),
+            1)
       << r.out;
 }
 
