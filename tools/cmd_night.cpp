@@ -1,5 +1,6 @@
-// parvekctl night SETTINGS_FILE VARIANT SWITCH [--day YYYY-MM-DD] [--preview]: the job's own
-// night (Night_Run: its program entry, scan and rules) with two options.
+// parvekctl night SETTINGS_FILE VARIANT SWITCH [--day YYYY-MM-DD [--force]] [--preview
+// [--max-seconds N]] [--wait SECONDS]: the job's own night (Night_Run: its program entry, scan
+// and rules) with two options, and the bounds of its lock.
 //
 // --day: a catch-up of a missed night; the scan works on that accounting day instead of the
 // database's yesterday (everything else, the clock of the cancellations included, stays). The
@@ -358,8 +359,10 @@ const CtlCommand kNight(
                   "before refusing (default: a preview's longest run and a minute)")
           .Footer(
               "Without --preview this is the job itself: it writes parvek.log and parvektgb in the "
-              "working directory and commits its changes. A second run for the same day is no "
-              "no-op (see the guide operating.md).");
+              "working directory and commits its changes, and records its start and end in "
+              "parvek.log.end for log-check. A second run for the same day is no no-op: --day "
+              "refuses a day the run log shows as run unless --force is given. One night at a "
+              "time per working directory (see the guide operating.md).");
       return [o] { return Night(*o); };
     });
 
