@@ -103,14 +103,24 @@ std::string Braced(const std::string& value) {
 }
 
 std::string ConnectString(const Target& t, const std::string& user, const std::string& password,
-                          const std::string& extra) {
+                          const std::string& extra, Engine engine) {
   // A data source name holds no ";", "{" or "}"; drivers take it only without braces.
   std::string s = t.connect.empty() ? "DSN=" + t.dsn : t.connect;
   while (!s.empty() && (s.back() == ';' || s.back() == ' ')) s.pop_back();
-  // The password always in braces. The user name only when it needs them: PostgreSQL's driver
-  // takes braces around UID as part of the name.
+  // The password always in braces. The user name only when it needs them.
   const bool plain = user.find_first_of(";{}= ") == std::string::npos;
-  s += ";UID=" + (plain ? user : Braced(user)) + ";PWD=" + Braced(password);
+  if (!plain && engine == Engine::Postgres) {
+    // PostgreSQL's driver takes braces around UID as part of the name; such a name goes to the
+    // server as a quoted option of the client library instead, with UID left empty.
+    std::string quoted = "user='";
+    for (char c : user) {
+      if (c == '\'' || c == '\\') quoted += '\\';
+      quoted += c;
+    }
+    s += ";UID=;PWD=" + Braced(password) + ";pqopt=" + Braced(quoted + "'");
+  } else {
+    s += ";UID=" + (plain ? user : Braced(user)) + ";PWD=" + Braced(password);
+  }
   return s + extra;
 }
 

@@ -107,19 +107,27 @@ const Text* Dialect::Paged(Op op) const {
 }
 
 std::string Dialect::Options(bool cursor, int lock_wait_ms) const {
+  // PostgreSQL's driver, with tracing switched on in a data source, writes the connection
+  // string, password included, into world-readable files: the job's connections never trace.
+  static constexpr const char* kNoTrace = ";Debug=0;CommLog=0";
   switch (engine) {
     // The driver does nothing itself on a failed statement. The session's connection reads a
     // result whole at its execute (a snapshot as of the open, kept across commits); a cursor
     // connection of the fallback streams through a server-side cursor.
     case Engine::Postgres:
-      return cursor ? ";Protocol=7.4-0;UseDeclareFetch=1;Fetch=256"
-                    : ";Protocol=7.4-0;UseDeclareFetch=0";
+      return std::string(cursor ? ";Protocol=7.4-0;UseDeclareFetch=1;Fetch=256"
+                                : ";Protocol=7.4-0;UseDeclareFetch=0") +
+             kNoTrace;
     // The session's connection reads a result whole at its execute; a cursor connection of the
     // fallback steps through it (in autocommit mode only). A missing database file is never
     // made; the lock wait is the job's.
     case Engine::Sqlite:
       return std::string(cursor ? ";StepAPI=1" : ";StepAPI=0") +
              ";NoCreat=1;Timeout=" + std::to_string(lock_wait_ms);
+    // A driver whose name does not tell its engine may still be one of the two above under
+    // another name: it is asked neither to trace nor to make a missing database file. Drivers
+    // that do not know these keywords pass over them.
+    case Engine::Other: return std::string(kNoTrace) + ";NoCreat=1";
     default: return {};
   }
 }

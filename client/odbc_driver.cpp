@@ -78,8 +78,8 @@ bool Conn::SetAutocommit(bool on) {
 }
 
 int Connect(const std::shared_ptr<EnvHandle>& env, const Target& t, const std::string& user,
-            const std::string& password, const std::string& options, std::unique_ptr<Conn>& out,
-            Failure& f) {
+            const std::string& password, const std::string& options, Engine engine,
+            std::unique_ptr<Conn>& out, Failure& f) {
   auto c = std::make_unique<Conn>(env);
   if (env->h == SQL_NULL_HENV || !Ok(SQLAllocHandle(SQL_HANDLE_DBC, env->h, &c->h))) {
     c->h = SQL_NULL_HDBC;
@@ -94,7 +94,7 @@ int Connect(const std::shared_ptr<EnvHandle>& env, const Target& t, const std::s
                     reinterpret_cast<SQLCHAR*>(const_cast<char*>(user.c_str())), SQL_NTS,
                     reinterpret_cast<SQLCHAR*>(const_cast<char*>(password.c_str())), SQL_NTS);
   } else {
-    std::string s = ConnectString(t, user, password, options);
+    std::string s = ConnectString(t, user, password, options, engine);
     rc = SQLDriverConnect(c->h, nullptr, reinterpret_cast<SQLCHAR*>(s.data()), SQL_NTS, nullptr, 0,
                           nullptr, SQL_DRIVER_NOPROMPT);
     Wipe(s);

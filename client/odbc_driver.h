@@ -72,10 +72,11 @@ struct Conn {
 };
 
 // Logs on once (counted as one logon and one session). DSN form without options: SQLConnect;
-// otherwise a connection string with `options` (";k=v..."). 0, or the logon's code with `f`.
+// otherwise a connection string with `options` (";k=v...") for a driver of `engine`. 0, or the
+// logon's code with `f`.
 int Connect(const std::shared_ptr<EnvHandle>& env, const Target& t, const std::string& user,
-            const std::string& password, const std::string& options, std::unique_ptr<Conn>& out,
-            Failure& f);
+            const std::string& password, const std::string& options, Engine engine,
+            std::unique_ptr<Conn>& out, Failure& f);
 
 // The value of a target's attribute, from its connection string or its data source's definition.
 std::string TargetAttribute(const Target& t, const char* key);

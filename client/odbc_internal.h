@@ -58,9 +58,11 @@ std::string Attribute(const std::string& connect, const std::string& key);
 // `value` as a connection-string value: in braces, with every '}' doubled.
 std::string Braced(const std::string& value);
 // The connection string for `t` with the credentials and the driver options `extra` (";k=v..."
-// or empty) added. For a data source this is "DSN=name" followed by them.
+// or empty) added. For a data source this is "DSN=name" followed by them. `engine` is the one
+// the driver is known to serve: PostgreSQL's driver takes a user name that needs quoting only
+// through the client library's options.
 std::string ConnectString(const Target& t, const std::string& user, const std::string& password,
-                          const std::string& extra);
+                          const std::string& extra, Engine engine = Engine::Other);
 
 // ---- codes -----------------------------------------------------------------------------------
 

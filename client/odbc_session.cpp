@@ -811,14 +811,14 @@ int OpenAll(const std::string& user, const std::string& password, const std::str
   sh->env = std::make_shared<odbc::EnvHandle>();
   const Engine named = odbc::EngineOfDriver(odbc::DriverOf(t));
   std::string options = Dialect::Of(named).Options(false, g_lock_wait_ms);
-  rc = odbc::Connect(sh->env, t, user, password, options, sh->main, f);
+  rc = odbc::Connect(sh->env, t, user, password, options, named, sh->main, f);
   if (rc != kOk) return rc;
   const std::string dbms = DbmsName(*sh->main);
   sh->dialect = Dialect::Of(odbc::EngineOf(dbms));
   if (sh->dialect.Options(false, g_lock_wait_ms) != options) {
     options = sh->dialect.Options(false, g_lock_wait_ms);
     sh->main.reset();
-    rc = odbc::Connect(sh->env, t, user, password, options, sh->main, f);
+    rc = odbc::Connect(sh->env, t, user, password, options, sh->dialect.engine, sh->main, f);
     if (rc != kOk) return rc;
   }
   // Test-only: a data source may ask for the texts of record on a PostgreSQL server with the
@@ -846,7 +846,8 @@ int OpenAll(const std::string& user, const std::string& password, const std::str
   rc = Setup(*sh, *sh->main, false);
   for (size_t i = 0; rc == kOk && cursors && !sh->one_session && i < kMaxCursors; ++i) {
     std::unique_ptr<Conn> c;
-    rc = odbc::Connect(sh->env, t, user, password, sh->dialect.Options(true, g_lock_wait_ms), c, f);
+    rc = odbc::Connect(sh->env, t, user, password, sh->dialect.Options(true, g_lock_wait_ms),
+                       sh->dialect.engine, c, f);
     if (rc == kOk) rc = Setup(*sh, *c, true);
     if (rc == kOk) sh->pool.push_back(std::move(c));
   }
@@ -913,7 +914,7 @@ int OdbcCreateSchema(const std::string& user, const std::string& password, const
   if (may_create_file) {
     sh = std::make_shared<Shared>();
     sh->env = std::make_shared<odbc::EnvHandle>();
-    rc = odbc::Connect(sh->env, t, user, password, "", sh->main, f);
+    rc = odbc::Connect(sh->env, t, user, password, "", Engine::Sqlite, sh->main, f);
     if (rc == kOk) {
       sh->dialect = Dialect::Of(odbc::EngineOf(DbmsName(*sh->main)));
       sh->txn.Configure(sh->Traits());

@@ -82,7 +82,8 @@ start() {
   fi
 
   local psql=("$bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$state" -p "$port" -U pgadmin -d postgres)
-  if ! as_owner "${psql[@]}" -c "CREATE ROLE parvek LOGIN PASSWORD '$pass'" \
+  # CREATEROLE: the ODBC tests log on as a role of their own with an awkward name.
+  if ! as_owner "${psql[@]}" -c "CREATE ROLE parvek LOGIN CREATEROLE PASSWORD '$pass'" \
                              -c "CREATE DATABASE parvek_test OWNER parvek" >&2; then
     say "could not create the test role and database"; return 1
   fi

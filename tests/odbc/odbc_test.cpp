@@ -2,6 +2,7 @@
 // real drivers what only this backend does: a bare net service name served by a data source,
 // the SQLite data source's file as the schema, undoing one failed statement on a PostgreSQL
 // server, the limit of three cursors, and the texts of record on PostgreSQL with orafce.
+#include <glob.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -137,6 +138,10 @@ TEST(OdbcNet, FormsOfNet8) {
             "Driver=x;UID={sc;ott};PWD={a}}b};K=1");
   t = odbc::Target{"PROD", ""};
   EXPECT_EQ(odbc::ConnectString(t, "scott", "", ""), "DSN=PROD;UID=scott;PWD={}");
+  EXPECT_EQ(odbc::ConnectString(t, "a{b}c;d='e\\", "p", "", odbc::Engine::Postgres),
+            "DSN=PROD;UID=;PWD={p};pqopt={user='a{b}}c;d=\\'e\\\\'}");
+  EXPECT_EQ(odbc::ConnectString(t, "o'brien", "p", "", odbc::Engine::Postgres),
+            "DSN=PROD;UID=o'brien;PWD={p}");
 }
 
 TEST(OdbcCodes, EachEngineByItsOwnNumbering) {
@@ -270,6 +275,72 @@ TEST(OdbcDrivers, BareNetServiceNameIsServedByTheDataSourceOfThatName) {
   pvc::Row row;
   EXPECT_EQ(cur->SelectOne(Op::FcdRead, {Bind::Txt("K")}, row), pvc::kNoData);
   pvc::Logon("", "", "nothing:");  // closes the session
+}
+
+// A SQLite driver registered under a name that does not tell its engine still never makes a
+// missing database file.
+TEST(OdbcDrivers, DriverOfAnUntoldEngineMakesNoDatabaseFile) {
+  const pvt::Backend b = pvt::BackendNamed("odbc_sqlite");
+  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
+  const std::string file = std::string(PARVEK_TEST_ODBC_DIR) + "/UNTOLD.db";
+  const std::string net = "odbc:Driver={PVT Embedded};Database=" + file;
+  std::remove(file.c_str());
+  std::unique_ptr<pvc::Session> s;
+  EXPECT_EQ(pvc::OpenSession("", "", net, s), pvc::kBadNetName);
+  EXPECT_NE(::access(file.c_str(), F_OK), 0) << "the logon must not create the file";
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+  sqlite3_close(raw);
+  EXPECT_EQ(pvc::OpenSession("", "", net, s), 0);
+  s.reset();
+  std::remove(file.c_str());
+}
+
+// The files this process's PostgreSQL driver traces into ("mylog_<program><pid>.log" and
+// "psqlodbc_<program><pid>.log" in /tmp).
+size_t TraceFiles() {
+  size_t n = 0;
+  for (const char* stem : {"/tmp/mylog_*", "/tmp/psqlodbc_*"}) {
+    glob_t g{};
+    if (::glob((stem + std::to_string(::getpid()) + ".log").c_str(), 0, nullptr, &g) == 0)
+      n += g.gl_pathc;
+    ::globfree(&g);
+  }
+  return n;
+}
+
+// On PostgreSQL: a data source that switches the driver's tracing on gets no trace of the job's
+// logon (it would hold the password), and a login name holding the connection string's own
+// characters logs on.
+TEST(OdbcDrivers, PostgresLogonLeavesNoTraceAndTakesAnyLoginName) {
+  const pvt::Backend b = pvt::BackendNamed("odbc_postgres");
+  if (!b.skip_reason.empty()) GTEST_SKIP() << b.skip_reason;
+  ASSERT_EQ(TraceFiles(), 0u);
+  std::unique_ptr<pvc::Session> s;
+  ASSERT_EQ(pvc::OpenSession(b.login, b.pass, "odbc:PVT_PG_TRACE", s), 0);
+  s.reset();
+  EXPECT_EQ(TraceFiles(), 0u) << "the driver traced the logon into /tmp";
+
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(b, why), 0) << why;
+  // The fixture's route splits scripts at every ";": the names are built on the server.
+  const std::string pid = std::to_string(::getpid());
+  const std::string role = "pv{t}" + pid + ";x=y'z w", pass = "p}w{d;k=v";
+  const auto as_do = [](const std::string& format, const std::string& args) {
+    std::string stmt = "execute format('" + format + "', 'pv{t}" + "' || " + args + ")";
+    std::string body;
+    for (char c : stmt) body += c == '\'' ? std::string("''") : std::string(1, c);
+    return "do E'begin " + body + "\\073 end'";
+  };
+  const std::string name = "'" + pid + "' || chr(59) || 'x=y''z w'";
+  if (db.Exec(as_do("create role %I login password %L",
+                    name + ", 'p}w{d' || chr(59) || 'k=v'")) != 0)
+    GTEST_SKIP() << "the test login may not create roles: " << db.last_error();
+  EXPECT_EQ(pvc::OpenSession(role, pass, "odbc:PVT_PG", s), 0);
+  s.reset();
+  EXPECT_EQ(pvc::OpenSession(role, "wrong", "odbc:PVT_PG", s), pvc::kBadLogin);
+  EXPECT_EQ(db.Exec(as_do("drop role %I", name)), 0) << db.last_error();
 }
 
 class OdbcServers : public pvt::SchemaTest {

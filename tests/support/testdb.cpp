@@ -50,9 +50,9 @@ bool PgParts(std::string& host, std::string& port, std::string& db) {
 }
 
 // Points unixODBC at the build folder's private configuration (never at /etc) and writes the
-// data sources the tests use: PVT_PG and PVT_PG_RECORD on the throwaway server, PROD on a
-// SQLite file. Written once per process, through a rename, so that parallel tests see whole
-// files.
+// data sources the tests use: PVT_PG, PVT_PG_RECORD and PVT_PG_TRACE (the driver's tracing
+// switched on) on the throwaway server, PROD on a SQLite file. Written once per process,
+// through a rename, so that parallel tests see whole files.
 }  // namespace
 
 void PrepareOdbc() {
@@ -66,7 +66,8 @@ void PrepareOdbc() {
     if (PgParts(host, port, db)) {
       const std::string server = "Driver=PVT PostgreSQL\nServername=" + host + "\nPort=" + port +
                                  "\nDatabase=" + db + "\n";
-      ini += "[PVT_PG]\n" + server + "[PVT_PG_RECORD]\n" + server + "ParvekTexts=record\n";
+      ini += "[PVT_PG]\n" + server + "[PVT_PG_RECORD]\n" + server + "ParvekTexts=record\n" +
+             "[PVT_PG_TRACE]\n" + server + "Debug=1\nCommLog=1\n";
     }
     const std::string path = Env("ODBCINI");
     const std::string tmp = path + "." + std::to_string(::getpid());
