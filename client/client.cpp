@@ -230,6 +230,13 @@ std::unique_ptr<Session> WithoutCommits(std::unique_ptr<Session> s) {
    public:
     using SessionWrapper::SessionWrapper;
     int Commit() override { return kOk; }
+    int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override {
+      if (Savepoint(savepoint) == kLostConnection) return kLostConnection;
+      const int rc = Write(op, in);
+      if (rc != kOk && RollbackTo(savepoint) == kLostConnection) return kLostConnection;
+      const int released = ReleaseSavepoint(savepoint);
+      return released == kLostConnection ? released : rc;
+    }
   };
   return std::make_unique<NoCommits>(std::move(s));
 }

@@ -89,6 +89,13 @@ class Session {
   // Undoes everything since savepoint `name`, which stays set. -1086 when no savepoint of that
   // name is set in the open transaction (or none is open); nothing is undone then.
   virtual int RollbackTo(const std::string& name) = 0;
+  // Forgets savepoint `name` (the latest of that name) and those set after it; what was written
+  // since stays pending. -1086 when no savepoint of that name is set in the open transaction.
+  // A backend that keeps no savepoints of its own has nothing to forget: 0.
+  virtual int ReleaseSavepoint(const std::string& name) {
+    (void)name;
+    return 0;
+  }
   // Makes everything written so far durable (the commit has returned once it is on disk).
   // 0 also when nothing was pending.
   virtual int Commit() = 0;
@@ -175,6 +182,7 @@ class SessionWrapper : public Session {
   int Write(Op op, const std::vector<Bind>& in) override { return target_->Write(op, in); }
   int Savepoint(const std::string& name) override { return target_->Savepoint(name); }
   int RollbackTo(const std::string& name) override { return target_->RollbackTo(name); }
+  int ReleaseSavepoint(const std::string& name) override { return target_->ReleaseSavepoint(name); }
   int Commit() override { return target_->Commit(); }
   ErrorDetail LastError() const override { return target_->LastError(); }
   SessionTools* Tools() override { return target_->Tools(); }
@@ -208,7 +216,8 @@ int Logon(const std::string& user, const std::string& password, const std::strin
 
 // A decorator for a preview, which keeps a whole night in one transaction and undoes it at the
 // end (SessionTools::RollbackAll): Commit does nothing and returns 0, so that every write, and
-// every durable write, stays pending.
+// every durable write, stays pending. A durable write's savepoint is released where the night
+// would commit the write or end its transaction, so that savepoints do not pile up.
 std::unique_ptr<Session> WithoutCommits(std::unique_ptr<Session> s);
 // For tools and tests: logs on like Logon, but hands the session to the caller instead of
 // making it current (a second program beside the job). `out` is set on 0 only.

@@ -392,6 +392,10 @@ class OdbcSession final : public Session, public SessionTools {
     if (sh_->lost) return sh_->Lost();
     return sh_->txn.RollbackTo(name);
   }
+  int ReleaseSavepoint(const std::string& name) override {
+    if (sh_->lost) return sh_->Lost();
+    return sh_->txn.Release(name);
+  }
   int Commit() override { return sh_->txn.Commit(); }
   int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override;
   ErrorDetail LastError() const override { return sh_->last; }

@@ -290,6 +290,10 @@ class PgSession final : public Session, public SessionTools, TxnPrimitives {
   int Write(Op op, const std::vector<Bind>& in) override;
   int Savepoint(const std::string& name) override;
   int RollbackTo(const std::string& name) override;
+  int ReleaseSavepoint(const std::string& name) override {
+    if (Lost()) return kLostConnection;
+    return txn_.Release(name);
+  }
   int Commit() override;
   int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override;
   ErrorDetail LastError() const override { return shared_->last; }

@@ -114,6 +114,17 @@ int TxnPolicy::RollbackTo(const std::string& name) {
   return kOk;
 }
 
+int TxnPolicy::Release(const std::string& name) {
+  size_t i = savepoints_.size();
+  while (i > 0 && !SameName(savepoints_[i - 1].name, name, traits_.quote_names)) --i;
+  if (i == 0 || !IsIdentifier(name))
+    return SetError(prim_.Detail(), kNoSavepoint, "savepoint '" + name + "' is not set");
+  const int rc = prim_.Exec("RELEASE SAVEPOINT " + Name(name));
+  if (rc != kOk) return rc;
+  savepoints_.resize(i - 1);
+  return kOk;
+}
+
 int TxnPolicy::Commit() {
   const int rc = prim_.Finish(TxnPrimitives::End::Commit);
   // A commit that failed may have ended the transaction (a server rolls back what it cannot

@@ -63,6 +63,8 @@ class TxnPolicy {
   int Savepoint(const std::string& name);
   // -1086 when no savepoint of that name is set in the open transaction.
   int RollbackTo(const std::string& name);
+  // -1086 when no savepoint of that name is set in the open transaction.
+  int Release(const std::string& name);
   int Commit();
   int RollbackAll();
   // Forgets the transaction's state (after the connection ended it by itself).

@@ -358,6 +358,19 @@ class SqliteSession final : public Session, public SessionTools {
     return kOk;
   }
 
+  int ReleaseSavepoint(const std::string& name) override {
+    if (!Ready()) return Err().code;
+    if (!IsIdentifier(name)) return SetError(Err(), kInvalidSql, "bad savepoint name " + name);
+    sqlite3* db = main_->db.get();
+    size_t i = savepoints_.size();
+    while (i > 0 && sqlite3_stricmp(savepoints_[i - 1].name.c_str(), name.c_str()) != 0) --i;
+    if (sqlite3_get_autocommit(db) || i == 0)
+      return SetError(Err(), kNoSavepoint, "savepoint " + name + " is not set");
+    const int rc = Exec(db, ("RELEASE " + name).c_str(), Err());
+    if (rc == kOk) savepoints_.resize(i - 1);
+    return rc;
+  }
+
   int Commit() override {
     if (!main_) return kOk;  // nothing can be pending without a schema
     sqlite3* db = main_->db.get();

@@ -504,6 +504,31 @@ TEST_P(Contract, WriteDurablyCommitsSuccessesAndUndoesOnlyTheFailedWrite) {
   EXPECT_EQ(s_->RollbackTo("Bch_PKey_Ins_Sp"), pvc::kNoSavepoint);  // ended by the commit
 }
 
+// A preview keeps the night in one transaction: each durable write's savepoint is released
+// where the night would commit (or end its transaction), so that savepoints do not pile up, and
+// a failed write still undoes only itself.
+TEST_P(Contract, PreviewReleasesEachDurableWritesSavepoint) {
+  ASSERT_EQ(db_.Connect({pvc::WithoutCommits}), 0);
+  s_ = pvc::Current();
+  for (const char* hhmmss : {"000000", "000001", "000002"}) {
+    ASSERT_EQ(s_->WriteDurably(Op::BchInsert, Insert(hhmmss, 2), "Bch_PKey_Ins_Sp"), 0);
+    EXPECT_EQ(s_->RollbackTo("Bch_PKey_Ins_Sp"), pvc::kNoSavepoint) << hhmmss;
+  }
+  EXPECT_EQ(s_->WriteDurably(Op::BchInsert, Insert("000001", 2), "Bch_PKey_Ins_Sp"),
+            pvc::kUniqueViolated);
+  EXPECT_EQ(s_->WriteDurably(Op::BchUpdFkt, ChangeFkt("000002", 3, 45), "Bch_UpdFkt_Sp"),
+            pvc::kNoData);
+  EXPECT_EQ(s_->RollbackTo("Bch_UpdFkt_Sp"), pvc::kNoSavepoint);
+  EXPECT_EQ(s_->WriteDurably(Op::BchUpdFkt, ChangeFkt("000002", 2, 45), "Bch_UpdFkt_Sp"), 0);
+  std::vector<pvc::Row> rows;
+  ASSERT_EQ(pvc::ToolsOf(*s_).Query("select BchFkt from Krv321Bch order by BchUhr", rows), 0);
+  ASSERT_EQ(rows.size(), 3u);
+  const pvc::Cell& fkt = rows[2][0];
+  EXPECT_EQ(fkt.is_int ? std::to_string(fkt.num) : fkt.text, "45");
+  EXPECT_EQ(Count(), "0");  // nothing committed
+  EXPECT_EQ(pvc::ToolsOf(*s_).RollbackAll(), 0);
+}
+
 // ---- writes, commits and locks --------------------------------------------------------------
 
 TEST_P(Contract, WriteNeverCommitsByItselfAndAFailedOneLeavesNoLockBehind) {

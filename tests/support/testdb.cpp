@@ -217,8 +217,8 @@ int TempSchema::Create(const Backend& b, std::string& why) {
   return pvc::kOk;
 }
 
-int TempSchema::Connect() {
-  const int rc = pvc::Logon(login_, pass_, net_);
+int TempSchema::Connect(const std::vector<pvc::SessionDecorator>& decorators) {
+  const int rc = pvc::Logon(login_, pass_, net_, decorators);
   if (rc != pvc::kOk) return rc;
   return pvc::Current()->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + schema_);
 }

@@ -71,8 +71,9 @@ class TempSchema {
   int CreateAnother(std::string& name, std::string& why);
 
   // Logs on and switches to the schema; the session becomes pvc::Current() (as Db_Connect
-  // would make it). Returns the logon's or the schema statement's code.
-  int Connect();
+  // would make it), with `decorators` around it. Returns the logon's or the schema statement's
+  // code.
+  int Connect(const std::vector<pvc::SessionDecorator>& decorators = {});
   // A second, independent session on the schema, not the current one ("another program").
   int OpenOther(std::unique_ptr<pvc::Session>& out);
 
