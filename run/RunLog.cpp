@@ -12,6 +12,7 @@ RunFlagsRec RunFlags;
 
 namespace {
 std::FILE* g_log = nullptr;
+int g_file_failures = 0;
 
 // Each entry reaches the file at once: when the process dies later in the run, what was
 // logged before stays in the run log, which is the only place failures are reported.
@@ -38,9 +39,9 @@ void WriteValues(const char* message, const char* values_fmt, va_list args) {
     const unsigned char c = static_cast<unsigned char>(values[i]);
     if (c < 0x20 || c == 0x7F) values[i] = '?';
   }
-  std::fputs(message, g_log);
-  std::fwrite(values.data(), 1, values.size(), g_log);
-  std::fflush(g_log);
+  const bool put = std::fputs(message, g_log) != EOF;
+  const bool wrote = std::fwrite(values.data(), 1, values.size(), g_log) == values.size();
+  if (!put || !wrote || std::fflush(g_log) != 0) Log_NoteFileFailure();
 }
 }  // namespace
 
@@ -67,8 +68,13 @@ std::FILE* Run_OpenJobFile(const char* path, bool append) {
   return file;
 }
 
+void Log_NoteFileFailure() { ++g_file_failures; }
+
+int Log_FileFailures() { return g_file_failures; }
+
 int Log_Open(const char* path) {
   Log_Close();
+  g_file_failures = 0;
   g_log = Run_OpenJobFile(path, true);
   if (g_log == nullptr) return 0;
   // The size is tested once, at start; a log that grows past the limit during a run is
@@ -78,11 +84,12 @@ int Log_Open(const char* path) {
     std::remove(path);
     g_log = Run_OpenJobFile(path, true);
   }
+  if (g_log == nullptr) Log_NoteFileFailure();
   return g_log != nullptr ? 1 : 0;
 }
 
 void Log_Close() {
-  if (g_log != nullptr) std::fclose(g_log);
+  if (g_log != nullptr && std::fclose(g_log) != 0) Log_NoteFileFailure();
   g_log = nullptr;
 }
 
@@ -100,8 +107,7 @@ void Log_Entry(const char* message, const char* values_fmt, ...) {
 
 void Log_Line(const char* line) {
   if (!Log_Enabled()) return;
-  std::fputs(line, g_log);
-  std::fflush(g_log);
+  if (std::fputs(line, g_log) == EOF || std::fflush(g_log) != 0) Log_NoteFileFailure();
 }
 
 void Log_EntryAlways(const char* message, const char* values_fmt, ...) {

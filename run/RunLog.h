@@ -50,5 +50,11 @@ void Log_Line(const char* line);
 // RunFlags.verbose is (the refusal under the target-time check).
 void Log_EntryAlways(const char* message, const char* values_fmt, ...) PARVEK_PRINTF(2, 3);
 
+// Notes that one of the job's files (the run log, the parameter file) could not be opened,
+// written or closed; the night goes on as before. Log_FileFailures counts them since the last
+// Log_Open, so that a caller that reads the files back (the preview) knows they are not whole.
+void Log_NoteFileFailure();
+int Log_FileFailures();
+
 // Debug output on standard output, only when RunFlags.debug is 1. Never goes to the run log.
 void Dbg_Printf(const char* fmt, ...) PARVEK_PRINTF(1, 2);

@@ -38,6 +38,7 @@ bool Scan_PnrFitsLine(const char* pnr) {
 // (and logged) with the line it belongs to rather than only when the file is closed.
 void Scan_WriteLine(std::FILE* tgb, const std::string& line) {
   if (std::fputs(line.c_str(), tgb) == EOF || std::fflush(tgb) != 0) {
+    Log_NoteFileFailure();
     Log_Line("Fehler: fputs(parvektgb)!\n");
   }
 }
@@ -79,7 +80,10 @@ void Scan_Pass(TagSatz& tag, TagSatz& vortag, const char* schema_name, std::FILE
 
 void TagYday_Scan(const char* schema_name, const char* day, const char* param_file) {
   std::FILE* tgb = Run_OpenJobFile(param_file, false);
-  if (tgb == nullptr) Log_Line("Fehler: fopen(parvektgb)!\n");
+  if (tgb == nullptr) {
+    Log_NoteFileFailure();
+    Log_Line("Fehler: fopen(parvektgb)!\n");
+  }
 
   TagSatz tag;
   TagSatz vortag;
@@ -120,5 +124,8 @@ void TagYday_Scan(const char* schema_name, const char* day, const char* param_fi
   if (rc != kNoMoreRows) Log_Entry("Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! ", "RC:%d\n", rc);
 
   TagYday_Close();
-  if (tgb != nullptr && std::fclose(tgb) != 0) Log_Line("Fehler: fclose(parvektgb)!\n");
+  if (tgb != nullptr && std::fclose(tgb) != 0) {
+    Log_NoteFileFailure();
+    Log_Line("Fehler: fclose(parvektgb)!\n");
+  }
 }

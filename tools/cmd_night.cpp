@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -157,11 +158,15 @@ std::string Colons(const std::string& t) {
   return t.size() == 6 ? t.substr(0, 2) + ":" + t.substr(2, 2) + ":" + t.substr(4, 2) : t;
 }
 
-std::string ReadAll(const fs::path& p) {
+// The whole file in `out`; false when it cannot be opened or read to its end.
+bool ReadWhole(const fs::path& p, std::string& out) {
+  out.clear();
   std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::error_code ec;
+  const auto size = fs::file_size(p, ec);
+  return !in.bad() && !ec && size == out.size();
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -288,8 +293,13 @@ int Preview(NightRequest& request, const NightOptions& o) {
   const int rc = Night_Run(request);
   ::alarm(0);
 
-  const std::vector<std::string> log = Ctl_RunLogEntries(ReadAll(work / "parvek.log"));
-  const std::vector<std::string> params = Lines(ReadAll(work / "parvektgb"));
+  // A full or failing file system would cut the lists short: the preview then shows nothing.
+  std::string log_text, params_text;
+  const bool whole = Log_FileFailures() == 0;
+  const bool log_read = ReadWhole(work / "parvek.log", log_text);
+  const bool params_read = ReadWhole(work / "parvektgb", params_text);
+  const std::vector<std::string> log = Ctl_RunLogEntries(log_text);
+  const std::vector<std::string> params = Lines(params_text);
   std::error_code ignored;
   fs::remove_all(work, ignored);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
@@ -299,6 +309,10 @@ int Preview(NightRequest& request, const NightOptions& o) {
     return Ctl_Fail(why);
   }
   if (rc != 0) return Ctl_Fail("night: " + Refusal(rc, o));
+  if (!whole || !log_read || !params_read)
+    return Ctl_Fail("night: the preview's run log or parameter file in " + work.string() +
+                    " could not be written or read back whole (is its file system full? see "
+                    "TMPDIR); nothing is shown, since its lists would be incomplete");
   PrintPreview(rec, request.day, params, log);
   return 0;
 }

@@ -371,6 +371,30 @@ TEST(PreviewEnds, OutOfTimeOrBySignalLeavesNoDirectory) {
   }
 }
 
+// A preview whose private files cannot be written whole (a full file system; here a limit on
+// the size of files, its signal ignored so that the write fails as on a full disk) fails
+// instead of showing cut lists, and leaves no directory behind.
+TEST(PreviewEnds, FilesNotWrittenWholeFailThePreview) {
+  std::string rows = hard::IllTypes();
+  for (int i = 0; i < 600; ++i) rows += hard::IllPerson(std::to_string(10000 + i));
+  OpsNight night(rows);
+  ASSERT_TRUE(night.ok);
+  hard::TempDir tmp;
+  const std::string preview = std::string(PARVEKCTL_BIN) + " night settings.ini XXX D --preview";
+  const Result whole = hard::Run("/bin/sh", night.work().path(), {"-c", "exec " + preview},
+                                 {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(whole.code, 0) << whole.err;
+  EXPECT_NE(whole.out.find("Parameter lines (parvektgb): 600\n"), std::string::npos);
+  // 40 KiB: room for the database's shared-memory file, not for the run log of 600 persons.
+  const Result cut = hard::Run(
+      "/bin/sh", night.work().path(),
+      {"-c", "trap '' XFSZ; exec prlimit --fsize=40960 " + preview}, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(cut.code, 2) << cut.out << cut.err;
+  EXPECT_NE(cut.err.find("could not be written or read back whole"), std::string::npos) << cut.err;
+  EXPECT_EQ(cut.out.find("Parameter lines"), std::string::npos) << cut.out;
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+}
+
 // A catch-up of a day the run log shows as run already refuses without --force; an empty --day
 // is a wrong command line.
 TEST(CatchUp, DayAlreadyRunNeedsForce) {
