@@ -340,17 +340,11 @@ class SqliteSession final : public Session, public SessionTools {
   }
 
   int RollbackTo(const std::string& name) override {
-    if (!Ready()) return Err().code;
-    if (!IsIdentifier(name)) return SetError(Err(), kInvalidSql, "bad savepoint name " + name);
-    sqlite3* db = main_->db.get();
-    size_t i = savepoints_.size();
-    while (i > 0 && sqlite3_stricmp(savepoints_[i - 1].name.c_str(), name.c_str()) != 0) --i;
-    if (sqlite3_get_autocommit(db) || i == 0)
-      return SetError(Err(), kNoSavepoint, "savepoint " + name + " is not set");
-    const int rc = Exec(db, ("ROLLBACK TO " + name).c_str(), Err());
+    size_t i = 0;
+    const int rc = ToSavepoint(name, "ROLLBACK TO ", i);
     if (rc != kOk) return rc;
-    pending_ = savepoints_[i - 1].pending_before;
-    savepoints_.resize(i);
+    pending_ = savepoints_[i].pending_before;
+    savepoints_.resize(i + 1);
     // Nothing written before the savepoint is left: end the transaction, which changes no
     // data, so that the write locks taken since are released at once (as a server releases
     // its row locks on a rollback to a savepoint).
@@ -359,15 +353,9 @@ class SqliteSession final : public Session, public SessionTools {
   }
 
   int ReleaseSavepoint(const std::string& name) override {
-    if (!Ready()) return Err().code;
-    if (!IsIdentifier(name)) return SetError(Err(), kInvalidSql, "bad savepoint name " + name);
-    sqlite3* db = main_->db.get();
-    size_t i = savepoints_.size();
-    while (i > 0 && sqlite3_stricmp(savepoints_[i - 1].name.c_str(), name.c_str()) != 0) --i;
-    if (sqlite3_get_autocommit(db) || i == 0)
-      return SetError(Err(), kNoSavepoint, "savepoint " + name + " is not set");
-    const int rc = Exec(db, ("RELEASE " + name).c_str(), Err());
-    if (rc == kOk) savepoints_.resize(i - 1);
+    size_t i = 0;
+    const int rc = ToSavepoint(name, "RELEASE ", i);
+    if (rc == kOk) savepoints_.resize(i);
     return rc;
   }
 
@@ -515,6 +503,20 @@ class SqliteSession final : public Session, public SessionTools {
   }
 
  private:
+  // Runs `verb` (ROLLBACK TO, RELEASE) on the latest savepoint named `name`, whose place in
+  // savepoints_ is `i`. -1086 when none of that name is set in the open transaction.
+  int ToSavepoint(const std::string& name, const char* verb, size_t& i) {
+    if (!Ready()) return Err().code;
+    if (!IsIdentifier(name)) return SetError(Err(), kInvalidSql, "bad savepoint name " + name);
+    sqlite3* db = main_->db.get();
+    i = savepoints_.size();
+    while (i > 0 && sqlite3_stricmp(savepoints_[i - 1].name.c_str(), name.c_str()) != 0) --i;
+    if (sqlite3_get_autocommit(db) || i == 0)
+      return SetError(Err(), kNoSavepoint, "savepoint " + name + " is not set");
+    --i;
+    return Exec(db, (verb + name).c_str(), Err());
+  }
+
   struct SavepointMark {
     std::string name;
     bool pending_before;  // whether uncommitted changes existed when it was set
