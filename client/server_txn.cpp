@@ -96,11 +96,19 @@ int TxnPolicy::Savepoint(const std::string& name) {
   return kOk;
 }
 
-int TxnPolicy::RollbackTo(const std::string& name) {
+size_t TxnPolicy::Find(const std::string& name) {
   size_t i = savepoints_.size();
   while (i > 0 && !SameName(savepoints_[i - 1].name, name, traits_.quote_names)) --i;
-  if (i == 0 || !IsIdentifier(name))
-    return SetError(prim_.Detail(), kNoSavepoint, "savepoint '" + name + "' is not set");
+  if (i == 0 || !IsIdentifier(name)) {
+    SetError(prim_.Detail(), kNoSavepoint, "savepoint '" + name + "' is not set");
+    return 0;
+  }
+  return i;
+}
+
+int TxnPolicy::RollbackTo(const std::string& name) {
+  size_t i = Find(name);
+  if (i == 0) return kNoSavepoint;
   --i;
   const int rc = prim_.Exec("ROLLBACK TO SAVEPOINT " + Name(name));
   if (rc != kOk) return rc;
@@ -115,10 +123,8 @@ int TxnPolicy::RollbackTo(const std::string& name) {
 }
 
 int TxnPolicy::Release(const std::string& name) {
-  size_t i = savepoints_.size();
-  while (i > 0 && !SameName(savepoints_[i - 1].name, name, traits_.quote_names)) --i;
-  if (i == 0 || !IsIdentifier(name))
-    return SetError(prim_.Detail(), kNoSavepoint, "savepoint '" + name + "' is not set");
+  const size_t i = Find(name);
+  if (i == 0) return kNoSavepoint;
   const int rc = prim_.Exec("RELEASE SAVEPOINT " + Name(name));
   if (rc != kOk) return rc;
   savepoints_.resize(i - 1);

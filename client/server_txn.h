@@ -77,6 +77,9 @@ class TxnPolicy {
     return traits_.quote_names ? "\"" + name + "\"" : name;
   }
   int EndWith(TxnPrimitives::End how);
+  // The position after the newest savepoint of that name, 0 when none is set (the -1086
+  // detail then recorded).
+  size_t Find(const std::string& name);
 
   TxnPrimitives& prim_;
   TxnTraits traits_;
