@@ -825,6 +825,21 @@ int OpenAll(const std::string& user, const std::string& password, const std::str
     rc = odbc::Connect(sh->env, t, user, password, options, sh->dialect.engine, sh->main, f);
     if (rc != kOk) return rc;
   }
+  // A SQLite database that nobody can be writing (its directory is read-only to the job) is read
+  // as it stands, as the embedded backend reads it: without, its write-ahead log cannot be read.
+  std::string as_it_stands;
+  if (sh->dialect.engine == Engine::Sqlite) {
+    const std::string file = SqliteFile(*sh->main);
+    if (!file.empty() && file.find(';') == std::string::npos && sqlite::NobodyWrites(file)) {
+      // Given both first and last: drivers differ in which of two values of a key they take.
+      as_it_stands = ";Database=" + sqlite::ImmutableUri(file);
+      if (!t.connect.empty()) t.connect = as_it_stands.substr(1) + ";" + t.connect;
+      options += as_it_stands;
+      sh->main.reset();
+      rc = odbc::Connect(sh->env, t, user, password, options, sh->dialect.engine, sh->main, f);
+      if (rc != kOk) return rc;
+    }
+  }
   // Test-only: a data source may ask for the texts of record on a PostgreSQL server with the
   // Oracle-compatibility extension, or for the fallback's cursor connections.
   if (sh->dialect.engine == Engine::Postgres &&
@@ -850,7 +865,8 @@ int OpenAll(const std::string& user, const std::string& password, const std::str
   rc = Setup(*sh, *sh->main, false);
   for (size_t i = 0; rc == kOk && cursors && !sh->one_session && i < kMaxCursors; ++i) {
     std::unique_ptr<Conn> c;
-    rc = odbc::Connect(sh->env, t, user, password, sh->dialect.Options(true, g_lock_wait_ms),
+    rc = odbc::Connect(sh->env, t, user, password,
+                       sh->dialect.Options(true, g_lock_wait_ms) + as_it_stands,
                        sh->dialect.engine, c, f);
     if (rc == kOk) rc = Setup(*sh, *c, true);
     if (rc == kOk) sh->pool.push_back(std::move(c));

@@ -1,8 +1,10 @@
 // SQLite backend: error translation, binding, reading rows, names and paths.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -153,6 +155,27 @@ int BindAll(sqlite3_stmt* st, Op op, const std::vector<Bind>& in, ErrorDetail& d
     if (rc != SQLITE_OK) return Translate(rc, sqlite3_db_handle(st), detail);
   }
   return kOk;
+}
+
+bool NobodyWrites(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  return ::access(dir.c_str(), W_OK) != 0 && ::access((path + "-shm").c_str(), F_OK) != 0 &&
+         ::access((path + "-wal").c_str(), F_OK) != 0;
+}
+
+std::string ImmutableUri(const std::string& path) {
+  std::string uri = "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      uri += hex;
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?immutable=1";
 }
 
 std::string DirOf(const std::string& net) {

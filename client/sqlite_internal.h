@@ -59,6 +59,15 @@ int BindAll(sqlite3_stmt* st, Op op, const std::vector<Bind>& in, ErrorDetail& d
 std::string DirOf(const std::string& net);
 std::string SchemaPath(const std::string& dir, const std::string& schema);
 
+// True where nobody can be writing the database file `path` in write-ahead-log mode: WAL reading
+// needs the -shm file beside it, the job may not create it there (the directory is not writable
+// for it), and no other program has made it (no -shm, no -wal). Such a file is read as it stands
+// (ImmutableUri), and every write fails with the read-only code.
+bool NobodyWrites(const std::string& path);
+// The URI that opens `path` as it stands ("file:...?immutable=1"), characters that a URI reads
+// specially escaped.
+std::string ImmutableUri(const std::string& path);
+
 // Statements of the schema: the six tables, their keys, checks and indexes.
 extern const char* const kSchemaDdl;
 

@@ -73,26 +73,11 @@ int Exec(sqlite3* db, const char* sql, ErrorDetail& d) {
   return rc == SQLITE_OK ? kOk : Translate(rc, db, d);
 }
 
-// A file URI for `path`: characters that a URI reads specially are escaped.
-std::string FileUri(const std::string& path) {
-  std::string uri = "file:";
-  for (char c : path) {
-    if (c == '%' || c == '?' || c == '#') {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
-      uri += hex;
-    } else {
-      uri += c;
-    }
-  }
-  return uri;
-}
-
 int OpenConn(const Shared& sh, bool reader, std::unique_ptr<Conn>& out, ErrorDetail& d) {
   sqlite3* raw = nullptr;
   int rc;
   if (sh.immutable) {
-    rc = sqlite3_open_v2((FileUri(sh.path) + "?immutable=1").c_str(), &raw,
+    rc = sqlite3_open_v2(ImmutableUri(sh.path).c_str(), &raw,
                          SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
   } else {
     const int flags = (reader ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
@@ -210,12 +195,7 @@ class SqliteSession final : public Session, public SessionTools {
       return SetError(Err(), kNoPrivilege, "schema file " + path + " may not be read");
     auto sh = std::make_shared<Shared>();
     sh->path = path;
-    // WAL reading needs the -shm file beside the database. Where the job may not create it
-    // and no other program has made it, nobody can be writing: the file is read as it stands,
-    // and every write fails with the read-only code.
-    sh->immutable = ::access(dir_.c_str(), W_OK) != 0 &&
-                    ::access((path + "-shm").c_str(), F_OK) != 0 &&
-                    ::access((path + "-wal").c_str(), F_OK) != 0;
+    sh->immutable = NobodyWrites(path);
     sh->busy_ms = busy_ms_;
     std::unique_ptr<Conn> main;
     const int rc = OpenConn(*sh, false, main, Err());

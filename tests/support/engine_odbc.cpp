@@ -39,7 +39,7 @@ Engine OdbcSqliteEngine() {
   e.set_lock_wait_ms = [](int ms) { pvc::OdbcSetLockWaitMs(ms); };
   e.plan_problems = native.plan_problems;
   e.durability_problem = native.durability_problem;
-  // Read-only files meet the driver's own opening rules: make_read_only stays empty.
+  e.make_read_only = native.make_read_only;
   return e;
 }
 

@@ -1,6 +1,7 @@
 // The PostgreSQL backend's hooks for the contract suite.
 #include <unistd.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,28 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
   return problems;
 }
 
+// A role of the test's own, logged on for the job's sessions from now on: with `whole_dir` one
+// whose every transaction is read-only (the database refuses it writes, as a read-only standby
+// would), otherwise one that may only read the schema's tables.
+int MakeReadOnly(TempSchema& db, bool whole_dir, std::string& why) {
+  std::string role = "pvt_ro_";
+  for (char c : db.schema()) role += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string pass = "ro-" + std::to_string(::getpid());
+  const std::string grant = whole_dir ? "ALL" : "SELECT";
+  if (db.Exec("CREATE ROLE " + role + " LOGIN PASSWORD '" + pass + "'") != 0 ||
+      db.Exec("GRANT USAGE ON SCHEMA " + db.schema() + " TO " + role) != 0 ||
+      db.Exec("GRANT " + grant + " ON ALL TABLES IN SCHEMA " + db.schema() + " TO " + role) != 0 ||
+      (whole_dir &&
+       db.Exec("ALTER ROLE " + role + " SET default_transaction_read_only = on") != 0)) {
+    why = "cannot make a read-only role: " + db.last_error();
+    db.Exec("DROP OWNED BY " + role);
+    db.Exec("DROP ROLE IF EXISTS " + role);
+    return pvc::kInternal;
+  }
+  db.ConnectAs(role, pass, "DROP ROLE " + role);
+  return pvc::kOk;
+}
+
 std::string DurabilityProblem(pvc::Session& s) {
   const std::string v = First(s, "show synchronous_commit");
   return v == "on" ? "" : "synchronous_commit is " + v;
@@ -108,7 +131,7 @@ Engine PostgresEngine() {
   e.set_lock_wait_ms = [](int ms) { pvc::PgSetLockWaitMs(ms); };
   e.kill_connection = KillConnection;
   e.plan_problems = PlanProblems;
-  // Read-only storage is the server's business: make_read_only stays empty.
+  e.make_read_only = MakeReadOnly;
   e.durability_problem = DurabilityProblem;
   return e;
 }

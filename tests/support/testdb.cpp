@@ -164,6 +164,14 @@ TempSchema::~TempSchema() {
   pvc::SessionTools& tools = pvc::ToolsOf(*s);
   for (const auto& name : others_) tools.ExecScript("DROP SCHEMA " + name + " CASCADE");
   tools.ExecScript("DROP SCHEMA " + schema_ + " CASCADE");
+  if (!cleanup_.empty()) tools.ExecScript(cleanup_);
+}
+
+void TempSchema::ConnectAs(const std::string& login, const std::string& pass,
+                           const std::string& cleanup) {
+  connect_login_ = login;
+  connect_pass_ = pass;
+  cleanup_ = cleanup;
 }
 
 int TempSchema::CreateAnother(std::string& name, std::string& why) {
@@ -218,7 +226,9 @@ int TempSchema::Create(const Backend& b, std::string& why) {
 }
 
 int TempSchema::Connect(const std::vector<pvc::SessionDecorator>& decorators) {
-  const int rc = pvc::Logon(login_, pass_, net_, decorators);
+  const bool as_other = !connect_login_.empty();
+  const int rc = pvc::Logon(as_other ? connect_login_ : login_, as_other ? connect_pass_ : pass_,
+                            net_, decorators);
   if (rc != pvc::kOk) return rc;
   return pvc::Current()->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + schema_);
 }

@@ -88,12 +88,17 @@ class TempSchema {
   std::string last_error() const { return last_error_; }
   // Closes the side session, so that no connection of the test holds the schema open.
   void CloseSide() { side_.reset(); }
+  // From now on Connect logs on as `login` (a role a test made with fewer rights); the side
+  // session and the schema's removal keep the owner's logon. `cleanup` runs as the owner once
+  // the schema is gone (dropping that role, say).
+  void ConnectAs(const std::string& login, const std::string& pass, const std::string& cleanup);
 
  private:
   int Side(pvc::Session*& out);
 
   Backend backend_;
   std::string net_, schema_, login_, pass_, dir_;
+  std::string connect_login_, connect_pass_, cleanup_;  // ConnectAs
   std::vector<std::string> others_;  // schemas of CreateAnother
   std::unique_ptr<pvc::Session> side_;
   std::string last_error_;
