@@ -129,6 +129,10 @@ int Night_Run(const NightRequest& r) {
                  e == EWOULDBLOCK ? "Ein anderer Lauf arbeitet darin." : std::strerror(e));
     return kNightBusy;
   }
+  if (r.admit && !r.admit()) {
+    if (lock >= 0) ::close(lock);
+    return kNightRefused;
+  }
   RunFlags_Init(r.variant.c_str(), r.log_switch.c_str());
 
   Log_Open(InDir(r.dir, kRunLogName).c_str());

@@ -2,6 +2,7 @@
 // command both build a NightRequest and hand it to Night_Run.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct NightRequest {
   // Where the record of the run's start and end goes ("running" or "finished" after the start
   // time stamp), for log-check to tell a killed run from a finished one. Empty: none (the job).
   std::string end_record;
+  // Asked once the working directory's lock is held, before anything is written or opened: false
+  // keeps the night from running (Night_Run returns kNightRefused). Empty: the night runs.
+  std::function<bool()> admit;
   // Put around the session at the logon, the first innermost (a recording, for example).
   std::vector<pvc::SessionDecorator> decorators;
 };
@@ -46,6 +50,8 @@ inline constexpr int kNightNotUndone = 3;   // a preview's changes could not be 
 
 inline constexpr int kNightBusy = 4;  // another night or preview holds the working directory's
                                       // lock; nothing was opened or written
+
+inline constexpr int kNightRefused = 5;  // the request's admit said no; nothing was written
 
 // The longest a preview runs before it ends, rolled back, and the job's wait for the lock: a
 // night that finds a preview running outwaits it.

@@ -68,23 +68,6 @@ bool WriteMetrics(const std::string& path, Status status, const CtlRun* run) {
   return false;
 }
 
-// The state that parvekctl night recorded beside the run log for the run stamped `stamp`:
-// "running", "finished", or empty when the record names another run (the job run by itself
-// writes none) or there is none.
-std::string RecordedState(const std::string& log, const std::string& stamp) {
-  const size_t slash = log.rfind('/');
-  const std::string path =
-      (slash == std::string::npos ? std::string() : log.substr(0, slash + 1)) + kEndRecordName;
-  std::string why, state;
-  std::FILE* in = Ctl_OpenRunLog(path, why);
-  if (in == nullptr) return state;
-  Ctl_EachRun(in, [&](const CtlRun& r) {
-    if (r.stamp == stamp) state = r.last_entry;
-  });
-  std::fclose(in);
-  return state;
-}
-
 // Whether a night or preview holds the lock of the run log's directory now.
 bool NightRunning(const std::string& log) {
   const size_t slash = log.rfind('/');
@@ -129,7 +112,7 @@ int LogCheck(const LogCheckOptions& o) {
     // summer time between the job's machine and this one.
     if (age_hours < -1.0)
       std::snprintf(age, sizeof age, ", stamped %.0f hours in the future (clock?)", -age_hours);
-    const std::string state = RecordedState(o.log, run->stamp);
+    const std::string state = Ctl_RecordedState(o.log, run->stamp);
     if (state == "running") {
       status = kCritical;
       summary = "the last run did not finish (killed?): " + std::to_string(run->followups) +

@@ -323,28 +323,37 @@ int Night(const NightOptions& o) {
   request.variant = o.variant;
   request.log_switch = o.log_switch;
   request.lock_wait_s = o.wait_s;
+  // The accounting day as the run log counts it: --day, or yesterday by the local clock.
+  int64_t n = LocalToday() - 1;
+  std::string shown = "yesterday";
   if (o.day_given) {
-    int64_t n = 0;
     if (!ParseCivilDate(o.day, n))
       return Ctl_Fail("night: --day " + o.day + " is no date YYYY-MM-DD");
     request.day = o.day.substr(0, 4) + o.day.substr(5, 2) + o.day.substr(8, 2);
-    // A day the run log shows as run already would be run again: its follow-ups cancelled and
-    // booked anew, older cancelled bookings deleted. That takes a word of the operator.
-    if (!o.preview && !o.force) {
-      const std::string stamp = Ctl_RunLogRunForDay(kRunLogName, n);
-      if (!stamp.empty())
-        return Ctl_Fail("night: the run log already holds a run for " + o.day + " (started " +
-                        stamp +
-                        "); a second run is no no-op (follow-ups are cancelled and booked "
-                        "again): --preview shows what it would do, --force runs it");
-    }
+    shown = o.day;
   }
+  // A day the run log shows as run already would be run again: its follow-ups cancelled and
+  // booked anew, older cancelled bookings deleted. That takes a word of the operator, whether
+  // the day is a catch-up's or the ordinary night's yesterday (a timer that fired twice). Asked
+  // under the lock, so that a night running now counts as run, and one killed (its end record
+  // still says running) does not: running it again is its repair.
+  std::string refusal;
+  if (!o.preview && !o.force)
+    request.admit = [&refusal, n, shown] {
+      const std::string stamp = Ctl_RunLogRunForDay(kRunLogName, n);
+      if (stamp.empty()) return true;
+      refusal = "night: the run log already holds a run for " + shown + " (started " + stamp +
+                "); a second run is no no-op (follow-ups are cancelled and booked again): "
+                "--preview shows what it would do, --force runs it";
+      return false;
+    };
   if (o.preview) return Preview(request, o);
   // The record of the run's end beside the run log tells log-check a finished night from a
   // killed one.
   request.end_record = kEndRecordName;
   // As the job: a failed connect shows in the run log and on standard error, exit code 0.
   const int rc = Night_Run(request);
+  if (rc == kNightRefused) return Ctl_Fail(refusal);
   return rc > 0 ? Ctl_Fail("night: " + Refusal(rc, o)) : 0;
 }
 
@@ -363,8 +372,8 @@ const CtlCommand kNight(
                 "Print what the night would do and keep nothing (no bookings, no run log, no "
                 "parameter file)")
           .Flag("--force", o->force,
-                "Run --day for a day that the run log shows as run already (a second run is no "
-                "no-op)")
+                "Run the night, or --day, for a day that the run log shows as run already (a "
+                "second run is no no-op)")
           .Number("--max-seconds", o->max_seconds, 1, kPreviewMaxSeconds,
                   "--preview: seconds after which the preview ends, rolled back (default and "
                   "most: 600; a night waits that long for a preview)")
@@ -374,8 +383,8 @@ const CtlCommand kNight(
           .Footer(
               "Without --preview this is the job itself: it writes parvek.log and parvektgb in the "
               "working directory and commits its changes, and records its start and end in "
-              "parvek.log.end for log-check. A second run for the same day is no no-op: --day "
-              "refuses a day the run log shows as run unless --force is given. One night at a "
+              "parvek.log.end for log-check. A second run for the same day is no no-op: a day the "
+              "run log shows as run (yesterday, or --day) is refused unless --force is given. One night at a "
               "time per working directory (see the guide operating.md).");
       return [o] { return Night(*o); };
     });

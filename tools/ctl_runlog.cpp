@@ -130,12 +130,28 @@ std::FILE* Ctl_OpenRunLog(const std::string& path, std::string& why) {
   return f;
 }
 
+std::string Ctl_RecordedState(const std::string& log, const std::string& stamp) {
+  const size_t slash = log.rfind('/');
+  const std::string path =
+      (slash == std::string::npos ? std::string() : log.substr(0, slash + 1)) + kEndRecordName;
+  std::string why, state;
+  std::FILE* in = Ctl_OpenRunLog(path, why);
+  if (in == nullptr) return state;
+  Ctl_EachRun(in, [&](const CtlRun& r) {
+    if (r.stamp == stamp) state = r.last_entry;
+  });
+  std::fclose(in);
+  return state;
+}
+
 std::string Ctl_RunLogRunForDay(const std::string& path, int64_t day) {
   std::string why, stamp;
   std::FILE* in = Ctl_OpenRunLog(path, why);
   if (in == nullptr) return stamp;
   Ctl_EachRun(in, [&](const CtlRun& r) {
-    if (r.connect_rc == 0 && !r.day_refused && r.AccountingDay() == day) stamp = r.stamp;
+    if (r.connect_rc == 0 && !r.day_refused && r.AccountingDay() == day &&
+        Ctl_RecordedState(path, r.stamp) != "running")
+      stamp = r.stamp;
   });
   std::fclose(in);
   return stamp;

@@ -43,7 +43,13 @@ std::FILE* Ctl_OpenRunLog(const std::string& path, std::string& why);
 // stamps, not the empty lines before them.
 std::vector<std::string> Ctl_RunLogEntries(const std::string& text);
 
+// The state that parvekctl night recorded beside the run log at `log` for the run stamped
+// `stamp`: "running", "finished", or empty when the record names another run (the job run by
+// itself writes none) or there is none.
+std::string Ctl_RecordedState(const std::string& log, const std::string& stamp);
+
 // The start stamp of a run in the run log at `path` that worked on `day` (a day number):
-// connected, and not refused its day. Empty when there is none (or no readable run log). A
-// second run of that day is no no-op.
+// connected, not refused its day, and not recorded as still running (killed, when no night
+// holds the lock). Empty when there is none (or no readable run log). A second run of that day
+// is no no-op.
 std::string Ctl_RunLogRunForDay(const std::string& path, int64_t day);

@@ -336,6 +336,32 @@ TEST(LogCheckState, RunningThenKilledThenFinished) {
   EXPECT_EQ(night.Ctl({"log-check"}).code, 0);
 }
 
+// A second night that waited for the first one's lock asks about the day only once it holds
+// the lock: by then the first has run the day, and the second refuses instead of running it again.
+TEST(CatchUp, NightThatWaitedForTheLockFindsTheDayRun) {
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  sqlite3* holder = HoldWriteLock(night.file());
+  ASSERT_NE(holder, nullptr);
+  const pid_t first = hard::Start(PARVEKCTL_BIN, night.work().path(),
+                                  {"night", "settings.ini", "XXX", "D"});
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(WaitFor(night.work() / "parvek.log.end", "running"));
+  hard::TempDir io;
+  const pid_t second = hard::Start(PARVEKCTL_BIN, night.work().path(),
+                                   {"night", "settings.ini", "XXX", "D", "--wait", "60"}, {},
+                                   io.path());
+  ASSERT_GT(second, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the second waits for the lock
+  ReleaseWriteLock(holder);
+  EXPECT_EQ(hard::Wait(first, night.work().path(), 60).code, 0);
+  const Result r = hard::Wait(second, io.path(), 60);
+  EXPECT_EQ(r.code, 2) << r.err;
+  EXPECT_NE(r.err.find("the run log already holds a run for yesterday"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 1) << night.Log();
+}
+
 // The preview's private directory (personal data) goes whichever way the preview ends: out of
 // its time (rolled back, exit 2) or ended by a signal.
 TEST(PreviewEnds, OutOfTimeOrBySignalLeavesNoDirectory) {
@@ -395,23 +421,33 @@ TEST(PreviewEnds, FilesNotWrittenWholeFailThePreview) {
   EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
 }
 
-// A catch-up of a day the run log shows as run already refuses without --force; an empty --day
-// is a wrong command line.
+// A day the run log shows as run already is refused without --force, for a catch-up and for the
+// plain night of a timer that fired twice; an empty --day is a wrong command line.
 TEST(CatchUp, DayAlreadyRunNeedsForce) {
-  OpsNight night;
-  ASSERT_TRUE(night.ok);
-  night.RunJob(PARVEK_BIN);
   const std::string yesterday = CivilText(LocalToday() - 1);
-  Result r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", yesterday});
-  EXPECT_EQ(r.code, 2) << r.err;
-  EXPECT_NE(r.err.find("the run log already holds a run for " + yesterday), std::string::npos)
-      << r.err;
-  r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", ""});
-  EXPECT_EQ(r.code, 2) << r.err;
-  EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 1) << "neither ran";
-  r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", yesterday, "--force"});
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 2);
+  const std::vector<std::string> base = {"night", "settings.ini", "XXX", "D"};
+  for (const std::vector<std::string>& day : {std::vector<std::string>{"--day", yesterday},
+                                             std::vector<std::string>{}}) {
+    SCOPED_TRACE(day.empty() ? "plain night" : "--day");
+    OpsNight night;
+    ASSERT_TRUE(night.ok);
+    night.RunJob(PARVEK_BIN);
+    std::vector<std::string> args = base;
+    args.insert(args.end(), day.begin(), day.end());
+    Result r = night.Ctl(args);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("the run log already holds a run for " +
+                         (day.empty() ? std::string("yesterday") : yesterday)),
+              std::string::npos)
+        << r.err;
+    r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", ""});
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 1) << "none ran";
+    args.push_back("--force");
+    r = night.Ctl(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 2);
+  }
 }
 
 // log-check under a 96 MB address-space limit and a 20 s bound, as a careless check command
