@@ -50,7 +50,8 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
 
 int MakeReadOnly(TempSchema& db, bool whole_dir, std::string& why) {
   if (::geteuid() == 0) {
-    why = "file permissions do not bind the super-user";
+    why = "file permissions do not bind the super-user (the test contract.read_only_as_user runs "
+          "this case as user nobody)";
     return pvc::kInternal;
   }
   // The last connection gone, no -wal or -shm file is left beside the schema file.
