@@ -307,16 +307,25 @@ bool WaitFor(const std::string& path, const std::string& part) {
   return false;
 }
 
+// Starts `parvekctl night` while `holder` holds the database's write lock, and waits until it
+// runs (its end record says so): the night stays running until the lock is released. -1 on
+// failure.
+pid_t StartHeldNight(const OpsNight& night, sqlite3*& holder) {
+  holder = HoldWriteLock(night.file());
+  if (holder == nullptr) return -1;
+  const pid_t pid = hard::Start(PARVEKCTL_BIN, night.work().path(),
+                                {"night", "settings.ini", "XXX", "D"});
+  if (pid > 0 && !WaitFor(night.work() / "parvek.log.end", "running")) return -1;
+  return pid;
+}
+
 // log-check tells a night still running, and one killed midway, from a finished one.
 TEST(LogCheckState, RunningThenKilledThenFinished) {
   OpsNight night;
   ASSERT_TRUE(night.ok);
-  sqlite3* holder = HoldWriteLock(night.file());
-  ASSERT_NE(holder, nullptr);
-  const pid_t pid = hard::Start(PARVEKCTL_BIN, night.work().path(),
-                                {"night", "settings.ini", "XXX", "D"});
+  sqlite3* holder = nullptr;
+  const pid_t pid = StartHeldNight(night, holder);
   ASSERT_GT(pid, 0);
-  ASSERT_TRUE(WaitFor(night.work() / "parvek.log.end", "running"));
   Result r = night.Ctl({"log-check"});
   EXPECT_EQ(r.code, 1) << r.out;
   EXPECT_NE(r.out.find("PARVEK WARNING - a night or preview is running now"), std::string::npos)
@@ -341,12 +350,9 @@ TEST(LogCheckState, RunningThenKilledThenFinished) {
 TEST(CatchUp, NightThatWaitedForTheLockFindsTheDayRun) {
   OpsNight night;
   ASSERT_TRUE(night.ok);
-  sqlite3* holder = HoldWriteLock(night.file());
-  ASSERT_NE(holder, nullptr);
-  const pid_t first = hard::Start(PARVEKCTL_BIN, night.work().path(),
-                                  {"night", "settings.ini", "XXX", "D"});
+  sqlite3* holder = nullptr;
+  const pid_t first = StartHeldNight(night, holder);
   ASSERT_GT(first, 0);
-  ASSERT_TRUE(WaitFor(night.work() / "parvek.log.end", "running"));
   hard::TempDir io;
   const pid_t second = hard::Start(PARVEKCTL_BIN, night.work().path(),
                                    {"night", "settings.ini", "XXX", "D", "--wait", "60"}, {},
