@@ -133,6 +133,38 @@ constexpr PgStatement kStatements[] = {
      0},
     // Today: the server's date.
     {Op::Today, "select to_char(current_date,'YYYYMMDD')", 0},
+    // BchReadRow: every date as its 14-digit text (NULL stays NULL).
+    {Op::BchReadRow,
+     "select BchPnr, to_char(BchVon,'YYYYMMDDHH24MISS'), to_char(BchUhr,'YYYYMMDDHH24MISS'),"
+     " BchFkt, to_char(BchBis,'YYYYMMDDHH24MISS'), to_char(BchVws,'YYYYMMDDHH24MISS'), BchFcd,"
+     " BchZwt, BchAbt, BchKst, BchKtr, BchKrt, BchAzt, BchVra, BchTxt, BchSta, BchErf, BchTrm,"
+     " to_char(BchDat,'YYYYMMDDHH24MISS') from Krv321Bch where BchPnr = $1"
+     " and BchVon = $2::timestamp and to_char(BchUhr,'HH24MISS') = $3 and BchFkt = $4",
+     0},
+    // BchInsertRow
+    {Op::BchInsertRow,
+     "insert into Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchBis, BchVws, BchFcd, BchZwt,"
+     " BchAbt, BchKst, BchKtr, BchKrt, BchAzt, BchVra, BchTxt, BchSta, BchErf, BchTrm, BchDat)"
+     " values ($1, $2::timestamp, $3::timestamp, $4, $5::timestamp, $6::timestamp, $7,"
+     " $8::integer, $9, $10, $11, $12, $13, $14, $15::integer, $16::integer, $17, $18,"
+     " $19::timestamp)",
+     0},
+    // BchSetFkt
+    {Op::BchSetFkt,
+     "update Krv321Bch set BchFkt = $1, BchDat = $2::timestamp, BchErf = $3"
+     " where BchPnr = $4 and BchVon = $5::timestamp and to_char(BchUhr,'HH24MISS') = $6"
+     " and BchFkt = $7",
+     0},
+    // TagReadPairs
+    {Op::TagReadPairs,
+     "select TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns from Krv327Tag"
+     " where TagPnr = $1 and TagTag = $2::timestamp",
+     0},
+    // TagRestore
+    {Op::TagRestore,
+     "update Krv327Tag set TagTgb = $1, TagTgs = $2::integer, TagHtv = $3, TagHvs = $4::integer,"
+     " TagHtn = $5, TagHns = $6::integer where TagPnr = $7 and TagTag = $8::timestamp",
+     0},
 };
 
 static_assert(Op_RowsInOrder(kStatements), "one text per statement, in Op order");

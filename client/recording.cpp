@@ -39,15 +39,15 @@ class RecordingSession final : public SessionWrapper {
     return rc;
   }
   int Write(Op op, const std::vector<Bind>& in) override {
-    to_.BeforeWrite(target(), op, in);
-    const int rc = target().Write(op, in);
+    const int refused = to_.BeforeWrite(target(), op, in);
+    const int rc = refused != kOk ? refused : target().Write(op, in);
     to_.Saw({op, in, nullptr, rc});
     return rc;
   }
   // Passed on whole, so that a backend keeps running it its own way; recorded as one write.
   int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override {
-    to_.BeforeWrite(target(), op, in);
-    const int rc = target().WriteDurably(op, in, savepoint);
+    const int refused = to_.BeforeWrite(target(), op, in);
+    const int rc = refused != kOk ? refused : target().WriteDurably(op, in, savepoint);
     to_.Saw({op, in, nullptr, rc});
     return rc;
   }

@@ -25,10 +25,13 @@ class Recorder {
   virtual ~Recorder() = default;
   // Before a write (Write or WriteDurably) runs. `s` is the session it will run on, for reading
   // what the write is about to change; what the recorder runs there is not recorded.
-  virtual void BeforeWrite(Session& s, Op op, const std::vector<Bind>& in) {
+  // 0 lets the write run; any other code is returned in its place, and the write is not sent
+  // (a journal that could not note it, for example).
+  virtual int BeforeWrite(Session& s, Op op, const std::vector<Bind>& in) {
     (void)s;
     (void)op;
     (void)in;
+    return 0;
   }
   // After every open, delivered row, single-row select and write, in the order they ran.
   virtual void Saw(const Seen& seen) = 0;

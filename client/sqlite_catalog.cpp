@@ -109,6 +109,32 @@ constexpr BackendText kCatalog[] = {
      " where BchPnr = ?1 and BchVon = ?2 and " T6("BchUhr") " = ?3 and BchFkt = ?4"},
     // Today: sysdate is the machine's local date.
     {Op::Today, "select date('now','localtime')||' 00:00:00'"},
+    // BchReadRow: every date as its 14-digit text (NULL stays NULL).
+    {Op::BchReadRow,
+     "select BchPnr," D8("BchVon") "||" T6("BchVon") "," D8("BchUhr") "||" T6("BchUhr") ",BchFkt,"
+     D8("BchBis") "||" T6("BchBis") "," D8("BchVws") "||" T6("BchVws") ",BchFcd,BchZwt,BchAbt,"
+     "BchKst,BchKtr,BchKrt,BchAzt,BchVra,BchTxt,BchSta,BchErf,BchTrm,"
+     D8("BchDat") "||" T6("BchDat") " from Krv321Bch"
+     " where BchPnr = ?1 and BchVon = ?2 and " T6("BchUhr") " = ?3 and BchFkt = ?4"},
+    // BchInsertRow: the integers given as texts become integers again.
+    {Op::BchInsertRow,
+     "insert into Krv321Bch (BchPnr,BchVon,BchUhr,BchFkt,BchBis,BchVws,BchFcd,BchZwt,BchAbt,"
+     "BchKst,BchKtr,BchKrt,BchAzt,BchVra,BchTxt,BchSta,BchErf,BchTrm,BchDat) values (?1,?2,?3,"
+     "?4,?5,?6,?7,cast(?8 as integer),?9,?10,?11,?12,?13,?14,cast(?15 as integer),"
+     "cast(?16 as integer),?17,?18,?19)"},
+    // BchSetFkt
+    {Op::BchSetFkt,
+     "update Krv321Bch set BchFkt = ?1, BchDat = ?2, BchErf = ?3"
+     " where BchPnr = ?4 and BchVon = ?5 and " T6("BchUhr") " = ?6 and BchFkt = ?7"},
+    // TagReadPairs
+    {Op::TagReadPairs,
+     "select TagTgb,TagTgs,TagHtv,TagHvs,TagHtn,TagHns from Krv327Tag"
+     " where TagPnr = ?1 and TagTag = ?2"},
+    // TagRestore
+    {Op::TagRestore,
+     "update Krv327Tag set TagTgb = ?1, TagTgs = cast(?2 as integer), TagHtv = ?3,"
+     " TagHvs = cast(?4 as integer), TagHtn = ?5, TagHns = cast(?6 as integer)"
+     " where TagPnr = ?7 and TagTag = ?8"},
 };
 
 static_assert(Op_RowsInOrder(kCatalog), "one text per statement, in Op order");

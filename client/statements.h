@@ -34,6 +34,12 @@ enum class Op : int {
   BchInsert,
   BchReadFcd,  // the code of one booking, read by the preview before it is cancelled or deleted
   Today,       // the database's date: a catch-up's day must lie before it
+  // A night's journal and its undo (parvekctl): whole rows read and written back.
+  BchReadRow,    // one booking whole, by the key of BchDelFkt
+  BchInsertRow,  // a booking inserted again with every column
+  BchSetFkt,     // a booking's function set back, with BchDat and BchErf
+  TagReadPairs,  // the three code/value pairs of one day record
+  TagRestore,    // the three code/value pairs written back, NULLs included
   kCount
 };
 
@@ -44,7 +50,8 @@ enum class OpKind : char {
   UpdateOrDelete,  // a write that returns 1403 when it matched no row
 };
 
-// Input kinds: 'T' text, 'I' integer, 'D' date 'yyyymmdd', 'P' point in time 'yyyymmddHHMMSS'.
+// Input kinds: 'T' text, 'I' integer, 'D' date 'yyyymmdd', 'P' point in time 'yyyymmddHHMMSS',
+// 'N' an integer given as its decimal text (bound as a text; empty for NULL).
 // Output kinds: 'T' text, 'I' integer, 'D' date 'yyyymmdd', 'H' time of day 'HHMMSS'.
 struct OpInfo {
   Op op;
@@ -63,6 +70,8 @@ constexpr bool Op_FewRows(Op op) { return op == Op::BchTagMld || op == Op::BchSt
 
 inline constexpr const char kTagOut[] = "TDDHDHITITITI";       // TagSatz, 13 columns
 inline constexpr const char kBchOut[] = "TDHIDHTITTTTTTIITT";  // BchSatz, 18 columns
+// A whole booking: BchSatz's columns with every date as a 14-digit text, then BchDat.
+inline constexpr const char kBchRowOut[] = "TTTITTTITTTTTTIITTT";
 
 inline constexpr OpInfo kOps[] = {
     // Placeholder day records of the accounting day (the database's yesterday).
@@ -159,6 +168,41 @@ inline constexpr OpInfo kOps[] = {
     // The database's date (sysdate), against which a catch-up's day is checked.
     {Op::Today, "Today", "Db_Today", OpKind::Select, "", "D", nullptr,
      "select TO_CHAR(sysdate,'yyyymmdd') into :b0:b1  from dual"},
+    // The statements below are the companion tool's (the journal of a night and its undo),
+    // written in the style of the texts of record; the job never runs them. Points in time
+    // are read and written as 14-digit texts, so that a row goes back to the second.
+    // One booking whole, by the key of BchDelFkt.
+    {Op::BchReadRow, "BchReadRow", "parvekctl night --journal, undo", OpKind::Select, "TDTI",
+     kBchRowOut, nullptr,
+     "select BchPnr ,TO_CHAR(BchVon,'yyyymmddHH24MISS') ,TO_CHAR(BchUhr,'yyyymmddHH24MISS') ,Bc"
+     "hFkt ,TO_CHAR(BchBis,'yyyymmddHH24MISS') ,TO_CHAR(BchVws,'yyyymmddHH24MISS') ,BchFcd ,Bch"
+     "Zwt ,BchAbt ,BchKst ,BchKtr ,BchKrt ,BchAzt ,BchVra ,BchTxt ,BchSta ,BchErf ,BchTrm ,TO_C"
+     "HAR(BchDat,'yyyymmddHH24MISS')  from KRV321Bch where (((BchPnr=:b0 and BchVon=TO_DATE(:b1"
+     ",'yyyymmdd')) and TO_CHAR(BchUhr,'HH24MISS')=:b2) and BchFkt=:b3)"},
+    // A booking with every column (a deleted one put back).
+    {Op::BchInsertRow, "BchInsertRow", "parvekctl undo", OpKind::Insert, "TPPIPPTNTTTTTTNNTTP",
+     "", "Bch_Row_Ins_Sp",
+     "insert into Krv321Bch (BchPnr,BchVon,BchUhr,BchFkt,BchBis,BchVws,BchFcd,BchZwt,BchAbt,B"
+     "chKst,BchKtr,BchKrt,BchAzt,BchVra,BchTxt,BchSta,BchErf,BchTrm,BchDat) values (:b0,TO_Dat"
+     "e(:b1,'yyyymmddHH24MISS'),TO_Date(:b2,'yyyymmddHH24MISS'),:b3,TO_Date(:b4,'yyyymmddHH24M"
+     "ISS'),TO_Date(:b5,'yyyymmddHH24MISS'),:b6,TO_NUMBER(:b7),:b8,:b9,:b10,:b11,:b12,:b13,TO_"
+     "NUMBER(:b14),TO_NUMBER(:b15),:b16,:b17,TO_Date(:b18,'yyyymmddHH24MISS'))"},
+    // A booking's function with the BchDat and BchErf given (a cancellation taken back).
+    {Op::BchSetFkt, "BchSetFkt", "parvekctl undo", OpKind::UpdateOrDelete, "IPTTDTI", "",
+     "Bch_SetFkt_Sp",
+     "update KRV321Bch  set BchFkt=:b0,BchDat=TO_DATE(:b1,'yyyymmddHH24MISS'),BchErf=:b2 where"
+     " (((BchPnr=:b3 and BchVon=TO_DATE(:b4,'yyyymmdd')) and TO_CHAR(BchUhr,'HH24MISS')=:b5) a"
+     "nd BchFkt=:b6)"},
+    // The three code/value pairs of one day record.
+    {Op::TagReadPairs, "TagReadPairs", "parvekctl night --journal, undo", OpKind::Select, "TD",
+     "TITITI", nullptr,
+     "select TagTgb ,TagTgs ,TagHtv ,TagHvs ,TagHtn ,TagHns  from KRV327Tag where (TagPnr=:b0 "
+     "and TagTag=TO_DATE(:b1,'yyyymmdd'))"},
+    // The three pairs written back as they were, NULLs included.
+    {Op::TagRestore, "TagRestore", "parvekctl undo", OpKind::UpdateOrDelete, "TNTNTNTD", "",
+     "Tag_Restore_Sp",
+     "update KRV327Tag  set TagTgb=:b0,TagTgs=TO_NUMBER(:b1),TagHtv=:b2,TagHvs=TO_NUMBER(:b3),T"
+     "agHtn=:b4,TagHns=TO_NUMBER(:b5) where (TagPnr=:b6 and TagTag=TO_DATE(:b7,'yyyymmdd'))"},
 };
 
 inline constexpr std::size_t kOpCount = static_cast<std::size_t>(Op::kCount);
@@ -180,6 +224,10 @@ inline constexpr const char kTagNames[] =
 inline constexpr const char kBchNames[] =
     "BchPnr BchVon BchUhr BchFkt BchBis BchVws BchFcd BchZwt BchAbt BchKst BchKtr BchKrt BchAzt "
     "BchVra BchTxt BchSta BchErf BchTrm";
+inline constexpr const char kBchRowNames[] =
+    "BchPnr BchVon BchUhr BchFkt BchBis BchVws BchFcd BchZwt BchAbt BchKst BchKtr BchKrt BchAzt "
+    "BchVra BchTxt BchSta BchErf BchTrm BchDat";
+#define PVK_TAG_PAIR_NAMES "TagTgb TagTgs TagHtv TagHvs TagHtn TagHns"
 
 inline constexpr OpNames kOpNames[] = {
     {Op::TagYday, "", kTagNames},
@@ -198,6 +246,11 @@ inline constexpr OpNames kOpNames[] = {
     {Op::BchInsert, "BchPnr BchVon BchUhr BchFkt BchFcd", ""},
     {Op::BchReadFcd, "BchPnr BchVon BchUhr BchFkt", "BchFcd"},
     {Op::Today, "", "Sysdate"},
+    {Op::BchReadRow, "BchPnr BchVon BchUhr BchFkt", kBchRowNames},
+    {Op::BchInsertRow, kBchRowNames, ""},
+    {Op::BchSetFkt, "BchFktNeu BchDat BchErf BchPnr BchVon BchUhr BchFkt", ""},
+    {Op::TagReadPairs, "TagPnr TagTag", PVK_TAG_PAIR_NAMES},
+    {Op::TagRestore, PVK_TAG_PAIR_NAMES " TagPnr TagTag", ""},
 };
 
 // The number of blank-separated words in `names`.

@@ -14,7 +14,7 @@
 set -euo pipefail
 
 # Building the two programs, the man pages and the Debian package's contents.
-build=(g++ cmake ninja-build libsqlite3-dev libpq-dev unixodbc-dev libcli11-dev)
+build=(g++ cmake ninja-build libsqlite3-dev libpq-dev unixodbc-dev libcli11-dev nlohmann-json3-dev)
 # The tests: GoogleTest, the SQLite shell, the throwaway PostgreSQL server with the
 # Oracle-compatibility extension, the ODBC drivers for PostgreSQL and SQLite, the Oracle-dialect
 # parser, the man-page tools, and what the package check uses (dpkg-deb, file, systemd-analyze,

@@ -28,12 +28,14 @@
 
 #include "client/client.h"
 #include "client/codes.h"
+#include "client/net8_mask.h"
 #include "client/recording.h"
 #include "run/Night.h"
 #include "run/RunLog.h"
 #include "tools/civil_date.h"
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
+#include "tools/journal.h"
 
 namespace {
 
@@ -83,8 +85,8 @@ class PreviewRecorder final : public pvc::Recorder {
   std::vector<DayChange> days;  // in the order of their first update
 
   // The code of a booking about to be cancelled or deleted, read before the night changes it.
-  void BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& in) override {
-    if (op != Op::BchUpdFkt && op != Op::BchDelFkt) return;
+  int BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& in) override {
+    if (op != Op::BchUpdFkt && op != Op::BchDelFkt) return pvc::kOk;
     const std::vector<Bind> key = {Bind::Txt(Text(pvc::InNamed(op, in, "BchPnr"))),
                                    Bind::Dat(Text(pvc::InNamed(op, in, "BchVon"))),
                                    Bind::Txt(Text(pvc::InNamed(op, in, "BchUhr"))),
@@ -93,6 +95,7 @@ class PreviewRecorder final : public pvc::Recorder {
     next_code_ = s.SelectOne(Op::BchReadFcd, key, row) == pvc::kOk
                      ? Text(pvc::OutNamed(Op::BchReadFcd, row, "BchFcd"))
                      : "?";
+    return pvc::kOk;
   }
 
   void Saw(const pvc::Seen& seen) override {
@@ -220,6 +223,8 @@ struct NightOptions {
   bool force = false;
   int wait_s = kNightLockWaitSeconds;
   int max_seconds = kPreviewMaxSeconds;
+  std::string journal;     // --journal DIR; empty: none
+  int journal_days = 90;   // journals older than this are removed; 0 keeps them all
 };
 
 // Why a night did not run, as the operator reads it; empty for a night that ran.
@@ -317,6 +322,36 @@ int Preview(NightRequest& request, const NightOptions& o) {
   return 0;
 }
 
+// The night with its journal: a recording of its session writes every change into DIR before
+// the change is sent. A journal that cannot be written stops the night's writes.
+int JournalledNight(NightRequest& request, const NightOptions& o) {
+  std::error_code ec;
+  JournalHeader header;
+  header.kind = "night";
+  header.schema = JobSetting(o.settings, "SCHEMA");
+  header.net8 = pvc::MaskNet(JobSetting(o.settings, "NET8"));
+  header.variant = o.variant;
+  header.settings = fs::absolute(o.settings, ec).string();
+  header.workdir = fs::current_path(ec).string();
+  JournalWriter journal;
+  std::string why;
+  if (!journal.Create(o.journal, request.day, header, why)) return Ctl_Fail("night: " + why);
+  request.decorators.push_back([&journal](std::unique_ptr<pvc::Session> s) {
+    journal.Attach(*s);
+    return pvc::Recording(std::move(s), journal);
+  });
+  const int rc = Night_Run(request);
+  journal.Finish(rc == 0, rc);
+  // A night refused before it began leaves no journal behind.
+  if (rc > 0 && journal.changes() == 0) fs::remove(journal.path(), ec);
+  if (o.journal_days > 0) Journal_RemoveOld(o.journal, o.journal_days);
+  if (rc > 0) return Ctl_Fail("night: " + Refusal(rc, o));
+  if (journal.failed())
+    return Ctl_Fail("night: the journal " + journal.path() +
+                    " could not be written whole; the writes after its last line were not made");
+  return 0;
+}
+
 int Night(const NightOptions& o) {
   NightRequest request;
   request.settings = o.settings;
@@ -351,6 +386,7 @@ int Night(const NightOptions& o) {
   // The record of the run's end beside the run log tells log-check a finished night from a
   // killed one.
   request.end_record = kEndRecordName;
+  if (!o.journal.empty()) return JournalledNight(request, o);
   // As the job: a failed connect shows in the run log and on standard error, exit code 0.
   const int rc = Night_Run(request);
   if (rc == kNightRefused) return Ctl_Fail(refusal);
@@ -377,6 +413,13 @@ const CtlCommand kNight(
           .Number("--max-seconds", o->max_seconds, 1, kPreviewMaxSeconds,
                   "--preview: seconds after which the preview ends, rolled back (default and "
                   "most: 600; a night waits that long for a preview)")
+          .Text("--journal", o->journal,
+                "Directory that receives a journal of every change the night makes (one file "
+                "per run), for parvekctl undo")
+          .Number("--journal-days", o->journal_days, 0, 36500,
+                  "--journal: journals older than this many days are removed (default 90; 0 "
+                  "keeps them all)")
+          .Excludes("--journal", "--preview")
           .Number("--wait", o->wait_s, 0, 24 * 3600,
                   "Seconds to wait for a night or preview running in the working directory "
                   "before refusing (default: a preview's longest run and a minute)")

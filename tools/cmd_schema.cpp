@@ -29,6 +29,7 @@ std::vector<pvc::Bind> ProbeInputs(const pvc::OpInfo& info) {
       case 'I': in.push_back(pvc::Bind::Int(0)); break;
       case 'D': in.push_back(pvc::Bind::Dat("19000101")); break;
       case 'P': in.push_back(pvc::Bind::DatTime("19000101000000")); break;
+      case 'N': in.push_back(pvc::Bind::Txt("0")); break;
       default: in.push_back(pvc::Bind::Txt("~c~"));  // fits a message code's column too
     }
   }

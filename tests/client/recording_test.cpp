@@ -42,13 +42,16 @@ class Tape final : public pvc::Recorder {
   std::vector<Event> events;
   std::vector<std::string> codes_before;  // BchFcd of the booking each write is about to change
 
-  void BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& in) override {
+  int refuse = 0;  // returned by BeforeWrite: a write refused before it is sent
+
+  int BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& in) override {
     pvc::Row row;
     const int rc = s.SelectOne(Op::BchReadFcd,
                                {*pvc::InNamed(op, in, "BchPnr"), *pvc::InNamed(op, in, "BchVon"),
                                 *pvc::InNamed(op, in, "BchUhr"), *pvc::InNamed(op, in, "BchFkt")},
                                row);
     codes_before.push_back(rc == pvc::kOk ? row[0].text : "RC:" + std::to_string(rc));
+    return refuse;
   }
   void Saw(const pvc::Seen& seen) override {
     std::string what;
@@ -116,6 +119,19 @@ TEST_P(Recording, SeesEveryStatementWithWhatItGave) {
   EXPECT_EQ(tape.events[4].op, Op::BchDelFkt);
   // Each write's booking as it stood before the write, read on the session below the recording.
   EXPECT_EQ(tape.codes_before, (std::vector<std::string>{"KRA", "OLD", "KRA"}));
+  EXPECT_EQ(db_.Lines("select BchFkt, BchFcd from Krv321Bch"),
+            (std::vector<std::string>{"45|KRA"}));
+  // A write the recorder refuses is not sent: its code comes back, and nothing changes.
+  tape.refuse = pvc::kInternal;
+  EXPECT_EQ(s->WriteDurably(Op::BchDelFkt,
+                            {Bind::Txt("P1"), Bind::Dat("20240301"), Bind::Txt("000000"),
+                             Bind::Int(45)},
+                            "Bch_DelFkt_Sp"),
+            pvc::kInternal);
+  EXPECT_EQ(s->Write(Op::BchUpdFkt, {Bind::Int(2), Bind::Txt("P1"), Bind::Dat("20240301"),
+                                     Bind::Txt("000000"), Bind::Int(45)}),
+            pvc::kInternal);
+  EXPECT_EQ(tape.events.back().rc, pvc::kInternal);
   EXPECT_EQ(db_.Lines("select BchFkt, BchFcd from Krv321Bch"),
             (std::vector<std::string>{"45|KRA"}));
 }

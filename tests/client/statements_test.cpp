@@ -48,7 +48,7 @@ TEST(StatementTable, TextsOfRecordTakeTheInputsAndSelectTheOutputsOfTheTable) {
   for (const pvc::OpInfo& info : pvc::kOps) {
     const std::string text = WithoutInto(info.text);
     EXPECT_EQ(Placeholders(text), pvc::Op_Width(info.in)) << info.name;
-    EXPECT_EQ(std::string(info.in).find_first_not_of("TIDP"), std::string::npos) << info.name;
+    EXPECT_EQ(std::string(info.in).find_first_not_of("TIDPN"), std::string::npos) << info.name;
     if (pvc::Op_IsQuery(info.op)) {
       EXPECT_EQ(text.rfind("select ", 0), 0u) << info.name;
       EXPECT_EQ(SelectWidth(text), pvc::Op_Width(info.out)) << info.name;

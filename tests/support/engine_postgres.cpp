@@ -63,6 +63,13 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
       {Op::BchInsert, {"'P1'", day, day, "1", "'K'"}},
       {Op::BchReadFcd, {"'P1'", day, "'000000'", "45"}},
       {Op::Today, {}},
+      {Op::BchReadRow, {"'P1'", day, "'000000'", "45"}},
+      {Op::BchInsertRow,
+       {"'P1'", day, day, "1", day, day, "'K'", "'1'", "'A'", "'A'", "'A'", "'A'", "'A'", "'A'",
+        "'1'", "'1'", "'E'", "'T'", day}},
+      {Op::BchSetFkt, {"2", day, "'E'", "'P1'", day, "'000000'", "45"}},
+      {Op::TagReadPairs, {"'P1'", day}},
+      {Op::TagRestore, {"'K'", "'1'", "'K'", "'1'", "'K'", "'1'", "'P1'", day}},
   };
   static_assert(std::size(cases) == static_cast<size_t>(Op::kCount));
   std::vector<std::string> problems;

@@ -1,0 +1,413 @@
+// parvekctl undo JOURNAL [--settings FILE] [--preview] [--params FILE] [--wait SECONDS]: takes
+// back the changes a journal (parvekctl night --journal) records, newest first, each only where
+// its row is still exactly as the run left it; everything else is listed as skipped.
+//
+// Each revert commits on its own and goes into a journal of the undo (beside JOURNAL), so that an
+// undo can be undone. The accounting days it changed go into a parameter file in the night's
+// layout, for the downstream evaluation. --preview runs the same reverts in one transaction that
+// is rolled back, and keeps nothing.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "client/client.h"
+#include "client/codes.h"
+#include "client/net8_mask.h"
+#include "client/recording.h"
+#include "db/records.h"
+#include "run/Night.h"
+#include "scan/Tgb_Param.h"
+#include "tools/ctl.h"
+#include "tools/journal.h"
+#include "tools/journal_values.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using pvc::Op;
+
+// ---- reading a journal ---------------------------------------------------------------------
+
+struct Entry {
+  json change;      // the change line
+  bool confirmed;   // its "ok" line was written: the write committed
+  std::string bch_dat;  // a night's function change: BchDat as it committed
+};
+
+struct Journal {
+  json header;
+  std::vector<Entry> entries;  // in the order written; failed writes left out
+  bool ended = false;          // the closing line is there
+  bool torn_tail = false;      // the last line was cut short (a killed run)
+};
+
+// False with the reason in `why` when the file is no journal or a line before its last is broken.
+bool ReadJournal(const std::string& path, Journal& j, std::string& why) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    why = "cannot read " + path;
+    return false;
+  }
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::map<int64_t, size_t> at;  // n -> index in entries
+  std::set<int64_t> failed;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const json l = json::parse(lines[i], nullptr, false);
+    if (l.is_discarded() || !l.is_object()) {
+      if (i + 1 == lines.size() && i > 0) {
+        j.torn_tail = true;
+        break;
+      }
+      why = path + ": line " + std::to_string(i + 1) + " is no journal line";
+      return false;
+    }
+    if (i == 0) {
+      if (!l.contains("journal") || !l["journal"].is_string()) {
+        why = path + " is no journal of parvekctl (no header line)";
+        return false;
+      }
+      j.header = l;
+    } else if (l.contains("change") && l.contains("n") && l["n"].is_number_integer()) {
+      at[l["n"].get<int64_t>()] = j.entries.size();
+      j.entries.push_back({l, false, ""});
+    } else if (l.contains("ok") && l["ok"].is_number_integer() && at.count(l["ok"].get<int64_t>())) {
+      Entry& e = j.entries[at[l["ok"].get<int64_t>()]];
+      e.confirmed = true;
+      if (l.contains("BchDat")) e.bch_dat = journal::TextOf(l["BchDat"]);
+    } else if (l.contains("end")) {
+      j.ended = true;
+    } else if (l.contains("failed") && l["failed"].is_number_integer()) {
+      failed.insert(l["failed"].get<int64_t>());
+    }
+  }
+  if (j.header.is_null()) {
+    why = path + " is empty";
+    return false;
+  }
+  std::erase_if(j.entries, [&](const Entry& e) { return failed.count(e.change["n"].get<int64_t>()); });
+  return true;
+}
+
+// ---- taking one change back --------------------------------------------------------------
+
+enum class Outcome { kReverted, kSkipped, kNotCommitted, kError };
+
+struct Result {
+  Outcome outcome;
+  std::string why;  // skipped: changed since, gone, key taken; error: the code
+};
+
+Result Skip(const std::string& why) { return {Outcome::kSkipped, why}; }
+Result Error(pvc::Session& s, int rc) {
+  return {Outcome::kError, "RC:" + std::to_string(rc) + " " + s.LastError().message};
+}
+
+// Runs one revert as its own durable write.
+Result Write(pvc::Session& s, Op op, const json& values, const char* taken_why) {
+  std::vector<pvc::Bind> in;
+  std::string why;
+  if (!journal::BindsOf(op, values, in, why)) return {Outcome::kError, "journal value: " + why};
+  const int rc = s.WriteDurably(op, in, pvc::Op_Info(op).savepoint);
+  if (rc == pvc::kOk) return {Outcome::kReverted, ""};
+  if (rc == pvc::kUniqueViolated) return Skip(taken_why);
+  if (rc == pvc::kNoData) return Skip("gone");
+  return Error(s, rc);
+}
+
+// The booking at `key` with function `fkt`: kOk with `row`, kNoData, or a failure's code.
+int ReadBooking(pvc::Session& s, const json& key, const json& fkt, json& row) {
+  pvc::Row r;
+  const int rc = s.SelectOne(Op::BchReadRow, journal::KeyBinds(key, fkt), r);
+  if (rc == pvc::kOk) row = journal::RowOf(r);
+  return rc;
+}
+
+Result RevertInsert(pvc::Session& s, const Entry& e) {
+  const json& row = e.change.at("row");
+  json now;
+  const int rc = ReadBooking(s, row, row.at("BchFkt"), now);
+  if (rc == pvc::kNoData) return e.confirmed ? Skip("gone") : Result{Outcome::kNotCommitted, ""};
+  if (rc != pvc::kOk) return Error(s, rc);
+  if (now != row) return Skip("changed since");
+  json key = row;
+  key["BchVon"] = journal::TextOf(row["BchVon"]).substr(0, 8);
+  key["BchUhr"] = journal::TextOf(row["BchUhr"]).substr(8);
+  return Write(s, Op::BchDelFkt, key, "key taken");
+}
+
+Result RevertFunction(pvc::Session& s, const Entry& e) {
+  const json &key = e.change.at("key"), &before = e.change.at("before"),
+             &after = e.change.at("after");
+  if (!before.is_object()) return Skip("no before-image in the journal");
+  json now;
+  const int rc = ReadBooking(s, key, after.at("BchFkt"), now);
+  if (rc == pvc::kNoData) return e.confirmed ? Skip("gone") : Result{Outcome::kNotCommitted, ""};
+  if (rc != pvc::kOk) return Error(s, rc);
+  // The stamp of a change that was sent but not confirmed is not known: its row is told by
+  // its function and BchErf.
+  const std::string dat = !e.bch_dat.empty() ? e.bch_dat : journal::TextOf(after.at("BchDat"));
+  if (now["BchErf"] != after.at("BchErf") ||
+      ((e.confirmed || !dat.empty()) && journal::TextOf(now["BchDat"]) != dat))
+    return Skip("changed since");
+  json values = key;
+  values["BchFktNeu"] = before.at("BchFkt");
+  values["BchDat"] = before.at("BchDat");
+  values["BchErf"] = before.at("BchErf");
+  values["BchFkt"] = after.at("BchFkt");
+  return Write(s, Op::BchSetFkt, values, "key taken");
+}
+
+Result RevertDelete(pvc::Session& s, const Entry& e) {
+  const json& row = e.change.at("row");
+  if (!row.is_object()) return Skip("no before-image in the journal");
+  json now;
+  const int rc = ReadBooking(s, row, row.at("BchFkt"), now);
+  if (rc == pvc::kOk)
+    return !e.confirmed && now == row ? Result{Outcome::kNotCommitted, ""} : Skip("key taken");
+  if (rc != pvc::kNoData) return Error(s, rc);
+  return Write(s, Op::BchInsertRow, row, "key taken");
+}
+
+Result RevertDay(pvc::Session& s, const Entry& e) {
+  const json &key = e.change.at("key"), &before = e.change.at("before"),
+             &after = e.change.at("after");
+  if (!before.is_object()) return Skip("no before-image in the journal");
+  pvc::Row r;
+  const int rc = s.SelectOne(Op::TagReadPairs, journal::Binds(Op::TagReadPairs, key), r);
+  if (rc == pvc::kNoData) return Skip("gone");
+  if (rc != pvc::kOk) return Error(s, rc);
+  const json now = journal::PairsOf(r);
+  if (now != after)
+    return !e.confirmed && now == before ? Result{Outcome::kNotCommitted, ""}
+                                         : Skip("changed since");
+  json values = before;
+  values["TagPnr"] = key.at("TagPnr");
+  values["TagTag"] = key.at("TagTag");
+  return Write(s, Op::TagRestore, values, "key taken");
+}
+
+Result Revert(pvc::Session& s, const Entry& e) {
+  const std::string change = e.change.at("change");
+  if (change == "insert") return RevertInsert(s, e);
+  if (change == "function") return RevertFunction(s, e);
+  if (change == "delete") return RevertDelete(s, e);
+  if (change == "day") return RevertDay(s, e);
+  return {Outcome::kError, "unknown change '" + change + "'"};
+}
+
+// ---- describing a change -----------------------------------------------------------------
+
+std::string Dashed8(const std::string& d) {
+  return d.size() >= 8 ? d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) : d;
+}
+std::string Colons6(const std::string& t) {
+  return t.size() >= 6 ? t.substr(0, 2) + ":" + t.substr(2, 2) + ":" + t.substr(4, 2) : t;
+}
+
+// The person and the accounting day a change belongs to, as yyyymmdd.
+std::pair<std::string, std::string> PersonAndDay(const json& c) {
+  const json& k = c.contains("row") && c["row"].is_object() ? c["row"] : c.at("key");
+  if (k.contains("TagPnr")) return {journal::TextOf(k["TagPnr"]), journal::TextOf(k["TagTag"])};
+  return {journal::TextOf(k.at("BchPnr")), journal::TextOf(k.at("BchVon")).substr(0, 8)};
+}
+
+std::string Describe(const json& c) {
+  const std::string change = c.at("change");
+  const auto [pnr, day] = PersonAndDay(c);
+  std::string what = "#" + std::to_string(c.at("n").get<int64_t>()) + " ";
+  if (change == "day") return what + "day record " + pnr + " " + Dashed8(day);
+  const json& k = c.contains("row") && c["row"].is_object() ? c["row"] : c.at("key");
+  const std::string uhr = journal::TextOf(k.at("BchUhr"));
+  std::string fkt = change == "function" ? journal::TextOf(c.at("after").at("BchFkt"))
+                                         : journal::TextOf(k.at("BchFkt"));
+  what += "booking " + pnr + " " + Dashed8(day) + " " +
+          Colons6(uhr.size() >= 14 ? uhr.substr(8) : uhr) + " function " + fkt;
+  if (change == "insert") return what + " inserted";
+  if (change == "delete") return what + " deleted";
+  return what + " changed from function " + journal::TextOf(c.at("before").value("BchFkt", json()));
+}
+
+// ---- the command -------------------------------------------------------------------------
+
+struct UndoOptions {
+  std::string journal, settings, params;
+  bool preview = false;
+  int wait_s = kNightLockWaitSeconds;
+};
+
+int WriteParams(const std::string& path, const std::vector<std::string>& lines) {
+  const std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    for (const auto& l : lines) out << l;
+    out.flush();
+    if (!out) return 1;
+  }
+  return std::rename(tmp.c_str(), path.c_str()) == 0 ? 0 : 1;
+}
+
+int Undo(const UndoOptions& o) {
+  Journal j;
+  std::string why;
+  if (!ReadJournal(o.journal, j, why)) return Ctl_Fail("undo: " + why);
+  const json& h = j.header;
+  const std::string workdir = h.value("workdir", ""), schema = h.value("schema", "");
+  CtlTarget t;
+  t.settings = !o.settings.empty() ? o.settings : h.value("settings", "");
+  if (t.settings.empty()) return Ctl_Fail("undo: the journal names no settings file: --settings");
+  if (const int rc = Ctl_ResolveTarget("undo", t, CtlOperands::kNetAndSchema)) return rc;
+  // The journal's changes are taken back only on the database they were made on.
+  if (pvc::MaskNet(t.net) != h.value("net8", "") || JobSetting(t.settings, "SCHEMA") != schema)
+    return Ctl_Fail("undo: " + t.settings + " names another database (NET8 " +
+                    pvc::MaskNet(t.net) + ", SCHEMA " + JobSetting(t.settings, "SCHEMA") +
+                    ") than the journal's (NET8 " + h.value("net8", "") + ", SCHEMA " + schema +
+                    "); nothing was done");
+
+  // One run at a time in the night's working directory: the undo is one of them.
+  const int lock = Night_Lock(workdir, o.preview ? 0 : o.wait_s);
+  if (lock == -1)
+    return Ctl_Fail("undo: a night, preview or undo is running in " + workdir +
+                    "; nothing was done");
+  std::unique_ptr<pvc::Session> inner;
+  if (const int rc = Ctl_OpenSchema(t, inner, why))
+    return Ctl_Fail("undo: RC:" + std::to_string(rc) + " " + why);
+
+  JournalWriter undo_journal;
+  std::unique_ptr<pvc::Session> s;
+  pvc::Session* below = inner.get();
+  if (o.preview) {
+    s = pvc::WithoutCommits(std::move(inner));
+  } else {
+    JournalHeader header;
+    header.kind = "undo";
+    header.schema = schema;
+    header.net8 = h.value("net8", "");
+    header.variant = h.value("variant", "");
+    header.settings = h.value("settings", "");
+    header.workdir = workdir;
+    header.undoes = fs::absolute(o.journal).string();
+    const std::string dir = fs::absolute(o.journal).parent_path().string();
+    if (!undo_journal.Create(dir, h.value("day", ""), header, why))
+      return Ctl_Fail("undo: " + why + "; nothing was done");
+    undo_journal.Start(*below);
+    s = pvc::Recording(std::move(inner), undo_journal);
+  }
+
+  int reverted = 0, skipped = 0, not_committed = 0, errors = 0;
+  std::vector<std::pair<std::string, std::string>> days;  // person and day, in first-change order
+  const char* verb = o.preview ? "would revert" : "reverted";
+  for (auto it = j.entries.rbegin(); it != j.entries.rend(); ++it) {
+    Result r;
+    try {
+      r = Revert(*s, *it);
+    } catch (const json::exception& e) {
+      r = {Outcome::kError, std::string("journal line unreadable: ") + e.what()};
+    }
+    std::string what;
+    try {
+      what = Describe(it->change);
+    } catch (const json::exception&) {
+      what = "#?";
+    }
+    switch (r.outcome) {
+      case Outcome::kReverted: {
+        ++reverted;
+        std::printf("%-13s %s\n", verb, what.c_str());
+        const auto pd = PersonAndDay(it->change);
+        if (std::find(days.begin(), days.end(), pd) == days.end()) days.push_back(pd);
+        break;
+      }
+      case Outcome::kSkipped:
+        ++skipped;
+        std::printf("%-13s %s: %s\n", "skipped", what.c_str(), r.why.c_str());
+        break;
+      case Outcome::kNotCommitted:
+        ++not_committed;
+        std::printf("%-13s %s: sent but never committed, nothing to take back\n", "settled",
+                    what.c_str());
+        break;
+      case Outcome::kError:
+        ++errors;
+        std::printf("%-13s %s: %s\n", "failed", what.c_str(), r.why.c_str());
+        break;
+    }
+    if (!o.preview && undo_journal.failed()) {
+      ++errors;
+      std::printf("the undo's journal %s could not be written; the undo stops here\n",
+                  undo_journal.path().c_str());
+      break;
+    }
+  }
+
+  // The accounting days changed, in the parameter file's layout, for the downstream.
+  std::vector<std::string> lines;
+  const int consolidation = h.value("variant", "") == "KRVNT" ? 1 : 0;
+  for (const auto& [pnr, day] : days) {
+    TagSatz tag{};
+    std::snprintf(tag.TagPnr, sizeof tag.TagPnr, "%s", pnr.c_str());
+    std::snprintf(tag.TagTag, sizeof tag.TagTag, "%s", day.c_str());
+    lines.push_back(Tgb_ParamLine(consolidation, t.schema.c_str(), tag));
+  }
+  const std::string params = !o.params.empty() ? o.params
+                                               : (fs::path(workdir.empty() ? "." : workdir) /
+                                                  "parvektgb.undo")
+                                                     .string();
+  if (o.preview) {
+    if (pvc::ToolsOf(*s).RollbackAll() != pvc::kOk) ++errors;
+    std::printf("\nPreview: nothing of it was kept. Parameter lines it would write to %s: %zu\n",
+                params.c_str(), lines.size());
+    for (const auto& l : lines) std::fputs(l.c_str(), stdout);
+  } else {
+    undo_journal.Finish(errors == 0, errors == 0 ? 0 : 2);
+    if (WriteParams(params, lines) != 0) {
+      ++errors;
+      std::printf("the parameter file %s could not be written\n", params.c_str());
+    }
+  }
+  std::printf("\n%d %s, %d skipped, %d settled as never committed, %d failed", reverted,
+              o.preview ? "to revert" : "reverted", skipped, not_committed, errors);
+  if (!o.preview) std::printf("; parameter file %s (%zu lines)", params.c_str(), lines.size());
+  std::printf("\n");
+  if (!o.preview) std::printf("journal of this undo: %s\n", undo_journal.path().c_str());
+  if (!j.ended)
+    std::printf("The journal's run ended midway (it has no closing line): its changes were taken "
+                "back as far as the journal goes.\n");
+  if (lock >= 0) ::close(lock);
+  if (errors > 0) return 2;
+  return skipped > 0 ? 1 : 0;
+}
+
+const CtlCommand kUndo(
+    "undo", "Take back the changes a night's journal records (parvekctl night --journal)",
+    [](CtlArgs& args) {
+      auto o = std::make_shared<UndoOptions>();
+      args.Text("JOURNAL", o->journal, "The journal file of the night (or of an undo)", true)
+          .Text("--settings", o->settings,
+                "The job's settings file (default: the one the journal names); it must name the "
+                "journal's database")
+          .Flag("--preview", o->preview, "Show what the undo would do and keep nothing")
+          .Text("--params", o->params,
+                "Parameter file of the accounting days changed back (default: parvektgb.undo in "
+                "the night's working directory)")
+          .Number("--wait", o->wait_s, 0, 24 * 3600,
+                  "Seconds to wait for a night or preview running in the night's working "
+                  "directory before refusing")
+          .Footer(
+              "Changes are taken back newest first, each only where its row is still as the run "
+              "left it, each committed on its own; the rest is listed as skipped. The undo "
+              "writes its own journal beside JOURNAL, so an undo can be undone. Exit code: 0 "
+              "everything reverted, 1 something skipped, 2 an error. See the guide "
+              "operating.md.");
+      return [o] { return Undo(*o); };
+    });
+
+}  // namespace

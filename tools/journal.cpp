@@ -1,0 +1,302 @@
+#include "tools/journal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+
+#include "client/codes.h"
+#include "tools/civil_date.h"
+#include "tools/journal_values.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using pvc::Bind;
+using pvc::Op;
+
+// The file is synced at most this often between the syncs of its start and end.
+constexpr std::time_t kSyncSeconds = 5;
+
+std::string Stamp(std::time_t t) {
+  std::tm local{};
+  localtime_r(&t, &local);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%S", &local);
+  return buf;
+}
+
+std::string NameOf(const std::string& day, const std::string& start, const std::string& kind,
+                   int attempt) {
+  return "parvek-" + (day.empty() ? std::string("pending") : day) + "-" + start +
+         (kind == "undo" ? "-undo" : "") + (attempt > 0 ? "-" + std::to_string(attempt + 1) : "") +
+         ".journal";
+}
+
+// The value of input `name` of a write, as the journal writes it.
+json In(Op op, const std::vector<Bind>& in, const char* name) {
+  const int i = pvc::Op_InIndex(op, name);
+  if (i < 0 || static_cast<size_t>(i) >= in.size()) return nullptr;
+  return journal::FromBind(in[static_cast<size_t>(i)], pvc::Op_Info(op).in[i]);
+}
+
+// The named inputs of a write as one object.
+json Inputs(Op op, const std::vector<Bind>& in, std::initializer_list<const char*> names) {
+  json j = json::object();
+  for (const char* name : names) j[name] = In(op, in, name);
+  return j;
+}
+
+const std::initializer_list<const char*> kPairs = {"TagTgb", "TagTgs", "TagHtv",
+                                                   "TagHvs", "TagHtn", "TagHns"};
+
+std::string DayKey(const json& pnr, const json& day) {
+  return journal::TextOf(pnr) + "|" + journal::TextOf(day);
+}
+
+}  // namespace
+
+JournalWriter::~JournalWriter() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool JournalWriter::Create(const std::string& dir, const std::string& day,
+                           const JournalHeader& header, std::string& why) {
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = "cannot make the journal directory " + dir + ": " + std::strerror(errno);
+    return false;
+  }
+  dir_ = dir;
+  day_ = day;
+  header_ = header;
+  start_ = Stamp(std::time(nullptr));
+  for (int attempt = 0; attempt < 10 && fd_ < 0; ++attempt) {
+    path_ = (fs::path(dir) / NameOf(day, start_, header.kind, attempt)).string();
+    // The journal holds personal data: its owner alone reads it.
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+    if (fd_ < 0 && errno != EEXIST) break;
+  }
+  if (fd_ < 0) {
+    why = "cannot create a journal in " + dir + ": " + std::strerror(errno);
+    return false;
+  }
+  last_sync_ = std::time(nullptr);
+  return true;
+}
+
+void JournalWriter::Start(pvc::Session& s) {
+  session_ = &s;
+  if (header_written_ || fd_ < 0) return;
+  if (day_.empty()) {
+    pvc::Row row;
+    if (s.SelectOne(Op::Today, {}, row) == pvc::kOk && !row.empty() && !row[0].null) {
+      const std::string t = row[0].text;
+      int64_t n = 0;
+      if (t.size() == 8 &&
+          ParseCivilDate(t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2), n)) {
+        const std::string y = CivilText(n - 1);
+        day_ = y.substr(0, 4) + y.substr(5, 2) + y.substr(8, 2);
+        const std::string named = (fs::path(dir_) / NameOf(day_, start_, header_.kind, 0)).string();
+        // The file keeps its provisional name when the new one is taken.
+        if (!fs::exists(named) && std::rename(path_.c_str(), named.c_str()) == 0) path_ = named;
+      }
+    }
+  }
+  Header();
+}
+
+void JournalWriter::Header() {
+  if (header_written_) return;
+  header_written_ = true;
+  json h = {{"journal", header_.kind},     {"day", day_},
+            {"start", start_},             {"version", PARVEK_VERSION},
+            {"schema", header_.schema},    {"net8", header_.net8},
+            {"variant", header_.variant},  {"settings", header_.settings},
+            {"workdir", header_.workdir}};
+  if (!header_.undoes.empty()) h["undoes"] = header_.undoes;
+  Line(h);
+}
+
+bool JournalWriter::Line(const json& j) {
+  if (fd_ < 0 || failed_) return false;
+  const std::string text = j.dump() + "\n";
+  // One write per line, unbuffered: the line is in the file before the database hears of it.
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failed_ = true;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int JournalWriter::BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& in) {
+  session_ = &s;
+  Header();
+  json e = {{"n", n_ + 1}};
+  switch (op) {
+    case Op::BchInsert: {
+      json row = journal::EmptyRow();
+      row["BchPnr"] = In(op, in, "BchPnr");
+      row["BchVon"] = journal::TextOf(In(op, in, "BchVon")) + "000000";
+      row["BchUhr"] = In(op, in, "BchUhr");
+      row["BchFkt"] = In(op, in, "BchFkt");
+      row["BchFcd"] = In(op, in, "BchFcd");
+      e["change"] = "insert";
+      e["row"] = row;
+      break;
+    }
+    case Op::BchInsertRow:
+      e["change"] = "insert";
+      e["row"] = Inputs(op, in, journal::kRowNames);
+      break;
+    case Op::BchUpdFkt:
+    case Op::BchSetFkt: {
+      const json key = Inputs(op, in, {"BchPnr", "BchVon", "BchUhr"});
+      pvc::Row row;
+      json before = nullptr;
+      if (s.SelectOne(Op::BchReadRow, journal::KeyBinds(key, In(op, in, "BchFkt")), row) ==
+          pvc::kOk) {
+        const json r = journal::RowOf(row);
+        before = {{"BchFkt", r["BchFkt"]}, {"BchDat", r["BchDat"]}, {"BchErf", r["BchErf"]}};
+      }
+      json after = {{"BchFkt", In(op, in, "BchFktNeu")}};
+      // The night's change stamps the server's clock, learnt once it has committed.
+      after["BchDat"] = op == Op::BchSetFkt ? In(op, in, "BchDat") : json(nullptr);
+      after["BchErf"] = op == Op::BchSetFkt ? In(op, in, "BchErf") : json("Korvant");
+      e["change"] = "function";
+      e["key"] = key;
+      e["before"] = before;
+      e["after"] = after;
+      break;
+    }
+    case Op::BchDelFkt: {
+      const json key = Inputs(op, in, {"BchPnr", "BchVon", "BchUhr"});
+      pvc::Row row;
+      e["change"] = "delete";
+      e["row"] = s.SelectOne(Op::BchReadRow, journal::KeyBinds(key, In(op, in, "BchFkt")), row) ==
+                         pvc::kOk
+                     ? journal::RowOf(row)
+                     : json(nullptr);
+      break;
+    }
+    case Op::TagUpdate:
+    case Op::TagRestore: {
+      const json key = Inputs(op, in, {"TagPnr", "TagTag"});
+      json before = nullptr;
+      const auto it = pairs_.find(DayKey(key["TagPnr"], key["TagTag"]));
+      pvc::Row row;
+      if (it != pairs_.end())
+        before = it->second;
+      else if (s.SelectOne(Op::TagReadPairs, journal::Binds(Op::TagReadPairs, key), row) ==
+               pvc::kOk)
+        before = journal::PairsOf(row);
+      e["change"] = "day";
+      e["key"] = key;
+      e["before"] = before;
+      e["after"] = Inputs(op, in, kPairs);
+      break;
+    }
+    default: return pvc::kOk;  // no write of the night or the undo: nothing to take back
+  }
+  if (!Line(e)) return pvc::kInternal;
+  pending_ = ++n_;
+  pending_entry_ = std::move(e);
+  return pvc::kOk;
+}
+
+void JournalWriter::Saw(const pvc::Seen& seen) {
+  const Op op = seen.op;
+  if (op == Op::TagYday || op == Op::TagYdayAt) {
+    if (seen.row == nullptr) {
+      // The scan's first statement: the night's day is known from here on.
+      if (seen.rc == pvc::kOk && !header_written_) {
+        if (op == Op::TagYdayAt && day_.empty() && !seen.in.empty()) day_ = seen.in[0].text;
+        if (session_ != nullptr) Start(*session_);
+      }
+      return;
+    }
+    json pairs = json::object();
+    for (const char* name : kPairs) {
+      const pvc::Cell* c = pvc::OutNamed(op, *seen.row, name);
+      pairs[name] = c != nullptr ? journal::FromCell(*c) : json(nullptr);
+    }
+    const pvc::Cell* pnr = pvc::OutNamed(op, *seen.row, "TagPnr");
+    const pvc::Cell* day = pvc::OutNamed(op, *seen.row, "TagTag");
+    if (pnr != nullptr && day != nullptr)
+      pairs_[DayKey(journal::FromCell(*pnr), journal::FromCell(*day))] = std::move(pairs);
+    return;
+  }
+  if (!pvc::Op_IsWrite(op) || pending_ == 0) return;
+  const json& e = pending_entry_;
+  json done;
+  if (seen.rc == pvc::kOk) {
+    done = {{"ok", pending_}};
+    const std::string change = e["change"];
+    if (change == "insert") ++inserted_;
+    if (change == "delete") ++deleted_;
+    if (change == "function") {
+      ++functions_;
+      pvc::Row row;
+      if (op == Op::BchUpdFkt && session_ != nullptr &&
+          session_->SelectOne(Op::BchReadRow, journal::KeyBinds(e["key"], e["after"]["BchFkt"]),
+                              row) == pvc::kOk)
+        done["BchDat"] = journal::RowOf(row)["BchDat"];
+    }
+    if (change == "day") {
+      ++days_;
+      pairs_[DayKey(e["key"]["TagPnr"], e["key"]["TagTag"])] = e["after"];
+    }
+  } else {
+    done = {{"failed", pending_}, {"rc", seen.rc}};
+    ++failed_writes_;
+  }
+  pending_ = 0;
+  Line(done);
+  const std::time_t now = std::time(nullptr);
+  if (now - last_sync_ >= kSyncSeconds && fd_ >= 0) {
+    ::fdatasync(fd_);
+    last_sync_ = now;
+  }
+}
+
+void JournalWriter::Finish(bool normal, int rc) {
+  Header();
+  Line({{"end", normal && !failed_ ? "normal" : "error"},
+        {"rc", rc},
+        {"inserted", inserted_},
+        {"functions", functions_},
+        {"deleted", deleted_},
+        {"days", days_},
+        {"failed", failed_writes_}});
+  if (fd_ >= 0) {
+    if (::fsync(fd_) != 0) failed_ = true;
+    if (::close(fd_) != 0) failed_ = true;
+    fd_ = -1;
+  }
+}
+
+int Journal_RemoveOld(const std::string& dir, int days) {
+  int removed = 0;
+  std::error_code ec;
+  const auto limit = fs::file_time_type::clock::now() - std::chrono::hours(24) * days;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("parvek-", 0) != 0 || name.size() < 15 ||
+        name.compare(name.size() - 8, 8, ".journal") != 0)
+      continue;
+    std::error_code e;
+    if (!entry.is_regular_file(e) || entry.last_write_time(e) >= limit || e) continue;
+    if (fs::remove(entry.path(), e)) ++removed;
+  }
+  return removed;
+}

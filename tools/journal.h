@@ -1,0 +1,87 @@
+// The journal of a night (parvekctl night --journal DIR) and of an undo (parvekctl undo): one
+// file per run, one JSON object per line.
+//
+//   {"journal":"night"|"undo", "day", "start", "version", "schema", "net8" (masked),
+//    "variant", "settings", "workdir"[, "undoes"]}                       the header, first
+//   {"n":N, "change":"insert", "row":{every column of the booking}}      a booking inserted
+//   {"n":N, "change":"function", "key":{BchPnr,BchVon,BchUhr},
+//    "before":{BchFkt,BchDat,BchErf}, "after":{BchFkt,BchDat,BchErf}}    a function changed
+//   {"n":N, "change":"delete", "row":{every column of the booking}}      a booking deleted
+//   {"n":N, "change":"day", "key":{TagPnr,TagTag},
+//    "before":{the six code/value fields}, "after":{the same}}           a day record updated
+//   {"ok":N[, "BchDat":...]} or {"failed":N, "rc":code}                  how write N ended
+//   {"end":"normal"|"error", "rc", "inserted", "functions", "deleted", "days", "failed"}
+//
+// A change line reaches the file (one unbuffered write) before its write is sent to the
+// database, and its "ok" line follows once the write has committed; the file is synced at the
+// end and at most every few seconds between. A killed run thus leaves every committed write
+// journalled, and at most its last write without an "ok" line. Dates are 'yyyymmdd', points in
+// time 'yyyymmddHHMMSS', times of day 'HHMMSS'; NULL is null.
+#pragma once
+
+#include <ctime>
+#include <map>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "client/recording.h"
+
+// What the header of a new journal says besides the day and the start.
+struct JournalHeader {
+  std::string kind;  // "night" or "undo"
+  std::string schema, net8, variant, settings, workdir, undoes;
+};
+
+// Writes a journal while a session runs: put around the session as a recording.
+class JournalWriter final : public pvc::Recorder {
+ public:
+  JournalWriter() = default;
+  JournalWriter(const JournalWriter&) = delete;
+  JournalWriter& operator=(const JournalWriter&) = delete;
+  ~JournalWriter() override;
+
+  // Creates the journal in `dir` (made when missing, mode 0700), named
+  // "parvek-DAY-START.journal" ("...-undo.journal" for an undo); DAY is `day` (yyyymmdd), or
+  // "pending" until Start learns it. False with the reason in `why` when it cannot be created.
+  bool Create(const std::string& dir, const std::string& day, const JournalHeader& header,
+              std::string& why);
+  // At the logon: the session the recording is put around (read for before-images), before
+  // its schema is set.
+  void Attach(pvc::Session& s) { session_ = &s; }
+  // Once the schema is set (the scan's first statement, or at once for an undo): learns the
+  // database's yesterday when no day was given (the file is renamed to carry it) and writes
+  // the header line.
+  void Start(pvc::Session& s);
+  // Writes the closing line and syncs the file. `normal`: the run ended as it should.
+  void Finish(bool normal, int rc);
+
+  // A change line for every write before it is sent; a write whose line cannot be written is
+  // not sent (kInternal in its place).
+  int BeforeWrite(pvc::Session& s, pvc::Op op, const std::vector<pvc::Bind>& in) override;
+  void Saw(const pvc::Seen& seen) override;
+
+  const std::string& path() const { return path_; }
+  bool failed() const { return failed_; }
+  int changes() const { return inserted_ + functions_ + deleted_ + days_; }
+
+ private:
+  bool Line(const nlohmann::json& j);
+  void Header();
+
+  int fd_ = -1;
+  std::string dir_, path_, day_, start_;
+  JournalHeader header_;
+  bool header_written_ = false, failed_ = false;
+  long n_ = 0;
+  long pending_ = 0;              // the write whose line went out last, not yet settled
+  nlohmann::json pending_entry_;  // its change line
+  pvc::Session* session_ = nullptr;
+  std::map<std::string, nlohmann::json> pairs_;  // "pnr|day" -> six fields as they now stand
+  int inserted_ = 0, functions_ = 0, deleted_ = 0, days_ = 0, failed_writes_ = 0;
+  std::time_t last_sync_ = 0;
+};
+
+// Journal files of `dir` ("parvek-*.journal") last changed more than `days` days ago are
+// removed. Returns how many were removed.
+int Journal_RemoveOld(const std::string& dir, int days);
