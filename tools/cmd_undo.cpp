@@ -63,7 +63,7 @@ bool ReadJournal(const std::string& path, Journal& j, std::string& why) {
   for (size_t i = 0; i < lines.size(); ++i) {
     const json l = json::parse(lines[i], nullptr, false);
     if (l.is_discarded() || !l.is_object()) {
-      if (i + 1 == lines.size() && i > 0) {
+      if (i + 1 == lines.size()) {
         j.torn_tail = true;
         break;
       }
@@ -88,10 +88,6 @@ bool ReadJournal(const std::string& path, Journal& j, std::string& why) {
     } else if (l.contains("failed") && l["failed"].is_number_integer()) {
       failed.insert(l["failed"].get<int64_t>());
     }
-  }
-  if (j.header.is_null()) {
-    why = path + " is empty";
-    return false;
   }
   std::erase_if(j.entries, [&](const Entry& e) { return failed.count(e.change["n"].get<int64_t>()); });
   return true;
@@ -259,6 +255,13 @@ int Undo(const UndoOptions& o) {
   Journal j;
   std::string why;
   if (!ReadJournal(o.journal, j, why)) return Ctl_Fail("undo: " + why);
+  // A run killed before its first change left no more than an empty journal, or a cut header.
+  if (j.header.is_null()) {
+    std::printf("%s holds no change: its run was ended before it changed anything; nothing to "
+                "take back\n",
+                o.journal.c_str());
+    return 0;
+  }
   const json& h = j.header;
   const std::string workdir = h.value("workdir", ""), schema = h.value("schema", "");
   CtlTarget t;

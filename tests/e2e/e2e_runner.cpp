@@ -1,5 +1,6 @@
 #include "tests/e2e/e2e_runner.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -95,6 +96,17 @@ std::string DayRecords(int k) {
   return "select TagPnr, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns from Krv327Tag where "
          "TagTag = " +
          pvt::Ts(DayK(k)) + " order by TagPnr";
+}
+
+std::map<std::string, std::vector<std::string>> DumpAll(pvt::TempSchema& db) {
+  std::map<std::string, std::vector<std::string>> all;
+  for (const char* t :
+       {"Krv327Tag", "Krv320Tgb", "Krv321Bch", "Krv131Fcd", "Krv329Ztg", "Krv140Azv"}) {
+    std::vector<std::string> rows = db.Lines(std::string("select * from ") + t);
+    std::sort(rows.begin(), rows.end());
+    all[t] = rows;
+  }
+  return all;
 }
 
 }  // namespace e2e

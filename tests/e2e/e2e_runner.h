@@ -11,6 +11,8 @@
 //   {LOGIN} {NET}  the settings' login and NET8 (replaced by the test runner)
 #pragma once
 
+#include <filesystem>
+#include <map>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -86,5 +88,15 @@ namespace e2e {
 // reason on standard error) and change nothing; returns 0.
 int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2,
                              const std::string& param3, bool unordered, bool offered = true);
+
+// Every row of the six tables, per table, sorted.
+std::map<std::string, std::vector<std::string>> DumpAll(pvt::TempSchema& db);
+
+// Runs parvekctl's night with a journal on `db`, undoes it (every table must be as before the
+// night) and undoes the undo (every table must be as after the night). Returns how many changes
+// the undo took back.
+int ExpectUndoRestores(pvt::TempSchema& db, const std::string& param2, const std::string& param3);
+// The one journal file in `dir` of a night (`undo` false) or of an undo.
+std::string OneJournal(const std::filesystem::path& dir, bool undo);
 
 }  // namespace e2e

@@ -2,8 +2,13 @@
 // parameter file, its run log, its debug output and the rows it leaves.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <random>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -566,6 +571,20 @@ TEST_P(NightlyRun, PreviewEqualsNight) {
   e2e::ExpectPreviewEqualsNight(db, c.param2, c.param3, c.unordered, PreviewOffered(backend_name));
 }
 
+// A night taken back by its journal leaves every table as before it; the undo taken back gives
+// the night's tables again.
+TEST_P(NightlyRun, UndoRestoresEveryTable) {
+  const auto& [backend_name, c] = GetParam();
+  const pvt::Backend backend = pvt::BackendNamed(backend_name);
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  if (c.wrong_password) GTEST_SKIP() << "a night that cannot log on changes nothing";
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  ASSERT_EQ(db.Exec(e2e::Tok(c.rows)), 0) << db.last_error();
+  e2e::ExpectUndoRestores(db, c.param2, c.param3);
+}
+
 const auto kNames = [](const ::testing::TestParamInfo<BackendAndCase>& p) {
   return std::get<0>(p.param) + "_" + std::get<1>(p.param).name;
 };
@@ -573,6 +592,18 @@ INSTANTIATE_TEST_SUITE_P(Backends, NightlyRun,
                          ::testing::Combine(::testing::ValuesIn(NightBackends()),
                                             ::testing::ValuesIn(AllCases())),
                          kNames);
+
+// Generated population: `persons` persons over 40 days in `db`.
+void Generate(pvt::TempSchema& db, int persons) {
+  db.CloseSide();
+  std::vector<std::string> gen = {"gen",    db.net(), db.schema(), "--persons", std::to_string(persons),
+                                  "--days", "40",     "--seed",    "12"};
+  if (!db.login().empty()) gen.insert(gen.end(), {"--login", db.login()});
+  pvt::RunOptions options;
+  options.env["PARVEK_PASS"] = db.pass();
+  const pvt::Result r = pvt::Run(PARVEKCTL_BIN, ".", gen, options);
+  ASSERT_EQ(r.code, 0) << r.err;
+}
 
 // The same on a generated population of 1,000 persons.
 class GeneratedNight : public ::testing::TestWithParam<std::string> {};
@@ -582,19 +613,110 @@ TEST_P(GeneratedNight, PreviewEqualsNight) {
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(backend, why), 0) << why;
-  db.CloseSide();
-  std::vector<std::string> gen = {"gen",    db.net(), db.schema(), "--persons", "1000",
-                                  "--days", "40",     "--seed",    "12"};
-  if (!db.login().empty()) gen.insert(gen.end(), {"--login", db.login()});
-  pvt::RunOptions options;
-  options.env["PARVEK_PASS"] = db.pass();
-  const pvt::Result r = pvt::Run(PARVEKCTL_BIN, ".", gen, options);
-  ASSERT_EQ(r.code, 0) << r.err;
+  Generate(db, 1000);
   const bool offered = PreviewOffered(GetParam());
   EXPECT_GT(e2e::ExpectPreviewEqualsNight(db, "KRVNT", "D", true, offered), offered ? 100 : -1);
 }
 INSTANTIATE_TEST_SUITE_P(Backends, GeneratedNight, ::testing::ValuesIn(pvt::BackendNames()),
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
+
+TEST_P(GeneratedNight, UndoRestoresEveryTable) {
+  const pvt::Backend backend = pvt::BackendNamed(GetParam());
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  Generate(db, 1000);
+  EXPECT_GT(e2e::ExpectUndoRestores(db, "KRVNT", "D"), 100);
+}
+
+// A clerk's change between the night and the undo stays, and is listed as skipped (exit code 1);
+// everything else is taken back, and the days changed back go into the parameter file.
+TEST_P(GeneratedNight, UndoKeepsWhatAClerkChangedSince) {
+  const pvt::Backend backend = pvt::BackendNamed(GetParam());
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  ASSERT_EQ(db.Exec(e2e::Tok(CommonTypes() + IllDayBefore("7001") + IllDayBefore("7002"))), 0)
+      << db.last_error();
+  pvt::TempDir dir;
+  const fs::path work = dir.path();
+  std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
+  db.CloseSide();
+  pvt::Result r = pvt::Run(PARVEKCTL_BIN, work,
+                           {"night", "settings.ini", "XXX", "D", "--journal", "journal"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(db.Exec(e2e::Tok("update Krv321Bch set BchZwt = 5 where BchPnr = '7001' and BchFcd = "
+                             "'KRF';\nupdate Krv327Tag set TagTgs = 1 where TagPnr = '7002' and "
+                             "TagTag = " +
+                             pvt::Ts(e2e::Tok("{Y0}")) + ";\n")),
+            0)
+      << db.last_error();
+  db.CloseSide();
+  const std::string journal = e2e::OneJournal(work / "journal", false);
+  r = pvt::Run(PARVEKCTL_BIN, work, {"undo", journal, "--preview"});
+  EXPECT_EQ(r.code, 1) << r.out << r.err;
+  r = pvt::Run(PARVEKCTL_BIN, work, {"undo", journal});
+  EXPECT_EQ(r.code, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find(e2e::Tok("booking 7001 {D0} 00:00:00 function 1 inserted: changed since")),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(e2e::Tok("day record 7002 {D0}: changed since")), std::string::npos)
+      << r.out;
+  EXPECT_EQ(db.Lines(e2e::Tok(BookingsOfDay(0))),
+            (std::vector<std::string>{"7001|" + e2e::Tok("{D0}") + " 00:00:00|1|KRF|<null>"}));
+  EXPECT_EQ(db.Lines(e2e::Tok(e2e::DayRecords(0))),
+            (std::vector<std::string>{"7001|<null>|<null>|<null>|<null>|<null>|<null>",
+                                      "7002|KRF|1|<null>|0|<null>|0"}));
+  EXPECT_EQ(ReadFile(work / "parvektgb.undo"), e2e::Tok("7002    ,{P}\n7001    ,{P}\n"));
+  if (::testing::Test::HasFailure()) dir.Keep();
+}
+
+// A night killed at any point leaves a journal whose undo takes back everything it committed.
+TEST_P(GeneratedNight, UndoOfAKilledNightRestoresEveryTable) {
+  const pvt::Backend backend = pvt::BackendNamed(GetParam());
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  pvt::TempSchema db;
+  std::string why;
+  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  Generate(db, 300);
+  pvt::TempDir dir;
+  const fs::path work = dir.path();
+  std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
+  const auto before = e2e::DumpAll(db);
+  db.CloseSide();
+  // How long a whole night takes here, taken back at once.
+  const auto t0 = std::chrono::steady_clock::now();
+  pvt::Result r = pvt::Run(PARVEKCTL_BIN, work,
+                           {"night", "settings.ini", "XXX", "D", "--journal", "journal-0"});
+  const auto night_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - t0)
+                            .count();
+  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work, {"undo", e2e::OneJournal(work / "journal-0", false)}).code,
+            0);
+  std::mt19937 random(23);
+  for (int trial = 1; trial <= 20; ++trial) {
+    const std::string jdir = "journal-" + std::to_string(trial);
+    const pid_t pid =
+        pvt::Start(PARVEKCTL_BIN, work, {"night", "settings.ini", "XXX", "D", "--journal", jdir});
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(
+        std::uniform_int_distribution<long>(0, std::max<long>(night_ms, 1))(random)));
+    ::kill(pid, SIGKILL);
+    pvt::Wait(pid, work);
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    if (fs::exists(work / jdir)) {
+      r = pvt::Run(PARVEKCTL_BIN, work, {"undo", e2e::OneJournal(work / jdir, false)});
+      EXPECT_EQ(r.code, 0) << r.out << r.err;
+    }
+    EXPECT_EQ(e2e::DumpAll(db), before) << r.out;
+    db.CloseSide();
+    if (::testing::Test::HasFailure()) break;
+  }
+  if (::testing::Test::HasFailure()) dir.Keep();
+}
 
 // The second follow-up of a night meets the first in the priority check: the preview's cursors
 // must see the night's own earlier writes, which it never commits.

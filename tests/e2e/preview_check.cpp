@@ -47,17 +47,6 @@ std::string Col(const std::string& line, size_t from, size_t to = std::string::n
 }
 std::string Null(const std::string& v, const std::string& as) { return v == "<null>" ? as : v; }
 
-std::map<std::string, Lines> DumpAll(pvt::TempSchema& db) {
-  std::map<std::string, Lines> all;
-  for (const char* t :
-       {"Krv327Tag", "Krv320Tgb", "Krv321Bch", "Krv131Fcd", "Krv329Ztg", "Krv140Azv"}) {
-    Lines rows = db.Lines(std::string("select * from ") + t);
-    std::sort(rows.begin(), rows.end());
-    all[t] = rows;
-  }
-  return all;
-}
-
 const char kBookings[] =
     "select BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchBis, BchVws, BchZwt, BchAbt, BchKst, "
     "BchKtr, BchKrt,"
