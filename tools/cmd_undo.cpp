@@ -234,6 +234,9 @@ std::string Describe(const json& c) {
 
 // ---- the command -------------------------------------------------------------------------
 
+// How long the last write of a killed run is given to reach its commit before it is settled.
+constexpr unsigned kSettleSeconds = 2;
+
 struct UndoOptions {
   std::string journal, settings, params;
   bool preview = false;
@@ -304,6 +307,11 @@ int Undo(const UndoOptions& o) {
     undo_journal.Start(*below);
     s = pvc::Recording(std::move(inner), undo_journal);
   }
+
+  // A write sent just before its run was killed may still be on its way to its commit on a
+  // database server, which finishes what the connection had sent: it is given a moment to settle
+  // before its row is looked at.
+  if (!j.ended && !j.entries.empty() && !j.entries.back().confirmed) ::sleep(kSettleSeconds);
 
   int reverted = 0, skipped = 0, not_committed = 0, errors = 0;
   std::vector<std::pair<std::string, std::string>> days;  // person and day, in first-change order

@@ -1,6 +1,7 @@
 #include "tests/e2e/e2e_runner.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstdio>
 #include <ctime>
 
@@ -107,6 +108,24 @@ std::map<std::string, std::vector<std::string>> DumpAll(pvt::TempSchema& db) {
     all[t] = rows;
   }
   return all;
+}
+
+std::string DumpDiff(const std::map<std::string, std::vector<std::string>>& got,
+                     const std::map<std::string, std::vector<std::string>>& want) {
+  std::string out;
+  for (const auto& [table, rows] : want) {
+    const auto it = got.find(table);
+    const std::vector<std::string> none;
+    const std::vector<std::string>& have = it == got.end() ? none : it->second;
+    std::vector<std::string> lost, gained;
+    std::set_difference(rows.begin(), rows.end(), have.begin(), have.end(),
+                        std::back_inserter(lost));
+    std::set_difference(have.begin(), have.end(), rows.begin(), rows.end(),
+                        std::back_inserter(gained));
+    for (const auto& r : lost) out += table + " - " + r + "\n";
+    for (const auto& r : gained) out += table + " + " + r + "\n";
+  }
+  return out;
 }
 
 }  // namespace e2e

@@ -91,6 +91,10 @@ int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2,
 
 // Every row of the six tables, per table, sorted.
 std::map<std::string, std::vector<std::string>> DumpAll(pvt::TempSchema& db);
+// The rows of `want` missing from `got` ("TABLE - row") and the rows only in `got` ("TABLE + row");
+// empty when they are equal.
+std::string DumpDiff(const std::map<std::string, std::vector<std::string>>& got,
+                     const std::map<std::string, std::vector<std::string>>& want);
 
 // Runs parvekctl's night with a journal on `db`, undoes it (every table must be as before the
 // night) and undoes the undo (every table must be as after the night). Returns how many changes

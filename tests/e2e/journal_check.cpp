@@ -42,8 +42,8 @@ int ExpectUndoRestores(pvt::TempSchema& db, const std::string& param2, const std
 
   r = pvt::Run(PARVEKCTL_BIN, work, {"undo", OneJournal(work / "journal", false)});
   EXPECT_EQ(r.code, 0) << r.out << r.err;
-  EXPECT_EQ(DumpAll(db), before) << "the undo left the tables other than before the night\n"
-                                 << r.out;
+  EXPECT_EQ(DumpDiff(DumpAll(db), before), "")
+      << "the undo left the tables other than before the night\n" << r.out;
   db.CloseSide();
   int reverted = 0;
   for (size_t at = r.out.find("\nreverted"); at != std::string::npos;
@@ -53,8 +53,8 @@ int ExpectUndoRestores(pvt::TempSchema& db, const std::string& param2, const std
 
   r = pvt::Run(PARVEKCTL_BIN, work, {"undo", OneJournal(work / "journal", true)});
   EXPECT_EQ(r.code, 0) << r.out << r.err;
-  EXPECT_EQ(DumpAll(db), night) << "the undo of the undo did not give the night's tables again\n"
-                                << r.out;
+  EXPECT_EQ(DumpDiff(DumpAll(db), night), "")
+      << "the undo of the undo did not give the night's tables again\n" << r.out;
   db.CloseSide();
   if (::testing::Test::HasFailure()) dir.Keep();
   return reverted;
