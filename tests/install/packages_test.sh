@@ -25,8 +25,8 @@ X
 printf '#!/bin/sh\necho "$FAKE_UID"\n' >"$bin/id"
 chmod +x "$bin"/*
 
-build="g++ cmake ninja-build libsqlite3-dev libpq-dev unixodbc-dev libcli11-dev"
-all_but_two="g++ ninja-build libsqlite3-dev libpq-dev libcli11-dev"
+build="g++ cmake ninja-build libsqlite3-dev libpq-dev unixodbc-dev libcli11-dev nlohmann-json3-dev"
+all_but_two="g++ ninja-build libsqlite3-dev libpq-dev libcli11-dev nlohmann-json3-dev"
 want_line="apt-get install -y -q --no-install-recommends cmake unixodbc-dev"
 fails=0 cases=0
 # name; uid; sudo -n exit; installed; PARVEK_NO_INSTALL; args; exit; calls (| separated); output holds
