@@ -422,7 +422,8 @@ void JournalCost(const std::string& run_dir, const std::string& db_file, const s
     fs::copy_file(db_file + ".orig", db_file, fs::copy_options::overwrite_existing);
     fs::remove_all(run_dir + "/journal");
     ::sync();
-    std::vector<std::string> args = {bin + "/parvekctl", "night", "parvek.ini", "KRVNT", "D"};
+    std::vector<std::string> args = {bin + "/parvekctl", "night", "parvek.ini", "KRVNT", "D",
+                                     "--force"};
     if (journal) args.insert(args.end(), {"--journal", "journal"});
     double wall = 0, cpu = 0;
     long rss = 0;

@@ -1,6 +1,6 @@
 // parvekctl night SETTINGS_FILE VARIANT SWITCH [--day YYYY-MM-DD [--force]] [--preview
-// [--max-seconds N]] [--wait SECONDS]: the job's own night (Night_Run: its program entry, scan
-// and rules) with two options, and the bounds of its lock.
+// [--max-seconds N]] [--journal DIR [--journal-days N]] [--wait SECONDS]: the job's own night
+// (Night_Run: its program entry, scan and rules) with its options, and the bounds of its lock.
 //
 // --day: a catch-up of a missed night; the scan works on that accounting day instead of the
 // database's yesterday (everything else, the clock of the cancellations included, stays). The
@@ -11,6 +11,8 @@
 // cursors see the night's earlier writes as they would after a real commit, which the backend
 // must offer. The run log and the parameter file are written into a private directory and
 // printed instead of kept; the tables come from a recording of the night's statements.
+//
+// --journal: a journal of every change the night makes, for parvekctl undo (tools/journal.h).
 #include <unistd.h>
 
 #include <csignal>
@@ -322,9 +324,10 @@ int Preview(NightRequest& request, const NightOptions& o) {
   return 0;
 }
 
-// The night with its journal: a recording of its session writes every change into DIR before
-// the change is sent. A journal that cannot be written stops the night's writes.
-int JournalledNight(NightRequest& request, const NightOptions& o) {
+// The night's journal: a recording of its session writes every change into DIR before the
+// change is sent. A journal that cannot be written stops the night's writes.
+bool OpenJournal(NightRequest& request, const NightOptions& o, JournalWriter& journal,
+                 std::string& why) {
   std::error_code ec;
   JournalHeader header;
   header.kind = "night";
@@ -333,23 +336,21 @@ int JournalledNight(NightRequest& request, const NightOptions& o) {
   header.variant = o.variant;
   header.settings = fs::absolute(o.settings, ec).string();
   header.workdir = fs::current_path(ec).string();
-  JournalWriter journal;
-  std::string why;
-  if (!journal.Create(o.journal, request.day, header, why)) return Ctl_Fail("night: " + why);
+  if (!journal.Create(o.journal, request.day, header, why)) return false;
   request.decorators.push_back([&journal](std::unique_ptr<pvc::Session> s) {
     journal.Attach(*s);
     return pvc::Recording(std::move(s), journal);
   });
-  const int rc = Night_Run(request);
+  return true;
+}
+
+// Closes the journal of a night that ended with `rc`; a night refused before it began leaves
+// none behind. Journals past their days are removed.
+void CloseJournal(JournalWriter& journal, const NightOptions& o, int rc) {
   journal.Finish(rc == 0, rc);
-  // A night refused before it began leaves no journal behind.
+  std::error_code ec;
   if (rc > 0 && journal.changes() == 0) fs::remove(journal.path(), ec);
   if (o.journal_days > 0) Journal_RemoveOld(o.journal, o.journal_days);
-  if (rc > 0) return Ctl_Fail("night: " + Refusal(rc, o));
-  if (journal.failed())
-    return Ctl_Fail("night: the journal " + journal.path() +
-                    " could not be written whole; the writes after its last line were not made");
-  return 0;
 }
 
 int Night(const NightOptions& o) {
@@ -386,11 +387,19 @@ int Night(const NightOptions& o) {
   // The record of the run's end beside the run log tells log-check a finished night from a
   // killed one.
   request.end_record = kEndRecordName;
-  if (!o.journal.empty()) return JournalledNight(request, o);
+  JournalWriter journal;
+  std::string why;
+  if (!o.journal.empty() && !OpenJournal(request, o, journal, why))
+    return Ctl_Fail("night: " + why);
   // As the job: a failed connect shows in the run log and on standard error, exit code 0.
   const int rc = Night_Run(request);
+  if (!o.journal.empty()) CloseJournal(journal, o, rc);
   if (rc == kNightRefused) return Ctl_Fail(refusal);
-  return rc > 0 ? Ctl_Fail("night: " + Refusal(rc, o)) : 0;
+  if (rc > 0) return Ctl_Fail("night: " + Refusal(rc, o));
+  if (!o.journal.empty() && journal.failed())
+    return Ctl_Fail("night: the journal " + journal.path() +
+                    " could not be written whole; the writes after its last line were not made");
+  return 0;
 }
 
 const CtlCommand kNight(

@@ -700,7 +700,8 @@ TEST_P(GeneratedNight, UndoOfAKilledNightRestoresEveryTable) {
   for (int trial = 1; trial <= 20; ++trial) {
     const std::string jdir = "journal-" + std::to_string(trial);
     const pid_t pid =
-        pvt::Start(PARVEKCTL_BIN, work, {"night", "settings.ini", "XXX", "D", "--journal", jdir});
+        pvt::Start(PARVEKCTL_BIN, work,
+                   {"night", "settings.ini", "XXX", "D", "--force", "--journal", jdir});
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(
         std::uniform_int_distribution<long>(0, std::max<long>(night_ms, 1))(random)));
