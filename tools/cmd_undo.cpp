@@ -128,7 +128,9 @@ int ReadBooking(pvc::Session& s, const json& key, const json& fkt, json& row) {
 }
 
 Result RevertInsert(pvc::Session& s, const Entry& e) {
-  const json& row = e.change.at("row");
+  // The columns an insert left out are NULL.
+  json row = journal::EmptyRow();
+  row.update(e.change.at("row"));
   json now;
   const int rc = ReadBooking(s, row, row.at("BchFkt"), now);
   if (rc == pvc::kNoData) return e.confirmed ? Skip("gone") : Result{Outcome::kNotCommitted, ""};

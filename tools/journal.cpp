@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -55,11 +56,30 @@ json Inputs(Op op, const std::vector<Bind>& in, std::initializer_list<const char
 const std::initializer_list<const char*> kPairs = {"TagTgb", "TagTgs", "TagHtv",
                                                    "TagHvs", "TagHtn", "TagHns"};
 
-std::string DayKey(const json& pnr, const json& day) {
-  return journal::TextOf(pnr) + "|" + journal::TextOf(day);
-}
+// The columns of the yesterday cursors' rows (both select the same list).
+constexpr int kTagPnrAt = pvc::Op_OutIndex(Op::TagYday, "TagPnr");
+constexpr int kTagTagAt = pvc::Op_OutIndex(Op::TagYday, "TagTag");
+static_assert(kTagPnrAt >= 0 && kTagTagAt >= 0 &&
+              kTagPnrAt == pvc::Op_OutIndex(Op::TagYdayAt, "TagPnr") &&
+              kTagTagAt == pvc::Op_OutIndex(Op::TagYdayAt, "TagTag"));
 
 }  // namespace
+
+bool JournalWriter::IsDayRow(const json& key) const {
+  if (day_row_.size() <= static_cast<size_t>(std::max(kTagPnrAt, kTagTagAt))) return false;
+  return journal::FromCell(day_row_[kTagPnrAt]) == key.value("TagPnr", json(nullptr)) &&
+         journal::FromCell(day_row_[kTagTagAt]) == key.value("TagTag", json(nullptr));
+}
+
+json JournalWriter::DayRowPairs() const {
+  if (!day_pairs_.is_null()) return day_pairs_;
+  json pairs = json::object();
+  for (const char* name : kPairs) {
+    const pvc::Cell* c = pvc::OutNamed(Op::TagYday, day_row_, name);
+    pairs[name] = c != nullptr ? journal::FromCell(*c) : json(nullptr);
+  }
+  return pairs;
+}
 
 JournalWriter::~JournalWriter() {
   if (fd_ >= 0) ::close(fd_);
@@ -145,7 +165,8 @@ int JournalWriter::BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& 
   json e = {{"n", n_ + 1}};
   switch (op) {
     case Op::BchInsert: {
-      json row = journal::EmptyRow();
+      // The values written; the columns the insert leaves out are NULL.
+      json row = json::object();
       row["BchPnr"] = In(op, in, "BchPnr");
       row["BchVon"] = journal::TextOf(In(op, in, "BchVon")) + "000000";
       row["BchUhr"] = In(op, in, "BchUhr");
@@ -193,10 +214,9 @@ int JournalWriter::BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& 
     case Op::TagRestore: {
       const json key = Inputs(op, in, {"TagPnr", "TagTag"});
       json before = nullptr;
-      const auto it = pairs_.find(DayKey(key["TagPnr"], key["TagTag"]));
       pvc::Row row;
-      if (it != pairs_.end())
-        before = it->second;
+      if (IsDayRow(key))
+        before = DayRowPairs();
       else if (s.SelectOne(Op::TagReadPairs, journal::Binds(Op::TagReadPairs, key), row) ==
                pvc::kOk)
         before = journal::PairsOf(row);
@@ -225,15 +245,10 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
       }
       return;
     }
-    json pairs = json::object();
-    for (const char* name : kPairs) {
-      const pvc::Cell* c = pvc::OutNamed(op, *seen.row, name);
-      pairs[name] = c != nullptr ? journal::FromCell(*c) : json(nullptr);
-    }
-    const pvc::Cell* pnr = pvc::OutNamed(op, *seen.row, "TagPnr");
-    const pvc::Cell* day = pvc::OutNamed(op, *seen.row, "TagTag");
-    if (pnr != nullptr && day != nullptr)
-      pairs_[DayKey(journal::FromCell(*pnr), journal::FromCell(*day))] = std::move(pairs);
+    // The scan updates an accounting day's record while that record is its current row: the
+    // row's pairs are the before-image of its first update (taken from it only then).
+    day_row_ = *seen.row;
+    day_pairs_ = nullptr;
     return;
   }
   if (!pvc::Op_IsWrite(op) || pending_ == 0) return;
@@ -254,7 +269,7 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
     }
     if (change == "day") {
       ++days_;
-      pairs_[DayKey(e["key"]["TagPnr"], e["key"]["TagTag"])] = e["after"];
+      if (IsDayRow(e["key"])) day_pairs_ = e["after"];
     }
   } else {
     done = {{"failed", pending_}, {"rc", seen.rc}};

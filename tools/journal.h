@@ -3,7 +3,7 @@
 //
 //   {"journal":"night"|"undo", "day", "start", "version", "schema", "net8" (masked),
 //    "variant", "settings", "workdir"[, "undoes"]}                       the header, first
-//   {"n":N, "change":"insert", "row":{every column of the booking}}      a booking inserted
+//   {"n":N, "change":"insert", "row":{the columns written}}              a booking inserted
 //   {"n":N, "change":"function", "key":{BchPnr,BchVon,BchUhr},
 //    "before":{BchFkt,BchDat,BchErf}, "after":{BchFkt,BchDat,BchErf}}    a function changed
 //   {"n":N, "change":"delete", "row":{every column of the booking}}      a booking deleted
@@ -20,7 +20,6 @@
 #pragma once
 
 #include <ctime>
-#include <map>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -67,6 +66,8 @@ class JournalWriter final : public pvc::Recorder {
 
  private:
   bool Line(const nlohmann::json& j);
+  bool IsDayRow(const nlohmann::json& key) const;  // `key` names the current record
+  nlohmann::json DayRowPairs() const;              // its six fields as they now stand
   void Header();
 
   int fd_ = -1;
@@ -77,7 +78,9 @@ class JournalWriter final : public pvc::Recorder {
   long pending_ = 0;              // the write whose line went out last, not yet settled
   nlohmann::json pending_entry_;  // its change line
   pvc::Session* session_ = nullptr;
-  std::map<std::string, nlohmann::json> pairs_;  // "pnr|day" -> six fields as they now stand
+  // The scan's current accounting-day record, and its six fields once the night changed them.
+  pvc::Row day_row_;
+  nlohmann::json day_pairs_;
   int inserted_ = 0, functions_ = 0, deleted_ = 0, days_ = 0, failed_writes_ = 0;
   std::time_t last_sync_ = 0;
 };
