@@ -606,13 +606,19 @@ void Generate(pvt::TempSchema& db, int persons) {
 }
 
 // The same on a generated population of 1,000 persons.
-class GeneratedNight : public ::testing::TestWithParam<std::string> {};
+// Each case on a fresh schema of the backend named by the parameter.
+class GeneratedNight : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    const pvt::Backend backend = pvt::BackendNamed(GetParam());
+    if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+    std::string why;
+    ASSERT_EQ(db_.Create(backend, why), 0) << why;
+  }
+  pvt::TempSchema db_;
+};
 TEST_P(GeneratedNight, PreviewEqualsNight) {
-  const pvt::Backend backend = pvt::BackendNamed(GetParam());
-  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
-  pvt::TempSchema db;
-  std::string why;
-  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  pvt::TempSchema& db = db_;
   Generate(db, 1000);
   const bool offered = PreviewOffered(GetParam());
   EXPECT_GT(e2e::ExpectPreviewEqualsNight(db, "KRVNT", "D", true, offered), offered ? 100 : -1);
@@ -621,11 +627,7 @@ INSTANTIATE_TEST_SUITE_P(Backends, GeneratedNight, ::testing::ValuesIn(pvt::Back
                          [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
 TEST_P(GeneratedNight, UndoRestoresEveryTable) {
-  const pvt::Backend backend = pvt::BackendNamed(GetParam());
-  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
-  pvt::TempSchema db;
-  std::string why;
-  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  pvt::TempSchema& db = db_;
   Generate(db, 1000);
   EXPECT_GT(e2e::ExpectUndoRestores(db, "KRVNT", "D"), 100);
 }
@@ -633,11 +635,7 @@ TEST_P(GeneratedNight, UndoRestoresEveryTable) {
 // A clerk's change between the night and the undo stays, and is listed as skipped (exit code 1);
 // everything else is taken back, and the days changed back go into the parameter file.
 TEST_P(GeneratedNight, UndoKeepsWhatAClerkChangedSince) {
-  const pvt::Backend backend = pvt::BackendNamed(GetParam());
-  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
-  pvt::TempSchema db;
-  std::string why;
-  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  pvt::TempSchema& db = db_;
   ASSERT_EQ(db.Exec(e2e::Tok(CommonTypes() + IllDayBefore("7001") + IllDayBefore("7002"))), 0)
       << db.last_error();
   pvt::TempDir dir;
@@ -680,11 +678,7 @@ TEST_P(GeneratedNight, UndoKeepsWhatAClerkChangedSince) {
 
 // A journal that cannot be made keeps the night from running.
 TEST_P(GeneratedNight, NightWithoutItsJournalDoesNotRun) {
-  const pvt::Backend backend = pvt::BackendNamed(GetParam());
-  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
-  pvt::TempSchema db;
-  std::string why;
-  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  pvt::TempSchema& db = db_;
   ASSERT_EQ(db.Exec(e2e::Tok(CommonTypes() + IllDayBefore("7001"))), 0) << db.last_error();
   pvt::TempDir dir;
   std::ofstream(dir / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
@@ -700,11 +694,7 @@ TEST_P(GeneratedNight, NightWithoutItsJournalDoesNotRun) {
 
 // A night killed at any point leaves a journal whose undo takes back everything it committed.
 TEST_P(GeneratedNight, UndoOfAKilledNightRestoresEveryTable) {
-  const pvt::Backend backend = pvt::BackendNamed(GetParam());
-  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
-  pvt::TempSchema db;
-  std::string why;
-  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  pvt::TempSchema& db = db_;
   Generate(db, 300);
   pvt::TempDir dir;
   const fs::path work = dir.path();
@@ -750,11 +740,7 @@ TEST_P(GeneratedNight, UndoOfAKilledNightRestoresEveryTable) {
 // The second follow-up of a night meets the first in the priority check: the preview's cursors
 // must see the night's own earlier writes, which it never commits.
 TEST_P(GeneratedNight, PreviewSeesItsOwnEarlierWrites) {
-  const pvt::Backend backend = pvt::BackendNamed(GetParam());
-  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
-  pvt::TempSchema db;
-  std::string why;
-  ASSERT_EQ(db.Create(backend, why), 0) << why;
+  pvt::TempSchema& db = db_;
   ASSERT_EQ(db.Exec(CommonTypes() + IllDayBefore("7001") + Bch("7001", 1, "080000", 1, "KRA")), 0)
       << db.last_error();
   const bool offered = PreviewOffered(GetParam());
