@@ -641,10 +641,19 @@ TEST_P(GeneratedNight, UndoKeepsWhatAClerkChangedSince) {
   pvt::TempDir dir;
   const fs::path work = dir.path();
   std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
+  // A journal past its 90 days goes with the next journalled night; other files stay.
+  fs::create_directory(work / "journal");
+  const auto aged = fs::file_time_type::clock::now() - std::chrono::hours(24 * 91);
+  for (const char* name : {"parvek-20200101-20200102T041500.journal", "notes.journal.txt"}) {
+    std::ofstream(work / "journal" / name) << "{}\n";
+    fs::last_write_time(work / "journal" / name, aged);
+  }
   db.CloseSide();
   pvt::Result r = pvt::Run(PARVEKCTL_BIN, work,
                            {"night", "settings.ini", "XXX", "D", "--journal", "journal"});
   ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_FALSE(fs::exists(work / "journal" / "parvek-20200101-20200102T041500.journal"));
+  EXPECT_TRUE(fs::exists(work / "journal" / "notes.journal.txt"));
   ASSERT_EQ(db.Exec(e2e::Tok("update Krv321Bch set BchZwt = 5 where BchPnr = '7001' and BchFcd = "
                              "'KRF';\nupdate Krv327Tag set TagTgs = 1 where TagPnr = '7002' and "
                              "TagTag = " +

@@ -22,7 +22,8 @@ std::string OneJournal(const fs::path& dir, bool undo) {
   std::vector<std::string> found;
   for (const auto& e : fs::directory_iterator(dir)) {
     const std::string name = e.path().filename().string();
-    if ((name.find("-undo") != std::string::npos) == undo) found.push_back(e.path().string());
+    if (e.path().extension() == ".journal" && (name.find("-undo") != std::string::npos) == undo)
+      found.push_back(e.path().string());
   }
   EXPECT_EQ(found.size(), 1u) << dir;
   return found.empty() ? "" : found.front();
