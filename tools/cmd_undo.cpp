@@ -370,10 +370,12 @@ int Undo(const UndoOptions& o) {
     std::snprintf(tag.TagTag, sizeof tag.TagTag, "%s", day.c_str());
     lines.push_back(Tgb_ParamLine(consolidation, t.schema.c_str(), tag));
   }
-  const std::string params = !o.params.empty() ? o.params
-                                               : (fs::path(workdir.empty() ? "." : workdir) /
-                                                  "parvektgb.undo")
-                                                     .string();
+  // Beside the night's parameter file; in the current directory when that one is gone.
+  std::error_code ec;
+  const bool workdir_there = !workdir.empty() && fs::is_directory(workdir, ec);
+  const std::string params =
+      !o.params.empty() ? o.params
+                        : (fs::path(workdir_there ? workdir : ".") / "parvektgb.undo").string();
   if (o.preview) {
     if (pvc::ToolsOf(*s).RollbackAll() != pvc::kOk) ++errors;
     std::printf("\nPreview: nothing of it was kept. Parameter lines it would write to %s: %zu\n",
