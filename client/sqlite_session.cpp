@@ -5,10 +5,17 @@
 // so in WAL mode it keeps the snapshot of its open across the session's commits; those
 // reader connections are pooled with their prepared statements. The booking cursors (a handful
 // of rows each) and, for a preview (CursorsSeeOwnWrites), every cursor read their rows whole at
-// the open on the main connection.
+// the open on the main connection. The earlier-days cursor steps on the main connection too,
+// row by row, when no transaction is open there: the walk runs no write, and the reads between
+// its rows share its read transaction, so the main connection's page cache stays warm and no
+// lock is taken or dropped per read. Its close leaves that read transaction standing for the
+// reads that follow it, up to the next write or the next walk, which begin on the newest data.
+// Should a write come while such a cursor is open, the cursor first reads the rest of its rows,
+// from the snapshot of its open, so that the write changes none of them.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
@@ -59,6 +66,8 @@ int WalCommitHook(void* arg, sqlite3* db, const char* name, int frames) {
   return SQLITE_OK;
 }
 
+class MainCursor;
+
 // What a session shares with the cursors it opened (they may outlive a schema switch).
 struct Shared {
   std::string path;
@@ -66,7 +75,17 @@ struct Shared {
   int busy_ms = 0;
   ErrorDetail last;
   std::vector<std::unique_ptr<Conn>> idle;
+  std::vector<MainCursor*> on_main;  // open cursors stepping a statement of the main connection
+  sqlite3_stmt* linger = nullptr;  // a closed cursor's statement, kept to hold its read transaction
 };
+
+// Ends the read transaction a closed cursor left standing on the main connection.
+void EndLinger(Shared& sh) {
+  if (sh.linger == nullptr) return;
+  sqlite3_reset(sh.linger);
+  sqlite3_clear_bindings(sh.linger);
+  sh.linger = nullptr;
+}
 
 int Exec(sqlite3* db, const char* sql, ErrorDetail& d) {
   const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
@@ -126,6 +145,95 @@ int StepOnce(sqlite3_stmt* st, ErrorDetail& d) {
   return rc == SQLITE_DONE || rc == SQLITE_ROW ? kOk : Translate(rc, sqlite3_db_handle(st), d);
 }
 
+// Reads the rows `st` has left, from the row it stands on when `on_row`, into `rows`; a failure
+// ends them at its place. Returns the failure's code for the caller's open, kOk without one.
+int ReadRest(sqlite3_stmt* st, const char* outputs, bool on_row,
+             std::vector<RowsCursor::Entry>& rows) {
+  int step = on_row ? SQLITE_ROW : sqlite3_step(st);
+  for (; step == SQLITE_ROW; step = sqlite3_step(st)) {
+    RowsCursor::Entry e;
+    e.rc = ReadRow(st, outputs, e.row, e.err);
+    rows.push_back(std::move(e));
+  }
+  int rc = kOk;
+  if (step != SQLITE_DONE) {
+    RowsCursor::Entry e;
+    rc = e.rc = Translate(step, sqlite3_db_handle(st), e.err);
+    rows.push_back(std::move(e));
+  }
+  sqlite3_reset(st);
+  return rc;
+}
+
+// A cursor stepping its statement on the main connection; its read transaction (the snapshot
+// of its open) lasts until its last row or its close.
+class MainCursor final : public Cursor {
+ public:
+  MainCursor(std::shared_ptr<Shared> sh, sqlite3_stmt* st, const char* outputs, bool on_row)
+      : sh_(std::move(sh)), st_(st), outputs_(outputs), on_row_(on_row) {
+    sh_->on_main.push_back(this);
+    if (!on_row_) End();
+  }
+  // The statement stays on its row: the main connection's read transaction outlasts the close.
+  ~MainCursor() override {
+    if (st_ == nullptr) return;
+    EndLinger(*sh_);
+    sh_->linger = st_;
+    Forget();
+  }
+
+  int Fetch(Row& row) override {
+    if (rest_) return rest_->Fetch(row);
+    if (st_ == nullptr) return kNoData;
+    if (!on_row_) {
+      const int rc = sqlite3_step(st_);
+      if (rc != SQLITE_ROW) {
+        const int code = rc == SQLITE_DONE ? kNoData : Translate(rc, sqlite3_db_handle(st_), sh_->last);
+        End();
+        return code;
+      }
+    }
+    on_row_ = false;
+    return ReadRow(st_, outputs_, row, sh_->last);
+  }
+
+  // Reads the rows not yet delivered now, and gives the statement back to the main connection.
+  void Detach() {
+    if (st_ == nullptr) return;
+    std::vector<RowsCursor::Entry> rows;
+    ReadRest(st_, outputs_, on_row_, rows);
+    End();
+    rest_ = std::make_unique<RowsCursor>(std::move(rows),
+                                         [sh = sh_](const ErrorDetail& err) { sh->last = err; });
+  }
+
+ private:
+  void End() {
+    if (st_ == nullptr) return;
+    sqlite3_reset(st_);
+    sqlite3_clear_bindings(st_);
+    Forget();
+  }
+  void Forget() {
+    st_ = nullptr;
+    auto& open = sh_->on_main;
+    open.erase(std::find(open.begin(), open.end(), this));
+  }
+
+  std::shared_ptr<Shared> sh_;
+  sqlite3_stmt* st_;  // the main connection's; nullptr once ended or detached
+  const char* outputs_;
+  bool on_row_;  // the statement stands on a row not yet delivered
+  std::unique_ptr<RowsCursor> rest_;  // the rows read at the detach
+};
+
+// Frees the main connection of `sh` from every cursor's read transaction: before a write there,
+// and before the connection goes.
+void DetachMainCursors(Shared& sh) {
+  EndLinger(sh);
+  while (!sh.on_main.empty()) sh.on_main.back()->Detach();
+}
+
 class SqliteCursor final : public Cursor {
  public:
   SqliteCursor(std::shared_ptr<Shared> sh, std::unique_ptr<Conn> conn, sqlite3_stmt* st,
@@ -179,6 +287,7 @@ class SqliteSession final : public Session, public SessionTools {
   SqliteSession(std::string dir, int busy_ms) : dir_(std::move(dir)), busy_ms_(busy_ms) {}
 
   ~SqliteSession() override {
+    if (shared_) DetachMainCursors(*shared_);
     if (main_ && !sqlite3_get_autocommit(main_->db.get()))
       sqlite3_exec(main_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
@@ -200,6 +309,7 @@ class SqliteSession final : public Session, public SessionTools {
     std::unique_ptr<Conn> main;
     const int rc = OpenConn(*sh, false, main, Err());
     if (rc != kOk) return rc;
+    if (shared_) DetachMainCursors(*shared_);
     if (main_ && !sqlite3_get_autocommit(main_->db.get()))
       sqlite3_exec(main_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     main_ = std::move(main);
@@ -216,6 +326,26 @@ class SqliteSession final : public Session, public SessionTools {
     // A handful of rows are read whole on the main connection, whose page cache stays warm
     // across its own commits: no read transaction of their own to begin and end.
     if (own_cursors_ || Op_FewRows(op)) return OpenOnMain(op, in, out);
+    // The earlier-days walk selects days before the accounting day, which the night never
+    // writes; outside a transaction it steps on the main connection (unless its statement is
+    // in use by another open cursor of the same kind).
+    if (op == Op::TagPrev && sqlite3_get_autocommit(main_->db.get())) {
+      sqlite3_stmt* st = nullptr;
+      int rc = Prepared(*main_, op, st, Err());
+      if (rc != kOk) return rc;
+      EndLinger(*shared_);
+      if (!sqlite3_stmt_busy(st)) {
+        if ((rc = BindAll(st, op, in, Err())) != kOk) return rc;
+        const int step = sqlite3_step(st);
+        if (step != SQLITE_ROW && step != SQLITE_DONE) {
+          rc = Translate(step, main_->db.get(), Err());
+          sqlite3_reset(st);
+          return rc;
+        }
+        out = std::make_unique<MainCursor>(shared_, st, Op_Info(op).out, step == SQLITE_ROW);
+        return kOk;
+      }
+    }
     std::unique_ptr<Conn> conn;
     if (!shared_->idle.empty()) {
       conn = std::move(shared_->idle.back());
@@ -284,6 +414,7 @@ class SqliteSession final : public Session, public SessionTools {
   int Write(Op op, const std::vector<Bind>& in) override {
     if (!Ready()) return Err().code;
     if (!Op_IsWrite(op)) return SetError(Err(), kInternal, "not a write");
+    DetachMainCursors(*shared_);
     sqlite3* db = main_->db.get();
     sqlite3_stmt* st = nullptr;
     int rc = Prepared(*main_, op, st, Err());
@@ -311,6 +442,7 @@ class SqliteSession final : public Session, public SessionTools {
   int Savepoint(const std::string& name) override {
     if (!Ready()) return Err().code;
     if (!IsIdentifier(name)) return SetError(Err(), kInvalidSql, "bad savepoint name " + name);
+    DetachMainCursors(*shared_);
     sqlite3* db = main_->db.get();
     int rc = kOk;
     if (sqlite3_get_autocommit(db) && (rc = Exec(db, "BEGIN", Err())) != kOk) return rc;
@@ -369,6 +501,7 @@ class SqliteSession final : public Session, public SessionTools {
 
   int ExecScript(const std::string& sql) override {
     if (!Ready()) return Err().code;
+    DetachMainCursors(*shared_);
     sqlite3* db = main_->db.get();
     const bool began = sqlite3_get_autocommit(db) != 0;
     int rc = kOk;
@@ -399,6 +532,7 @@ class SqliteSession final : public Session, public SessionTools {
       values += (i ? ",?" : "?") + std::to_string(i + 1);
     }
     sql += ") VALUES (" + values + ")";
+    DetachMainCursors(*shared_);
     sqlite3* db = main_->db.get();
     if (!sqlite3_get_autocommit(db)) return SetError(Err(), kInternal, "a transaction is open");
     sqlite3_stmt* raw = nullptr;
@@ -525,21 +659,11 @@ class SqliteSession final : public Session, public SessionTools {
     if (rc == kOk) rc = BindAll(st, op, in, Err());
     if (rc != kOk) return rc;
     std::vector<RowsCursor::Entry> rows;
-    int step;
-    while ((step = sqlite3_step(st)) == SQLITE_ROW) {
-      RowsCursor::Entry e;
-      e.rc = ReadRow(st, Op_Info(op).out, e.row, e.err);
-      rows.push_back(std::move(e));
-    }
     // A failure on the first step fails the open; a later one ends the rows, at its place.
-    if (step != SQLITE_DONE) {
-      RowsCursor::Entry e;
-      e.rc = Translate(step, main_->db.get(), e.err);
-      if (rows.empty()) rc = Translate(step, main_->db.get(), Err());
-      rows.push_back(std::move(e));
+    if (ReadRest(st, Op_Info(op).out, false, rows) != kOk && rows.size() == 1) {
+      Err() = rows.front().err;
+      return rows.front().rc;
     }
-    sqlite3_reset(st);
-    if (rc != kOk) return rc;
     out = std::make_unique<RowsCursor>(std::move(rows),
                                        [sh = shared_](const ErrorDetail& err) { sh->last = err; });
     return kOk;

@@ -52,15 +52,19 @@ TEST(WalCheckpoint, APinnedSnapshotKeepsItsRowsAndLosesNoCommit) {
   pvt::TempSchema db;
   std::string why;
   ASSERT_EQ(db.Create(pvt::BackendNamed("sqlite"), why), 0) << why;
-  ASSERT_EQ(
-      db.Exec("insert into Krv327Tag (TagPnr, TagTag) values ('P0', " + pvt::Ts("20240229") + ")") +
-          db.Exec("insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P0', " +
-                  pvt::Ts("20240229") + ", 1)"),
-      0);
+  // One placeholder day record of yesterday: the yesterday cursor's one row.
+  const std::string y = pvt::LocalDay(-1);
+  ASSERT_EQ(db.Exec("insert into Krv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd) values"
+                    " ('P0', " +
+                    pvt::Ts(y) + ", " + pvt::Ts(y) + ", " + pvt::Ts(y, "120000") + ", " +
+                    pvt::Ts(y) + ", " + pvt::Ts(y, "120000") +
+                    "); insert into Krv320Tgb (TgbPnr, TgbDtm, TgbZtr) values ('P0', " +
+                    pvt::Ts(y) + ", 1)"),
+            0);
   ASSERT_EQ(db.Connect(), 0);
   pvc::Session& s = *pvc::Current();
   std::unique_ptr<pvc::Cursor> pin;
-  ASSERT_EQ(s.Open(pvc::Op::TagPrev, {pvc::Bind::Txt("P0"), pvc::Bind::Dat("20240301")}, pin), 0);
+  ASSERT_EQ(s.Open(pvc::Op::TagYday, {}, pin), 0);
   CommitBookings(s, 0, 1300);
   // The cursor still delivers what matched at its open.
   pvc::Row row;
