@@ -33,6 +33,7 @@
 #include "client/net8_mask.h"
 #include "client/recording.h"
 #include "run/Night.h"
+#include "run/RunControl.h"
 #include "run/RunLog.h"
 #include "tools/civil_date.h"
 #include "tools/ctl.h"
@@ -331,7 +332,8 @@ bool OpenJournal(NightRequest& request, const NightOptions& o, JournalWriter& jo
   std::error_code ec;
   JournalHeader header;
   header.kind = "night";
-  header.schema = JobSetting(o.settings, "SCHEMA");
+  // The schema the night works on, as the job derives it from the SCHEMA value.
+  header.schema = Run_SchemaName(JobSetting(o.settings, "SCHEMA"));
   header.net8 = pvc::MaskNet(JobSetting(o.settings, "NET8"));
   header.variant = o.variant;
   header.settings = fs::absolute(o.settings, ec).string();

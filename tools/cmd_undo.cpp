@@ -274,11 +274,10 @@ int Undo(const UndoOptions& o) {
   if (t.settings.empty()) return Ctl_Fail("undo: the journal names no settings file: --settings");
   if (const int rc = Ctl_ResolveTarget("undo", t, CtlOperands::kNetAndSchema)) return rc;
   // The journal's changes are taken back only on the database they were made on.
-  if (pvc::MaskNet(t.net) != h.value("net8", "") || JobSetting(t.settings, "SCHEMA") != schema)
+  if (pvc::MaskNet(t.net) != h.value("net8", "") || t.schema != schema)
     return Ctl_Fail("undo: " + t.settings + " names another database (NET8 " +
-                    pvc::MaskNet(t.net) + ", SCHEMA " + JobSetting(t.settings, "SCHEMA") +
-                    ") than the journal's (NET8 " + h.value("net8", "") + ", SCHEMA " + schema +
-                    "); nothing was done");
+                    pvc::MaskNet(t.net) + ", schema " + t.schema + ") than the journal's (NET8 " +
+                    h.value("net8", "") + ", schema " + schema + "); nothing was done");
 
   // One run at a time in the night's working directory: the undo is one of them.
   const int lock = Night_Lock(workdir, o.preview ? 0 : o.wait_s);

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <random>
@@ -667,7 +668,13 @@ TEST_P(GeneratedNight, UndoKeepsWhatAClerkChangedSince) {
   r = pvt::Run(PARVEKCTL_BIN, work, {"undo", journal, "--settings", "other.ini"});
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("names another database"), std::string::npos) << r.err;
-  r = pvt::Run(PARVEKCTL_BIN, work, {"undo", journal, "--preview"});
+  // The journal names the schema the night worked on, not the SCHEMA value it came from; a
+  // value that gives the same schema (another case) names the same database.
+  EXPECT_NE(ReadFile(journal).find("\"schema\":\"" + db.schema() + "\""), std::string::npos);
+  std::string lower = db.schema();
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::ofstream(work / "same.ini") << JobSettings(db.login(), db.pass(), db.net(), lower);
+  r = pvt::Run(PARVEKCTL_BIN, work, {"undo", journal, "--preview", "--settings", "same.ini"});
   EXPECT_EQ(r.code, 1) << r.out << r.err;
   r = pvt::Run(PARVEKCTL_BIN, work, {"undo", journal});
   EXPECT_EQ(r.code, 1) << r.out << r.err;
