@@ -194,11 +194,12 @@ int WriteCountersFile(const std::string& path) {
   std::fprintf(
       f,
       "statements %llu\ncommits %llu\ndurable_commits %llu\nfetches %llu\ntrips %llu\n"
-      "logons %llu\nsessions %llu\n",
+      "logons %llu\nsessions %llu\nahead %llu\nahead_used %llu\n",
       static_cast<unsigned long long>(c.statements), static_cast<unsigned long long>(c.commits),
       static_cast<unsigned long long>(c.durable_commits),
       static_cast<unsigned long long>(c.fetches), static_cast<unsigned long long>(c.trips),
-      static_cast<unsigned long long>(c.logons), static_cast<unsigned long long>(c.sessions));
+      static_cast<unsigned long long>(c.logons), static_cast<unsigned long long>(c.sessions),
+      static_cast<unsigned long long>(c.ahead), static_cast<unsigned long long>(c.ahead_used));
   for (size_t i = 0; i < Index(Op::kCount); ++i)
     std::fprintf(f, "calls.%s %llu\nfetched.%s %llu\n", Op_Info(static_cast<Op>(i)).name,
                  static_cast<unsigned long long>(c.calls[i]), Op_Info(static_cast<Op>(i)).name,
@@ -270,6 +271,8 @@ int Session::WriteDurably(Op op, const std::vector<Bind>& in, const std::string&
 }
 
 void CountTrip() { ++g_counters.trips; }
+
+void CountAhead(bool used) { ++(used ? g_counters.ahead_used : g_counters.ahead); }
 
 void CountLogon() {
   ++g_counters.logons;

@@ -65,6 +65,12 @@ class Cursor {
 
 class SessionTools;
 
+// One read announced to Session::ReadAhead: a single-row select or a cursor and its inputs.
+struct Read {
+  Op op;
+  std::vector<Bind> in;
+};
+
 // What the job calls. Every call returns a code from client/codes.h; a call that returns a
 // negative code leaves its detail in LastError(), which 0 and 1403 do not change.
 class Session {
@@ -106,6 +112,16 @@ class Session {
   // A backend may run the steps in fewer exchanges with its server; the default makes the
   // calls above one by one, so that a wrapper that changes one of them changes this too.
   virtual int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint);
+  // Announces reads the caller is about to make, each with exactly these inputs, before it
+  // writes anything. A backend that talks to a server may run them at once, in one exchange,
+  // and answer the SelectOne or Open calls that follow with the same statement and inputs from
+  // what it read then, each at most once; the answer is the one the read gave at this call.
+  // Any other call that writes, ends or sets anything (a write, a savepoint, a rollback, a
+  // commit, a schema switch), or the next ReadAhead, drops what was not asked for yet, so a
+  // read never answers across a write of the session. A read that failed is not kept: its call
+  // runs it again and reports its own failure. Reads in an open transaction are not run ahead.
+  // The default does nothing.
+  virtual void ReadAhead(const std::vector<Read>& reads) { (void)reads; }
   // The detail of the last call that returned a negative code.
   virtual ErrorDetail LastError() const = 0;
   // What only tools and tests use; nullptr when this backend offers none. Owned by the session.
@@ -184,6 +200,7 @@ class SessionWrapper : public Session {
   int RollbackTo(const std::string& name) override { return target_->RollbackTo(name); }
   int ReleaseSavepoint(const std::string& name) override { return target_->ReleaseSavepoint(name); }
   int Commit() override { return target_->Commit(); }
+  void ReadAhead(const std::vector<Read>& reads) override { target_->ReadAhead(reads); }
   ErrorDetail LastError() const override { return target_->LastError(); }
   SessionTools* Tools() override { return target_->Tools(); }
 
@@ -241,6 +258,8 @@ struct Counters {
   uint64_t trips = 0;            // exchanges with a database server waited for (CountTrip)
   uint64_t logons = 0;           // connections opened (each a logon and a database session)
   uint64_t sessions = 0;         // the most connections open at one time
+  uint64_t ahead = 0;            // reads a backend ran ahead (Session::ReadAhead)
+  uint64_t ahead_used = 0;       // of those, the ones that answered a call
   uint64_t calls[static_cast<size_t>(Op::kCount)] = {};    // opens, selects, writes per Op
   uint64_t fetched[static_cast<size_t>(Op::kCount)] = {};  // rows delivered per cursor Op
 };
@@ -251,6 +270,9 @@ const Counters& GetCounters();
 int WriteCountersFile(const std::string& path);
 // Backends that talk to a server call this for every exchange whose answer they wait for.
 void CountTrip();
+// Backends that run reads ahead call this for every read they ran ahead, `used` for every
+// one that answered a call.
+void CountAhead(bool used);
 // Backends call these for every connection they open and close.
 void CountLogon();
 void CountLogoff();

@@ -14,6 +14,11 @@
 // connection commits later, and their memory is one batch. The booking cursors deliver one
 // person's bookings of one day; they are read whole at the open on the main connection. For a
 // preview (CursorsSeeOwnWrites) every cursor is read that way, inside the open transaction.
+//
+// Reads run ahead (ReadAhead): outside a transaction the announced selects and booking cursors
+// go to the server as one pipeline, one exchange for all; each result answers the first call of
+// the same statement with the same parameters. Every call that writes or ends or sets anything
+// drops the results not asked for, so a result never answers across the session's own write.
 #include <libpq-fe.h>
 
 #include <array>
@@ -291,11 +296,13 @@ class PgSession final : public Session, public SessionTools, TxnPrimitives {
   int Savepoint(const std::string& name) override;
   int RollbackTo(const std::string& name) override;
   int ReleaseSavepoint(const std::string& name) override {
+    ahead_.clear();
     if (Lost()) return kLostConnection;
     return txn_.Release(name);
   }
   int Commit() override;
   int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override;
+  void ReadAhead(const std::vector<Read>& reads) override;
   ErrorDetail LastError() const override { return shared_->last; }
   SessionTools* Tools() override { return this; }
   int ExecScript(const std::string& sql) override;
@@ -305,10 +312,12 @@ class PgSession final : public Session, public SessionTools, TxnPrimitives {
                  const std::vector<Row>& rows) override;
   int Describe(Op op, int& inputs, int& columns) override;
   int CursorsSeeOwnWrites(bool on) override {
+    ahead_.clear();
     own_cursors_ = on;
     return kOk;
   }
   int RollbackAll() override {
+    ahead_.clear();
     if (Lost()) return kLostConnection;
     return txn_.RollbackAll();
   }
@@ -347,6 +356,13 @@ class PgSession final : public Session, public SessionTools, TxnPrimitives {
                    return t;
                  }()};
   bool own_cursors_ = false;  // every cursor read whole on the main connection
+  // A read run ahead whose call has not come yet: statement, parameters, result.
+  struct Ahead {
+    Op op;
+    Params params;
+    PgResultPtr res;
+  };
+  std::vector<Ahead> ahead_;
 };
 
 int PgSession::Finish(End how) {
@@ -368,6 +384,14 @@ int PgSession::Run(Op op, const std::vector<Bind>& in, bool write, PgResultPtr& 
   Params params;
   int rc = ToParams(op, in, params, shared_->last);
   if (rc != kOk) return rc;
+  if (write) ahead_.clear();
+  for (auto it = ahead_.begin(); it != ahead_.end(); ++it) {
+    if (it->op != op || it->params.text != params.text || it->params.null != params.null) continue;
+    res = std::move(it->res);
+    ahead_.erase(it);
+    CountAhead(true);
+    return kOk;
+  }
   Undo undo;
   rc = txn_.Prepare(write, undo);
   if (rc != kOk) return rc;
@@ -471,16 +495,19 @@ int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>&
 }
 
 int PgSession::Savepoint(const std::string& name) {
+  ahead_.clear();
   if (Lost()) return kLostConnection;
   return txn_.Savepoint(name);
 }
 
 int PgSession::RollbackTo(const std::string& name) {
+  ahead_.clear();
   if (Lost()) return kLostConnection;
   return txn_.RollbackTo(name);
 }
 
 int PgSession::Commit() {
+  ahead_.clear();
   if (Lost()) return kLostConnection;
   return txn_.Commit();
 }
@@ -491,6 +518,7 @@ int PgSession::Commit() {
 // update or delete that matched nothing commits an empty transaction. Inside an open
 // transaction the steps run one by one.
 int PgSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) {
+  ahead_.clear();
   if (Lost()) return kLostConnection;
   if (InTransaction() || !Op_IsWrite(op) || !IsIdentifier(savepoint))
     return Session::WriteDurably(op, in, savepoint);
@@ -550,7 +578,64 @@ int PgSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::strin
   return rc;
 }
 
+void PgSession::ReadAhead(const std::vector<Read>& reads) {
+  ahead_.clear();
+  PGconn* c = main_.get();
+  if (PQstatus(c) != CONNECTION_OK || InTransaction()) return;
+  std::vector<Ahead> sent;
+  for (const Read& r : reads) {
+    const OpKind kind = Op_Info(r.op).kind;
+    const bool on_main = kind == OpKind::Select || (kind == OpKind::Cursor && Op_FewRows(r.op));
+    Params params;
+    ErrorDetail ignored;  // a read that cannot be sent fails when it is asked for
+    if (on_main && ToParams(r.op, r.in, params, ignored) == kOk)
+      sent.push_back({r.op, std::move(params), nullptr});
+  }
+  if (sent.empty() || PQenterPipelineMode(c) != 1) return;
+  // What each answer of the pipeline belongs to: a read (its index) or a prepare (-1 - op).
+  std::vector<long> answers;
+  std::array<bool, kOpCount> preparing{};
+  bool ok = true;
+  for (size_t k = 0; k < sent.size() && ok; ++k) {
+    const size_t i = static_cast<size_t>(sent[k].op);
+    const char* name = Pg_StatementName(sent[k].op);
+    const auto values = sent[k].params.Pointers();
+    const int n = static_cast<int>(values.size());
+    if (!prepared_[i] && !preparing[i]) {
+      preparing[i] = true;
+      ok = PQsendPrepare(c, name, Pg_Statement(sent[k].op).text, n, nullptr) == 1;
+      answers.push_back(-1 - static_cast<long>(i));
+    }
+    ok = ok && PQsendQueryPrepared(c, name, n, values.data(), nullptr, nullptr, 0) == 1;
+    answers.push_back(static_cast<long>(k));
+  }
+  // A pipeline that could not be sent or read whole leaves the connection in a state not
+  // known: it is not used again, and the next call reports the lost connection.
+  if (!ok || PQpipelineSync(c) != 1) {
+    main_.reset();
+    return;
+  }
+  CountTrip();
+  const bool whole =
+      Pg_ReadPipeline(c, static_cast<int>(answers.size()), [&](int q, PgResultPtr& r) {
+        const long a = answers[static_cast<size_t>(q)];
+        const ExecStatusType st = PQresultStatus(r.get());
+        if (a < 0 && st == PGRES_COMMAND_OK) prepared_[static_cast<size_t>(-1 - a)] = true;
+        if (a >= 0 && st == PGRES_TUPLES_OK) sent[static_cast<size_t>(a)].res = std::move(r);
+      });
+  if (!whole) {
+    main_.reset();
+    return;
+  }
+  for (Ahead& a : sent) {
+    if (!a.res) continue;
+    CountAhead(false);
+    ahead_.push_back(std::move(a));
+  }
+}
+
 int PgSession::ExecDynamic(const std::string& text) {
+  ahead_.clear();
   if (Lost()) return kLostConnection;
   std::string schema;
   const int rc = ParseSchemaStatement(text, schema, shared_->last);
@@ -607,6 +692,7 @@ void AppendCopyCell(const Cell& c, std::string& line) {
 
 int PgSession::BulkInsert(const std::string& table, const std::vector<std::string>& columns,
                           const std::vector<Row>& rows) {
+  ahead_.clear();
   if (Lost()) return kLostConnection;
   if (InTransaction()) return Fail(kInternal, "a transaction is open");
   if (!IsIdentifier(table) || columns.empty()) return Fail(kInvalidSql, "bad table name " + table);
@@ -649,6 +735,7 @@ int PgSession::BulkInsert(const std::string& table, const std::vector<std::strin
 }
 
 int PgSession::ExecScript(const std::string& sql) {
+  ahead_.clear();
   if (Lost()) return kLostConnection;
   Undo undo;
   int rc = txn_.Prepare(false, undo);
@@ -660,6 +747,7 @@ int PgSession::ExecScript(const std::string& sql) {
 }
 
 int PgSession::Query(const std::string& sql, std::vector<Row>& rows) {
+  ahead_.clear();
   if (Lost()) return kLostConnection;
   Undo undo;
   int rc = txn_.Prepare(false, undo);

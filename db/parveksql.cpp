@@ -262,6 +262,22 @@ void Stmt_NoteCode(int rc) { Note(rc); }
 void Stmt_SessionStarted() { g_lost = 0; }
 const RefusedRow& Stmt_RefusedRow() { return g_refused; }
 
+namespace {
+
+// The inputs of the reads of one day, written once for the calls and for Vortag_ReadAhead: a
+// read run ahead answers only a call with exactly its inputs.
+std::vector<Bind> DayInputs(const char* pnr, const char* day) {
+  return {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))};
+}
+
+std::vector<Bind> FrameInputs(const TagSatz& tag) {
+  // The frame bounds are points in time: the date text followed directly by the time text.
+  return {Bind::Txt(tag.TagPnr), Bind::Txt(std::string(tag.TagVon) + tag.TagUhr),
+          Bind::Txt(std::string(tag.TagBis) + tag.TagEnd)};
+}
+
+}  // namespace
+
 // ---- the yesterday cursor and the earlier-days cursor ----------------------------------------
 
 int TagYday_Open() { return CursorOpen(g_tagyday, Op::TagYday, {}); }
@@ -280,19 +296,19 @@ int TagPrev_Close() { return CursorClose(g_tagprev); }
 // ---- booking cursors ------------------------------------------------------------------------
 
 int BchVortag_Open(const char* pnr, const char* day) {
-  return CursorOpen(g_bchvortag, Op::BchTagMld, {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))});
+  return CursorOpen(g_bchvortag, Op::BchTagMld, DayInputs(pnr, day));
 }
 int BchVortag_Fetch(BchSatz& bch) { return CursorFetch(g_bchvortag, bch, ReadBch); }
 int BchVortag_Close() { return CursorClose(g_bchvortag); }
 
 int BchAbrTag_Open(const char* pnr, const char* day) {
-  return CursorOpen(g_bchabrtag, Op::BchTagMld, {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))});
+  return CursorOpen(g_bchabrtag, Op::BchTagMld, DayInputs(pnr, day));
 }
 int BchAbrTag_Fetch(BchSatz& bch) { return CursorFetch(g_bchabrtag, bch, ReadBch); }
 int BchAbrTag_Close() { return CursorClose(g_bchabrtag); }
 
 int BchStdMld_Open(const char* pnr, const char* day) {
-  return CursorOpen(g_bchstdmld, Op::BchStdMld, {Bind::Txt(Str(pnr)), Bind::Dat(Str(day))});
+  return CursorOpen(g_bchstdmld, Op::BchStdMld, DayInputs(pnr, day));
 }
 int BchStdMld_Fetch(BchSatz& bch) { return CursorFetch(g_bchstdmld, bch, ReadBch); }
 int BchStdMld_Close() { return CursorClose(g_bchstdmld); }
@@ -332,16 +348,26 @@ int Azv_Read(const char* pnr, const char* day, AzvSatz& azv) {
 }
 
 int Bch_CountTagMld(const TagSatz& tag, int32_t& count) {
-  return SelectInto(Op::BchCountTagMld, {Bind::Txt(tag.TagPnr), Bind::Dat(tag.TagTag)}, count,
-                    ReadCount);
+  return SelectInto(Op::BchCountTagMld, DayInputs(tag.TagPnr, tag.TagTag), count, ReadCount);
 }
 
 int Bch_CountStdMld(const TagSatz& tag, int32_t& count) {
-  // The frame bounds are points in time: the date text followed directly by the time text.
-  const std::string from = std::string(tag.TagVon) + tag.TagUhr;
-  const std::string to = std::string(tag.TagBis) + tag.TagEnd;
-  return SelectInto(Op::BchCountStdMld, {Bind::Txt(tag.TagPnr), Bind::Txt(from), Bind::Txt(to)},
-                    count, ReadCount);
+  return SelectInto(Op::BchCountStdMld, FrameInputs(tag), count, ReadCount);
+}
+
+void Vortag_ReadAhead(const TagSatz& day) {
+  pvc::Session* s = Live();
+  if (s == nullptr) return;
+  std::vector<pvc::Read> reads = {{Op::BchCountTagMld, DayInputs(day.TagPnr, day.TagTag)},
+                                  {Op::BchCountStdMld, FrameInputs(day)},
+                                  {Op::BchTagMld, DayInputs(day.TagPnr, day.TagTag)},
+                                  {Op::BchStdMld, DayInputs(day.TagPnr, day.TagTag)}};
+  // The day's message type, read when the day holds day messages (as Fcd_Read reads it).
+  FcdSatz fcd;
+  Rec_Clear(fcd);
+  Txt_Set(fcd.FcdNum, day.TagTgb);
+  if (fcd.FcdNum[0] != '\0') reads.push_back({Op::FcdRead, {Bind::Txt(fcd.FcdNum)}});
+  s->ReadAhead(reads);
 }
 
 // ---- writes ---------------------------------------------------------------------------------

@@ -71,6 +71,7 @@ int Vortag_Search(const char* pnr, const char* day, TagSatz& vortag) {
     return 0;
   }
   while ((rc = TagPrev_Fetch(vortag)) == 0) {
+    Vortag_ReadAhead(vortag);
     bool stop = false;
     const Found found = Vortag_Decide(vortag, passed_over, stop);
     if (stop) break;

@@ -615,6 +615,63 @@ TEST_P(Contract, CommitsAreDurableAndCounted) {
   EXPECT_EQ(pvc::GetCounters().commits - before.commits, 1u);
 }
 
+// ---- reads run ahead ------------------------------------------------------------------------
+
+TEST_P(Contract, ReadAheadAnswersEachCallOnceAndNeverAcrossAWrite) {
+  Exec(Booking("080000", 1) + "DROP TABLE Krv140Azv;");
+  Connect();
+  Row row;
+  const auto count = [&] {
+    row.clear();
+    const int rc = s_->SelectOne(Op::BchCountTagMld, DayOf(), row);
+    return rc == 0 && !row.empty() ? row[0].num : -1000 + rc;
+  };
+  const auto bookings = [&] {
+    std::unique_ptr<pvc::Cursor> c;
+    const int rc = s_->Open(Op::BchTagMld, DayOf(), c);
+    return Sorted(rc == 0 ? Drain(*c) : std::vector<std::string>{"RC:" + std::to_string(rc)});
+  };
+  const std::vector<Bind> bad_month = {Bind::Txt("P"), Bind::Dat("20241399")};
+  const auto before = pvc::GetCounters();
+  // A read that fails on the server (its table is missing) comes first, so that on a server
+  // backend the reads after it in the same exchange are aborted too.
+  s_->ReadAhead({{Op::AzvRead, DayOf()},
+                 {Op::BchCountTagMld, DayOf()},
+                 {Op::BchTagMld, DayOf()},
+                 {Op::BchCountTagMld, bad_month}});
+  EXPECT_EQ(s_->SelectOne(Op::AzvRead, DayOf(), row), pvc::kNoTable);
+  EXPECT_EQ(count(), 1);
+  EXPECT_EQ(bookings(), (std::vector<std::string>{"080000"}));
+  EXPECT_EQ(s_->SelectOne(Op::BchCountTagMld, bad_month, row), pvc::kBadMonth);
+
+  // Read ahead again, without the failing read: on PostgreSQL both calls are answered from
+  // the one exchange of the read-ahead.
+  const auto again = pvc::GetCounters();
+  s_->ReadAhead({{Op::BchCountTagMld, DayOf()}, {Op::BchTagMld, DayOf()}});
+  EXPECT_EQ(count(), 1);
+  EXPECT_EQ(bookings(), (std::vector<std::string>{"080000"}));
+  if (GetParam() == "postgres") {
+    EXPECT_EQ(pvc::GetCounters().ahead_used - again.ahead_used, 2u);
+    EXPECT_EQ(pvc::GetCounters().trips - again.trips, 1u);
+    EXPECT_EQ(again.ahead_used - before.ahead_used, 0u);  // the first round was aborted
+  }
+  // Each is answered once: asked again, the read runs and sees another program's booking.
+  auto other = Other();
+  ASSERT_EQ(other->Write(Op::BchInsert, Insert("090000", 1)), 0);
+  ASSERT_EQ(other->Commit(), 0);
+  EXPECT_EQ(count(), 2);
+
+  // Never across the session's own write, durable or pending.
+  s_->ReadAhead({{Op::BchCountTagMld, DayOf()}, {Op::BchTagMld, DayOf()}});
+  ASSERT_EQ(s_->WriteDurably(Op::BchInsert, Insert("100000", 1), "Bch_PKey_Ins_Sp"), 0);
+  EXPECT_EQ(count(), 3);
+  EXPECT_EQ(bookings(), (std::vector<std::string>{"080000", "090000", "100000"}));
+  s_->ReadAhead({{Op::BchCountTagMld, DayOf()}});
+  ASSERT_EQ(s_->Write(Op::BchInsert, Insert("110000", 1)), 0);
+  EXPECT_EQ(count(), 4);
+  ASSERT_EQ(s_->Commit(), 0);
+}
+
 // ---- the storage and the connection ---------------------------------------------------------
 
 TEST_P(Contract, ReadOnlySchemaAllowsConnectAndReadsButFailsWrites) {
