@@ -171,6 +171,9 @@ int Bch_CountStdMld(const TagSatz& tag, int32_t& count) {
   return 0;
 }
 
+// Only announces reads: what the search decides must not depend on it.
+void Vortag_ReadAhead(const TagSatz&) {}
+
 int Tag_Update(const TagSatz& tag) {
   g_fake.calls.push_back(std::string("Tag_Update ") + tag.TagPnr + " " + tag.TagTag);
   g_fake.tag_updates.push_back(tag);
