@@ -355,18 +355,20 @@ int Bch_CountStdMld(const TagSatz& tag, int32_t& count) {
   return SelectInto(Op::BchCountStdMld, FrameInputs(tag), count, ReadCount);
 }
 
-void Vortag_ReadAhead(const TagSatz& day) {
+void Vortag_ReadAhead(const TagSatz& day, bool with_bookings) {
   pvc::Session* s = Live();
   if (s == nullptr) return;
   std::vector<pvc::Read> reads = {{Op::BchCountTagMld, DayInputs(day.TagPnr, day.TagTag)},
-                                  {Op::BchCountStdMld, FrameInputs(day)},
-                                  {Op::BchTagMld, DayInputs(day.TagPnr, day.TagTag)},
-                                  {Op::BchStdMld, DayInputs(day.TagPnr, day.TagTag)}};
-  // The day's message type, read when the day holds day messages (as Fcd_Read reads it).
-  FcdSatz fcd;
-  Rec_Clear(fcd);
-  Txt_Set(fcd.FcdNum, day.TagTgb);
-  if (fcd.FcdNum[0] != '\0') reads.push_back({Op::FcdRead, {Bind::Txt(fcd.FcdNum)}});
+                                  {Op::BchCountStdMld, FrameInputs(day)}};
+  if (with_bookings) {
+    reads.push_back({Op::BchTagMld, DayInputs(day.TagPnr, day.TagTag)});
+    reads.push_back({Op::BchStdMld, DayInputs(day.TagPnr, day.TagTag)});
+    // The day's message type, read when the day holds day messages (as Fcd_Read reads it).
+    FcdSatz fcd;
+    Rec_Clear(fcd);
+    Txt_Set(fcd.FcdNum, day.TagTgb);
+    if (fcd.FcdNum[0] != '\0') reads.push_back({Op::FcdRead, {Bind::Txt(fcd.FcdNum)}});
+  }
   s->ReadAhead(reads);
 }
 

@@ -81,11 +81,12 @@ int Azv_Read(const char* pnr, const char* day, AzvSatz& azv);
 int Bch_CountTagMld(const TagSatz& tag, int32_t& count);
 // Hour-message bookings inside the time frame held in `tag`, bounds included.
 int Bch_CountStdMld(const TagSatz& tag, int32_t& count);
-// Announces the reads the search and the follow-up rules make of the earlier day `day` once
-// the earlier-days cursor has delivered it: both counts, its message type, its day-message and
-// hour-message bookings. A backend may run them at once in one exchange; each answers the first
-// call with its inputs unless the session writes first.
-void Vortag_ReadAhead(const TagSatz& day);
+// Announces the reads the search makes of the earlier day `day` once the earlier-days cursor
+// has delivered it: both message counts; `with_bookings` adds what the follow-up rules read of
+// the day where the search ends on it: its message type, its day-message and hour-message
+// bookings. A backend may run them at once in one exchange; each answers the first call with
+// its inputs unless the session writes first.
+void Vortag_ReadAhead(const TagSatz& day, bool with_bookings);
 
 // Writes.
 int Tag_Update(const TagSatz& tag);

@@ -70,8 +70,12 @@ int Vortag_Search(const char* pnr, const char* day, TagSatz& vortag) {
     TagPrev_Close();
     return 0;
   }
+  bool first = true;
   while ((rc = TagPrev_Fetch(vortag)) == 0) {
-    Vortag_ReadAhead(vortag);
+    // Most searches end on the first day delivered: its bookings are read with its counts.
+    // A search that walks on reads only the counts of each further day.
+    Vortag_ReadAhead(vortag, first);
+    first = false;
     bool stop = false;
     const Found found = Vortag_Decide(vortag, passed_over, stop);
     if (stop) break;

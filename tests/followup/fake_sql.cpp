@@ -172,7 +172,7 @@ int Bch_CountStdMld(const TagSatz& tag, int32_t& count) {
 }
 
 // Only announces reads: what the search decides must not depend on it.
-void Vortag_ReadAhead(const TagSatz&) {}
+void Vortag_ReadAhead(const TagSatz&, bool) {}
 
 int Tag_Update(const TagSatz& tag) {
   g_fake.calls.push_back(std::string("Tag_Update ") + tag.TagPnr + " " + tag.TagTag);
