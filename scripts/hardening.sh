@@ -37,6 +37,19 @@ sanitize() {
   # The PostgreSQL server runs for the tests only (scripts/with_pg.sh).
   PARVEK_CRASH_SECONDS=${PARVEK_CRASH_SECONDS:-60} scripts/with_pg.sh --optional \
     ctest --test-dir "$build" --output-on-failure -j "$jobs" || rc=$?
+  # The leak checker prints "Unable to get registers from thread N." when a thread of the process
+  # is leaving while the checker stops it; it skips that thread and goes on, and later versions of
+  # the checker no longer print it. A report of nothing but such lines is no finding: it is shown
+  # and dropped. Any other line still fails the step.
+  local f
+  for f in "$reports"/lsan.*; do
+    [ -f "$f" ] || continue
+    if grep -q 'Unable to get registers' "$f" &&
+      ! grep -qv '^==[0-9]*==Unable to get registers from thread [0-9]*\.$' "$f"; then
+      echo "hardening.sh: the leak checker skipped a leaving thread (not a finding): $(cat "$f")"
+      rm -f "$f"
+    fi
+  done
   if compgen -G "$reports/*" >/dev/null; then
     echo "hardening.sh: sanitizer reports:" >&2
     for f in "$reports"/*; do echo "== $f" >&2; cat "$f" >&2; done
