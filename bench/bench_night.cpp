@@ -44,7 +44,7 @@
 #include <tuple>
 #include <vector>
 
-#include "tools/civil_date.h"
+#include "run/ground/CivilDate.h"
 #include "tools/settings_record.h"
 
 namespace {

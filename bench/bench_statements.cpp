@@ -23,7 +23,7 @@
 #include "client/client.h"
 #include "db/SQLHlp.h"
 #include "db/parveksql.h"
-#include "tools/civil_date.h"
+#include "run/ground/CivilDate.h"
 
 namespace {
 

@@ -24,6 +24,10 @@
 #include "client/codes.h"
 #include "db/records.h"
 
+// No (more) rows: a cursor's end, a select that found nothing, a write that matched nothing.
+inline constexpr int kNoMoreRows = pvc::kNoData;
+// A write would break a unique key.
+inline constexpr int kUniqueKey = pvc::kUniqueViolated;
 // A fetched key is longer than its field (the row was not delivered).
 inline constexpr int kKeyTooLong = pvc::kKeyTooLong;
 inline constexpr int kConnectionLost = pvc::kLostConnection;

@@ -3,12 +3,9 @@
 #include <cstdio>
 
 #include "db/parveksql.h"
-#include "run/RunLog.h"
+#include "run/ground/RunLog.h"
 
 namespace {
-
-constexpr int kNoMoreRows = 1403;
-constexpr int kUniqueKey = -1;
 
 enum class Weigh { Blocks, Yields, PassOver };
 

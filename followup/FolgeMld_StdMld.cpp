@@ -3,11 +3,9 @@
 #include "db/parveksql.h"
 #include "followup/Bch_PrioCheck.h"
 #include "followup/Mld_Generate.h"
-#include "run/RunLog.h"
+#include "run/ground/RunLog.h"
 
 namespace {
-
-constexpr int kNoMoreRows = 1403;
 
 bool IsCarriedHourMessage(int32_t fkt) { return fkt == 23 || fkt == 24; }
 

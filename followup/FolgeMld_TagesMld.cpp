@@ -4,10 +4,9 @@
 #include "db/parveksql.h"
 #include "followup/Bch_PrioCheck.h"
 #include "followup/Mld_Generate.h"
-#include "run/RunLog.h"
+#include "run/ground/RunLog.h"
 
 namespace {
-constexpr int kNoMoreRows = 1403;
 }  // namespace
 
 int FolgeMld_TagesMld(TagSatz& tag, const TagSatz& vortag) {

@@ -1,7 +1,7 @@
 #include "followup/Mld_Generate.h"
 
 #include "db/parveksql.h"
-#include "run/RunLog.h"
+#include "run/ground/RunLog.h"
 
 namespace {
 
@@ -38,8 +38,6 @@ int Mld_Insert(const TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
             bch.BchFcd);
   return rc;
 }
-
-constexpr int kUniqueKey = -1;
 
 // Whether the target value is taken from the working-time plan (FcdZwt 1 to 4 and 15 to 18).
 bool Mld_ValueNeedsPlan(const FcdSatz& fcd) {

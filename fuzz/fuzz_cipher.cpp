@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "run/BfCipher.h"
+#include "run/ground/BfCipher.h"
 
 namespace {
 

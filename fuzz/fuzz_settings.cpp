@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/IniFile.h"
+#include "run/ground/IniFile.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <ctime>
 #include <string>
 
+#include "client/net8_mask.h"
 #include "db/SQLHlp.h"
 #include "db/parveksql.h"
-#include "run/IniFile.h"
-#include "run/RunControl.h"
-#include "run/RunLog.h"
+#include "run/ground/RunControl.h"
+#include "run/ground/RunLog.h"
 #include "scan/TagYday_Scan.h"
 #include "scan/Tgb_Param.h"
 
@@ -24,67 +24,72 @@ namespace {
 // Shown in place of the password wherever connection settings are written.
 constexpr const char* kPasswordMask = "********";
 
-std::string ReadSetting(const char* key, const std::string& path) {
-  Ini_ReadEntry("", key, 0, path.c_str());
-  return IniEntry.value;
-}
-
 std::string InDir(const std::string& dir, const char* name) {
   return dir.empty() ? std::string(name) : dir + "/" + name;
 }
 
-bool EightDigits(const std::string& day) {
-  if (day.size() != 8) return false;
-  for (char c : day)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
+// How the night stands once it has tried to connect and to learn its day.
+struct Start {
+  int connect_rc = 0;                // Db_Connect's code
+  int today_rc = 0;                  // Db_Today's code (when connected)
+  std::string today;                 // the database's date, yyyymmdd ("" when unread)
+  std::optional<AccountingDay> day;  // the accounting day, when known
+};
 
-// A catch-up works on a day that has ended by the database's clock, whose yesterday a normal
-// night works on. Dates as yyyymmdd compare as texts.
-int CheckDayIsPast(const std::string& day) {
-  char today[9] = {};
-  const int rc = Db_Today(today);
-  if (rc == 0 && EightDigits(day) && day < today) return 0;
-  Log_Entry("Fehler(Nachholung): Abrechnungstag nicht vor dem Datum der Datenbank! ",
-            "RC:%d Tag:%s Heute:%s\n", rc, day.c_str(), today);
-  return kNightDayNotPast;
-}
-
-int ConnectAndScan(const NightRequest& r) {
-  const std::string user = ReadSetting("LOGIN", r.settings);
-  std::string password = ReadSetting("PASS", r.settings);
-  const std::string net = ReadSetting("NET8", r.settings);
-  const std::string schema_name = Run_SchemaName(ReadSetting("SCHEMA", r.settings));
-
+Start ConnectAndResolve(const NightContext& n) {
+  Start st;
   std::vector<pvc::SessionDecorator> decorators;
   // A preview holds the whole night in one transaction: the job's commits do nothing.
-  if (r.mode == NightMode::kPreview) decorators.push_back(pvc::WithoutCommits);
-  decorators.insert(decorators.end(), r.decorators.begin(), r.decorators.end());
-  const int rc =
-      Db_Connect(user.c_str(), password.c_str(), net.c_str(), schema_name.c_str(), decorators);
-  password.assign(password.size(), '\0');
-  if (rc != 0) {
-    char message[64];
-    std::snprintf(message, sizeof message, "Fehler(DB-Connect)! RC:%d ", rc);
-    // NET8 is shown with any secret it carries masked.
-    const std::string shown_net = Run_MaskNet(net);
-    Log_Entry(message, "Name:%s Pwd:%s Net:%s\n", user.c_str(), kPasswordMask, shown_net.c_str());
-    // The exit code of the job is 0 on every path; this line keeps a failed connect from being
-    // silent.
-    std::fprintf(stderr, "parvek: Fehler(DB-Connect)! RC:%d Net:%s\n", rc,
-                 Run_OneLine(shown_net).c_str());
-    return rc;
-  }
-  if (!r.day.empty()) {
-    if (const int refused = CheckDayIsPast(r.day)) return refused;
+  if (n.mode == NightMode::kPreview) decorators.push_back(pvc::WithoutCommits);
+  decorators.insert(decorators.end(), n.decorators.begin(), n.decorators.end());
+  st.connect_rc = Db_Connect(n.settings.login.c_str(), n.settings.pass.c_str(),
+                             n.settings.net8.c_str(), n.settings.SchemaName().c_str(), decorators);
+  if (st.connect_rc != 0) return st;
+  // The job's plain night asks the database for nothing more: its yesterday cursor works on the
+  // database's yesterday by itself. The day is read when something must know it beforehand.
+  if (!n.catch_up && !n.admit) return st;
+  char today[9] = {};
+  st.today_rc = Db_Today(today);
+  st.today = today;
+  const std::optional<AccountingDay> db_today =
+      st.today_rc == 0 ? AccountingDay::FromCompact(st.today) : std::nullopt;
+  // A catch-up works on a day that has ended by the database's clock; a normal night on the
+  // database's yesterday.
+  if (n.catch_up)
+    st.day = db_today && *n.catch_up < *db_today ? n.catch_up : std::nullopt;
+  else if (db_today)
+    st.day = *db_today - 1;
+  return st;
+}
+
+int LogConnectFailure(const NightContext& n, int rc) {
+  char message[64];
+  std::snprintf(message, sizeof message, "Fehler(DB-Connect)! RC:%d ", rc);
+  // NET8 is shown with any secret it carries masked.
+  const std::string shown_net = Run_MaskNet(n.settings.net8);
+  Log_Entry(message, "Name:%s Pwd:%s Net:%s\n", n.settings.login.c_str(), kPasswordMask,
+            shown_net.c_str());
+  // The exit code of the job is 0 on every path; this line keeps a failed connect from being
+  // silent.
+  std::fprintf(stderr, "parvek: Fehler(DB-Connect)! RC:%d Net:%s\n", rc,
+               Run_OneLine(shown_net).c_str());
+  return rc;
+}
+
+int Scan(const NightContext& n, const Start& st) {
+  if (st.connect_rc != 0) return LogConnectFailure(n, st.connect_rc);
+  if (n.catch_up && !st.day) {
+    Log_Entry("Fehler(Nachholung): Abrechnungstag nicht vor dem Datum der Datenbank! ",
+              "RC:%d Tag:%s Heute:%s\n", st.today_rc, n.catch_up->Compact().c_str(),
+              st.today.c_str());
+    return kNightDayNotPast;
   }
   // A preview whose cursors missed the night's own earlier writes would show another night.
-  if (r.mode == NightMode::kPreview && Db_CursorsSeeOwnWrites() != 0) return kNightNoPreview;
+  if (n.mode == NightMode::kPreview && Db_CursorsSeeOwnWrites() != 0) return kNightNoPreview;
 
-  const std::string param_file = InDir(r.dir, kParamFileName);
-  TagYday_Scan(schema_name.c_str(), r.day.c_str(), param_file.c_str());
-  if (r.mode == NightMode::kPreview && Db_RollbackAll() != 0) return kNightNotUndone;
+  const std::string param_file = InDir(n.dir, kParamFileName);
+  TagYday_Scan(n.settings.SchemaName().c_str(), n.catch_up, param_file.c_str());
+  if (n.mode == NightMode::kPreview && Db_RollbackAll() != 0) return kNightNotUndone;
   return 0;
 }
 
@@ -98,6 +103,16 @@ void WriteEndRecord(const std::string& path, const std::string& stamp, const cha
 }
 
 }  // namespace
+
+NightContext Night_Context(const std::string& settings_path, const std::string& variant,
+                           const std::string& log_switch) {
+  NightContext n;
+  n.settings = Settings_Read(settings_path);
+  n.address = DatabaseAddress_Parse(n.settings.net8);
+  n.variant = variant;
+  n.log_switch = log_switch;
+  return n;
+}
 
 int Night_Lock(const std::string& dir, int wait_s) {
   const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -114,38 +129,41 @@ int Night_Lock(const std::string& dir, int wait_s) {
   return -1;
 }
 
-int Night_Run(const NightRequest& r) {
+int Night_Run(const NightContext& n) {
   // A reader that closes standard output early (parvek ... | head) must not end the night: its
   // writes then fail, and the night's work goes on.
   std::signal(SIGPIPE, SIG_IGN);
   // One night at a time in a working directory: a second run would mix its run log and
   // parameter file into the first's, and a preview's open transaction would block the night's
   // writes. A refused run writes nothing there: every file in it belongs to the running night.
-  const int lock = Night_Lock(r.lock_dir, r.mode == NightMode::kPreview ? 0 : r.lock_wait_s);
+  const int lock = Night_Lock(n.lock_dir, n.mode == NightMode::kPreview ? 0 : n.lock_wait_s);
   if (lock == -1) {
     const int e = errno;
     std::fprintf(stderr, "parvek: Fehler(Sperre): Verzeichnis %s nicht frei! %s\n",
-                 Run_OneLine(r.lock_dir.empty() ? "." : r.lock_dir).c_str(),
+                 Run_OneLine(n.lock_dir.empty() ? "." : n.lock_dir).c_str(),
                  e == EWOULDBLOCK ? "Ein anderer Lauf arbeitet darin." : std::strerror(e));
     return kNightBusy;
   }
-  if (r.admit && !r.admit()) {
+  RunFlags_Init(n.variant.c_str(), n.log_switch.c_str());
+  const Start st = ConnectAndResolve(n);
+  if (n.admit && st.day && !n.admit(*st.day)) {
     if (lock >= 0) ::close(lock);
     return kNightRefused;
   }
-  RunFlags_Init(r.variant.c_str(), r.log_switch.c_str());
 
-  Log_Open(InDir(r.dir, kRunLogName).c_str());
+  Log_Open(InDir(n.dir, kRunLogName).c_str());
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   const std::string stamp = Run_TimeStamp(local);
   Log_Line(stamp.c_str());
-  WriteEndRecord(r.end_record, stamp, "running");
+  WriteEndRecord(n.end_record, stamp, "running");
 
-  const int rc = ConnectAndScan(r);
+  const int rc = Scan(n, st);
   Log_Close();
-  WriteEndRecord(r.end_record, stamp, "finished");
+  WriteEndRecord(n.end_record, stamp, "finished");
   if (lock >= 0) ::close(lock);
   return rc;
 }
+
+std::string Run_MaskNet(const std::string& net) { return pvc::MaskNet(net); }

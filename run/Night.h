@@ -1,24 +1,32 @@
-// One night of the job, as one request: the program entry (Run_Main) and parvekctl's night
-// command both build a NightRequest and hand it to Night_Run.
+// One night of the job: the program entry (Run_Main) and parvekctl's night command both build
+// a NightContext and hand it to Night_Run.
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "client/client.h"
+#include "run/ground/AccountingDay.h"
+#include "run/ground/DatabaseAddress.h"
+#include "run/ground/Settings.h"
 
 enum class NightMode {
   kCommit,   // the job's night: every change committed where it is made
   kPreview,  // the same night in one transaction that is rolled back at the end
 };
 
-struct NightRequest {
-  std::string settings;    // Param1: path of the settings file
-  std::string variant;     // Param2: "KRVNT" selects the consolidation variant
-  std::string log_switch;  // Param3: a first character 'D' switches run-log entries on
-  // The accounting day, yyyymmdd: a missed night caught up. Empty: the database's yesterday.
-  std::string day;
+// What one night is about, decided once where the night starts and handed down: the job's
+// entry and parvekctl build it with Night_Context and add what their own night needs.
+struct NightContext {
+  Settings settings;        // the settings file, read once
+  DatabaseAddress address;  // its NET8, parsed once
+  std::string variant;      // Param2: "KRVNT" selects the consolidation variant
+  std::string log_switch;   // Param3: a first character 'D' switches run-log entries on
+  // The accounting day of a catch-up (a missed night). None: the database's yesterday, which
+  // the night reads from the database's clock once it is connected.
+  std::optional<AccountingDay> catch_up;
   NightMode mode = NightMode::kCommit;
   // The directory that takes the run log "parvek.log" and the parameter file "parvektgb".
   // Empty: the working directory.
@@ -32,26 +40,34 @@ struct NightRequest {
   // Where the record of the run's start and end goes ("running" or "finished" after the start
   // time stamp), for log-check to tell a killed run from a finished one. Empty: none (the job).
   std::string end_record;
-  // Asked once the working directory's lock is held, before anything is written or opened: false
-  // keeps the night from running (Night_Run returns kNightRefused). Empty: the night runs.
-  std::function<bool()> admit;
+  // Asked once the lock is held and the accounting day is known (connected, before anything is
+  // written or the run log is opened), with that day: false keeps the night from running
+  // (Night_Run returns kNightRefused). Empty: the night runs. Not asked when the logon failed
+  // or the database's date could not be read: the night then goes on as the job does.
+  std::function<bool(const AccountingDay& day)> admit;
   // Put around the session at the logon, the first innermost (a recording, for example).
   std::vector<pvc::SessionDecorator> decorators;
 };
+
+// A night of the settings file at `settings_path`: the settings read once and NET8 parsed
+// against the working directory, everything else as the job's plain night.
+NightContext Night_Context(const std::string& settings_path, const std::string& variant,
+                           const std::string& log_switch);
 
 // What Night_Run returns besides 0 (the scan ran; for a preview, everything was undone) and the
 // negative code of a failed connect (logged as the job logs it; the scan did not run).
 inline constexpr int kNightNoPreview = 1;   // the backend's cursors cannot see the session's
                                             // own uncommitted writes; the scan did not run
-inline constexpr int kNightDayNotPast = 2;  // `day` is the database's today or later (or no
-                                            // date); the scan did not run
+inline constexpr int kNightDayNotPast = 2;  // the catch-up day is the database's today or
+                                            // later (or its date could not be read); the
+                                            // scan did not run
 inline constexpr int kNightNotUndone = 3;   // a preview's changes could not be rolled back;
                                             // nothing was committed, they end with the session
 
 inline constexpr int kNightBusy = 4;  // another night or preview holds the working directory's
                                       // lock; nothing was opened or written
 
-inline constexpr int kNightRefused = 5;  // the request's admit said no; nothing was written
+inline constexpr int kNightRefused = 5;  // the context's admit said no; nothing was written
 
 // The longest a preview runs before it ends, rolled back, and the job's wait for the lock: a
 // night that finds a preview running outwaits it.
@@ -66,13 +82,18 @@ inline constexpr int kNightLockWaitSeconds = kPreviewMaxSeconds + 60;
 inline constexpr int kNightNoLock = -2;
 int Night_Lock(const std::string& dir, int wait_s);
 
-// Runs one night: sets RunFlags from the variant and the switch, opens the run log (started
-// afresh past its size limit) and writes the start time stamp, reads LOGIN, PASS, NET8 and
-// SCHEMA from the settings file, connects with the request's decorators and, when connected,
-// runs the day scan on the accounting day. A failed connect is logged (password masked) and
-// reported in one line on standard error. The run log is closed at the end.
+// Runs one night: sets RunFlags from the variant and the switch, connects with the context's
+// settings and decorators, resolves the accounting day (the catch-up's, checked to lie before
+// the database's date, or the database's yesterday), asks `admit` with it, opens the run log
+// (started afresh past its size limit) and writes the start time stamp, and, when connected,
+// runs the day scan on that day. A failed connect is logged (password masked) and reported in
+// one line on standard error. The run log is closed at the end.
 // The refusals kNightNoPreview and kNightDayNotPast are logged as errors of the run.
-// First of all it takes the working directory's lock (Night_Lock, the wait of the request;
-// none for a preview): when another run holds it, kNightBusy is returned after one line on
-// standard error, and nothing of the running night's files is touched.
-int Night_Run(const NightRequest& request);
+// First of all it takes the working directory's lock (Night_Lock, the context's wait; none for
+// a preview): when another run holds it, kNightBusy is returned after one line on standard
+// error, and nothing of the running night's files is touched.
+int Night_Run(const NightContext& night);
+
+// A NET8 value as it may be printed (run log, standard error), its secrets masked as
+// pvc::MaskNet (client/net8_mask.h) masks them.
+std::string Run_MaskNet(const std::string& net);

@@ -7,14 +7,12 @@
 #include "db/records.h"
 #include "followup/FolgeMld_StdMld.h"
 #include "followup/FolgeMld_TagesMld.h"
-#include "run/RunLog.h"
+#include "run/ground/RunLog.h"
 #include "scan/Tag_Dump.h"
 #include "scan/Tgb_Param.h"
 #include "scan/Vortag_Search.h"
 
 namespace {
-
-constexpr int kNoMoreRows = 1403;
 
 void Scan_DumpBoth(const char* heading, const TagSatz& tag, const TagSatz& vortag) {
   Dbg_Printf("%s", heading);
@@ -78,7 +76,8 @@ void Scan_Pass(TagSatz& tag, TagSatz& vortag, const char* schema_name, std::FILE
 
 }  // namespace
 
-void TagYday_Scan(const char* schema_name, const char* day, const char* param_file) {
+void TagYday_Scan(const char* schema_name, const std::optional<AccountingDay>& catch_up,
+                  const char* param_file) {
   std::FILE* tgb = Run_OpenJobFile(param_file, false);
   if (tgb == nullptr) {
     Log_NoteFileFailure();
@@ -90,11 +89,12 @@ void TagYday_Scan(const char* schema_name, const char* day, const char* param_fi
   Rec_Clear(tag);
   Rec_Clear(vortag);
   int rc;
-  if (day == nullptr || *day == '\0') {
+  if (!catch_up) {
     rc = TagYday_Open();
   } else {
-    Log_Entry("Info: Nachholung für Abrechnungstag ", "Tag:%s\n", day);
-    rc = TagYday_OpenAt(day);
+    const std::string day = catch_up->Compact();
+    Log_Entry("Info: Nachholung für Abrechnungstag ", "Tag:%s\n", day.c_str());
+    rc = TagYday_OpenAt(day.c_str());
   }
   if (rc != 0) Log_Entry("Fehler(Cur_open): Tagsatz(+TgbSol) lesen! ", "RC:%d\n", rc);
 

@@ -1,10 +1,15 @@
 // The day scan: the walk over yesterday's placeholder day records.
 #pragma once
 
+#include <optional>
+
+#include "run/ground/AccountingDay.h"
+
 // Creates the parameter file at `param_file` ("parvektgb" in the working directory for the job),
 // walks the cursor over the placeholder day records of the accounting day and runs the
-// reference-day search and both follow-up rules for each of them. The accounting day is `day`
-// (yyyymmdd) when given: a catch-up of a missed night, noted first in the run log with one
-// "Info: " entry; an empty `day` is the database's yesterday. `schema_name` is written into the
-// parameter lines of the consolidation variant.
-void TagYday_Scan(const char* schema_name, const char* day, const char* param_file);
+// reference-day search and both follow-up rules for each of them. The accounting day is
+// `catch_up` when given: a missed night, noted first in the run log with one "Info: " entry;
+// without it, the database's yesterday. `schema_name` is written into the parameter lines of
+// the consolidation variant.
+void TagYday_Scan(const char* schema_name, const std::optional<AccountingDay>& catch_up,
+                  const char* param_file);

@@ -1,12 +1,10 @@
 #include "scan/Vortag_Search.h"
 
 #include "db/parveksql.h"
-#include "run/RunLog.h"
+#include "run/ground/RunLog.h"
 #include "scan/Tag_Dump.h"
 
 namespace {
-
-constexpr int kNoMoreRows = 1403;
 
 // FcdFcd of a message type whose day may be passed over once although it has no follow-up.
 constexpr int32_t kPassOverFcd = 24;

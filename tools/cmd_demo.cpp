@@ -16,7 +16,7 @@
 #include "client/client.h"
 #include "client/codes.h"
 #include "client/net8_mask.h"
-#include "tools/civil_date.h"
+#include "run/ground/CivilDate.h"
 #include "tools/ctl.h"
 #include "tools/settings_record.h"
 

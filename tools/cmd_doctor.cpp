@@ -18,10 +18,13 @@
 
 #include "client/client.h"
 #include "client/codes.h"
-#include "run/IniFile.h"
-#include "run/RunControl.h"
-#include "run/RunLog.h"
-#include "tools/civil_date.h"
+#include "run/Night.h"
+#include "run/ground/AccountingDay.h"
+#include "run/ground/DatabaseAddress.h"
+#include "run/ground/IniFile.h"
+#include "run/ground/Settings.h"
+#include "run/ground/RunControl.h"
+#include "run/ground/RunLog.h"
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
 
@@ -103,38 +106,34 @@ void CheckWorkingDirectory() {
       "working directory " + here + " is writable (run log parvek.log, parameter file parvektgb)");
 }
 
-// The accounting day and its placeholders, read with the job's own yesterday cursor.
-void CheckAccountingDay(pvc::Session& s, std::string& day) {
+// The accounting day (the database's yesterday) and its placeholders, read with the job's own
+// yesterday cursor.
+std::optional<AccountingDay> CheckAccountingDay(pvc::Session& s) {
+  const std::optional<AccountingDay> day = Ctl_DatabaseYesterday(s);
+  if (!day) {
+    Say("FAIL", "the database's date cannot be read (" + s.LastError().message +
+                    "): the night would not know its accounting day");
+    return day;
+  }
   std::unique_ptr<pvc::Cursor> cur;
   int rc = s.Open(pvc::Op::TagYday, {}, cur);
   long count = 0;
   pvc::Row row;
-  while (rc == pvc::kOk && (rc = cur->Fetch(row)) == pvc::kOk) {
-    if (day.empty() && !row.empty() && !row[1].null) day = row[1].text;
-    ++count;
-  }
-  if (day.empty()) {
-    // The day before the database's date; this machine's when the database's cannot be read.
-    int64_t today = LocalToday();
-    pvc::Row now;
-    if (s.SelectOne(pvc::Op::Today, {}, now) == pvc::kOk && !now.empty() && !now[0].null)
-      ParseCivilDate(Dashed(now[0].text), today);
-    day = CivilText(today - 1);
-    day = day.substr(0, 4) + day.substr(5, 2) + day.substr(8, 2);
-  }
+  while (rc == pvc::kOk && (rc = cur->Fetch(row)) == pvc::kOk) ++count;
   if (rc != pvc::kNoData) {
     Say("FAIL",
         "the yesterday cursor fails: RC:" + std::to_string(rc) + " " + s.LastError().message);
-    return;
+    return day;
   }
   if (count == 0) {
-    Say("info", "accounting day " + Dashed(day) +
+    Say("info", "accounting day " + day->Dashed() +
                     " (the database's yesterday): no placeholder day record, tonight's run would "
                     "have nothing to do");
-    return;
+    return day;
   }
-  Say("info", "accounting day " + Dashed(day) + " (the database's yesterday): " +
+  Say("info", "accounting day " + day->Dashed() + " (the database's yesterday): " +
                   std::to_string(count) + " placeholder day record" + (count == 1 ? "" : "s"));
+  return day;
 }
 
 void CheckTimeZone() {
@@ -150,22 +149,20 @@ void CheckTimeZone() {
 }
 
 // A run of the run log that worked on `day` already: a second one is no no-op.
-void CheckRerun(const std::string& day) {
+void CheckRerun(const AccountingDay& day) {
   if (::access(kRunLogName, F_OK) != 0) {
     Say("info", "no run log parvek.log here yet");
     return;
   }
-  int64_t n = 0;
-  ParseCivilDate(Dashed(day), n);
-  const std::string stamp = Ctl_RunLogRunForDay(kRunLogName, n);
+  const std::string stamp = Ctl_RunLogRunForDay(kRunLogName, day.Number());
   if (!stamp.empty()) {
-    Say("WARN", "the run log already holds a run for " + Dashed(day) + " (started " + stamp +
+    Say("WARN", "the run log already holds a run for " + day.Dashed() + " (started " + stamp +
                     "): a second run is no no-op (follow-ups with FcdGpu 1 are cancelled and "
                     "booked again); "
                     "see parvekctl night --preview");
     return;
   }
-  Say("ok", "the run log holds no run for " + Dashed(day) + " yet");
+  Say("ok", "the run log holds no run for " + day.Dashed() + " yet");
 }
 
 int Doctor(const std::string& path) {
@@ -179,13 +176,14 @@ int Doctor(const std::string& path) {
   CheckTimeZone();
   if (!readable) return 1;
 
+  const Settings settings = Settings_Read(path);
   CtlTarget t;
-  t.login = JobSetting(path, "LOGIN");
-  t.pass = JobSetting(path, "PASS");
-  t.net = JobSetting(path, "NET8");
-  const std::string schema_value = JobSetting(path, "SCHEMA");
-  t.schema = Run_SchemaName(schema_value);
-  const bool sqlite = t.net.rfind("sqlite:", 0) == 0;
+  t.login = settings.login;
+  t.pass = settings.pass;
+  t.net = settings.net8;
+  const std::string& schema_value = settings.schema;
+  t.schema = settings.SchemaName();
+  const bool sqlite = DatabaseAddress_Parse(t.net).engine == DbEngine::kSqlite;
   for (const auto& [key, value] : {std::pair<const char*, const std::string*>{"LOGIN", &t.login},
                                    {"PASS", &t.pass},
                                    {"NET8", &t.net},
@@ -242,9 +240,7 @@ int Doctor(const std::string& path) {
   else
     Say("FAIL", "schema check: " + failed + " (parvekctl schema-check --settings " + path + ")");
 
-  std::string day;
-  CheckAccountingDay(*s, day);
-  CheckRerun(day);
+  if (const std::optional<AccountingDay> day = CheckAccountingDay(*s)) CheckRerun(*day);
   return g_failures == 0 ? 0 : 1;
 }
 

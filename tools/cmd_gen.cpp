@@ -24,7 +24,7 @@
 
 #include "client/client.h"
 #include "client/codes.h"
-#include "tools/civil_date.h"
+#include "run/ground/CivilDate.h"
 #include "tools/ctl.h"
 
 namespace {

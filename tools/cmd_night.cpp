@@ -24,6 +24,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,9 +34,10 @@
 #include "client/net8_mask.h"
 #include "client/recording.h"
 #include "run/Night.h"
-#include "run/RunControl.h"
-#include "run/RunLog.h"
-#include "tools/civil_date.h"
+#include "run/ground/AccountingDay.h"
+#include "run/ground/RunControl.h"
+#include "run/ground/RunLog.h"
+#include "run/ground/CivilDate.h"
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
 #include "tools/journal.h"
@@ -182,10 +184,10 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-void PrintPreview(const PreviewRecorder& rec, const std::string& day,
+void PrintPreview(const PreviewRecorder& rec, const std::optional<AccountingDay>& day,
                   const std::vector<std::string>& params, const std::vector<std::string>& log) {
   std::printf("Preview of the night for %s: nothing of it was kept.\n",
-              day.empty() ? "the database's yesterday" : Dashed(day).c_str());
+              day ? day->Dashed().c_str() : "the database's yesterday");
   std::printf("\nBookings that would be inserted: %zu\n", rec.inserted.size());
   std::printf("%-8s  %-10s  %-8s  %-8s  %s\n", "Person", "Day", "Time", "Function", "Code");
   for (const auto& b : rec.inserted)
@@ -277,7 +279,7 @@ void EndPreview(int sig) {
 
 // The night in a private directory, recorded; its run log and parameter file are read and
 // removed.
-int Preview(NightRequest& request, const NightOptions& o) {
+int Preview(NightContext& night, const NightOptions& o) {
   const char* tmpdir = std::getenv("TMPDIR");
   std::string tmpl = std::string(tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp") +
                      "/parvekctl-preview-XXXXXX";
@@ -294,11 +296,11 @@ int Preview(NightRequest& request, const NightOptions& o) {
   // night outwaits that bound.
   ::alarm(static_cast<unsigned>(o.max_seconds));
   PreviewRecorder rec;
-  request.mode = NightMode::kPreview;
-  request.dir = work.string();
-  request.decorators.push_back(
+  night.mode = NightMode::kPreview;
+  night.dir = work.string();
+  night.decorators.push_back(
       [&rec](std::unique_ptr<pvc::Session> s) { return pvc::Recording(std::move(s), rec); });
-  const int rc = Night_Run(request);
+  const int rc = Night_Run(night);
   ::alarm(0);
 
   // A full or failing file system would cut the lists short: the preview then shows nothing.
@@ -321,25 +323,26 @@ int Preview(NightRequest& request, const NightOptions& o) {
     return Ctl_Fail("night: the preview's run log or parameter file in " + work.string() +
                     " could not be written or read back whole (is its file system full? see "
                     "TMPDIR); nothing is shown, since its lists would be incomplete");
-  PrintPreview(rec, request.day, params, log);
+  PrintPreview(rec, night.catch_up, params, log);
   return 0;
 }
 
 // The night's journal: a recording of its session writes every change into DIR before the
 // change is sent. A journal that cannot be written stops the night's writes.
-bool OpenJournal(NightRequest& request, const NightOptions& o, JournalWriter& journal,
+bool OpenJournal(NightContext& night, const NightOptions& o, JournalWriter& journal,
                  std::string& why) {
   std::error_code ec;
   JournalHeader header;
   header.kind = "night";
   // The schema the night works on, as the job derives it from the SCHEMA value.
-  header.schema = Run_SchemaName(JobSetting(o.settings, "SCHEMA"));
-  header.net8 = pvc::MaskNet(JobSetting(o.settings, "NET8"));
+  header.schema = night.settings.SchemaName();
+  header.net8 = pvc::MaskNet(night.settings.net8);
   header.variant = o.variant;
   header.settings = fs::absolute(o.settings, ec).string();
   header.workdir = fs::current_path(ec).string();
-  if (!journal.Create(o.journal, request.day, header, why)) return false;
-  request.decorators.push_back([&journal](std::unique_ptr<pvc::Session> s) {
+  if (!journal.Create(o.journal, night.catch_up ? night.catch_up->Compact() : "", header, why))
+    return false;
+  night.decorators.push_back([&journal](std::unique_ptr<pvc::Session> s) {
     journal.Attach(*s);
     return pvc::Recording(std::move(s), journal);
   });
@@ -356,45 +359,39 @@ void CloseJournal(JournalWriter& journal, const NightOptions& o, int rc) {
 }
 
 int Night(const NightOptions& o) {
-  NightRequest request;
-  request.settings = o.settings;
-  request.variant = o.variant;
-  request.log_switch = o.log_switch;
-  request.lock_wait_s = o.wait_s;
-  // The accounting day as the run log counts it: --day, or yesterday by the local clock.
-  int64_t n = LocalToday() - 1;
-  std::string shown = "yesterday";
+  NightContext night = Night_Context(o.settings, o.variant, o.log_switch);
+  night.lock_wait_s = o.wait_s;
   if (o.day_given) {
-    if (!ParseCivilDate(o.day, n))
-      return Ctl_Fail("night: --day " + o.day + " is no date YYYY-MM-DD");
-    request.day = o.day.substr(0, 4) + o.day.substr(5, 2) + o.day.substr(8, 2);
-    shown = o.day;
+    night.catch_up = AccountingDay::FromDashed(o.day);
+    if (!night.catch_up) return Ctl_Fail("night: --day " + o.day + " is no date YYYY-MM-DD");
   }
   // A day the run log shows as run already would be run again: its follow-ups cancelled and
   // booked anew, older cancelled bookings deleted. That takes a word of the operator, whether
   // the day is a catch-up's or the ordinary night's yesterday (a timer that fired twice). Asked
-  // under the lock, so that a night running now counts as run, and one killed (its end record
-  // still says running) does not: running it again is its repair.
+  // under the lock, once the database has said which day the night works on, so that a night
+  // running now counts as run, and one killed (its end record still says running) does not:
+  // running it again is its repair.
   std::string refusal;
   if (!o.preview && !o.force)
-    request.admit = [&refusal, n, shown] {
-      const std::string stamp = Ctl_RunLogRunForDay(kRunLogName, n);
+    night.admit = [&refusal, caught_up = o.day_given](const AccountingDay& day) {
+      const std::string stamp = Ctl_RunLogRunForDay(kRunLogName, day.Number());
       if (stamp.empty()) return true;
-      refusal = "night: the run log already holds a run for " + shown + " (started " + stamp +
+      refusal = "night: the run log already holds a run for " +
+                (caught_up ? day.Dashed() : std::string("yesterday")) + " (started " + stamp +
                 "); a second run is no no-op (follow-ups are cancelled and booked again): "
                 "--preview shows what it would do, --force runs it";
       return false;
     };
-  if (o.preview) return Preview(request, o);
+  if (o.preview) return Preview(night, o);
   // The record of the run's end beside the run log tells log-check a finished night from a
   // killed one.
-  request.end_record = kEndRecordName;
+  night.end_record = kEndRecordName;
   JournalWriter journal;
   std::string why;
-  if (!o.journal.empty() && !OpenJournal(request, o, journal, why))
+  if (!o.journal.empty() && !OpenJournal(night, o, journal, why))
     return Ctl_Fail("night: " + why);
   // As the job: a failed connect shows in the run log and on standard error, exit code 0.
-  const int rc = Night_Run(request);
+  const int rc = Night_Run(night);
   if (!o.journal.empty()) CloseJournal(journal, o, rc);
   if (rc == kNightRefused) return Ctl_Fail(refusal);
   if (rc > 0) return Ctl_Fail("night: " + Refusal(rc, o));

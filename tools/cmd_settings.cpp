@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "run/IniFile.h"
+#include "run/ground/IniFile.h"
 #include "tools/ctl.h"
 #include "tools/settings_record.h"
 

@@ -8,7 +8,7 @@
 #include "client/client.h"
 #include "client/codes.h"
 #include "client/tool_queries.h"
-#include "tools/civil_date.h"
+#include "run/ground/CivilDate.h"
 #include "tools/ctl.h"
 
 namespace {

@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "run/ground/AccountingDay.h"
 
 namespace CLI {
 class App;
@@ -92,9 +95,9 @@ using CtlProbeResult =
     std::function<void(const pvc::OpInfo& info, int rc, const std::string& message)>;
 int Ctl_ProbeStatements(pvc::Session& s, const CtlProbeResult& each);
 
-// The value the job reads for `key` from the settings file `path` (empty section, number 0),
-// wiped from the reader's record afterwards.
-std::string JobSetting(const std::string& path, const char* key);
+// The database's yesterday by its own clock (the accounting day of a night started now); none
+// when the database's date cannot be read.
+std::optional<AccountingDay> Ctl_DatabaseYesterday(pvc::Session& s);
 
 // One line of standard input without its line end; typed at a terminal, it is prompted for
 // with `prompt` and not echoed. False when standard input holds nothing.

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "tools/civil_date.h"
+#include "run/ground/CivilDate.h"
 
 namespace {
 

@@ -5,20 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include "client/client.h"
 #include "client/codes.h"
 #include "client/net8_mask.h"
-#include "run/IniFile.h"
-#include "run/RunControl.h"
+#include "run/ground/AccountingDay.h"
+#include "run/ground/Settings.h"
 #include "tools/ctl.h"
-
-std::string JobSetting(const std::string& path, const char* key) {
-  Ini_ReadEntry("", key, 0, path.c_str());
-  std::string value = IniEntry.value;
-  IniEntry.value.assign(IniEntry.value.size(), '\0');
-  return value;
-}
 
 int Ctl_ResolveTarget(const std::string& command, CtlTarget& t, CtlOperands operands) {
   if (!t.settings.empty()) {
@@ -27,11 +21,11 @@ int Ctl_ResolveTarget(const std::string& command, CtlTarget& t, CtlOperands oper
                       (operands == CtlOperands::kNetAndSchema ? " and SCHEMA" : "") + "; '" +
                       (t.net.empty() ? t.schema : t.net) +
                       "' is one operand too many (see parvekctl " + command + " --help)");
-    t.net = JobSetting(t.settings, "NET8");
-    t.login = JobSetting(t.settings, "LOGIN");
-    t.pass = JobSetting(t.settings, "PASS");
-    if (operands == CtlOperands::kNetAndSchema)
-      t.schema = Run_SchemaName(JobSetting(t.settings, "SCHEMA"));
+    const Settings read = Settings_Read(t.settings);
+    t.net = read.net8;
+    t.login = read.login;
+    t.pass = read.pass;
+    if (operands == CtlOperands::kNetAndSchema) t.schema = read.SchemaName();
     if (t.net.empty())
       return Ctl_Fail(command + ": " + t.settings + " holds no NET8 the job would read");
     if (operands == CtlOperands::kNetAndSchema && t.schema.empty())
@@ -61,6 +55,14 @@ int Ctl_OpenSchema(const CtlTarget& t, std::unique_ptr<pvc::Session>& s, std::st
     why = "schema " + t.schema + " not reachable on " + pvc::MaskNet(t.net) + ": " +
           s->LastError().message;
   return rc;
+}
+
+std::optional<AccountingDay> Ctl_DatabaseYesterday(pvc::Session& s) {
+  pvc::Row row;
+  if (s.SelectOne(pvc::Op::Today, {}, row) != pvc::kOk || row.empty() || row[0].null)
+    return std::nullopt;
+  const std::optional<AccountingDay> today = AccountingDay::FromCompact(row[0].text);
+  return today ? std::optional<AccountingDay>(*today - 1) : std::nullopt;
 }
 
 bool Ctl_ReadSecretLine(const std::string& prompt, std::string& line) {

@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "client/codes.h"
-#include "tools/civil_date.h"
+#include "run/ground/CivilDate.h"
 #include "tools/journal_values.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "run/BfCipher.h"
+#include "run/ground/BfCipher.h"
 
 inline constexpr const char* kSettingsHeader = ";PARVEK;";
 

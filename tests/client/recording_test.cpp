@@ -10,7 +10,7 @@
 #include "client/codes.h"
 #include "tests/support/schema_test.h"
 #include "tests/support/testdb.h"
-#include "tools/civil_date.h"
+#include "run/ground/CivilDate.h"
 
 namespace {
 

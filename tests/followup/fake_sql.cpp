@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr int kNoMoreRows = 1403;
 constexpr int kNotOpen = -1001;
 
 FakeSql g_fake;

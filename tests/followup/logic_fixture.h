@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "run/RunLog.h"
+#include "run/ground/RunLog.h"
 #include "tests/followup/fake_sql.h"
 
 class LogicTest : public ::testing::Test {

@@ -9,7 +9,7 @@
 #include <random>
 #include <set>
 
-#include "run/BfCipher.h"
+#include "run/ground/BfCipher.h"
 #include "tests/hardening/harness.h"
 #include "tests/support/testdb.h"
 

@@ -19,7 +19,7 @@
 
 #include "tests/hardening/harness.h"
 #include "tests/support/testdb.h"
-#include "tools/civil_date.h"
+#include "run/ground/CivilDate.h"
 
 #ifndef PARVEKCTL_BIN
 #error "PARVEKCTL_BIN must name parvekctl"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "run/BfCipher.h"
-#include "run/IniFile.h"
+#include "run/ground/BfCipher.h"
+#include "run/ground/IniFile.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "run/BfCipher.h"
-#include "run/BfTables.h"
-#include "run/PiHex.h"
+#include "run/ground/BfCipher.h"
+#include "run/ground/BfTables.h"
+#include "run/ground/PiHex.h"
 
 namespace {
 
@@ -200,7 +200,7 @@ TEST(BfTables, EqualFreshlyComputedDigitsOfPi) {
 }
 
 TEST(BfTables, CheckedInFileIsTheGeneratorsOutput) {
-  std::ifstream in(PARVEK_SOURCE_DIR "/run/BfTables.cpp", std::ios::binary);
+  std::ifstream in(PARVEK_SOURCE_DIR "/run/ground/BfTables.cpp", std::ios::binary);
   ASSERT_TRUE(in.good());
   std::stringstream ss;
   ss << in.rdbuf();

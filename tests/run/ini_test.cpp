@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "run/BfCipher.h"
-#include "run/IniFile.h"
+#include "run/ground/BfCipher.h"
+#include "run/ground/IniFile.h"
 
 namespace {
 

@@ -4,8 +4,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/RunControl.h"
-#include "run/RunLog.h"
+#include "run/Night.h"
+#include "run/ground/RunControl.h"
+#include "run/ground/RunLog.h"
 
 namespace {
 

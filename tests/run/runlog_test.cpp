@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "run/RunLog.h"
+#include "run/ground/RunLog.h"
 
 namespace {
 

@@ -90,7 +90,7 @@ class ScanTest : public LogicTest {
 
 TEST_F(ScanTest, NoPlaceholderLeavesEmptyFileAndSilentLog) {
   std::ofstream(dir_ / "parvektgb") << "old content\n";
-  TagYday_Scan("PERSONAL", "", kParamFileName);
+  TagYday_Scan("PERSONAL", std::nullopt, kParamFileName);
   EXPECT_EQ(Tgb(), "");
   EXPECT_EQ(RunLog(), "");
   EXPECT_EQ(Fake().calls,
@@ -101,11 +101,11 @@ TEST_F(ScanTest, NoPlaceholderLeavesEmptyFileAndSilentLog) {
 // night after it opens the yesterday cursor again.
 TEST_F(ScanTest, CatchUpWorksOnItsDay) {
   Fake().tag_rows["TagYday 20240301"] = Fake().tag_rows["TagYday"];
-  TagYday_Scan("PERSONAL", "20240301", kParamFileName);
+  TagYday_Scan("PERSONAL", AccountingDay::FromCompact("20240301"), kParamFileName);
   EXPECT_EQ(RunLog(), "Info: Nachholung für Abrechnungstag Tag:20240301\n");
   EXPECT_EQ(Fake().calls.at(0), "TagYday_Open 20240301");
   Fake().calls.clear();
-  TagYday_Scan("PERSONAL", "", kParamFileName);
+  TagYday_Scan("PERSONAL", std::nullopt, kParamFileName);
   EXPECT_EQ(Fake().calls.at(0), "TagYday_Open");
 }
 
@@ -118,7 +118,7 @@ TEST_F(ScanTest, OneLinePerDayInCursorOrderBothLayouts) {
     Person("4711", true);
     Person("0815", false);
     Person("12345678", true);
-    TagYday_Scan("PERSONAL", "", kParamFileName);
+    TagYday_Scan("PERSONAL", std::nullopt, kParamFileName);
     EXPECT_EQ(Tgb(), consolidation == 0 ? "4711    ,01.03.2024\n12345678,01.03.2024\n"
                                         : "PERSONAL            ,4711    ,01.03.2024\n"
                                           "PERSONAL            ,12345678,01.03.2024\n");
@@ -131,7 +131,7 @@ TEST_F(ScanTest, FetchErrorEndsScanKeepingEarlierLines) {
   Person("4711", true);
   Person("0815", true);
   Fake().codes["TagYday_Fetch"] = {0, -3114};
-  TagYday_Scan("PERSONAL", "", kParamFileName);
+  TagYday_Scan("PERSONAL", std::nullopt, kParamFileName);
   EXPECT_EQ(Tgb(), "4711    ,01.03.2024\n");
   const std::string log = RunLog();
   EXPECT_NE(log.find("Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! RC:-3114\n"), std::string::npos)
@@ -141,7 +141,7 @@ TEST_F(ScanTest, FetchErrorEndsScanKeepingEarlierLines) {
 
 TEST_F(ScanTest, FailedOpenIsLoggedAndFirstFetchDecides) {
   Fake().codes["TagYday_Open"] = {-942};
-  TagYday_Scan("PERSONAL", "", kParamFileName);
+  TagYday_Scan("PERSONAL", std::nullopt, kParamFileName);
   EXPECT_EQ(RunLog(),
             "Fehler(Cur_open): Tagsatz(+TgbSol) lesen! RC:-942\n"
             "Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! RC:-1001\n");
@@ -153,7 +153,7 @@ TEST_F(ScanTest, UncreatableFileIsLoggedAndScanGoesOn) {
   RunFlags.debug = 1;
   Person("4711", true);
   ::testing::internal::CaptureStdout();
-  TagYday_Scan("PERSONAL", "", kParamFileName);
+  TagYday_Scan("PERSONAL", std::nullopt, kParamFileName);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("Parametersatz in Datei schreiben: 4711    ,01.03.2024\n!\n"),
             std::string::npos);
@@ -166,7 +166,7 @@ TEST_F(ScanTest, UnwritableFileIsLogged) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
   fs::create_symlink("/dev/full", dir_ / "parvektgb");
   Person("4711", true);
-  TagYday_Scan("PERSONAL", "", kParamFileName);
+  TagYday_Scan("PERSONAL", std::nullopt, kParamFileName);
   const std::string log = RunLog();
   EXPECT_NE(log.find("Fehler: fputs(parvektgb)!\n"), std::string::npos) << log;
 }
@@ -175,7 +175,7 @@ TEST_F(ScanTest, NoLinesWithLoggingOffWritesNoLog) {
   RunFlags.verbose = 0;
   Fake().codes["TagYday_Open"] = {-942};
   fs::create_directory(dir_ / "parvektgb");
-  TagYday_Scan("PERSONAL", "", kParamFileName);
+  TagYday_Scan("PERSONAL", std::nullopt, kParamFileName);
   EXPECT_EQ(RunLog(), "");
 }
 
@@ -183,7 +183,7 @@ TEST_F(ScanTest, DebugOutputOfADayWithoutReferenceDay) {
   RunFlags.debug = 1;
   Person("4711", false);
   ::testing::internal::CaptureStdout();
-  TagYday_Scan("PERSONAL", "", kParamFileName);
+  TagYday_Scan("PERSONAL", std::nullopt, kParamFileName);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "\nLesen TagSatz!\naktueller Tagsatz!!!\n"
             "\nTagPnr: 4711\nTagTag: 20240301\nTagVon: 20240301\nTagUhr: 120000\nTagBis: 20240301\n"
@@ -197,7 +197,7 @@ TEST_F(ScanTest, BothRulesShareTheAccountingDayRecord) {
   Person("4711", true);
   Fake().bch_rows["BchStdMld 4711 20240229"].push_back(
       MakeBch("4711", "20240229", "170000", 24, "DGA"));
-  TagYday_Scan("PERSONAL", "", kParamFileName);
+  TagYday_Scan("PERSONAL", std::nullopt, kParamFileName);
   EXPECT_EQ(Tgb(), "4711    ,01.03.2024\n");
   ASSERT_EQ(Fake().tag_updates.size(), 2u);
   EXPECT_STREQ(Fake().tag_updates[1].TagTgb, "KRF");  // written again by the second update

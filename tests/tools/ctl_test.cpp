@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "run/IniFile.h"
+#include "run/ground/IniFile.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 #include "tests/support/testdb.h"
-#include "tools/civil_date.h"
+#include "run/ground/CivilDate.h"
 #include "tools/settings_record.h"
 
 namespace {

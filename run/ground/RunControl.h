@@ -32,7 +32,3 @@ std::string Run_SchemaName(const std::string& schema_value);
 // standard-error line of a failed connect, which shows a net service name read from a file
 // that may hold anything.
 std::string Run_OneLine(const std::string& text, std::size_t max = 200);
-
-// A NET8 value as it may be printed (run log, standard error), its secrets masked as
-// pvc::MaskNet (client/net8_mask.h) masks them.
-std::string Run_MaskNet(const std::string& net);

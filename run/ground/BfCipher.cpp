@@ -1,10 +1,10 @@
-#include "run/BfCipher.h"
+#include "run/ground/BfCipher.h"
 
 #include <string.h>  // explicit_bzero
 #include <cstring>
 #include <utility>
 
-#include "run/BfTables.h"
+#include "run/ground/BfTables.h"
 
 BfContextRec BfContext;
 

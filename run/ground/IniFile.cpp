@@ -1,4 +1,4 @@
-#include "run/IniFile.h"
+#include "run/ground/IniFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <climits>
 #include <cstring>
 
-#include "run/BfCipher.h"
+#include "run/ground/BfCipher.h"
 
 IniEntryRec IniEntry;
 

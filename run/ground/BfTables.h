@@ -1,5 +1,5 @@
 // The Blowfish initial P-array and S-boxes (the hexadecimal digits of pi), generated into
-// run/BfTables.cpp by run/bf_pi_gen.cpp.
+// run/ground/BfTables.cpp by run/bf_pi_gen.cpp.
 #pragma once
 
 #include <cstdint>

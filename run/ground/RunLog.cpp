@@ -1,4 +1,4 @@
-#include "run/RunLog.h"
+#include "run/ground/RunLog.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,11 +1,10 @@
-#include "run/RunControl.h"
+#include "run/ground/RunControl.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "client/net8_mask.h"
-#include "run/RunLog.h"
+#include "run/ground/RunLog.h"
 
 const char kUsageText[] =
     "Aufruf: parvek [Param1] [Param2] [Param3]\n"
@@ -47,5 +46,3 @@ std::string Run_OneLine(const std::string& text, std::size_t max) {
   }
   return out;
 }
-
-std::string Run_MaskNet(const std::string& net) { return pvc::MaskNet(net); }

@@ -1,8 +1,8 @@
-// Writes the source of run/BfTables.cpp to standard output: the Blowfish initial tables,
+// Writes the source of run/ground/BfTables.cpp to standard output: the Blowfish initial tables,
 // computed from pi. Rebuild the file with: cmake --build BUILD --target bf_tables_regen
 #include <cstdio>
 
-#include "run/PiHex.h"
+#include "run/ground/PiHex.h"
 
 int main() {
   const std::string text = pihex::BfTablesSource();

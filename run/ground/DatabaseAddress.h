@@ -1,0 +1,43 @@
+// Where the database is: the NET8 setting parsed once into the engine and its place. Every
+// NET8 form is told apart here and nowhere else:
+//
+//   sqlite:DIR                 embedded SQLite; DIR (made absolute against the working
+//                              directory) plays the server, schema S is the file DIR/S.db
+//   postgresql://... or        a PostgreSQL server, a libpq connection URI
+//   postgres://...
+//   odbc:DSN, odbc:CONNECT     a data source, or a driver connection string (it holds '=')
+//   any other name             a net service name: served through ODBC when a data source of
+//                              exactly that name exists
+#pragma once
+
+#include <string>
+
+enum class DbEngine {
+  kSqlite,
+  kPostgres,
+  kOdbc,            // "odbc:" and what follows it
+  kServiceName,     // a bare name
+};
+
+struct DatabaseAddress {
+  DbEngine engine = DbEngine::kServiceName;
+  // NET8 as given, for the logon only: it may carry secrets (see Printable).
+  std::string net8;
+  // What follows the engine's prefix: SQLite's DIR as given, the PostgreSQL URI whole, ODBC's
+  // data source or connection string, a bare service name.
+  std::string place;
+  // SQLite: DIR made absolute and lexically normal (not resolved through links); empty for the
+  // other engines and for an empty DIR.
+  std::string sqlite_dir;
+
+  // NET8 as it may be printed: in the run log, on standard error, in a journal or a message.
+  std::string Printable() const;
+};
+
+// Parses `net8`. `work_dir` is the directory a relative SQLite DIR is taken against (the
+// working directory when empty). Any text is an address of some engine; whether it names a
+// database the logon decides.
+DatabaseAddress DatabaseAddress_Parse(const std::string& net8, const std::string& work_dir = "");
+
+// The prefixes of the NET8 forms, for the writers of settings and examples.
+std::string DatabaseAddress_Sqlite(const std::string& dir);
