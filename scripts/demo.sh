@@ -46,7 +46,7 @@ else
   banner "Creating a fresh demo in $demo"
   rm -rf "$demo"
   "$build/parvekctl" demo-create "$demo"
-  net="sqlite:$(cd "$demo" && pwd)"
+  net=$("$build/parvekctl" settings-show "$demo/parvek.ini" NET8)
 fi
 
 cat <<'TXT'

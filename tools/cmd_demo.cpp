@@ -17,6 +17,7 @@
 #include "client/codes.h"
 #include "client/net8_mask.h"
 #include "run/ground/CivilDate.h"
+#include "run/ground/DatabaseAddress.h"
 #include "tools/ctl.h"
 #include "tools/settings_record.h"
 
@@ -175,7 +176,7 @@ int DemoCreate(DemoOptions& o) {
   if (ec || !fs::is_directory(dir))
     return Ctl_Fail("demo-create: cannot create directory " + o.dir);
   const bool local = t.net.empty();
-  if (local) t.net = "sqlite:" + dir.string();
+  if (local) t.net = DatabaseAddress_Sqlite(dir.string());
   if (t.login.empty() && t.settings.empty()) t.login = "demo";
   if (t.pass.empty() && t.settings.empty()) t.pass = "demo";
   t.schema = kDemoSchema;
