@@ -331,7 +331,7 @@ bool OpenJournal(NightRequest& request, const NightOptions& o, JournalWriter& jo
                  std::string& why) {
   std::error_code ec;
   JournalHeader header;
-  header.kind = "night";
+  header.kind = journal::kNight;
   // The schema the night works on, as the job derives it from the SCHEMA value.
   header.schema = Run_SchemaName(JobSetting(o.settings, "SCHEMA"));
   header.net8 = pvc::MaskNet(JobSetting(o.settings, "NET8"));
