@@ -333,7 +333,7 @@ bool OpenJournal(NightContext& night, const NightOptions& o, JournalWriter& jour
                  std::string& why) {
   std::error_code ec;
   JournalHeader header;
-  header.kind = "night";
+  header.kind = journal::kNight;
   // The schema the night works on, as the job derives it from the SCHEMA value.
   header.schema = night.settings.SchemaName();
   header.net8 = pvc::MaskNet(night.settings.net8);

@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -26,72 +24,20 @@
 #include "scan/Tgb_Param.h"
 #include "tools/ctl.h"
 #include "tools/journal.h"
+#include "tools/journal_format.h"
 #include "tools/journal_values.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using journal::Change;
+using journal::Entry;
 using nlohmann::json;
 using pvc::Op;
+namespace keys = journal::key;
 
-// ---- reading a journal ---------------------------------------------------------------------
-
-struct Entry {
-  json change;      // the change line
-  bool confirmed;   // its "ok" line was written: the write committed
-  std::string bch_dat;  // a night's function change: BchDat as it committed
-};
-
-struct Journal {
-  json header;
-  std::vector<Entry> entries;  // in the order written; failed writes left out
-  bool ended = false;          // the closing line is there
-  bool torn_tail = false;      // the last line was cut short (a killed run)
-};
-
-// False with the reason in `why` when the file is no journal or a line before its last is broken.
-bool ReadJournal(const std::string& path, Journal& j, std::string& why) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    why = "cannot read " + path;
-    return false;
-  }
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  std::map<int64_t, size_t> at;  // n -> index in entries
-  std::set<int64_t> failed;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const json l = json::parse(lines[i], nullptr, false);
-    if (l.is_discarded() || !l.is_object()) {
-      if (i + 1 == lines.size()) {
-        j.torn_tail = true;
-        break;
-      }
-      why = path + ": line " + std::to_string(i + 1) + " is no journal line";
-      return false;
-    }
-    if (i == 0) {
-      if (!l.contains("journal") || !l["journal"].is_string()) {
-        why = path + " is no journal of parvekctl (no header line)";
-        return false;
-      }
-      j.header = l;
-    } else if (l.contains("change") && l.contains("n") && l["n"].is_number_integer()) {
-      at[l["n"].get<int64_t>()] = j.entries.size();
-      j.entries.push_back({l, false, ""});
-    } else if (l.contains("ok") && l["ok"].is_number_integer() && at.count(l["ok"].get<int64_t>())) {
-      Entry& e = j.entries[at[l["ok"].get<int64_t>()]];
-      e.confirmed = true;
-      if (l.contains("BchDat")) e.bch_dat = journal::TextOf(l["BchDat"]);
-    } else if (l.contains("end")) {
-      j.ended = true;
-    } else if (l.contains("failed") && l["failed"].is_number_integer()) {
-      failed.insert(l["failed"].get<int64_t>());
-    }
-  }
-  std::erase_if(j.entries, [&](const Entry& e) { return failed.count(e.change["n"].get<int64_t>()); });
-  return true;
-}
+// Its "ok" line is there: the write committed.
+bool Confirmed(const Entry& e) { return e.state == Entry::State::kConfirmed; }
 
 // ---- taking one change back --------------------------------------------------------------
 
@@ -130,10 +76,10 @@ int ReadBooking(pvc::Session& s, const json& key, const json& fkt, json& row) {
 Result RevertInsert(pvc::Session& s, const Entry& e) {
   // The columns an insert left out are NULL.
   json row = journal::EmptyRow();
-  row.update(e.change.at("row"));
+  row.update(e.line.at(keys::kRow));
   json now;
   const int rc = ReadBooking(s, row, row.at("BchFkt"), now);
-  if (rc == pvc::kNoData) return e.confirmed ? Skip("gone") : Result{Outcome::kNotCommitted, ""};
+  if (rc == pvc::kNoData) return Confirmed(e) ? Skip("gone") : Result{Outcome::kNotCommitted, ""};
   if (rc != pvc::kOk) return Error(s, rc);
   if (now != row) return Skip("changed since");
   json key = row;
@@ -143,18 +89,18 @@ Result RevertInsert(pvc::Session& s, const Entry& e) {
 }
 
 Result RevertFunction(pvc::Session& s, const Entry& e) {
-  const json &key = e.change.at("key"), &before = e.change.at("before"),
-             &after = e.change.at("after");
+  const json &key = e.line.at(keys::kKey), &before = e.line.at(keys::kBefore),
+             &after = e.line.at(keys::kAfter);
   if (!before.is_object()) return Skip("no before-image in the journal");
   json now;
   const int rc = ReadBooking(s, key, after.at("BchFkt"), now);
-  if (rc == pvc::kNoData) return e.confirmed ? Skip("gone") : Result{Outcome::kNotCommitted, ""};
+  if (rc == pvc::kNoData) return Confirmed(e) ? Skip("gone") : Result{Outcome::kNotCommitted, ""};
   if (rc != pvc::kOk) return Error(s, rc);
   // The stamp of a change that was sent but not confirmed is not known: its row is told by
   // its function and BchErf.
   const std::string dat = !e.bch_dat.empty() ? e.bch_dat : journal::TextOf(after.at("BchDat"));
   if (now["BchErf"] != after.at("BchErf") ||
-      ((e.confirmed || !dat.empty()) && journal::TextOf(now["BchDat"]) != dat))
+      ((Confirmed(e) || !dat.empty()) && journal::TextOf(now["BchDat"]) != dat))
     return Skip("changed since");
   json values = key;
   values["BchFktNeu"] = before.at("BchFkt");
@@ -165,19 +111,19 @@ Result RevertFunction(pvc::Session& s, const Entry& e) {
 }
 
 Result RevertDelete(pvc::Session& s, const Entry& e) {
-  const json& row = e.change.at("row");
+  const json& row = e.line.at(keys::kRow);
   if (!row.is_object()) return Skip("no before-image in the journal");
   json now;
   const int rc = ReadBooking(s, row, row.at("BchFkt"), now);
   if (rc == pvc::kOk)
-    return !e.confirmed && now == row ? Result{Outcome::kNotCommitted, ""} : Skip("key taken");
+    return !Confirmed(e) && now == row ? Result{Outcome::kNotCommitted, ""} : Skip("key taken");
   if (rc != pvc::kNoData) return Error(s, rc);
   return Write(s, Op::BchInsertRow, row, "key taken");
 }
 
 Result RevertDay(pvc::Session& s, const Entry& e) {
-  const json &key = e.change.at("key"), &before = e.change.at("before"),
-             &after = e.change.at("after");
+  const json &key = e.line.at(keys::kKey), &before = e.line.at(keys::kBefore),
+             &after = e.line.at(keys::kAfter);
   if (!before.is_object()) return Skip("no before-image in the journal");
   pvc::Row r;
   const int rc = s.SelectOne(Op::TagReadPairs, journal::Binds(Op::TagReadPairs, key), r);
@@ -185,8 +131,8 @@ Result RevertDay(pvc::Session& s, const Entry& e) {
   if (rc != pvc::kOk) return Error(s, rc);
   const json now = journal::PairsOf(r);
   if (now != after)
-    return !e.confirmed && now == before ? Result{Outcome::kNotCommitted, ""}
-                                         : Skip("changed since");
+    return !Confirmed(e) && now == before ? Result{Outcome::kNotCommitted, ""}
+                                          : Skip("changed since");
   json values = before;
   values["TagPnr"] = key.at("TagPnr");
   values["TagTag"] = key.at("TagTag");
@@ -194,12 +140,15 @@ Result RevertDay(pvc::Session& s, const Entry& e) {
 }
 
 Result Revert(pvc::Session& s, const Entry& e) {
-  const std::string change = e.change.at("change");
-  if (change == "insert") return RevertInsert(s, e);
-  if (change == "function") return RevertFunction(s, e);
-  if (change == "delete") return RevertDelete(s, e);
-  if (change == "day") return RevertDay(s, e);
-  return {Outcome::kError, "unknown change '" + change + "'"};
+  if (!e.change)
+    return {Outcome::kError, "unknown change '" + journal::TextOf(e.line.at(keys::kChange)) + "'"};
+  switch (*e.change) {
+    case Change::kInsert: return RevertInsert(s, e);
+    case Change::kFunction: return RevertFunction(s, e);
+    case Change::kDelete: return RevertDelete(s, e);
+    case Change::kDay: return RevertDay(s, e);
+  }
+  return {Outcome::kError, "unknown change"};
 }
 
 // ---- describing a change -----------------------------------------------------------------
@@ -212,26 +161,32 @@ std::string Colons6(const std::string& t) {
 }
 
 // The person and the accounting day a change belongs to, as yyyymmdd.
+// The row of an insert or delete, else the key of the change line `c`.
+const json& RowOrKey(const json& c) {
+  return c.contains(keys::kRow) && c[keys::kRow].is_object() ? c[keys::kRow] : c.at(keys::kKey);
+}
+
 std::pair<std::string, std::string> PersonAndDay(const json& c) {
-  const json& k = c.contains("row") && c["row"].is_object() ? c["row"] : c.at("key");
+  const json& k = RowOrKey(c);
   if (k.contains("TagPnr")) return {journal::TextOf(k["TagPnr"]), journal::TextOf(k["TagTag"])};
   return {journal::TextOf(k.at("BchPnr")), journal::TextOf(k.at("BchVon")).substr(0, 8)};
 }
 
-std::string Describe(const json& c) {
-  const std::string change = c.at("change");
+std::string Describe(const Entry& e) {
+  const json& c = e.line;
   const auto [pnr, day] = PersonAndDay(c);
-  std::string what = "#" + std::to_string(c.at("n").get<int64_t>()) + " ";
-  if (change == "day") return what + "day record " + pnr + " " + Dashed8(day);
-  const json& k = c.contains("row") && c["row"].is_object() ? c["row"] : c.at("key");
+  std::string what = "#" + std::to_string(e.n) + " ";
+  if (e.change == Change::kDay) return what + "day record " + pnr + " " + Dashed8(day);
+  const json& k = RowOrKey(c);
   const std::string uhr = journal::TextOf(k.at("BchUhr"));
-  std::string fkt = change == "function" ? journal::TextOf(c.at("after").at("BchFkt"))
-                                         : journal::TextOf(k.at("BchFkt"));
+  std::string fkt = e.change == Change::kFunction ? journal::TextOf(c.at(keys::kAfter).at("BchFkt"))
+                                                  : journal::TextOf(k.at("BchFkt"));
   what += "booking " + pnr + " " + Dashed8(day) + " " +
           Colons6(uhr.size() >= 14 ? uhr.substr(8) : uhr) + " function " + fkt;
-  if (change == "insert") return what + " inserted";
-  if (change == "delete") return what + " deleted";
-  return what + " changed from function " + journal::TextOf(c.at("before").value("BchFkt", json()));
+  if (e.change == Change::kInsert) return what + " inserted";
+  if (e.change == Change::kDelete) return what + " deleted";
+  return what + " changed from function " +
+         journal::TextOf(c.at(keys::kBefore).value("BchFkt", json()));
 }
 
 // ---- the command -------------------------------------------------------------------------
@@ -257,27 +212,30 @@ int WriteParams(const std::string& path, const std::vector<std::string>& lines) 
 }
 
 int Undo(const UndoOptions& o) {
-  Journal j;
+  journal::Journal j;
   std::string why;
-  if (!ReadJournal(o.journal, j, why)) return Ctl_Fail("undo: " + why);
+  if (!journal::Read(o.journal, j, why)) return Ctl_Fail("undo: " + why);
   // A run killed before its first change left no more than an empty journal, or a cut header.
-  if (j.header.is_null()) {
-    std::printf("%s holds no change: its run was ended before it changed anything; nothing to "
-                "take back\n",
-                o.journal.c_str());
+  if (!j.header) {
+    std::printf(
+        "%s holds no change: its run was ended before it changed anything; nothing to "
+        "take back\n",
+        o.journal.c_str());
     return 0;
   }
-  const json& h = j.header;
-  const std::string workdir = h.value("workdir", ""), schema = h.value("schema", "");
+  // A write that failed changed nothing.
+  std::erase_if(j.entries, [](const Entry& e) { return e.state == Entry::State::kFailed; });
+  const JournalHeader& h = *j.header;
+  const std::string &workdir = h.workdir, &schema = h.schema;
   CtlTarget t;
-  t.settings = !o.settings.empty() ? o.settings : h.value("settings", "");
+  t.settings = !o.settings.empty() ? o.settings : h.settings;
   if (t.settings.empty()) return Ctl_Fail("undo: the journal names no settings file: --settings");
   if (const int rc = Ctl_ResolveTarget("undo", t, CtlOperands::kNetAndSchema)) return rc;
   // The journal's changes are taken back only on the database they were made on.
-  if (pvc::MaskNet(t.net) != h.value("net8", "") || t.schema != schema)
-    return Ctl_Fail("undo: " + t.settings + " names another database (NET8 " +
-                    pvc::MaskNet(t.net) + ", schema " + t.schema + ") than the journal's (NET8 " +
-                    h.value("net8", "") + ", schema " + schema + "); nothing was done");
+  if (pvc::MaskNet(t.net) != h.net8 || t.schema != schema)
+    return Ctl_Fail("undo: " + t.settings + " names another database (NET8 " + pvc::MaskNet(t.net) +
+                    ", schema " + t.schema + ") than the journal's (NET8 " + h.net8 + ", schema " +
+                    schema + "); nothing was done");
 
   // One run at a time in the night's working directory: the undo is one of them.
   const int lock = Night_Lock(workdir, o.preview ? 0 : o.wait_s);
@@ -294,16 +252,12 @@ int Undo(const UndoOptions& o) {
   if (o.preview) {
     s = pvc::WithoutCommits(std::move(inner));
   } else {
-    JournalHeader header;
-    header.kind = "undo";
-    header.schema = schema;
-    header.net8 = h.value("net8", "");
-    header.variant = h.value("variant", "");
-    header.settings = h.value("settings", "");
-    header.workdir = workdir;
+    // The night's database, variant, settings and working directory, and the journal undone.
+    JournalHeader header = h;
+    header.kind = journal::kUndo;
     header.undoes = fs::absolute(o.journal).string();
     const std::string dir = fs::absolute(o.journal).parent_path().string();
-    if (!undo_journal.Create(dir, h.value("day", ""), header, why))
+    if (!undo_journal.Create(dir, h.day, header, why))
       return Ctl_Fail("undo: " + why + "; nothing was done");
     undo_journal.Start(*below);
     s = pvc::Recording(std::move(inner), undo_journal);
@@ -312,7 +266,7 @@ int Undo(const UndoOptions& o) {
   // A write sent just before its run was killed may still be on its way to its commit on a
   // database server, which finishes what the connection had sent: it is given a moment to settle
   // before its row is looked at.
-  if (!j.ended && !j.entries.empty() && !j.entries.back().confirmed) ::sleep(kSettleSeconds);
+  if (!j.end && !j.entries.empty() && !Confirmed(j.entries.back())) ::sleep(kSettleSeconds);
 
   int reverted = 0, skipped = 0, not_committed = 0, errors = 0;
   std::vector<std::pair<std::string, std::string>> days;  // person and day, in first-change order
@@ -326,7 +280,7 @@ int Undo(const UndoOptions& o) {
     }
     std::string what;
     try {
-      what = Describe(it->change);
+      what = Describe(*it);
     } catch (const json::exception&) {
       what = "#?";
     }
@@ -334,7 +288,7 @@ int Undo(const UndoOptions& o) {
       case Outcome::kReverted: {
         ++reverted;
         std::printf("%-13s %s\n", verb, what.c_str());
-        const auto pd = PersonAndDay(it->change);
+        const auto pd = PersonAndDay(it->line);
         if (std::find(days.begin(), days.end(), pd) == days.end()) days.push_back(pd);
         break;
       }
@@ -362,7 +316,7 @@ int Undo(const UndoOptions& o) {
 
   // The accounting days changed, in the parameter file's layout, for the downstream.
   std::vector<std::string> lines;
-  const int consolidation = h.value("variant", "") == "KRVNT" ? 1 : 0;
+  const int consolidation = h.variant == "KRVNT" ? 1 : 0;
   for (const auto& [pnr, day] : days) {
     TagSatz tag{};
     std::snprintf(tag.TagPnr, sizeof tag.TagPnr, "%s", pnr.c_str());
@@ -392,9 +346,10 @@ int Undo(const UndoOptions& o) {
   if (!o.preview) std::printf("; parameter file %s (%zu lines)", params.c_str(), lines.size());
   std::printf("\n");
   if (!o.preview) std::printf("journal of this undo: %s\n", undo_journal.path().c_str());
-  if (!j.ended)
-    std::printf("The journal's run ended midway (it has no closing line): its changes were taken "
-                "back as far as the journal goes.\n");
+  if (!j.end)
+    std::printf(
+        "The journal's run ended midway (it has no closing line): its changes were taken "
+        "back as far as the journal goes.\n");
   if (lock >= 0) ::close(lock);
   if (errors > 0) return 2;
   return skipped > 0 ? 1 : 0;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "client/codes.h"
 #include "run/ground/CivilDate.h"
@@ -17,6 +18,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using journal::Change;
 using nlohmann::json;
 using pvc::Bind;
 using pvc::Op;
@@ -32,11 +34,10 @@ std::string Stamp(std::time_t t) {
   return buf;
 }
 
-std::string NameOf(const std::string& day, const std::string& start, const std::string& kind,
-                   int attempt) {
-  return "parvek-" + (day.empty() ? std::string("pending") : day) + "-" + start +
-         (kind == "undo" ? "-undo" : "") + (attempt > 0 ? "-" + std::to_string(attempt + 1) : "") +
-         ".journal";
+std::string FileName(const JournalHeader& h, int attempt) {
+  return journal::kFilePrefix + (h.day.empty() ? std::string("pending") : h.day) + "-" + h.start +
+         (h.kind == journal::kUndo ? journal::kUndoSuffix : "") +
+         (attempt > 0 ? "-" + std::to_string(attempt + 1) : "") + journal::kFileExtension;
 }
 
 // The value of input `name` of a write, as the journal writes it.
@@ -92,11 +93,11 @@ bool JournalWriter::Create(const std::string& dir, const std::string& day,
     return false;
   }
   dir_ = dir;
-  day_ = day;
   header_ = header;
-  start_ = Stamp(std::time(nullptr));
+  header_.day = day;
+  header_.start = Stamp(std::time(nullptr));
   for (int attempt = 0; attempt < 10 && fd_ < 0; ++attempt) {
-    path_ = (fs::path(dir) / NameOf(day, start_, header.kind, attempt)).string();
+    path_ = (fs::path(dir) / FileName(header_, attempt)).string();
     // The journal holds personal data: its owner alone reads it.
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
     if (fd_ < 0 && errno != EEXIST) break;
@@ -112,7 +113,7 @@ bool JournalWriter::Create(const std::string& dir, const std::string& day,
 void JournalWriter::Start(pvc::Session& s) {
   session_ = &s;
   if (header_written_ || fd_ < 0) return;
-  if (day_.empty()) {
+  if (header_.day.empty()) {
     pvc::Row row;
     if (s.SelectOne(Op::Today, {}, row) == pvc::kOk && !row.empty() && !row[0].null) {
       const std::string t = row[0].text;
@@ -120,8 +121,8 @@ void JournalWriter::Start(pvc::Session& s) {
       if (t.size() == 8 &&
           ParseCivilDate(t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2), n)) {
         const std::string y = CivilText(n - 1);
-        day_ = y.substr(0, 4) + y.substr(5, 2) + y.substr(8, 2);
-        const std::string named = (fs::path(dir_) / NameOf(day_, start_, header_.kind, 0)).string();
+        header_.day = y.substr(0, 4) + y.substr(5, 2) + y.substr(8, 2);
+        const std::string named = (fs::path(dir_) / FileName(header_, 0)).string();
         // The file keeps its provisional name when the new one is taken.
         if (!fs::exists(named) && std::rename(path_.c_str(), named.c_str()) == 0) path_ = named;
       }
@@ -133,13 +134,7 @@ void JournalWriter::Start(pvc::Session& s) {
 void JournalWriter::Header() {
   if (header_written_) return;
   header_written_ = true;
-  json h = {{"journal", header_.kind},     {"day", day_},
-            {"start", start_},             {"version", PARVEK_VERSION},
-            {"schema", header_.schema},    {"net8", header_.net8},
-            {"variant", header_.variant},  {"settings", header_.settings},
-            {"workdir", header_.workdir}};
-  if (!header_.undoes.empty()) h["undoes"] = header_.undoes;
-  Line(h);
+  Line(journal::HeaderLine(header_));
 }
 
 bool JournalWriter::Line(const json& j) {
@@ -162,7 +157,9 @@ bool JournalWriter::Line(const json& j) {
 int JournalWriter::BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& in) {
   session_ = &s;
   Header();
-  json e = {{"n", n_ + 1}};
+  const int64_t n = n_ + 1;
+  json e;
+  Change change = Change::kInsert;
   switch (op) {
     case Op::BchInsert: {
       // The values written; the columns the insert leaves out are NULL.
@@ -172,17 +169,15 @@ int JournalWriter::BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& 
       row["BchUhr"] = In(op, in, "BchUhr");
       row["BchFkt"] = In(op, in, "BchFkt");
       row["BchFcd"] = In(op, in, "BchFcd");
-      e["change"] = "insert";
-      e["row"] = row;
+      e = journal::RowLine(n, Change::kInsert, std::move(row));
       break;
     }
     case Op::BchInsertRow:
-      e["change"] = "insert";
-      e["row"] = Inputs(op, in, journal::kRowNames);
+      e = journal::RowLine(n, Change::kInsert, Inputs(op, in, journal::kRowNames));
       break;
     case Op::BchUpdFkt:
     case Op::BchSetFkt: {
-      const json key = Inputs(op, in, {"BchPnr", "BchVon", "BchUhr"});
+      json key = Inputs(op, in, {"BchPnr", "BchVon", "BchUhr"});
       pvc::Row row;
       json before = nullptr;
       if (s.SelectOne(Op::BchReadRow, journal::KeyBinds(key, In(op, in, "BchFkt")), row) ==
@@ -194,25 +189,24 @@ int JournalWriter::BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& 
       // The night's change stamps the server's clock, learnt once it has committed.
       after["BchDat"] = op == Op::BchSetFkt ? In(op, in, "BchDat") : json(nullptr);
       after["BchErf"] = op == Op::BchSetFkt ? In(op, in, "BchErf") : json("Korvant");
-      e["change"] = "function";
-      e["key"] = key;
-      e["before"] = before;
-      e["after"] = after;
+      change = Change::kFunction;
+      e = journal::ImageLine(n, change, std::move(key), std::move(before), std::move(after));
       break;
     }
     case Op::BchDelFkt: {
       const json key = Inputs(op, in, {"BchPnr", "BchVon", "BchUhr"});
       pvc::Row row;
-      e["change"] = "delete";
-      e["row"] = s.SelectOne(Op::BchReadRow, journal::KeyBinds(key, In(op, in, "BchFkt")), row) ==
-                         pvc::kOk
-                     ? journal::RowOf(row)
-                     : json(nullptr);
+      change = Change::kDelete;
+      e = journal::RowLine(
+          n, change,
+          s.SelectOne(Op::BchReadRow, journal::KeyBinds(key, In(op, in, "BchFkt")), row) == pvc::kOk
+              ? journal::RowOf(row)
+              : json(nullptr));
       break;
     }
     case Op::TagUpdate:
     case Op::TagRestore: {
-      const json key = Inputs(op, in, {"TagPnr", "TagTag"});
+      json key = Inputs(op, in, {"TagPnr", "TagTag"});
       json before = nullptr;
       pvc::Row row;
       if (IsDayRow(key))
@@ -220,17 +214,17 @@ int JournalWriter::BeforeWrite(pvc::Session& s, Op op, const std::vector<Bind>& 
       else if (s.SelectOne(Op::TagReadPairs, journal::Binds(Op::TagReadPairs, key), row) ==
                pvc::kOk)
         before = journal::PairsOf(row);
-      e["change"] = "day";
-      e["key"] = key;
-      e["before"] = before;
-      e["after"] = Inputs(op, in, kPairs);
+      change = Change::kDay;
+      e = journal::ImageLine(n, change, std::move(key), std::move(before), Inputs(op, in, kPairs));
       break;
     }
     default: return pvc::kOk;  // no write of the night or the undo: nothing to take back
   }
   if (!Line(e)) return pvc::kInternal;
+  pending_change_ = change;
+  pending_key_ = e.value(journal::key::kKey, json(nullptr));
+  pending_after_ = e.value(journal::key::kAfter, json(nullptr));
   pending_ = ++n_;
-  pending_entry_ = std::move(e);
   return pvc::kOk;
 }
 
@@ -240,7 +234,8 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
     if (seen.row == nullptr) {
       // The scan's first statement: the night's day is known from here on.
       if (seen.rc == pvc::kOk && !header_written_) {
-        if (op == Op::TagYdayAt && day_.empty() && !seen.in.empty()) day_ = seen.in[0].text;
+        if (op == Op::TagYdayAt && header_.day.empty() && !seen.in.empty())
+          header_.day = seen.in[0].text;
         if (session_ != nullptr) Start(*session_);
       }
       return;
@@ -252,27 +247,30 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
     return;
   }
   if (!pvc::Op_IsWrite(op) || pending_ == 0) return;
-  const json& e = pending_entry_;
   json done;
   if (seen.rc == pvc::kOk) {
-    done = {{"ok", pending_}};
-    const std::string change = e["change"];
-    if (change == "insert") ++inserted_;
-    if (change == "delete") ++deleted_;
-    if (change == "function") {
-      ++functions_;
-      pvc::Row row;
-      if (op == Op::BchUpdFkt && session_ != nullptr &&
-          session_->SelectOne(Op::BchReadRow, journal::KeyBinds(e["key"], e["after"]["BchFkt"]),
-                              row) == pvc::kOk)
-        done["BchDat"] = journal::RowOf(row)["BchDat"];
+    std::optional<json> bch_dat;
+    switch (pending_change_) {
+      case Change::kInsert: ++inserted_; break;
+      case Change::kDelete: ++deleted_; break;
+      case Change::kFunction: {
+        ++functions_;
+        pvc::Row row;
+        if (op == Op::BchUpdFkt && session_ != nullptr &&
+            session_->SelectOne(Op::BchReadRow,
+                                journal::KeyBinds(pending_key_, pending_after_["BchFkt"]),
+                                row) == pvc::kOk)
+          bch_dat = journal::RowOf(row)["BchDat"];
+        break;
+      }
+      case Change::kDay:
+        ++days_;
+        if (IsDayRow(pending_key_)) day_pairs_ = pending_after_;
+        break;
     }
-    if (change == "day") {
-      ++days_;
-      if (IsDayRow(e["key"])) day_pairs_ = e["after"];
-    }
+    done = journal::OkLine(pending_, bch_dat);
   } else {
-    done = {{"failed", pending_}, {"rc", seen.rc}};
+    done = journal::FailedLine(pending_, seen.rc);
     ++failed_writes_;
   }
   pending_ = 0;
@@ -286,13 +284,8 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
 
 void JournalWriter::Finish(bool normal, int rc) {
   Header();
-  Line({{"end", normal && !failed_ ? "normal" : "error"},
-        {"rc", rc},
-        {"inserted", inserted_},
-        {"functions", functions_},
-        {"deleted", deleted_},
-        {"days", days_},
-        {"failed", failed_writes_}});
+  Line(journal::EndLine(
+      {normal && !failed_, rc, inserted_, functions_, deleted_, days_, failed_writes_}));
   if (fd_ >= 0) {
     if (::fsync(fd_) != 0) failed_ = true;
     if (::close(fd_) != 0) failed_ = true;
@@ -306,8 +299,9 @@ int Journal_RemoveOld(const std::string& dir, int days) {
   const auto limit = fs::file_time_type::clock::now() - std::chrono::hours(24) * days;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
     const std::string name = entry.path().filename().string();
-    if (name.rfind("parvek-", 0) != 0 || name.size() < 15 ||
-        name.compare(name.size() - 8, 8, ".journal") != 0)
+    const std::string ext = journal::kFileExtension;
+    if (name.rfind(journal::kFilePrefix, 0) != 0 || name.size() < 15 ||
+        name.compare(name.size() - ext.size(), ext.size(), ext) != 0)
       continue;
     std::error_code e;
     if (!entry.is_regular_file(e) || entry.last_write_time(e) >= limit || e) continue;

@@ -1,22 +1,10 @@
-// The journal of a night (parvekctl night --journal DIR) and of an undo (parvekctl undo): one
-// file per run, one JSON object per line.
-//
-//   {"journal":"night"|"undo", "day", "start", "version", "schema", "net8" (masked),
-//    "variant", "settings", "workdir"[, "undoes"]}                       the header, first
-//   {"n":N, "change":"insert", "row":{the columns written}}              a booking inserted
-//   {"n":N, "change":"function", "key":{BchPnr,BchVon,BchUhr},
-//    "before":{BchFkt,BchDat,BchErf}, "after":{BchFkt,BchDat,BchErf}}    a function changed
-//   {"n":N, "change":"delete", "row":{every column of the booking}}      a booking deleted
-//   {"n":N, "change":"day", "key":{TagPnr,TagTag},
-//    "before":{the six code/value fields}, "after":{the same}}           a day record updated
-//   {"ok":N[, "BchDat":...]} or {"failed":N, "rc":code}                  how write N ended
-//   {"end":"normal"|"error", "rc", "inserted", "functions", "deleted", "days", "failed"}
+// Writes the journal of a night (parvekctl night --journal) and of an undo (parvekctl undo); its
+// format, and its reader, are in tools/journal_format.h.
 //
 // A change line reaches the file (one unbuffered write) before its write is sent to the
 // database, and its "ok" line follows once the write has committed; the file is synced at the
 // end and at most every few seconds between. A killed run thus leaves every committed write
-// journalled, and at most its last write without an "ok" line. Dates are 'yyyymmdd', points in
-// time 'yyyymmddHHMMSS', times of day 'HHMMSS'; NULL is null.
+// journalled, and at most its last write without an "ok" line.
 #pragma once
 
 #include <ctime>
@@ -25,12 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "client/recording.h"
-
-// What the header of a new journal says besides the day and the start.
-struct JournalHeader {
-  std::string kind;  // "night" or "undo"
-  std::string schema, net8, variant, settings, workdir, undoes;
-};
+#include "tools/journal_format.h"
 
 // Writes a journal while a session runs: put around the session as a recording.
 class JournalWriter final : public pvc::Recorder {
@@ -42,7 +25,8 @@ class JournalWriter final : public pvc::Recorder {
 
   // Creates the journal in `dir` (made when missing, mode 0700), named
   // "parvek-DAY-START.journal" ("...-undo.journal" for an undo); DAY is `day` (yyyymmdd), or
-  // "pending" until Start learns it. False with the reason in `why` when it cannot be created.
+  // "pending" until Start learns it. The header's day, start and version are the writer's.
+  // False with the reason in `why` when it cannot be created.
   bool Create(const std::string& dir, const std::string& day, const JournalHeader& header,
               std::string& why);
   // At the logon: the session the recording is put around (read for before-images), before
@@ -71,12 +55,13 @@ class JournalWriter final : public pvc::Recorder {
   void Header();
 
   int fd_ = -1;
-  std::string dir_, path_, day_, start_;
-  JournalHeader header_;
+  std::string dir_, path_;
+  JournalHeader header_;  // its day empty until known
   bool header_written_ = false, failed_ = false;
   long n_ = 0;
-  long pending_ = 0;              // the write whose line went out last, not yet settled
-  nlohmann::json pending_entry_;  // its change line
+  long pending_ = 0;  // the write whose line went out last, not yet settled
+  journal::Change pending_change_ = journal::Change::kInsert;  // its kind
+  nlohmann::json pending_key_, pending_after_;                 // its key and after-image
   pvc::Session* session_ = nullptr;
   // The scan's current accounting-day record, and its six fields once the night changed them.
   pvc::Row day_row_;

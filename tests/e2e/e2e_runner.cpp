@@ -25,6 +25,12 @@ void ReplaceAll(std::string& s, const std::string& from, const std::string& to) 
 
 void SetDaysBack(int days) { g_days_back = days; }
 
+std::string AccountingDay(pvt::TempSchema& db) {
+  const std::string latest = db.Value("select max(TagTag) from Krv327Tag");
+  if (latest.size() >= 10 && latest[4] == '-' && latest[7] == '-') return latest.substr(0, 10);
+  return Dashed(pvt::LocalDay(-1));
+}
+
 std::string Tok(const std::string& text, const std::string& schema) {
   std::string s = text;
   for (int k = 0; k <= 4; ++k) {

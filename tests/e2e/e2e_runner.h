@@ -78,7 +78,8 @@ class TempSchema;
 }
 namespace e2e {
 
-// Runs parvekctl's preview of the night on `db`, then the job's real night, and expects the
+// Runs parvekctl's preview of the night on `db`, then the real night (parvekctl night: the job's
+// own night), both on the accounting day of the data (--day AccountingDay), and expects the
 // preview's tables (bookings inserted, cancelled or deleted, day records changed, parameter
 // lines, run-log entries) to equal what the night did, as read from the tables before and after
 // it; the preview itself must leave every table, the parameter file and the run log as they were.
@@ -89,6 +90,12 @@ namespace e2e {
 int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2,
                              const std::string& param3, bool unordered, bool offered = true);
 
+// The accounting day the data of `db` was written for, as YYYY-MM-DD: the day of its latest day
+// record (the placeholders, in every case and generated population); with no day record,
+// yesterday by the clock. A test that compares two runs reads it once and names it to both
+// (night --day), so that they work on the same day even when midnight falls between them.
+std::string AccountingDay(pvt::TempSchema& db);
+
 // Every row of the six tables, per table, sorted.
 std::map<std::string, std::vector<std::string>> DumpAll(pvt::TempSchema& db);
 // The rows of `want` missing from `got` ("TABLE - row") and the rows only in `got` ("TABLE + row");
@@ -96,7 +103,7 @@ std::map<std::string, std::vector<std::string>> DumpAll(pvt::TempSchema& db);
 std::string DumpDiff(const std::map<std::string, std::vector<std::string>>& got,
                      const std::map<std::string, std::vector<std::string>>& want);
 
-// Runs parvekctl's night with a journal on `db`, undoes it (every table must be as before the
+// Runs parvekctl's night with a journal on `db` (on the accounting day of the data), undoes it (every table must be as before the
 // night) and undoes the undo (every table must be as after the night). Returns how many changes
 // the undo took back.
 int ExpectUndoRestores(pvt::TempSchema& db, const std::string& param2, const std::string& param3);

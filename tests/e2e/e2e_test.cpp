@@ -649,9 +649,11 @@ TEST_P(GeneratedNight, UndoKeepsWhatAClerkChangedSince) {
     std::ofstream(work / "journal" / name) << "{}\n";
     fs::last_write_time(work / "journal" / name, aged);
   }
+  const std::string day = e2e::AccountingDay(db);
   db.CloseSide();
   pvt::Result r = pvt::Run(PARVEKCTL_BIN, work,
-                           {"night", "settings.ini", "XXX", "D", "--journal", "journal"});
+                           {"night", "settings.ini", "XXX", "D", "--day", day, "--journal",
+                            "journal"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_FALSE(fs::exists(work / "journal" / "parvek-20200101-20200102T041500.journal"));
   EXPECT_TRUE(fs::exists(work / "journal" / "notes.journal.txt"));
@@ -715,12 +717,15 @@ TEST_P(GeneratedNight, UndoOfAKilledNightRestoresEveryTable) {
   pvt::TempDir dir;
   const fs::path work = dir.path();
   std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
+  // Every night here works on the same day.
+  const std::string day = e2e::AccountingDay(db);
   const auto before = e2e::DumpAll(db);
   db.CloseSide();
   // How long a whole night takes here, taken back at once.
   const auto t0 = std::chrono::steady_clock::now();
   pvt::Result r = pvt::Run(PARVEKCTL_BIN, work,
-                           {"night", "settings.ini", "XXX", "D", "--journal", "journal-0"});
+                           {"night", "settings.ini", "XXX", "D", "--day", day, "--journal",
+                            "journal-0"});
   const auto night_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - t0)
                             .count();
@@ -731,9 +736,9 @@ TEST_P(GeneratedNight, UndoOfAKilledNightRestoresEveryTable) {
   int midway = 0;  // trials whose undo found a journal without its closing line
   for (int trial = 1; trial <= 20; ++trial) {
     const std::string jdir = "journal-" + std::to_string(trial);
-    const pid_t pid =
-        pvt::Start(PARVEKCTL_BIN, work,
-                   {"night", "settings.ini", "XXX", "D", "--force", "--journal", jdir});
+    const pid_t pid = pvt::Start(
+        PARVEKCTL_BIN, work,
+        {"night", "settings.ini", "XXX", "D", "--day", day, "--force", "--journal", jdir});
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(
         std::uniform_int_distribution<long>(0, std::max<long>(night_ms, 1))(random)));

@@ -33,10 +33,12 @@ int ExpectUndoRestores(pvt::TempSchema& db, const std::string& param2, const std
   pvt::TempDir dir;
   const fs::path work = dir.path();
   std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
+  const std::string day = AccountingDay(db);
   const auto before = DumpAll(db);
   db.CloseSide();
   pvt::Result r = pvt::Run(PARVEKCTL_BIN, work,
-                           {"night", "settings.ini", param2, param3, "--journal", "journal"});
+                           {"night", "settings.ini", param2, param3, "--day", day, "--journal",
+                            "journal"});
   EXPECT_EQ(r.code, 0) << r.err;
   const auto night = DumpAll(db);
   db.CloseSide();

@@ -13,9 +13,6 @@
 #include "tests/support/testdb.h"
 #include "tools/settings_record.h"
 
-#ifndef PARVEK_BIN
-#error "PARVEK_BIN must name the program under test"
-#endif
 #ifndef PARVEKCTL_BIN
 #error "PARVEKCTL_BIN must name parvekctl"
 #endif
@@ -177,11 +174,13 @@ int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2,
   std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
   std::ofstream(work / "parvektgb") << "left from an earlier run\n";
 
+  // The preview and the night work on the same day, named to both: the day the data is for.
+  const std::string day = AccountingDay(db);
   const auto tables_before = DumpAll(db);
   const Lines bookings_before = db.Lines(kBookings), days_before = db.Lines(kDays);
   db.CloseSide();
-  const pvt::Result preview =
-      pvt::Run(PARVEKCTL_BIN, work, {"night", "settings.ini", param2, param3, "--preview"});
+  const pvt::Result preview = pvt::Run(
+      PARVEKCTL_BIN, work, {"night", "settings.ini", param2, param3, "--preview", "--day", day});
   if (!offered) {
     EXPECT_EQ(preview.code, 2);
     EXPECT_NE(preview.err.find("cannot preview a night"), std::string::npos) << preview.err;
@@ -201,7 +200,9 @@ int ExpectPreviewEqualsNight(pvt::TempSchema& db, const std::string& param2,
   EXPECT_FALSE(fs::exists(work / "parvek.log"));
   db.CloseSide();
 
-  EXPECT_EQ(pvt::Run(PARVEK_BIN, work, {"settings.ini", param2, param3}).code, 0);
+  EXPECT_EQ(
+      pvt::Run(PARVEKCTL_BIN, work, {"night", "settings.ini", param2, param3, "--day", day}).code,
+      0);
   const Preview p = ReadPreview(preview.out);
   EXPECT_EQ(p.bookings, BookingDelta(bookings_before, db.Lines(kBookings)));
   EXPECT_EQ(p.days, DayChanges(days_before, db.Lines(kDays)));

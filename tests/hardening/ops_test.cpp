@@ -17,6 +17,7 @@
 #include <regex>
 #include <string>
 
+#include "tests/e2e/e2e_runner.h"
 #include "tests/hardening/harness.h"
 #include "tests/support/testdb.h"
 #include "run/ground/CivilDate.h"
@@ -412,7 +413,11 @@ TEST(PreviewEnds, FilesNotWrittenWholeFailThePreview) {
   OpsNight night(rows);
   ASSERT_TRUE(night.ok);
   hard::TempDir tmp;
-  const std::string preview = std::string(PARVEKCTL_BIN) + " night settings.ini XXX D --preview";
+  // Both previews work on the day of the data.
+  const std::string day = e2e::AccountingDay(night.db());
+  night.db().CloseSide();
+  const std::string preview =
+      std::string(PARVEKCTL_BIN) + " night settings.ini XXX D --preview --day " + day;
   const Result whole = hard::Run("/bin/sh", night.work().path(), {"-c", "exec " + preview},
                                  {{"TMPDIR", tmp.path()}});
   EXPECT_EQ(whole.code, 0) << whole.err;

@@ -1,0 +1,121 @@
+// The journal's format, in one place: its keys, the lines the writer (tools/journal.h) makes, and
+// the reader that turns a file back into a Journal. A journal is written by parvekctl night
+// --journal and by parvekctl undo: one file per run, one JSON object per line.
+//
+//   {"journal":"night"|"undo", "day", "start", "version", "schema", "net8" (masked),
+//    "variant", "settings", "workdir"[, "undoes"]}                       the header, first
+//   {"n":N, "change":"insert", "row":{the columns written}}              a booking inserted
+//   {"n":N, "change":"function", "key":{BchPnr,BchVon,BchUhr},
+//    "before":{BchFkt,BchDat,BchErf}, "after":{BchFkt,BchDat,BchErf}}    a function changed
+//   {"n":N, "change":"delete", "row":{every column of the booking}}      a booking deleted
+//   {"n":N, "change":"day", "key":{TagPnr,TagTag},
+//    "before":{the six code/value fields}, "after":{the same}}           a day record updated
+//   {"ok":N[, "BchDat":...]} or {"failed":N, "rc":code}                  how write N ended
+//   {"end":"normal"|"error", "rc", "inserted", "functions", "deleted", "days", "failed"}
+//
+// "version" is the version of the parvekctl that wrote the file. Dates are 'yyyymmdd', points in
+// time 'yyyymmddHHMMSS', times of day 'HHMMSS'; NULL is null (tools/journal_values.h).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+// A journal's header line. `day`, `start` and `version` are filled by the reader; a new journal
+// gets them from its writer.
+struct JournalHeader {
+  std::string kind;  // journal::kNight or journal::kUndo
+  std::string day, start, version;
+  std::string schema, net8, variant, settings, workdir, undoes;
+};
+
+namespace journal {
+
+// The keys of the lines.
+namespace key {
+inline constexpr const char* kJournal = "journal";
+inline constexpr const char* kDay = "day";
+inline constexpr const char* kStart = "start";
+inline constexpr const char* kVersion = "version";
+inline constexpr const char* kSchema = "schema";
+inline constexpr const char* kNet8 = "net8";
+inline constexpr const char* kVariant = "variant";
+inline constexpr const char* kSettings = "settings";
+inline constexpr const char* kWorkdir = "workdir";
+inline constexpr const char* kUndoes = "undoes";
+inline constexpr const char* kN = "n";
+inline constexpr const char* kChange = "change";
+inline constexpr const char* kRow = "row";
+inline constexpr const char* kKey = "key";
+inline constexpr const char* kBefore = "before";
+inline constexpr const char* kAfter = "after";
+inline constexpr const char* kOk = "ok";
+inline constexpr const char* kOkBchDat = "BchDat";  // in an "ok" line: the stamp committed
+inline constexpr const char* kFailed = "failed";
+inline constexpr const char* kRc = "rc";
+inline constexpr const char* kEnd = "end";
+inline constexpr const char* kInserted = "inserted";
+inline constexpr const char* kFunctions = "functions";
+inline constexpr const char* kDeleted = "deleted";
+inline constexpr const char* kDays = "days";
+}  // namespace key
+
+// The runs that write a journal.
+inline constexpr const char* kNight = "night";
+inline constexpr const char* kUndo = "undo";
+
+// File names: "parvek-DAY-START[-undo][-K].journal".
+inline constexpr const char* kFilePrefix = "parvek-";
+inline constexpr const char* kUndoSuffix = "-undo";
+inline constexpr const char* kFileExtension = ".journal";
+
+enum class Change { kInsert, kFunction, kDelete, kDay };
+const char* NameOf(Change change);
+
+// ---- the lines a writer makes -------------------------------------------------------------
+
+// The header; its "version" is this program's.
+nlohmann::json HeaderLine(const JournalHeader& h);
+// An insert or a delete with its row.
+nlohmann::json RowLine(int64_t n, Change change, nlohmann::json row);
+// A function or day change with its key and before- and after-images.
+nlohmann::json ImageLine(int64_t n, Change change, nlohmann::json key, nlohmann::json before,
+                         nlohmann::json after);
+// Write `n` committed; a night's function change adds the stamp it committed with.
+nlohmann::json OkLine(int64_t n, const std::optional<nlohmann::json>& bch_dat = std::nullopt);
+nlohmann::json FailedLine(int64_t n, int rc);
+
+struct End {
+  bool normal = false;  // the run ended as it should
+  int rc = 0;
+  int inserted = 0, functions = 0, deleted = 0, days = 0, failed = 0;
+};
+nlohmann::json EndLine(const End& end);
+
+// ---- reading a journal --------------------------------------------------------------------
+
+struct Entry {
+  enum class State { kSent, kConfirmed, kFailed };
+  int64_t n = 0;
+  std::optional<Change> change;  // none: a kind this program does not know
+  nlohmann::json line;           // the change line as written
+  State state = State::kSent;    // kConfirmed: its "ok" line is there, the write committed
+  std::string bch_dat;           // a night's function change: BchDat as it committed
+};
+
+struct Journal {
+  std::optional<JournalHeader> header;  // none: the file is empty or its header was cut short
+  std::vector<Entry> entries;           // in the order written
+  std::optional<End> end;               // the closing line, when there
+  bool torn_tail = false;               // the last line was cut short (a killed run)
+};
+
+// Reads the journal at `path`. False with the reason in `why` for a file that is no journal, whose
+// header names a kind or a version this program does not know (refused as soon as the header is
+// read), or with a broken line before its last.
+bool Read(const std::string& path, Journal& j, std::string& why);
+
+}  // namespace journal
