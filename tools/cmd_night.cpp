@@ -372,12 +372,16 @@ int Night(const NightOptions& o) {
   // running now counts as run, and one killed (its end record still says running) does not:
   // running it again is its repair.
   std::string refusal;
-  if (!o.preview && !o.force)
-    night.admit = [&refusal, caught_up = o.day_given](const AccountingDay& day) {
+  JournalWriter journal;
+  const bool journalled = !o.preview && !o.journal.empty();
+  if (journalled || (!o.preview && !o.force))
+    night.admit = [&](const AccountingDay& day) {
+      if (journalled) journal.DayKnown(day);
+      if (o.force) return true;
       const std::string stamp = Ctl_RunLogRunForDay(kRunLogName, day.Number());
       if (stamp.empty()) return true;
       refusal = "night: the run log already holds a run for " +
-                (caught_up ? day.Dashed() : std::string("yesterday")) + " (started " + stamp +
+                (o.day_given ? day.Dashed() : std::string("yesterday")) + " (started " + stamp +
                 "); a second run is no no-op (follow-ups are cancelled and booked again): "
                 "--preview shows what it would do, --force runs it";
       return false;
@@ -386,7 +390,6 @@ int Night(const NightOptions& o) {
   // The record of the run's end beside the run log tells log-check a finished night from a
   // killed one.
   night.end_record = kEndRecordName;
-  JournalWriter journal;
   std::string why;
   if (!o.journal.empty() && !OpenJournal(night, o, journal, why))
     return Ctl_Fail("night: " + why);

@@ -12,7 +12,6 @@
 #include <optional>
 
 #include "client/codes.h"
-#include "run/ground/CivilDate.h"
 #include "tools/journal_values.h"
 
 namespace {
@@ -110,24 +109,17 @@ bool JournalWriter::Create(const std::string& dir, const std::string& day,
   return true;
 }
 
+void JournalWriter::DayKnown(const AccountingDay& day) {
+  if (header_written_ || fd_ < 0 || !header_.day.empty()) return;
+  header_.day = day.Compact();
+  const std::string named = (fs::path(dir_) / FileName(header_, 0)).string();
+  // The file keeps its provisional name when the new one is taken.
+  if (!fs::exists(named) && std::rename(path_.c_str(), named.c_str()) == 0) path_ = named;
+}
+
 void JournalWriter::Start(pvc::Session& s) {
   session_ = &s;
   if (header_written_ || fd_ < 0) return;
-  if (header_.day.empty()) {
-    pvc::Row row;
-    if (s.SelectOne(Op::Today, {}, row) == pvc::kOk && !row.empty() && !row[0].null) {
-      const std::string t = row[0].text;
-      int64_t n = 0;
-      if (t.size() == 8 &&
-          ParseCivilDate(t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2), n)) {
-        const std::string y = CivilText(n - 1);
-        header_.day = y.substr(0, 4) + y.substr(5, 2) + y.substr(8, 2);
-        const std::string named = (fs::path(dir_) / FileName(header_, 0)).string();
-        // The file keeps its provisional name when the new one is taken.
-        if (!fs::exists(named) && std::rename(path_.c_str(), named.c_str()) == 0) path_ = named;
-      }
-    }
-  }
   Header();
 }
 
@@ -233,11 +225,7 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
   if (op == Op::TagYday || op == Op::TagYdayAt) {
     if (seen.row == nullptr) {
       // The scan's first statement: the night's day is known from here on.
-      if (seen.rc == pvc::kOk && !header_written_) {
-        if (op == Op::TagYdayAt && header_.day.empty() && !seen.in.empty())
-          header_.day = seen.in[0].text;
-        if (session_ != nullptr) Start(*session_);
-      }
+      if (seen.rc == pvc::kOk && !header_written_ && session_ != nullptr) Start(*session_);
       return;
     }
     // The scan updates an accounting day's record while that record is its current row: the

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "client/recording.h"
+#include "run/ground/AccountingDay.h"
 #include "tools/journal_format.h"
 
 // Writes a journal while a session runs: put around the session as a recording.
@@ -25,16 +26,18 @@ class JournalWriter final : public pvc::Recorder {
 
   // Creates the journal in `dir` (made when missing, mode 0700), named
   // "parvek-DAY-START.journal" ("...-undo.journal" for an undo); DAY is `day` (yyyymmdd), or
-  // "pending" until Start learns it. The header's day, start and version are the writer's.
+  // "pending" until DayKnown tells it. The header's day, start and version are the writer's.
   // False with the reason in `why` when it cannot be created.
   bool Create(const std::string& dir, const std::string& day, const JournalHeader& header,
               std::string& why);
   // At the logon: the session the recording is put around (read for before-images), before
   // its schema is set.
   void Attach(pvc::Session& s) { session_ = &s; }
-  // Once the schema is set (the scan's first statement, or at once for an undo): learns the
-  // database's yesterday when no day was given (the file is renamed to carry it) and writes
-  // the header line.
+  // The night's accounting day, once the night has read it from the database's clock, for a
+  // journal created without one: the file is renamed to carry it.
+  void DayKnown(const AccountingDay& day);
+  // Once the schema is set (the scan's first statement, or at once for an undo): writes the
+  // header line.
   void Start(pvc::Session& s);
   // Writes the closing line and syncs the file. `normal`: the run ended as it should.
   void Finish(bool normal, int rc);
