@@ -22,9 +22,9 @@
 #include "run/ground/AccountingDay.h"
 #include "run/ground/DatabaseAddress.h"
 #include "run/ground/IniFile.h"
-#include "run/ground/Settings.h"
 #include "run/ground/RunControl.h"
 #include "run/ground/RunLog.h"
+#include "run/ground/Settings.h"
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
 

@@ -35,9 +35,9 @@
 #include "client/recording.h"
 #include "run/Night.h"
 #include "run/ground/AccountingDay.h"
+#include "run/ground/CivilDate.h"
 #include "run/ground/RunControl.h"
 #include "run/ground/RunLog.h"
-#include "run/ground/CivilDate.h"
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
 #include "tools/journal.h"
@@ -228,8 +228,8 @@ struct NightOptions {
   bool force = false;
   int wait_s = kNightLockWaitSeconds;
   int max_seconds = kPreviewMaxSeconds;
-  std::string journal;     // --journal DIR; empty: none
-  int journal_days = 90;   // journals older than this are removed; 0 keeps them all
+  std::string journal;    // --journal DIR; empty: none
+  int journal_days = 90;  // journals older than this are removed; 0 keeps them all
 };
 
 // Why a night did not run, as the operator reads it; empty for a night that ran.
@@ -287,10 +287,8 @@ int Preview(NightContext& night, const NightOptions& o) {
     return Ctl_Fail("night: no private directory for the preview");
   const fs::path work = tmpl;
   std::snprintf(g_preview_dir, sizeof g_preview_dir, "%s", tmpl.c_str());
-  std::snprintf(g_preview_files[0], sizeof g_preview_files[0], "%s/%s", tmpl.c_str(),
-                "parvek.log");
-  std::snprintf(g_preview_files[1], sizeof g_preview_files[1], "%s/%s", tmpl.c_str(),
-                "parvektgb");
+  std::snprintf(g_preview_files[0], sizeof g_preview_files[0], "%s/%s", tmpl.c_str(), "parvek.log");
+  std::snprintf(g_preview_files[1], sizeof g_preview_files[1], "%s/%s", tmpl.c_str(), "parvektgb");
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGALRM}) std::signal(sig, EndPreview);
   // A preview holds its locks in the database as long as it runs: its time is bounded, and the
   // night outwaits that bound.
@@ -391,8 +389,7 @@ int Night(const NightOptions& o) {
   // killed one.
   night.end_record = kEndRecordName;
   std::string why;
-  if (!o.journal.empty() && !OpenJournal(night, o, journal, why))
-    return Ctl_Fail("night: " + why);
+  if (!o.journal.empty() && !OpenJournal(night, o, journal, why)) return Ctl_Fail("night: " + why);
   // As the job: a failed connect shows in the run log and on standard error, exit code 0.
   const int rc = Night_Run(night);
   if (!o.journal.empty()) CloseJournal(journal, o, rc);
@@ -438,7 +435,8 @@ const CtlCommand kNight(
               "Without --preview this is the job itself: it writes parvek.log and parvektgb in the "
               "working directory and commits its changes, and records its start and end in "
               "parvek.log.end for log-check. A second run for the same day is no no-op: a day the "
-              "run log shows as run (yesterday, or --day) is refused unless --force is given. One night at a "
+              "run log shows as run (yesterday, or --day) is refused unless --force is given. One "
+              "night at a "
               "time per working directory (see the guide operating.md).");
       return [o] { return Night(*o); };
     });

@@ -27,7 +27,8 @@ DatabaseAddress DatabaseAddress_Parse(const std::string& net8, const std::string
       namespace fs = std::filesystem;
       std::error_code ec;
       fs::path dir = a.place;
-      if (dir.is_relative()) dir = (work_dir.empty() ? fs::current_path(ec) : fs::path(work_dir)) / dir;
+      if (dir.is_relative())
+        dir = (work_dir.empty() ? fs::current_path(ec) : fs::path(work_dir)) / dir;
       a.sqlite_dir = ec ? a.place : dir.lexically_normal().string();
       // "DIR/" and "DIR" are one directory.
       while (a.sqlite_dir.size() > 1 && a.sqlite_dir.back() == '/') a.sqlite_dir.pop_back();

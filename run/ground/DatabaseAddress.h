@@ -15,8 +15,8 @@
 enum class DbEngine {
   kSqlite,
   kPostgres,
-  kOdbc,            // "odbc:" and what follows it
-  kServiceName,     // a bare name
+  kOdbc,         // "odbc:" and what follows it
+  kServiceName,  // a bare name
 };
 
 struct DatabaseAddress {

@@ -20,18 +20,19 @@ TEST(AccountingDay, TextsOfBothFormsAndNothingForAnythingElse) {
     bool dashed;
     const char* compact;  // nullptr: refused
   } cases[] = {
-      {"2026-12-09", true, "20261209"},  {"20261209", false, "20261209"},
-      {"2024-02-29", true, "20240229"},  {"2026-02-29", true, nullptr},  // no leap year
-      {"2026-02-30", true, nullptr},     {"2026-13-01", true, nullptr},
-      {"2026-00-10", true, nullptr},     {"0999-12-31", true, nullptr},
-      {"2026-1-09", true, nullptr},      {"2026-12-09x", true, nullptr},
-      {"2026/12/09", true, nullptr},     {"20261209", true, nullptr},  // wrong form for the call
-      {"2026-12-09", false, nullptr},    {"2026120", false, nullptr},
-      {"2026 209", false, nullptr},      {"", false, nullptr},
+      {"2026-12-09", true, "20261209"}, {"20261209", false, "20261209"},
+      {"2024-02-29", true, "20240229"}, {"2026-02-29", true, nullptr},  // no leap year
+      {"2026-02-30", true, nullptr},    {"2026-13-01", true, nullptr},
+      {"2026-00-10", true, nullptr},    {"0999-12-31", true, nullptr},
+      {"2026-1-09", true, nullptr},     {"2026-12-09x", true, nullptr},
+      {"2026/12/09", true, nullptr},    {"20261209", true, nullptr},  // wrong form for the call
+      {"2026-12-09", false, nullptr},   {"2026120", false, nullptr},
+      {"2026 209", false, nullptr},     {"", false, nullptr},
       {"+0261209", false, nullptr},
   };
   for (const auto& c : cases) {
-    const auto day = c.dashed ? AccountingDay::FromDashed(c.text) : AccountingDay::FromCompact(c.text);
+    const auto day =
+        c.dashed ? AccountingDay::FromDashed(c.text) : AccountingDay::FromCompact(c.text);
     ASSERT_EQ(day.has_value(), c.compact != nullptr) << c.text;
     if (day) {
       EXPECT_EQ(day->Compact(), c.compact) << c.text;
@@ -66,7 +67,8 @@ TEST(DatabaseAddress, EveryFormOfNet8) {
       {"sqlite:", DbEngine::kSqlite, "", ""},
       {"SQLITE:/srv/db", DbEngine::kServiceName, "SQLITE:/srv/db", ""},  // prefixes are exact
       {"postgresql://h:5432/db", DbEngine::kPostgres, "postgresql://h:5432/db", ""},
-      {"postgres://h/db?sslmode=require", DbEngine::kPostgres, "postgres://h/db?sslmode=require", ""},
+      {"postgres://h/db?sslmode=require", DbEngine::kPostgres, "postgres://h/db?sslmode=require",
+       ""},
       {"postgresql:/h/db", DbEngine::kServiceName, "postgresql:/h/db", ""},
       {"odbc:PROD", DbEngine::kOdbc, "PROD", ""},
       {"odbc:DRIVER={X};SERVER=h", DbEngine::kOdbc, "DRIVER={X};SERVER=h", ""},
