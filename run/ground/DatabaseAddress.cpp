@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr std::string_view kSqlite = "sqlite:";
-constexpr std::string_view kOdbc = "odbc:";
-constexpr std::string_view kPostgres[] = {"postgresql://", "postgres://"};
 
 bool StartsWith(const std::string& s, std::string_view prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
@@ -20,9 +17,9 @@ DatabaseAddress DatabaseAddress_Parse(const std::string& net8, const std::string
   DatabaseAddress a;
   a.net8 = net8;
   a.place = net8;
-  if (StartsWith(net8, kSqlite)) {
+  if (StartsWith(net8, kNet8Sqlite)) {
     a.engine = DbEngine::kSqlite;
-    a.place = net8.substr(kSqlite.size());
+    a.place = net8.substr(kNet8Sqlite.size());
     if (!a.place.empty()) {
       namespace fs = std::filesystem;
       std::error_code ec;
@@ -35,17 +32,17 @@ DatabaseAddress DatabaseAddress_Parse(const std::string& net8, const std::string
     }
     return a;
   }
-  for (std::string_view p : kPostgres) {
+  for (std::string_view p : {kNet8Postgres, kNet8PostgresShort}) {
     if (StartsWith(net8, p)) {
       a.engine = DbEngine::kPostgres;
       return a;
     }
   }
-  if (StartsWith(net8, kOdbc)) {
+  if (StartsWith(net8, kNet8Odbc)) {
     a.engine = DbEngine::kOdbc;
-    a.place = net8.substr(kOdbc.size());
+    a.place = net8.substr(kNet8Odbc.size());
   }
   return a;
 }
 
-std::string DatabaseAddress_Sqlite(const std::string& dir) { return std::string(kSqlite) + dir; }
+std::string DatabaseAddress_Sqlite(const std::string& dir) { return std::string(kNet8Sqlite) + dir; }

@@ -11,6 +11,14 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+// The NET8 prefixes, spelled here once: the backend registry serves them, the writers of
+// settings and examples use them.
+inline constexpr std::string_view kNet8Sqlite = "sqlite:";
+inline constexpr std::string_view kNet8Postgres = "postgresql://";
+inline constexpr std::string_view kNet8PostgresShort = "postgres://";
+inline constexpr std::string_view kNet8Odbc = "odbc:";
 
 enum class DbEngine {
   kSqlite,
@@ -39,5 +47,5 @@ struct DatabaseAddress {
 // database the logon decides.
 DatabaseAddress DatabaseAddress_Parse(const std::string& net8, const std::string& work_dir = "");
 
-// The prefixes of the NET8 forms, for the writers of settings and examples.
+// NET8 of an SQLite directory.
 std::string DatabaseAddress_Sqlite(const std::string& dir);
