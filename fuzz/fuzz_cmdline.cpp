@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "run/ground/DatabaseAddress.h"
 #include "client/client.h"
 #include "client/codes.h"
 #include "run/Driver.h"
@@ -36,8 +37,8 @@ bool Setup() {
   std::string dir =
       std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/parvek-fuzz-cmdline-XXXXXX";
   if (::mkdtemp(dir.data()) == nullptr || ::chdir(dir.c_str()) != 0) std::abort();
-  for (const char* prefix : {"sqlite:", "postgresql://", "postgres://"})
-    pvc::RegisterBackend(prefix, Refuse);
+  for (std::string_view prefix : {kNet8Sqlite, kNet8Postgres, kNet8PostgresShort})
+    pvc::RegisterBackend(std::string(prefix), Refuse);
   return true;
 }
 
