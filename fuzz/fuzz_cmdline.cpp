@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "run/ground/DatabaseAddress.h"
 #include "client/client.h"
 #include "client/codes.h"
 #include "run/Driver.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace {
 
