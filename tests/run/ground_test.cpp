@@ -9,6 +9,7 @@
 
 #include "run/ground/AccountingDay.h"
 #include "run/ground/DatabaseAddress.h"
+#include "run/ground/DatabaseIdentity.h"
 #include "run/ground/Settings.h"
 #include "tools/settings_record.h"
 
@@ -97,6 +98,40 @@ TEST(Settings, ReadOnceAsTheJobReadsThem) {
   const Settings missing = Settings_Read(file.string());
   EXPECT_TRUE(missing.login.empty() && missing.pass.empty() && missing.net8.empty());
   EXPECT_EQ(missing.SchemaName(), "");
+}
+
+TEST(DatabaseIdentity, OneSqliteFileByEveryPathIsOneDatabase) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("parvek-identity-" + std::to_string(::getpid()));
+  fs::create_directories(dir / "sub");
+  std::ofstream(dir / "PERSONAL.db") << "x";
+  std::ofstream(dir / "OTHER.db") << "x";
+  fs::create_symlink(dir / "PERSONAL.db", dir / "sub" / "link.db");
+  const auto id = [](const fs::path& p) {
+    return DatabaseIdentity_From("file:" + p.string(), "X");
+  };
+  const DatabaseIdentity a = id(dir / "PERSONAL.db");
+  EXPECT_TRUE(a.Known());
+  EXPECT_EQ(a, id(dir / "sub" / ".." / "PERSONAL.db"));
+  EXPECT_EQ(a, id(dir / "sub" / "link.db"));
+  EXPECT_FALSE(a == id(dir / "OTHER.db"));
+  EXPECT_FALSE(id(dir / "MISSING.db").Known());
+  EXPECT_FALSE(id(dir / "sub").Known());  // a directory is no database file
+  fs::remove_all(dir);
+}
+
+TEST(DatabaseIdentity, ServersBySystemDatabaseAndSchema) {
+  const DatabaseIdentity pg = DatabaseIdentity_From("postgresql:7717:parvek", "PERSONAL");
+  EXPECT_EQ(pg, DatabaseIdentity_From("postgresql:7717:parvek", "personal"));
+  EXPECT_FALSE(pg == DatabaseIdentity_From("postgresql:7717:parvek", "OTHER"));
+  EXPECT_FALSE(pg == DatabaseIdentity_From("postgresql:9999:parvek", "PERSONAL"));
+  EXPECT_FALSE(pg == DatabaseIdentity_From("postgresql:7717:other", "PERSONAL"));
+  EXPECT_EQ(DatabaseIdentity_From("oracle:PROD", "HR"), DatabaseIdentity_From("oracle:prod", "hr"));
+  for (const char* unknown : {"", "postgresql:", "postgresql:7717", "oracle:", "mystery:x"})
+    EXPECT_FALSE(DatabaseIdentity_From(unknown, "X").Known()) << unknown;
+  // Two identities that could not be told are never the same database.
+  EXPECT_FALSE(DatabaseIdentity_From("", "X") == DatabaseIdentity_From("", "X"));
 }
 
 }  // namespace
