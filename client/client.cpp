@@ -8,6 +8,7 @@
 #include "client/backends.h"
 #include "client/core/codes.h"
 #include "client/core/net8_mask.h"
+#include "client/core/txn.h"
 
 namespace pvc {
 namespace {
@@ -229,12 +230,9 @@ std::unique_ptr<Session> WithoutCommits(std::unique_ptr<Session> s) {
    public:
     using SessionWrapper::SessionWrapper;
     int Commit() override { return kOk; }
+    // The one durable write, its savepoint released after it.
     int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override {
-      if (Savepoint(savepoint) == kLostConnection) return kLostConnection;
-      const int rc = Write(op, in);
-      if (rc != kOk && RollbackTo(savepoint) == kLostConnection) return kLostConnection;
-      const int released = ReleaseSavepoint(savepoint);
-      return released == kLostConnection ? released : rc;
+      return WriteDurablySteps(*this, op, in, savepoint, /*release_after=*/true);
     }
   };
   return std::make_unique<NoCommits>(std::move(s));

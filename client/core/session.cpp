@@ -2,23 +2,12 @@
 #include "client/core/session.h"
 
 #include "client/core/codes.h"
+#include "client/core/txn.h"
 
 namespace pvc {
 
 int Session::WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) {
-  // The savepoint's code is not looked at (the write runs regardless), unless it says that the
-  // connection is gone.
-  if (Savepoint(savepoint) == kLostConnection) return kLostConnection;
-  const int rc = Write(op, in);
-  if (rc == kOk) {
-    const int commit = Commit();
-    if (commit == kOk) return kOk;
-    if (RollbackTo(savepoint) == kLostConnection) return kLostConnection;
-    return commit < 0 ? commit : kInternal;
-  }
-  // A connection lost on the undo outweighs the write's own code: nothing may follow.
-  if (RollbackTo(savepoint) == kLostConnection) return kLostConnection;
-  return rc;
+  return WriteDurablySteps(*this, op, in, savepoint);
 }
 
 SessionTools& ToolsOf(Session& s) {

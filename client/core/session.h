@@ -1,6 +1,6 @@
 // The job's database client: the one small interface every backend implements.
 //
-// The statement module names each statement by `Op` (client/statements.h, the one description
+// The statement module names each statement by `Op` (client/core/statements.h, the one description
 // of every statement); every backend runs its own equivalent text for it, with placeholders in
 // the binding order given there. No engine type and no SQL text appear in this header.
 //
@@ -109,8 +109,9 @@ class Session {
   // write does not return 0, or its commit fails, everything since the savepoint is undone.
   // Returns the write's code, or the failed commit's (-600 for a commit that was not negative);
   // -3114 whenever the connection was lost on the way.
-  // A backend may run the steps in fewer exchanges with its server; the default makes the
-  // calls above one by one, so that a wrapper that changes one of them changes this too.
+  // A backend may run the steps in fewer exchanges with its server (client/core/txn.h:
+  // TxnPolicy::WriteDurably); the default makes the calls above one by one (WriteDurablySteps,
+  // the one form), so that a wrapper that changes one of them changes this too.
   virtual int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint);
   // Announces reads the caller is about to make, each with exactly these inputs, before it
   // writes anything. A backend that talks to a server may run them at once, in one exchange,

@@ -1,4 +1,4 @@
-// The transaction policy of the server backends (client/server_txn.h).
+// The transaction policy of every backend (client/core/txn.h).
 #include "client/core/txn.h"
 
 #include "client/core/codes.h"
@@ -156,15 +156,34 @@ int TxnPolicy::EndWith(TxnPrimitives::End how) {
   return rc;
 }
 
-int RowsCursor::Fetch(Row& row) {
-  if (pos_ >= rows_.size()) return kNoData;
-  Entry& e = rows_[pos_++];
-  if (e.rc != kOk) {
-    if (record_) record_(e.err);
-    return e.rc;
+int TxnPolicy::WriteDurably(Session& s, Op op, const std::vector<Bind>& in,
+                            const std::string& savepoint) {
+  if (Op_IsWrite(op) && IsIdentifier(savepoint)) {
+    int rc = kOk;
+    if (prim_.WriteAlone(op, in, savepoint, rc)) return rc;
   }
-  row = std::move(e.row);
-  return kOk;
+  return WriteDurablySteps(s, op, in, savepoint);
+}
+
+int WriteDurablySteps(Session& s, Op op, const std::vector<Bind>& in, const std::string& savepoint,
+                      bool release_after) {
+  // The savepoint's code is not looked at (the write runs regardless), unless it says that the
+  // connection is gone.
+  if (s.Savepoint(savepoint) == kLostConnection) return kLostConnection;
+  int rc = s.Write(op, in);
+  if (rc == kOk) {
+    const int commit = s.Commit();
+    if (commit != kOk) {
+      if (s.RollbackTo(savepoint) == kLostConnection) return kLostConnection;
+      rc = commit < 0 ? commit : kInternal;
+    }
+  } else if (s.RollbackTo(savepoint) == kLostConnection) {
+    // A connection lost on the undo outweighs the write's own code: nothing may follow.
+    return kLostConnection;
+  }
+  if (!release_after) return rc;
+  const int released = s.ReleaseSavepoint(savepoint);
+  return released == kLostConnection ? released : rc;
 }
 
 }  // namespace pvc

@@ -1,8 +1,9 @@
-// The transaction policy of the server backends, written once: how a statement's failure is
-// undone (the statement guard), the job's savepoints, the commit, and the end of a transaction
-// that holds nothing. Each backend gives it a few primitives of its connection (run a plain
-// statement, open and end a transaction) and a few traits of its engine; the policy decides
-// when to call them. Included by backends only.
+// The transaction policy of every backend, written once: how a statement's failure is undone (the
+// statement guard), the job's savepoints, the commit, the end of a transaction that holds
+// nothing, and the one durable write. Each backend gives it a few primitives of its connection
+// (run a plain statement, open and end a transaction, optionally a durable write in one exchange)
+// and a few traits of its engine; the policy decides when to call them. Included by backends
+// only.
 #pragma once
 
 #include <functional>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "client/core/rows_cursor.h"
 #include "client/core/session.h"
 
 namespace pvc {
@@ -30,7 +32,28 @@ class TxnPrimitives {
   virtual bool InTransaction() = 0;
   // The session's record of the last failure.
   virtual ErrorDetail& Detail() = 0;
+  // A durable write (Session::WriteDurably) of write `op` in one exchange with the server, where
+  // the connection can: nothing pending, the savepoint would hold nothing before it. True with
+  // the outcome in `rc` (as WriteDurably returns it) when it ran so; false when the policy is to
+  // run the steps one by one (the default).
+  virtual bool WriteAlone(Op op, const std::vector<Bind>& in, const std::string& savepoint,
+                          int& rc) {
+    (void)op;
+    (void)in;
+    (void)savepoint;
+    (void)rc;
+    return false;
+  }
 };
+
+// The one form of a durable write, step by step over the calls of `s` (Session::WriteDurably's
+// contract): sets savepoint `savepoint`, runs the write and commits it on 0; when the write does
+// not return 0, or its commit fails, everything since the savepoint is undone. With
+// `release_after` the savepoint is then released (a session whose commits keep everything
+// pending, so that savepoints do not pile up). Returns the write's code, or the failed commit's
+// (-600 for a commit that was not negative); -3114 whenever the connection was lost on the way.
+int WriteDurablySteps(Session& s, Op op, const std::vector<Bind>& in, const std::string& savepoint,
+                      bool release_after = false);
 
 struct TxnTraits {
   // A failed statement aborts the whole transaction: a statement that follows other work of
@@ -44,6 +67,14 @@ struct TxnTraits {
   // Savepoint names as the engine's text takes them (quoted or as they stand).
   bool quote_names = false;
 };
+
+// The native backends' traits. PostgreSQL: a failed statement aborts the transaction, the server
+// keeps every savepoint of a name, names are quoted. SQLite: a failed statement undoes itself, the
+// engine keeps every savepoint of a name, and a rollback to a savepoint with nothing written before
+// it ends the transaction, which releases the write lock (and a read snapshot that would keep a
+// later write from it) at once.
+inline constexpr TxnTraits kPostgresTxnTraits{true, true, false, true};
+inline constexpr TxnTraits kSqliteTxnTraits{false, false, true, false};
 
 class TxnPolicy {
  public:
@@ -67,6 +98,9 @@ class TxnPolicy {
   int Release(const std::string& name);
   int Commit();
   int RollbackAll();
+  // The durable write of session `s` (whose calls run under this policy): in one exchange where
+  // the primitives can (TxnPrimitives::WriteAlone), otherwise step by step (WriteDurablySteps).
+  int WriteDurably(Session& s, Op op, const std::vector<Bind>& in, const std::string& savepoint);
   // Forgets the transaction's state (after the connection ended it by itself).
   void Reset();
   // A write, a savepoint or a statement of the job's is pending.
@@ -91,26 +125,6 @@ class TxnPolicy {
   bool open_ = false;             // a write or a savepoint is pending
   bool wrote_ = false;            // a successful write is pending
   bool fresh_ = false;  // nothing has run since the last savepoint was set or rolled back to
-};
-
-// Cursor over rows read whole at its open. A row that could not be read is delivered as its
-// failure, at its place, as a cursor stepping through the rows would.
-class RowsCursor final : public Cursor {
- public:
-  struct Entry {
-    int rc = 0;
-    Row row;
-    ErrorDetail err;  // the detail of a failed row
-  };
-  // `record` keeps a failed row's detail where the session's LastError() reads it.
-  RowsCursor(std::vector<Entry> rows, std::function<void(const ErrorDetail&)> record)
-      : rows_(std::move(rows)), record_(std::move(record)) {}
-  int Fetch(Row& row) override;
-
- private:
-  std::vector<Entry> rows_;
-  std::function<void(const ErrorDetail&)> record_;
-  size_t pos_ = 0;
 };
 
 }  // namespace pvc

@@ -1,8 +1,9 @@
-// The dialects of the servers behind ODBC drivers (client/odbc_dialect.h), and the translation
+// The dialects of the servers behind ODBC drivers (client/odbc/dialect.h), and the translation
 // of their failures into the job's codes.
 #include "client/odbc/dialect.h"
 
 #include <cerrno>
+#include <iterator>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -79,12 +80,43 @@ int Translate(Engine engine, const Failure& f) {
   return TranslateStandard(f);
 }
 
+namespace {
+
+// A failed statement undoes itself; setting a savepoint of a name again moves it; a rollback to a
+// savepoint with nothing written before it ends the transaction, so that the locks taken since
+// are released at once.
+constexpr TxnTraits kStatementUndoesItself{false, false, true, false};
+// PostgreSQL's own traits (client/core/txn.h) through its driver: names as they stand, and the
+// transaction ended as above.
+constexpr TxnTraits kPostgresThroughDriver{kPostgresTxnTraits.guard_statements,
+                                           kPostgresTxnTraits.release_renamed, true, false};
+
+// One row per engine, in Engine order.
+constexpr DialectTraits kDialects[] = {
+    {Engine::Oracle, Texts::Record, true, true, kStatementUndoesItself, SchemaSwitch::Statement,
+     SchemaCreation::ByAdministrators, false, true, false},
+    {Engine::Postgres, Texts::Postgres, true, false, kPostgresThroughDriver,
+     SchemaSwitch::SearchPath, SchemaCreation::Schema, false, true, true},
+    {Engine::Sqlite, Texts::Sqlite, true, false, kSqliteTxnTraits, SchemaSwitch::DatabaseFile,
+     SchemaCreation::DatabaseFile, true, false, false},
+    {Engine::Other, Texts::Record, false, true, kStatementUndoesItself, SchemaSwitch::Statement,
+     SchemaCreation::ByAdministrators, false, true, false},
+};
+
+constexpr bool RowsInEngineOrder() {
+  for (size_t i = 0; i < std::size(kDialects); ++i)
+    if (static_cast<size_t>(kDialects[i].engine) != i) return false;
+  return std::size(kDialects) == static_cast<size_t>(Engine::Other) + 1;
+}
+static_assert(RowsInEngineOrder(), "one dialect per engine, in Engine order");
+
+}  // namespace
+
 Dialect Dialect::Of(Engine e) {
   Dialect d;
+  d.traits = kDialects[static_cast<size_t>(e)];
   d.engine = e;
-  d.texts = e == Engine::Postgres ? Texts::Postgres
-            : e == Engine::Sqlite ? Texts::Sqlite
-                                  : Texts::Record;
+  d.texts = d.traits.texts;
   return d;
 }
 

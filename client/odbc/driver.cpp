@@ -1,4 +1,4 @@
-// The ODBC backend's driver plumbing (client/odbc_driver.h).
+// The ODBC backend's driver plumbing (client/odbc/driver.h).
 #include "client/odbc/driver.h"
 
 #include <odbcinst.h>

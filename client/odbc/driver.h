@@ -1,7 +1,7 @@
 // The ODBC backend's driver plumbing: handles, logon, diagnostics, parameters and columns. It
 // knows nothing of engines or of the job's codes: a failed call leaves the driver's diagnostic in
-// a Failure, which the dialect translates (client/odbc_dialect.h). Included only by
-// client/odbc_*.cpp.
+// a Failure, which the dialect translates (client/odbc/dialect.h). Included only by
+// client/odbc/*.cpp.
 #pragma once
 
 #include <sql.h>

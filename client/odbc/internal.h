@@ -1,6 +1,6 @@
 // Inside the ODBC backend: the statement texts per dialect, the NET8 forms it serves and the
 // translation of driver failures into the job's SQL codes. Free of ODBC headers, so that the
-// engine-independent parts can be tested without a driver. Included only by client/odbc_*.cpp
+// engine-independent parts can be tested without a driver. Included only by client/odbc/*.cpp
 // and the backend's tests.
 #pragma once
 
@@ -20,7 +20,7 @@ Engine EngineOf(const std::string& dbms_name);
 enum class Texts { Record, Postgres, Sqlite };
 
 // One statement as sent through ODBC: its text with `?` placeholders, and for each `?` in
-// order the index of the value it takes: an input of the Op (client/statements.h, in binding
+// order the index of the value it takes: an input of the Op (client/core/statements.h, in binding
 // order), or after them a value the PostgreSQL text derives (Pg_DerivedValues).
 struct Text {
   std::string sql;

@@ -88,7 +88,7 @@ int Pg_Exec(PGconn* conn, const std::string& sql, ErrorDetail& err);
 const char* Pg_StatementName(Op op);
 
 // `s` folded to lower case and double-quoted, as PostgreSQL resolves an unquoted identifier.
-// Only for texts that passed IsIdentifier (client/core.h).
+// Only for texts that passed IsIdentifier (client/core/bind.h).
 std::string Pg_QuoteFolded(const std::string& s);
 std::string Pg_Fold(const std::string& s);
 
