@@ -1,7 +1,96 @@
 // The companion tool's statements (client/core/tool_statements.h).
 #include "client/core/tool_statements.h"
 
+#include <iterator>
+
 namespace pvc {
+namespace {
+
+constexpr ToolStatement kToolOps[] = {
+    // The viewer's two tables (parvekctl show): plain SQL that every backend takes.
+    {ToolOp::ShowDays, "ShowDays",
+     "SELECT t.TagPnr, t.TagTag, t.TagVon, t.TagUhr, t.TagBis, t.TagEnd, g.TgbSol, t.TagTgb,"
+     " t.TagTgs, t.TagHtv, t.TagHvs, t.TagHtn, t.TagHns FROM Krv327Tag t LEFT JOIN Krv320Tgb g"
+     " ON g.TgbPnr = t.TagPnr AND g.TgbDtm = t.TagTag AND g.TgbZtr = 1"
+     " WHERE t.TagTag >= ?1 AND t.TagTag < ?2 ORDER BY t.TagPnr, t.TagTag"},
+    {ToolOp::ShowBookings, "ShowBookings",
+     "SELECT BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat FROM Krv321Bch"
+     " WHERE BchVon >= ?1 AND BchVon < ?2 ORDER BY BchPnr, BchVon, BchUhr, BchFkt"},
+    // Creating a schema (the tables themselves: kPgSchemaDdl, sqlite::kSchemaDdl below).
+    {ToolOp::PgCreateSchema, "PgCreateSchema", "CREATE SCHEMA ?1"},
+    {ToolOp::PgSchemaFirst, "PgSchemaFirst", "SET LOCAL search_path TO ?1"},
+    {ToolOp::SqliteWal, "SqliteWal", "PRAGMA journal_mode=WAL"},
+    {ToolOp::SqliteCountTables, "SqliteCountTables",
+     "select count(*) from sqlite_master where type = 'table'"},
+    // The demo's rows (parvekctl demo-create). Message types: code, kind (1 day message), value
+    // rule, fixed value, target-time check, priority (smaller ranks higher), tie rule, function
+    // code, follow-up code, status.
+    {ToolOp::DemoFcd, "DemoFcd",
+     "INSERT INTO Krv131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, "
+     "FcdFlg, FcdSta) VALUES\n"
+     " ('KRA', 1, 1, 0, 0, 20, 0, NULL, 'KRF', 0),\n"  // Krankheit
+     " ('KRF', 1, 1, 0, 0, 20, 1, NULL, 'KRF', 0),\n"  // Krankheit Folge
+     " ('URL', 1, 1, 0, 0, 10, 0, NULL, NULL, 0),\n"   // Urlaub, no follow-up
+     " ('SCH', 1, 1, 0, 0, 30, 0, NULL, NULL, 0),\n"   // Schulung
+     " ('SUR', 1, 1, 0, 0, 5, 0, NULL, NULL, 0),\n"    // Sonderurlaub
+     " ('KUR', 1, 1, 0, 0, 15, 0, NULL, 'KUF', 0),\n"  // Kur
+     " ('KUF', 1, 1, 0, 1, 15, 0, NULL, 'KUF', 0),\n"  // Kur Folge, only on days with target time
+     " ('KRH', 2, 0, 0, 0, 50, 0, 24, 'KRF', 0)"},      // krank nach Hause (hour message)
+    {ToolOp::DemoAzv, "DemoAzv",
+     "INSERT INTO Krv140Azv (AzvNum, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2, AzvHtv, AzvGvo, "
+     "AzvGbi, AzvSta)"
+     " VALUES ('VZ40', 480, 240, 0, 240, 120, 0, '2000-01-01 00:00:00', NULL, 0)"},
+    // A day record: person, day, TagVon, TagUhr, TagBis, TagEnd, day code, its value.
+    {ToolOp::DemoTag, "DemoTag",
+     "INSERT INTO Krv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs) "
+     "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"},
+    // Its day-evaluation row: person, day, target time.
+    {ToolOp::DemoTgb, "DemoTgb",
+     "INSERT INTO Krv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES (?1, ?2, 1, ?3)"},
+    // The plan VZ40 for a person on a day.
+    {ToolOp::DemoZtg, "DemoZtg",
+     "INSERT INTO Krv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES (?1, ?2, 'VZ40', 0)"},
+    // A booking: person, day, point in time, function, code, made at.
+    {ToolOp::DemoBch, "DemoBch",
+     "INSERT INTO Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat) VALUES "
+     "(?1, ?2, ?3, ?4, ?5, 'Personalbuero', ?6)"},
+};
+
+constexpr bool ToolRowsInOrder() {
+  for (std::size_t i = 0; i < std::size(kToolOps); ++i)
+    if (static_cast<std::size_t>(kToolOps[i].op) != i) return false;
+  return std::size(kToolOps) == static_cast<std::size_t>(ToolOp::kCount);
+}
+static_assert(ToolRowsInOrder(), "one row per tool statement, in ToolOp order");
+
+}  // namespace
+
+const char* Tool_Text(ToolOp op) { return kToolOps[static_cast<std::size_t>(op)].text; }
+
+std::string Tool_Sql(ToolOp op, const std::vector<std::string>& literals) {
+  const std::string text = Tool_Text(op);
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == '\'') {  // a literal of the text is copied as it stands
+      const std::size_t end = text.find('\'', i + 1);
+      const std::size_t stop = end == std::string::npos ? text.size() : end + 1;
+      out.append(text, i, stop - i);
+      i = stop;
+      continue;
+    }
+    std::size_t j = i + 1;
+    std::size_t n = 0;
+    while (text[i] == '?' && j < text.size() && text[j] >= '0' && text[j] <= '9')
+      n = n * 10 + static_cast<std::size_t>(text[j++] - '0');
+    if (j > i + 1 && n >= 1 && n <= literals.size()) {
+      out += literals[n - 1];
+      i = j;
+      continue;
+    }
+    out += text[i++];
+  }
+  return out;
+}
 
 // ---- the schema's tables
 

@@ -53,7 +53,7 @@ int OdbcCreateSchema(const std::string& user, const std::string& password, const
   const SchemaCreation creation = sh->dialect.traits.schema_creation;
   if (creation == SchemaCreation::Schema) {
     const std::string q = "\"" + odbc::Lower(schema) + "\"";
-    ddl = {"CREATE SCHEMA " + q, "SET LOCAL search_path TO " + q};
+    ddl = {Tool_Sql(ToolOp::PgCreateSchema, {q}), Tool_Sql(ToolOp::PgSchemaFirst, {q})};
     for (auto& s : odbc::SplitScript(kPgSchemaDdl)) ddl.push_back(s);
   } else if (creation == SchemaCreation::DatabaseFile) {
     const std::string file = SqliteFile(c);
@@ -61,13 +61,13 @@ int OdbcCreateSchema(const std::string& user, const std::string& password, const
       why = "the data source's database is " + file + ", not schema " + schema;
       return kNoSchema;
     }
-    rc = sh->Run(c, "PRAGMA journal_mode=WAL");
+    rc = sh->Run(c, Tool_Text(ToolOp::SqliteWal));
     SQLHSTMT st = SQL_NULL_HSTMT;
     SQLAllocHandle(SQL_HANDLE_STMT, c.h, &st);
-    char count[] = "select count(*) from sqlite_master where type = 'table'";
+    std::string count = Tool_Text(ToolOp::SqliteCountTables);
     std::string n;
     bool null = false;
-    if (rc == kOk && Ok(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(count), SQL_NTS)) &&
+    if (rc == kOk && Ok(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(count.data()), SQL_NTS)) &&
         Ok(SQLFetch(st)))
       odbc::GetText(st, 1, n, null, f);
     SQLFreeHandle(SQL_HANDLE_STMT, st);

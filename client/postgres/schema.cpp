@@ -29,8 +29,8 @@ int PgCreateSchema(const std::string& user, const std::string& password, const s
   // CREATE SCHEMA fails on an existing schema, so an existing one is never touched; the whole
   // text is one transaction.
   rc = Pg_Exec(conn.get(),
-               "BEGIN; CREATE SCHEMA " + name + "; SET LOCAL search_path TO " + name + "; " +
-                   kPgSchemaDdl + " COMMIT",
+               "BEGIN; " + Tool_Sql(ToolOp::PgCreateSchema, {name}) + "; " +
+                   Tool_Sql(ToolOp::PgSchemaFirst, {name}) + "; " + kPgSchemaDdl + " COMMIT",
                err);
   if (rc != kOk) {
     if (err.sqlstate == "42P06") {

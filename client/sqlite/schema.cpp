@@ -41,7 +41,8 @@ int SqliteCreateSchema(const std::string& user, const std::string& password, con
   int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   DbHandle db(raw);
   ErrorDetail detail;
-  if (rc == SQLITE_OK) rc = sqlite3_exec(raw, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(raw, Tool_Text(ToolOp::SqliteWal), nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK)
     rc = sqlite3_exec(raw, (std::string("BEGIN;") + kSchemaDdl + "COMMIT;").c_str(), nullptr,
                       nullptr, nullptr);
