@@ -1,5 +1,4 @@
 // Backend registry, and the process's current session with its call counters.
-#include "client/net8_mask.h"
 #include "client/client.h"
 
 #include <cstdio>
@@ -7,7 +6,9 @@
 #include <utility>
 
 #include "client/backends.h"
-#include "client/codes.h"
+#include "client/core/codes.h"
+#include "client/core/net8_mask.h"
+#include "client/core/txn.h"
 
 namespace pvc {
 namespace {
@@ -60,8 +61,7 @@ const Backend* Find(const std::string& net) {
   return best;
 }
 
-Counters g_counters;
-uint64_t g_open_connections = 0;  // connections open now (CountLogon, CountLogoff)
+Counters& g_counters = CountersToUpdate();  // the counters of client/core/counters.h
 bool g_write_pending = false;     // a successful write since the last commit
 
 constexpr size_t Index(Op op) { return static_cast<size_t>(op); }
@@ -190,7 +190,7 @@ void ArmCountersFile() {
 int WriteCountersFile(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "w");
   if (f == nullptr) return -1;
-  const Counters& c = g_counters;
+  const Counters& c = GetCounters();
   std::fprintf(
       f,
       "statements %llu\ncommits %llu\ndurable_commits %llu\nfetches %llu\ntrips %llu\n"
@@ -211,8 +211,7 @@ int Logon(const std::string& user, const std::string& password, const std::strin
           const std::vector<SessionDecorator>& decorators) {
   ArmCountersFile();
   g_current.reset();  // a failed logon leaves no session behind, not an earlier one
-  g_counters = Counters{};
-  g_open_connections = 0;
+  ResetCounters();
   g_write_pending = false;
   ++g_counters.statements;
   std::unique_ptr<Session> s;
@@ -231,12 +230,9 @@ std::unique_ptr<Session> WithoutCommits(std::unique_ptr<Session> s) {
    public:
     using SessionWrapper::SessionWrapper;
     int Commit() override { return kOk; }
+    // The one durable write, its savepoint released after it.
     int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override {
-      if (Savepoint(savepoint) == kLostConnection) return kLostConnection;
-      const int rc = Write(op, in);
-      if (rc != kOk && RollbackTo(savepoint) == kLostConnection) return kLostConnection;
-      const int released = ReleaseSavepoint(savepoint);
-      return released == kLostConnection ? released : rc;
+      return WriteDurablySteps(*this, op, in, savepoint, /*release_after=*/true);
     }
   };
   return std::make_unique<NoCommits>(std::move(s));
@@ -253,52 +249,5 @@ int CreateSchema(const std::string& user, const std::string& password, const std
 }
 
 Session* Current() { return g_current.get(); }
-
-int Session::WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) {
-  // The savepoint's code is not looked at (the write runs regardless), unless it says that the
-  // connection is gone.
-  if (Savepoint(savepoint) == kLostConnection) return kLostConnection;
-  const int rc = Write(op, in);
-  if (rc == kOk) {
-    const int commit = Commit();
-    if (commit == kOk) return kOk;
-    if (RollbackTo(savepoint) == kLostConnection) return kLostConnection;
-    return commit < 0 ? commit : kInternal;
-  }
-  // A connection lost on the undo outweighs the write's own code: nothing may follow.
-  if (RollbackTo(savepoint) == kLostConnection) return kLostConnection;
-  return rc;
-}
-
-void CountTrip() { ++g_counters.trips; }
-
-void CountAhead(bool used) { ++(used ? g_counters.ahead_used : g_counters.ahead); }
-
-void CountLogon() {
-  ++g_counters.logons;
-  if (++g_open_connections > g_counters.sessions) g_counters.sessions = g_open_connections;
-}
-
-void CountLogoff() {
-  if (g_open_connections > 0) --g_open_connections;
-}
-
-SessionTools& ToolsOf(Session& s) {
-  class NoTools final : public SessionTools {
-   public:
-    int ExecScript(const std::string&) override { return kInternal; }
-    int Query(const std::string&, std::vector<Row>&) override { return kInternal; }
-    int BulkInsert(const std::string&, const std::vector<std::string>&,
-                   const std::vector<Row>&) override {
-      return kInternal;
-    }
-    int Describe(Op, int&, int&) override { return kInternal; }
-  };
-  static NoTools none;
-  SessionTools* t = s.Tools();
-  return t != nullptr ? *t : none;
-}
-
-const Counters& GetCounters() { return g_counters; }
 
 }  // namespace pvc

@@ -16,17 +16,11 @@ std::string Literal(const std::string& text) {
 }  // namespace
 
 std::string ShowDaysQuery(const std::string& from, const std::string& to) {
-  return "SELECT t.TagPnr, t.TagTag, t.TagVon, t.TagUhr, t.TagBis, t.TagEnd, g.TgbSol, t.TagTgb,"
-         " t.TagTgs, t.TagHtv, t.TagHvs, t.TagHtn, t.TagHns FROM Krv327Tag t LEFT JOIN Krv320Tgb g"
-         " ON g.TgbPnr = t.TagPnr AND g.TgbDtm = t.TagTag AND g.TgbZtr = 1"
-         " WHERE t.TagTag >= " +
-         Literal(from) + " AND t.TagTag < " + Literal(to) + " ORDER BY t.TagPnr, t.TagTag";
+  return Tool_Sql(ToolOp::ShowDays, {Literal(from), Literal(to)});
 }
 
 std::string ShowBookingsQuery(const std::string& from, const std::string& to) {
-  return "SELECT BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat FROM Krv321Bch"
-         " WHERE BchVon >= " +
-         Literal(from) + " AND BchVon < " + Literal(to) + " ORDER BY BchPnr, BchVon, BchUhr, BchFkt";
+  return Tool_Sql(ToolOp::ShowBookings, {Literal(from), Literal(to)});
 }
 
 }  // namespace pvc

@@ -22,7 +22,9 @@ FLOORS = [
     ["run"],                                         # the program entry and the night
     ["tools"],                                       # parvekctl
 ]
-LIBRARIES = {"parvek_ground": "run/ground", "parvek_client": "client", "parvek_db": "db",
+LIBRARIES = {"parvek_ground": "run/ground", "parvek_client_core": "client/core",
+             "parvek_client_sqlite": "client/sqlite", "parvek_client_postgres": "client/postgres",
+             "parvek_client_odbc": "client/odbc", "parvek_client": "client", "parvek_db": "db",
              "parvek_followup": "followup", "parvek_scan": "scan", "parvek_run": "run"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 LINK = re.compile(r"parvek_folder_library\((\w+)[^)]*?\bLINK\b([^)]*)\)", re.S)

@@ -16,6 +16,7 @@
 #include "client/client.h"
 #include "client/codes.h"
 #include "client/net8_mask.h"
+#include "client/tool_queries.h"
 #include "run/ground/CivilDate.h"
 #include "run/ground/DatabaseAddress.h"
 #include "tools/ctl.h"
@@ -33,36 +34,31 @@ std::string At(const std::string& day, const char* time) { return "'" + day + " 
 struct Builder {
   std::string sql;
 
+  // One statement of the demo (client/core/tool_statements.h) with its values.
+  void Add(pvc::ToolOp op, const std::vector<std::string>& values = {}) {
+    sql += pvc::Tool_Sql(op, values) + ";\n";
+  }
   // A day record with its day-evaluation row. An empty `tgb` leaves the day code NULL.
   void Tag(const char* pnr, const std::string& day, const char* from, const char* to, int sol,
            const char* tgb = nullptr) {
-    sql +=
-        "INSERT INTO Krv327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs) "
-        "VALUES ('";
-    sql += pnr;
-    sql += "', " + At(day, "00:00:00") + ", " + At(day, "00:00:00") + ", " + At(day, from) + ", " +
-           At(day, "00:00:00") + ", " + At(day, to) + ", ";
-    sql += tgb != nullptr ? std::string("'") + tgb + "', " + std::to_string(sol) : "NULL, NULL";
-    sql += ");\n";
-    sql += "INSERT INTO Krv320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES ('";
-    sql += pnr;
-    sql += "', " + At(day, "00:00:00") + ", 1, " + std::to_string(sol) + ");\n";
+    const std::string p = std::string("'") + pnr + "'";
+    Add(pvc::ToolOp::DemoTag,
+        {p, At(day, "00:00:00"), At(day, "00:00:00"), At(day, from), At(day, "00:00:00"),
+         At(day, to), tgb != nullptr ? std::string("'") + tgb + "'" : "NULL",
+         tgb != nullptr ? std::to_string(sol) : "NULL"});
+    Add(pvc::ToolOp::DemoTgb, {p, At(day, "00:00:00"), std::to_string(sol)});
   }
   // Yesterday's empty placeholder: the time frame begins and ends at 12:00:00.
   void Placeholder(const char* pnr, const std::string& day, int sol) {
     Tag(pnr, day, "12:00:00", "12:00:00", sol);
-    sql += "INSERT INTO Krv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('";
-    sql += pnr;
-    sql += "', " + At(day, "00:00:00") + ", 'VZ40', 0);\n";
+    Add(pvc::ToolOp::DemoZtg, {std::string("'") + pnr + "'", At(day, "00:00:00")});
   }
   // A booking; an empty `fcd` leaves the code NULL (a clock-in, for example).
   void Bch(const char* pnr, const std::string& day, const char* time, int fkt, const char* fcd) {
-    sql +=
-        "INSERT INTO Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat) VALUES ('";
-    sql += pnr;
-    sql += "', " + At(day, "00:00:00") + ", " + At(day, time) + ", " + std::to_string(fkt) + ", ";
-    sql += fcd[0] != '\0' ? std::string("'") + fcd + "'" : std::string("NULL");
-    sql += ", 'Personalbuero', " + At(day, "08:15:00") + ");\n";
+    Add(pvc::ToolOp::DemoBch,
+        {std::string("'") + pnr + "'", At(day, "00:00:00"), At(day, time), std::to_string(fkt),
+         fcd[0] != '\0' ? std::string("'") + fcd + "'" : std::string("NULL"),
+         At(day, "08:15:00")});
   }
 };
 
@@ -74,23 +70,9 @@ std::string Demo_DataSql(int64_t today) {
   const std::string y2 = CivilText(today - 3);
   Builder b;
 
-  // Message types: code, kind (1 day message), value rule, fixed value, target-time check,
-  // priority (smaller ranks higher), tie rule, function code, follow-up code, status.
-  b.sql +=
-      "INSERT INTO Krv131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, "
-      "FcdFlg, FcdSta) VALUES\n"
-      " ('KRA', 1, 1, 0, 0, 20, 0, NULL, 'KRF', 0),\n"  // Krankheit
-      " ('KRF', 1, 1, 0, 0, 20, 1, NULL, 'KRF', 0),\n"  // Krankheit Folge
-      " ('URL', 1, 1, 0, 0, 10, 0, NULL, NULL, 0),\n"   // Urlaub, no follow-up
-      " ('SCH', 1, 1, 0, 0, 30, 0, NULL, NULL, 0),\n"   // Schulung
-      " ('SUR', 1, 1, 0, 0, 5, 0, NULL, NULL, 0),\n"    // Sonderurlaub
-      " ('KUR', 1, 1, 0, 0, 15, 0, NULL, 'KUF', 0),\n"  // Kur
-      " ('KUF', 1, 1, 0, 1, 15, 0, NULL, 'KUF', 0),\n"  // Kur Folge, only on days with target time
-      " ('KRH', 2, 0, 0, 0, 50, 0, 24, 'KRF', 0);\n";   // krank nach Hause (hour message)
-  b.sql +=
-      "INSERT INTO Krv140Azv (AzvNum, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2, AzvHtv, AzvGvo, "
-      "AzvGbi, AzvSta)"
-      " VALUES ('VZ40', 480, 240, 0, 240, 120, 0, '2000-01-01 00:00:00', NULL, 0);\n";
+  // The message types and the working-time plan.
+  b.Add(pvc::ToolOp::DemoFcd);
+  b.Add(pvc::ToolOp::DemoAzv);
 
   // 1001: ill the day before; the illness is carried on.
   b.Tag("1001", y1, "07:00:00", "16:00:00", 480, "KRA");

@@ -1,6 +1,6 @@
 // The one statement table against the texts that implement it: the text of record and every
 // backend's own text must take the table's inputs and select the table's columns.
-#include "client/statements.h"
+#include "client/core/statements.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "client/codes.h"
-#include "client/core.h"
+#include "client/core/bind.h"
 #include "tests/support/schema_test.h"
 #include "tests/support/testdb.h"
 

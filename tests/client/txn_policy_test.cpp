@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "client/codes.h"
-#include "client/core.h"
-#include "client/server_txn.h"
+#include "client/core/bind.h"
+#include "client/core/txn.h"
 
 namespace {
 

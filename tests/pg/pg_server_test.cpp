@@ -15,8 +15,8 @@
 #include "client/backends.h"
 #include "client/client.h"
 #include "client/codes.h"
-#include "client/pg_conn.h"
-#include "client/pg_errors.h"
+#include "client/postgres/conn.h"
+#include "client/core/pg_errors.h"
 #include "tests/support/wait_knobs.h"
 
 namespace {

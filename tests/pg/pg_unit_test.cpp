@@ -4,8 +4,8 @@
 #include <string>
 
 #include "client/codes.h"
-#include "client/pg_errors.h"
-#include "client/pg_uri.h"
+#include "client/core/pg_errors.h"
+#include "client/postgres/uri.h"
 
 namespace {
 

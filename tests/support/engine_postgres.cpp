@@ -9,8 +9,8 @@
 #include "tests/support/engines.h"
 
 #ifdef PARVEK_WITH_POSTGRES
-#include "client/pg_statements.h"
-#include "client/statements.h"
+#include "client/core/engine_texts.h"
+#include "client/core/statements.h"
 #include "tests/support/wait_knobs.h"
 #endif
 

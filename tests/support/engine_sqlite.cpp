@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "client/codes.h"
-#include "client/sqlite_internal.h"
+#include "client/sqlite/internal.h"
 #include "tests/support/engines.h"
 #include "tests/support/wait_knobs.h"
 

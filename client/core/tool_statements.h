@@ -1,0 +1,54 @@
+// The companion tool's statements, beside the job's statement table (client/core/statements.h):
+// what parvekctl runs that the job never does. SQL text lives here and in the statement table
+// only.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace pvc {
+
+// ---- the companion tool's statements, by name
+
+enum class ToolOp : int {
+  ShowDays,           // parvekctl show: day records of ?1 (inclusive) to ?2 (exclusive)
+  ShowBookings,       // parvekctl show: bookings of ?1 (inclusive) to ?2 (exclusive)
+  PgCreateSchema,     // schema-create, PostgreSQL: schema ?1 (quoted)
+  PgSchemaFirst,      // schema-create, PostgreSQL: schema ?1 first on the path for the tables
+  SqliteWal,          // schema-create, SQLite: the write-ahead log, so readers beside the job
+  SqliteCountTables,  // schema-create, SQLite through ODBC: the tables a file holds already
+  DemoFcd,            // demo-create: the message types
+  DemoAzv,            // demo-create: the working-time plan
+  DemoTag,            // demo-create: a day record (?1..?8)
+  DemoTgb,            // demo-create: its day-evaluation row (?1..?3)
+  DemoZtg,            // demo-create: a working-time plan assigned to a person on a day (?1, ?2)
+  DemoBch,            // demo-create: a booking (?1..?6)
+  kCount
+};
+
+struct ToolStatement {
+  ToolOp op;
+  const char* name;
+  const char* text;  // placeholders ?1..?n take SQL literals (Tool_Sql)
+};
+
+// The text of `op` as it stands.
+const char* Tool_Text(ToolOp op);
+// The text of `op` with each placeholder ?N replaced by `literals[N-1]`, SQL literals as they
+// stand (a quoted text, a number, NULL); the caller vouches for them. A placeholder without a
+// literal, and anything inside a quoted literal of the text, stays as it is.
+std::string Tool_Sql(ToolOp op, const std::vector<std::string>& literals = {});
+
+// ---- the schema's tables: the six tables, their keys, checks and indexes, per engine
+
+namespace sqlite {
+// Statements separated by ';', for a fresh SQLite file.
+extern const char* const kSchemaDdl;
+}  // namespace sqlite
+
+// The six tables of a schema, their keys and indexes: statements separated by ';', names
+// unquoted, to run with the schema first on the search path.
+extern const char* const kPgSchemaDdl;
+
+}  // namespace pvc
