@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "run/ground/CivilDate.h"
+#include "run/ground/DatabaseAddress.h"
 #include "tools/settings_record.h"
 
 namespace {
@@ -383,7 +384,7 @@ void MakeData(const Size& z, const std::string& engine, const std::string& dir,
     const std::string gen_dir = dir + "/gen", db = gen_dir + "/BENCH.db";
     if (!fs::exists(db)) {
       fs::create_directories(gen_dir);
-      if (RunChild(GenArgs(z, bin, "sqlite:" + gen_dir, schema, seed), gen_dir, {},
+      if (RunChild(GenArgs(z, bin, DatabaseAddress_Sqlite(gen_dir), schema, seed), gen_dir, {},
                    gen_dir + "/gen.out", r.gen_s, rss) != 0)
         Die("parvekctl gen failed for " + z.label);
       sqlite3* h = nullptr;
@@ -400,10 +401,10 @@ void MakeData(const Size& z, const std::string& engine, const std::string& dir,
       fs::rename(db, data + "/BENCH.db");
     else
       fs::copy_file(db, data + "/BENCH.db");
-    net = "sqlite:" + data;
+    net = DatabaseAddress_Sqlite(data);
     if (engine == "odbc-sqlite") {
       const char* driver = std::getenv("PARVEK_BENCH_ODBC_SQLITE");
-      net = std::string("odbc:Driver={") + (driver ? driver : "SQLite3") + "};Database=" + data +
+      net = std::string(kNet8Odbc) + "Driver={" + (driver ? driver : "SQLite3") + "};Database=" + data +
             "/BENCH.db";
     }
     return;
@@ -432,7 +433,7 @@ void MakeData(const Size& z, const std::string& engine, const std::string& dir,
     r.db_mb = std::atof(PQgetvalue(size, 0, 0)) / 1e6;
   PQclear(size);
   PQfinish(c);
-  net = engine == "postgres" ? pg.uri : "odbc:" + std::string(std::getenv("PARVEK_BENCH_ODBC_PG"));
+  net = engine == "postgres" ? pg.uri : std::string(kNet8Odbc) + std::getenv("PARVEK_BENCH_ODBC_PG");
 }
 
 // parvekctl's night on fresh copies of the data, alternately without and with --journal.

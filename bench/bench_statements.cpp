@@ -24,6 +24,7 @@
 #include "db/SQLHlp.h"
 #include "db/parveksql.h"
 #include "run/ground/CivilDate.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace {
 
@@ -324,7 +325,7 @@ int main(int argc, char** argv) {
     sqlite3_close(db);
     if (first == 0) return 1;
     const int64_t yesterday = LocalToday() - 1;
-    if (Db_Connect("", "", ("sqlite:" + reuse).c_str(), "BENCH") != 0) return 1;
+    if (Db_Connect("", "", DatabaseAddress_Sqlite(reuse).c_str(), "BENCH") != 0) return 1;
     std::printf("%-38s %14s  (%lld days of history)\n", "statement", "us/call",
                 static_cast<long long>(yesterday - first + 1));
     for (const auto& r : Best(persons, first, yesterday))
@@ -336,7 +337,7 @@ int main(int argc, char** argv) {
     if (::mkdtemp(templ) == nullptr) return 1;
     dir = templ;
   }
-  const std::string net = "sqlite:" + dir;
+  const std::string net = DatabaseAddress_Sqlite(dir);
   std::string why;
   if (pvc::CreateSchema("", "", net, "BENCH", why) != 0) {
     std::fprintf(stderr, "schema: %s\n", why.c_str());
