@@ -231,8 +231,10 @@ int Undo(const UndoOptions& o) {
   t.settings = !o.settings.empty() ? o.settings : h.settings;
   if (t.settings.empty()) return Ctl_Fail("undo: the journal names no settings file: --settings");
   if (const int rc = Ctl_ResolveTarget("undo", t, CtlOperands::kNetAndSchema)) return rc;
-  // The journal's changes are taken back only on the database they were made on.
-  if (pvc::MaskNet(t.net) != h.net8 || t.schema != schema)
+  // The journal's changes are taken back only on the database they were made on: the one of
+  // its identity, asked of the database once connected; a journal written before identities
+  // were recorded is matched by its NET8 text and schema.
+  if (t.schema != schema || (h.identity.empty() && pvc::MaskNet(t.net) != h.net8))
     return Ctl_Fail("undo: " + t.settings + " names another database (NET8 " + pvc::MaskNet(t.net) +
                     ", schema " + t.schema + ") than the journal's (NET8 " + h.net8 + ", schema " +
                     schema + "); nothing was done");
@@ -245,6 +247,14 @@ int Undo(const UndoOptions& o) {
   std::unique_ptr<pvc::Session> inner;
   if (const int rc = Ctl_OpenSchema(t, inner, why))
     return Ctl_Fail("undo: RC:" + std::to_string(rc) + " " + why);
+  if (!h.identity.empty()) {
+    const DatabaseIdentity here = Ctl_DatabaseIdentity(*inner, t.schema);
+    if (here.key != h.identity)
+      return Ctl_Fail("undo: " + t.settings + " names another database (" +
+                      (here.Known() ? here.shown : "one that cannot tell which it is") +
+                      ") than the journal's: its changes are taken back only where they were "
+                      "made; nothing was done");
+  }
 
   JournalWriter undo_journal;
   std::unique_ptr<pvc::Session> s;

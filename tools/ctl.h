@@ -14,6 +14,7 @@
 #include <string>
 
 #include "run/ground/AccountingDay.h"
+#include "run/ground/DatabaseIdentity.h"
 
 namespace CLI {
 class App;
@@ -98,6 +99,10 @@ int Ctl_ProbeStatements(pvc::Session& s, const CtlProbeResult& each);
 // The database's yesterday by its own clock (the accounting day of a night started now); none
 // when the database's date cannot be read.
 std::optional<AccountingDay> Ctl_DatabaseYesterday(pvc::Session& s);
+
+// The identity of the database and schema `s` works on (run/ground/DatabaseIdentity.h); not
+// known when the database does not answer.
+DatabaseIdentity Ctl_DatabaseIdentity(pvc::Session& s, const std::string& schema);
 
 // One line of standard input without its line end; typed at a terminal, it is prompted for
 // with `prompt` and not echoed. False when standard input holds nothing.

@@ -65,6 +65,13 @@ std::optional<AccountingDay> Ctl_DatabaseYesterday(pvc::Session& s) {
   return today ? std::optional<AccountingDay>(*today - 1) : std::nullopt;
 }
 
+DatabaseIdentity Ctl_DatabaseIdentity(pvc::Session& s, const std::string& schema) {
+  pvc::Row row;
+  if (s.SelectOne(pvc::Op::DbIdentity, {}, row) != pvc::kOk || row.empty() || row[0].null)
+    return {};
+  return DatabaseIdentity_From(row[0].text, schema);
+}
+
 bool Ctl_ReadSecretLine(const std::string& prompt, std::string& line) {
   termios saved{};
   const bool tty = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;

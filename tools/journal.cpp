@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "client/codes.h"
+#include "tools/ctl.h"
 #include "tools/journal_values.h"
 
 namespace {
@@ -120,6 +121,9 @@ void JournalWriter::DayKnown(const AccountingDay& day) {
 void JournalWriter::Start(pvc::Session& s) {
   session_ = &s;
   if (header_written_ || fd_ < 0) return;
+  // Which database the changes are made on, so that an undo finds the same one whichever
+  // directory, settings file or host it is started from.
+  if (header_.identity.empty()) header_.identity = Ctl_DatabaseIdentity(s, header_.schema).key;
   Header();
 }
 

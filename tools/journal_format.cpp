@@ -78,7 +78,7 @@ bool HeaderOf(const std::string& path, const json& l, JournalHeader& h, std::str
       {key::kJournal, &h.kind},    {key::kDay, &h.day},           {key::kStart, &h.start},
       {key::kVersion, &h.version}, {key::kSchema, &h.schema},     {key::kNet8, &h.net8},
       {key::kVariant, &h.variant}, {key::kSettings, &h.settings}, {key::kWorkdir, &h.workdir},
-      {key::kUndoes, &h.undoes}};
+      {key::kUndoes, &h.undoes},   {key::kIdentity, &h.identity}};
   for (const auto& [name, out] : fields) {
     if (!l.contains(name)) continue;
     if (!l[name].is_string()) {
@@ -121,6 +121,7 @@ json HeaderLine(const JournalHeader& h) {
       {key::kJournal, h.kind},         {key::kDay, h.day},           {key::kStart, h.start},
       {key::kVersion, PARVEK_VERSION}, {key::kSchema, h.schema},     {key::kNet8, h.net8},
       {key::kVariant, h.variant},      {key::kSettings, h.settings}, {key::kWorkdir, h.workdir}};
+  if (!h.identity.empty()) l[key::kIdentity] = h.identity;
   if (!h.undoes.empty()) l[key::kUndoes] = h.undoes;
   return l;
 }

@@ -3,7 +3,7 @@
 // --journal and by parvekctl undo: one file per run, one JSON object per line.
 //
 //   {"journal":"night"|"undo", "day", "start", "version", "schema", "net8" (masked),
-//    "variant", "settings", "workdir"[, "undoes"]}                       the header, first
+//    "variant", "settings", "workdir"[, "identity"][, "undoes"]}         the header, first
 //   {"n":N, "change":"insert", "row":{the columns written}}              a booking inserted
 //   {"n":N, "change":"function", "key":{BchPnr,BchVon,BchUhr},
 //    "before":{BchFkt,BchDat,BchErf}, "after":{BchFkt,BchDat,BchErf}}    a function changed
@@ -30,6 +30,9 @@ struct JournalHeader {
   std::string kind;  // journal::kNight or journal::kUndo
   std::string day, start, version;
   std::string schema, net8, variant, settings, workdir, undoes;
+  // The database's identity (run/ground/DatabaseIdentity.h); empty in journals of versions
+  // before it was recorded, or where the database could not tell.
+  std::string identity;
 };
 
 namespace journal {
@@ -46,6 +49,7 @@ inline constexpr const char* kVariant = "variant";
 inline constexpr const char* kSettings = "settings";
 inline constexpr const char* kWorkdir = "workdir";
 inline constexpr const char* kUndoes = "undoes";
+inline constexpr const char* kIdentity = "identity";
 inline constexpr const char* kN = "n";
 inline constexpr const char* kChange = "change";
 inline constexpr const char* kRow = "row";

@@ -1,5 +1,5 @@
-// The names of every statement's inputs and outputs (client/core/statements.h): what a
-// recording of the statements names a value by.
+// The statements' count and kinds (client/core/statements.h), and the names of every
+// statement's inputs and outputs: what a recording of the statements names a value by.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +8,31 @@
 #include "client/core/statements.h"
 
 namespace pvc {
+
+inline constexpr std::size_t kOpCount = static_cast<std::size_t>(Op::kCount);
+constexpr const OpInfo& Op_Info(Op op) { return kOps[static_cast<std::size_t>(op)]; }
+
+// True when `rows` holds one row per statement, in Op order: every table by Op is checked this
+// way at compile time.
+template <typename T, std::size_t N>
+constexpr bool Op_RowsInOrder(const T (&rows)[N]) {
+  if (N != kOpCount) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    if (static_cast<std::size_t>(rows[i].op) != i) return false;
+  return true;
+}
+static_assert(Op_RowsInOrder(kOps), "one row per statement, in Op order");
+
+constexpr bool Op_IsQuery(Op op) {
+  return Op_Info(op).kind == OpKind::Cursor || Op_Info(op).kind == OpKind::Select;
+}
+constexpr bool Op_IsWrite(Op op) { return !Op_IsQuery(op); }
+
+constexpr std::size_t Op_Width(const char* kinds) {
+  std::size_t n = 0;
+  while (kinds[n] != '\0') ++n;
+  return n;
+}
 
 // The name of every input (binding order) and every output (select-list order) of a statement,
 // separated by single blanks: what a recording of the statements names a value by. Outputs are
@@ -52,6 +77,7 @@ inline constexpr OpNames kOpNames[] = {
     {Op::BchSetFkt, "BchFktNeu BchDat BchErf BchPnr BchVon BchUhr BchFkt", ""},
     {Op::TagReadPairs, "TagPnr TagTag", PVK_TAG_PAIR_NAMES},
     {Op::TagRestore, PVK_TAG_PAIR_NAMES " TagPnr TagTag", ""},
+    {Op::DbIdentity, "", "Identity"},
 };
 
 // The number of blank-separated words in `names`.

@@ -30,7 +30,6 @@
 
 namespace pvc {
 
-
 enum class Op : int {
   TagYday,
   TagYdayAt,  // the yesterday cursor for a given accounting day (a catch-up of a missed night)
@@ -54,6 +53,7 @@ enum class Op : int {
   BchSetFkt,     // a booking's function set back, with BchDat and BchErf
   TagReadPairs,  // the three code/value pairs of one day record
   TagRestore,    // the three code/value pairs written back, NULLs included
+  DbIdentity,    // which database this is, for a key every way of reaching it agrees on
   kCount
 };
 
@@ -454,6 +454,14 @@ inline constexpr OpInfo kOps[] = {
      "update Krv327Tag set TagTgb = $1, TagTgs = $2::integer, TagHtv = $3, TagHvs = $4::integer,"
      " TagHtn = $5, TagHns = $6::integer where TagPnr = $7 and TagTag = $8::timestamp",
      0},
+    // The database's own name for itself, its engine first (run/ground/DatabaseIdentity.h).
+    {Op::DbIdentity, "DbIdentity", "parvekctl", OpKind::Select, "", "T", nullptr,
+     "select 'oracle:'||SYS_CONTEXT('USERENV','DB_UNIQUE_NAME') into :b0:b1  from dual",
+     // SQLite: the schema's file, which the identity turns into its device and inode.
+     "select 'file:'||file from pragma_database_list where name = 'main'",
+     // PostgreSQL: the cluster's system identifier and the database.
+     "select 'postgresql:'||system_identifier||':'||current_database() from pg_control_system()",
+     0},
 };
 #undef PVK_SQ_D8
 #undef PVK_SQ_T6
@@ -469,32 +477,7 @@ inline constexpr OpInfo kOps[] = {
 #undef PVK_PG_TAGPREV_PAGED
 #undef PVK_PG_BCH_POINT
 
-inline constexpr std::size_t kOpCount = static_cast<std::size_t>(Op::kCount);
-constexpr const OpInfo& Op_Info(Op op) { return kOps[static_cast<std::size_t>(op)]; }
-
-// True when `rows` holds one row per statement, in Op order: every table by Op is checked this
-// way at compile time.
-template <typename T, std::size_t N>
-constexpr bool Op_RowsInOrder(const T (&rows)[N]) {
-  if (N != kOpCount) return false;
-  for (std::size_t i = 0; i < N; ++i)
-    if (static_cast<std::size_t>(rows[i].op) != i) return false;
-  return true;
-}
-static_assert(Op_RowsInOrder(kOps), "one row per statement, in Op order");
-
-constexpr bool Op_IsQuery(Op op) {
-  return Op_Info(op).kind == OpKind::Cursor || Op_Info(op).kind == OpKind::Select;
-}
-constexpr bool Op_IsWrite(Op op) { return !Op_IsQuery(op); }
-
-constexpr std::size_t Op_Width(const char* kinds) {
-  std::size_t n = 0;
-  while (kinds[n] != '\0') ++n;
-  return n;
-}
-
 }  // namespace pvc
 
-// The names of every statement's inputs and outputs.
+// The statements' count and kinds, and the names of every statement's inputs and outputs.
 #include "client/core/statement_names.h"  // IWYU pragma: export

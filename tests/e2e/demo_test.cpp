@@ -57,4 +57,36 @@ TEST(Demo, OneNightGivesTheDocumentedOutcome) {
   EXPECT_NE(r.out.find("45 cancelled       SCH   Korvant"), std::string::npos) << r.out;
 }
 
+// Two demos whose settings both say "sqlite:." are two databases: a journal of one is not
+// undone on the other, whatever directory the undo starts from; the same database reached by
+// another NET8 text is the journal's.
+TEST(Demo, UndoTakesBackOnlyOnTheJournalsOwnDatabase) {
+  const pvt::TempDir tmp;
+  const fs::path x = fs::path(tmp.path()) / "x", y = fs::path(tmp.path()) / "y";
+  for (const fs::path& d : {x, y}) {
+    ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, tmp.path(), {"demo-create", d.string()}).code, 0);
+    fs::copy_file(d / "parvek.ini", d / "absolute.ini");
+    ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, d, {"settings-set", "parvek.ini", "NET8", "sqlite:."}).code,
+              0);
+  }
+  pvt::Result r =
+      pvt::Run(PARVEKCTL_BIN, x, {"night", "parvek.ini", "XXX", "D", "--journal", "journal"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string journal =
+      (x / "journal" / fs::directory_iterator(x / "journal")->path().filename()).string();
+  const auto table = [&](const fs::path& d) {
+    return pvt::Run(PARVEKCTL_BIN, d, {"show", "--settings", "parvek.ini", "--days", "2"}).out;
+  };
+  const std::string y_before = table(y);
+  r = pvt::Run(PARVEKCTL_BIN, y, {"undo", journal, "--settings", "parvek.ini"});
+  EXPECT_EQ(r.code, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("names another database"), std::string::npos) << r.err;
+  EXPECT_EQ(table(y), y_before);
+  EXPECT_FALSE(fs::exists(y / "parvektgb.undo"));
+  r = pvt::Run(PARVEKCTL_BIN, y,
+               {"undo", journal, "--preview", "--settings", (x / "absolute.ini").string()});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("would revert"), std::string::npos) << r.out;
+}
+
 }  // namespace

@@ -70,6 +70,7 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
       {Op::BchSetFkt, {"2", day, "'E'", "'P1'", day, "'000000'", "45"}},
       {Op::TagReadPairs, {"'P1'", day}},
       {Op::TagRestore, {"'K'", "'1'", "'K'", "'1'", "'K'", "'1'", "'P1'", day}},
+      {Op::DbIdentity, {}},
   };
   static_assert(std::size(cases) == static_cast<size_t>(Op::kCount));
   std::vector<std::string> problems;
