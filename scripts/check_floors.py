@@ -5,7 +5,8 @@ it, and a library links only libraries below it, so that no include and no link 
     scripts/check_floors.py [SOURCE_DIR]
 
 Exit 0 when every include and link keeps to the floors, 1 with one line per one that does not.
-The floors, lowest first; folders on one floor may not use each other.
+The floors, lowest first; folders on one floor may not use each other. The client's files stay
+short enough to read: none holds more than 500 lines.
 """
 import pathlib
 import re
@@ -27,6 +28,7 @@ LIBRARIES = {"parvek_ground": "run/ground", "parvek_client_core": "client/core",
              "parvek_client_odbc": "client/odbc", "parvek_client": "client", "parvek_db": "db",
              "parvek_followup": "followup", "parvek_scan": "scan", "parvek_run": "run"}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+MAX_CLIENT_LINES = 500
 LINK = re.compile(r"parvek_folder_library\((\w+)[^)]*?\bLINK\b([^)]*)\)", re.S)
 
 
@@ -47,11 +49,14 @@ def self_test():
                              ("run", '#include "scan/TagYday_Scan.h"\n')]:
             (root / folder).mkdir(parents=True, exist_ok=True)
             (root / folder / "x.cpp").write_text(text)
+        (root / "client" / "odbc").mkdir(parents=True)
+        (root / "client" / "odbc" / "long.cpp").write_text("int x;\n" * 501)
         (root / "scan" / "CMakeLists.txt").write_text(
             "parvek_folder_library(parvek_scan LINK parvek_ground parvek_run)\n")
         faults = check(root)
     expected = ["scan/x.cpp: includes run/Night.h, which is not below scan",
-                "scan/CMakeLists.txt: parvek_scan links parvek_run, which is not below it"]
+                "scan/CMakeLists.txt: parvek_scan links parvek_run, which is not below it",
+                "client/odbc/long.cpp: 501 lines, more than 500"]
     if faults != expected:
         print("self-test failed:", faults)
         return 1
@@ -101,6 +106,12 @@ def check(root):
             for other in links.split():
                 if other in LIBRARIES and floor_of(LIBRARIES[other]) >= here:
                     faults.append(f"{rel}: {name} links {other}, which is not below it")
+    for path in sorted((root / "client").rglob("*")):
+        if path.suffix in (".h", ".cpp") and "build" not in path.relative_to(root).parts:
+            lines = len(path.read_text(errors="replace").splitlines())
+            if lines > MAX_CLIENT_LINES:
+                faults.append(f"{path.relative_to(root)}: {lines} lines, more than "
+                              f"{MAX_CLIENT_LINES}")
     return faults
 
 

@@ -57,8 +57,7 @@ struct Builder {
   void Bch(const char* pnr, const std::string& day, const char* time, int fkt, const char* fcd) {
     Add(pvc::ToolOp::DemoBch,
         {std::string("'") + pnr + "'", At(day, "00:00:00"), At(day, time), std::to_string(fkt),
-         fcd[0] != '\0' ? std::string("'") + fcd + "'" : std::string("NULL"),
-         At(day, "08:15:00")});
+         fcd[0] != '\0' ? std::string("'") + fcd + "'" : std::string("NULL"), At(day, "08:15:00")});
   }
 };
 

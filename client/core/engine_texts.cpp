@@ -9,7 +9,8 @@ namespace {
 
 constexpr auto kPgStatements = [] {
   std::array<PgStatement, kOpCount> a{};
-  for (std::size_t i = 0; i < kOpCount; ++i) a[i] = {kOps[i].op, kOps[i].postgres, kOps[i].pg_derived};
+  for (std::size_t i = 0; i < kOpCount; ++i)
+    a[i] = {kOps[i].op, kOps[i].postgres, kOps[i].pg_derived};
   return a;
 }();
 

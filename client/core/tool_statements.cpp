@@ -35,7 +35,7 @@ constexpr ToolStatement kToolOps[] = {
      " ('SUR', 1, 1, 0, 0, 5, 0, NULL, NULL, 0),\n"    // Sonderurlaub
      " ('KUR', 1, 1, 0, 0, 15, 0, NULL, 'KUF', 0),\n"  // Kur
      " ('KUF', 1, 1, 0, 1, 15, 0, NULL, 'KUF', 0),\n"  // Kur Folge, only on days with target time
-     " ('KRH', 2, 0, 0, 0, 50, 0, 24, 'KRF', 0)"},      // krank nach Hause (hour message)
+     " ('KRH', 2, 0, 0, 0, 50, 0, 24, 'KRF', 0)"},     // krank nach Hause (hour message)
     {ToolOp::DemoAzv, "DemoAzv",
      "INSERT INTO Krv140Azv (AzvNum, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2, AzvHtv, AzvGvo, "
      "AzvGbi, AzvSta)"
@@ -97,7 +97,7 @@ std::string Tool_Sql(ToolOp op, const std::vector<std::string>& literals) {
 namespace sqlite {
 
 // A date column holds NULL or one text form, 'YYYY-MM-DD HH:MM:SS', of a real calendar date.
-#define PVK_DATE_CHECK(c)                                                                   \
+#define PVK_DATE_CHECK(c)                                                               \
   " CHECK (" c " IS NULL OR (typeof(" c ") = 'text' AND " c                             \
   " GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]'" \
   " AND datetime(" c ", '+0 days') IS " c "))"

@@ -1,8 +1,8 @@
 // The transaction policy of every backend (client/core/txn.h).
 #include "client/core/txn.h"
 
-#include "client/core/codes.h"
 #include "client/core/bind.h"
+#include "client/core/codes.h"
 
 namespace pvc {
 namespace {

@@ -3,15 +3,15 @@
 #include "client/odbc/dialect.h"
 
 #include <cerrno>
-#include <iterator>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 
-#include "client/core/codes.h"
 #include "client/core/bind.h"
-#include "client/core/pg_errors.h"
+#include "client/core/codes.h"
 #include "client/core/engine_texts.h"
+#include "client/core/pg_errors.h"
 #include "client/core/sqlite_shared.h"
 
 namespace pvc::odbc {

@@ -81,8 +81,8 @@ struct Dialect {
 
   // The job's code for a failed statement.
   int Translate(const Failure& f) const { return odbc::Translate(engine, f); }
-  // Output `kind` of client/core/statements.h from the text the driver delivered. 0, or -1722 / -1861
-  // with `err` set.
+  // Output `kind` of client/core/statements.h from the text the driver delivered. 0, or -1722 /
+  // -1861 with `err` set.
   int Decode(char kind, std::string text, Cell& cell, ErrorDetail& err) const;
 };
 

@@ -3,9 +3,9 @@
 
 #include <odbcinst.h>
 
-#include "client/core/session.h"
 #include "client/core/codes.h"
 #include "client/core/counters.h"
+#include "client/core/session.h"
 
 namespace pvc::odbc {
 namespace {

@@ -137,8 +137,8 @@ int OpenAll(const std::string& user, const std::string& password, const std::str
   for (size_t i = 0; rc == kOk && cursors && !sh->one_session && i < kMaxCursors; ++i) {
     std::unique_ptr<Conn> c;
     rc = odbc::Connect(sh->env, t, user, password,
-                       sh->dialect.Options(true, g_lock_wait_ms) + as_it_stands,
-                       sh->dialect.engine, c, f);
+                       sh->dialect.Options(true, g_lock_wait_ms) + as_it_stands, sh->dialect.engine,
+                       c, f);
     if (rc == kOk) rc = Setup(*sh, *c, true);
     if (rc == kOk) sh->pool.push_back(std::move(c));
   }

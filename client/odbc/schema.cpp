@@ -98,4 +98,3 @@ int OdbcCreateSchema(const std::string& user, const std::string& password, const
 }
 
 }  // namespace pvc
-

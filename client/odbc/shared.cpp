@@ -130,7 +130,7 @@ int Shared::Execute(SQLHSTMT st, Params& p, bool& no_data) {
 }
 
 int Shared::RunMain(Op op, const std::vector<Value>& values, bool write, bool paged,
-            odbc::Prepared*& slot, TxnPolicy::Undo& undo, bool& no_data) {
+                    odbc::Prepared*& slot, TxnPolicy::Undo& undo, bool& no_data) {
   if (lost) return Lost();
   Params params;
   int rc = ToParams(paged ? *dialect.Paged(op) : dialect.Statement(op), values, params);
@@ -144,7 +144,7 @@ int Shared::RunMain(Op op, const std::vector<Value>& values, bool write, bool pa
 }
 
 int Shared::RunInputs(Op op, const std::vector<Bind>& in, bool write, odbc::Prepared*& slot,
-              TxnPolicy::Undo& undo, bool& no_data) {
+                      TxnPolicy::Undo& undo, bool& no_data) {
   std::vector<Value> values;
   const int rc = Values(op, in, values);
   if (rc != kOk) return rc;

@@ -5,9 +5,9 @@
 #include <cctype>
 #include <mutex>
 
-#include "client/odbc/internal.h"
 #include "client/core/engine_texts.h"
 #include "client/core/sqlite_shared.h"
+#include "client/odbc/internal.h"
 
 namespace pvc::odbc {
 namespace {

@@ -11,7 +11,6 @@
 
 namespace pvc::pg {
 
-
 // The durable write's primitive (client/core/txn.h): outside a transaction the savepoint, the
 // write and the commit go as one pipeline: one exchange when the write succeeds. A write that
 // fails aborts the rest of the pipeline, and the transaction, which held nothing but this write,

@@ -1,11 +1,11 @@
 // Creating a schema with the job's six tables on a PostgreSQL server (parvekctl schema-create).
 #include <string>
 
-#include "client/postgres/backend.h"
-#include "client/core/codes.h"
 #include "client/core/bind.h"
-#include "client/postgres/conn.h"
+#include "client/core/codes.h"
 #include "client/core/tool_statements.h"
+#include "client/postgres/backend.h"
+#include "client/postgres/conn.h"
 
 namespace pvc {
 

@@ -116,7 +116,6 @@ int PgSession::PrepareOp(Op op, int params) {
   return kOk;
 }
 
-
 int PgSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
   if (Op_Info(op).kind != OpKind::Select) return Fail(kInternal, "not a select");
   PgResultPtr res;
@@ -163,7 +162,6 @@ int PgSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>&
   }
   return OpenCursor(shared_, std::move(link), op, std::move(params), out);
 }
-
 
 int PgSession::Savepoint(const std::string& name) {
   ahead_.clear();
@@ -236,4 +234,3 @@ int PgLogon(const std::string& user, const std::string& password, const std::str
 }
 
 }  // namespace pvc
-

@@ -122,5 +122,4 @@ int PgSession::Query(const std::string& sql, std::vector<Row>& rows) {
   return rc;
 }
 
-
 }  // namespace pvc::pg

@@ -30,7 +30,8 @@ class MainCursor final : public Cursor {
     if (!on_row_) {
       const int rc = sqlite3_step(st_);
       if (rc != SQLITE_ROW) {
-        const int code = rc == SQLITE_DONE ? kNoData : Translate(rc, sqlite3_db_handle(st_), sh_->last);
+        const int code =
+            rc == SQLITE_DONE ? kNoData : Translate(rc, sqlite3_db_handle(st_), sh_->last);
         End();
         return code;
       }
@@ -65,7 +66,7 @@ class MainCursor final : public Cursor {
   std::shared_ptr<Shared> sh_;
   sqlite3_stmt* st_;  // the main connection's; nullptr once ended or detached
   const char* outputs_;
-  bool on_row_;  // the statement stands on a row not yet delivered
+  bool on_row_;                       // the statement stands on a row not yet delivered
   std::unique_ptr<RowsCursor> rest_;  // the rows read at the detach
 };
 

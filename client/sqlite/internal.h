@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "client/core/session.h"
 #include "client/core/bind.h"
 #include "client/core/engine_texts.h"
+#include "client/core/session.h"
 #include "client/core/sqlite_shared.h"
 #include "client/core/tool_statements.h"
 

@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "client/core/codes.h"
 #include "client/core/net8_mask.h"
 #include "client/sqlite/backend.h"
-#include "client/core/codes.h"
 #include "client/sqlite/internal.h"
 
 namespace pvc {

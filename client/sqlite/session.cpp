@@ -128,8 +128,7 @@ int SqliteSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Curs
 }
 
 // Reads the cursor's rows whole through the main connection, inside its transaction.
-int SqliteSession::OpenOnMain(Op op, const std::vector<Bind>& in,
-                              std::unique_ptr<Cursor>& out) {
+int SqliteSession::OpenOnMain(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {
   sqlite3_stmt* st = nullptr;
   int rc = Prepared(*main_, op, st, Err());
   if (rc == kOk) rc = BindAll(st, op, in, Err());

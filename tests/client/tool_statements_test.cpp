@@ -19,8 +19,9 @@ TEST(ToolStatements, PlaceholdersTakeTheLiteralsInOrder) {
 
 TEST(ToolStatements, LiteralsOfTheTextAndMissingValuesStayAsTheyAre) {
   // 'VZ40' is a literal of the text; ?2 has no value.
-  EXPECT_EQ(pvc::Tool_Sql(ToolOp::DemoZtg, {"'1001'"}),
-            "INSERT INTO Krv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('1001', ?2, 'VZ40', 0)");
+  EXPECT_EQ(
+      pvc::Tool_Sql(ToolOp::DemoZtg, {"'1001'"}),
+      "INSERT INTO Krv329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('1001', ?2, 'VZ40', 0)");
   EXPECT_EQ(pvc::Tool_Sql(ToolOp::SqliteWal), pvc::Tool_Text(ToolOp::SqliteWal));
 }
 
