@@ -7,8 +7,8 @@
 
 #include "client/backends.h"
 #include "client/core/codes.h"
-#include "client/core/net8_mask.h"
 #include "client/core/txn.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace pvc {
 namespace {
@@ -28,13 +28,13 @@ std::vector<Backend>& RegistryRaw() {
 std::vector<Backend>& Registry() {
   static const bool built_ins = [] {
     auto& r = RegistryRaw();
-    r.push_back({"sqlite:", SqliteLogon, SqliteCreateSchema});
+    r.push_back({std::string(kNet8Sqlite), SqliteLogon, SqliteCreateSchema});
 #ifdef PARVEK_WITH_POSTGRES
-    r.push_back({"postgresql://", PgLogon, PgCreateSchema});
-    r.push_back({"postgres://", PgLogon, PgCreateSchema});
+    r.push_back({std::string(kNet8Postgres), PgLogon, PgCreateSchema});
+    r.push_back({std::string(kNet8PostgresShort), PgLogon, PgCreateSchema});
 #endif
 #ifdef PARVEK_WITH_ODBC
-    r.push_back({"odbc:", OdbcLogon, OdbcCreateSchema});
+    r.push_back({std::string(kNet8Odbc), OdbcLogon, OdbcCreateSchema});
 #endif
     return true;
   }();
@@ -55,7 +55,7 @@ const Backend* Find(const std::string& net) {
 #ifdef PARVEK_WITH_ODBC
   if (best == nullptr && OdbcHasDataSource(net)) {
     for (const auto& b : Registry())
-      if (b.prefix == "odbc:") best = &b;
+      if (b.prefix == kNet8Odbc) best = &b;
   }
 #endif
   return best;
@@ -242,7 +242,7 @@ int CreateSchema(const std::string& user, const std::string& password, const std
                  const std::string& schema, std::string& why) {
   const Backend* b = Find(net);
   if (b == nullptr || !b->create) {
-    why = "no backend of this build serves '" + MaskNet(net) + "'";
+    why = "no backend of this build serves '" + Net8_Mask(net) + "'";
     return kBadNetName;
   }
   return b->create(user, password, net, schema, why);

@@ -11,13 +11,13 @@
 #include <ctime>
 #include <string>
 
-#include "client/net8_mask.h"
 #include "db/SQLHlp.h"
 #include "db/parveksql.h"
 #include "run/ground/RunControl.h"
 #include "run/ground/RunLog.h"
 #include "scan/TagYday_Scan.h"
 #include "scan/Tgb_Param.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ int LogConnectFailure(const NightContext& n, int rc) {
   char message[64];
   std::snprintf(message, sizeof message, "Fehler(DB-Connect)! RC:%d ", rc);
   // NET8 is shown with any secret it carries masked.
-  const std::string shown_net = Run_MaskNet(n.settings.net8);
+  const std::string shown_net = n.address.Printable();
   Log_Entry(message, "Name:%s Pwd:%s Net:%s\n", n.settings.login.c_str(), kPasswordMask,
             shown_net.c_str());
   // The exit code of the job is 0 on every path; this line keeps a failed connect from being
@@ -165,5 +165,3 @@ int Night_Run(const NightContext& n) {
   if (lock >= 0) ::close(lock);
   return rc;
 }
-
-std::string Run_MaskNet(const std::string& net) { return pvc::MaskNet(net); }

@@ -94,6 +94,3 @@ int Night_Lock(const std::string& dir, int wait_s);
 // error, and nothing of the running night's files is touched.
 int Night_Run(const NightContext& night);
 
-// A NET8 value as it may be printed (run log, standard error), its secrets masked as
-// pvc::MaskNet (client/net8_mask.h) masks them.
-std::string Run_MaskNet(const std::string& net);

@@ -15,7 +15,6 @@
 
 #include "client/client.h"
 #include "client/codes.h"
-#include "client/net8_mask.h"
 #include "client/tool_queries.h"
 #include "run/ground/CivilDate.h"
 #include "run/ground/DatabaseAddress.h"
@@ -185,7 +184,7 @@ int DemoCreate(DemoOptions& o) {
     std::printf("Demo database: %s/%s.db (NET8 %s, schema %s)\n", dir.c_str(), kDemoSchema,
                 t.net.c_str(), kDemoSchema);
   else
-    std::printf("Demo database: schema %s on %s\n", kDemoSchema, pvc::MaskNet(t.net).c_str());
+    std::printf("Demo database: schema %s on %s\n", kDemoSchema, Net8_Mask(t.net).c_str());
   std::printf("Settings file: %s (values enciphered, mode 0600)\n", settings.c_str());
   std::printf("Persons in the demo (the accounting day is yesterday):\n%s", Demo_Cases());
   return 0;

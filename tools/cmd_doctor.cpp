@@ -198,7 +198,7 @@ int Doctor(const std::string& path) {
   }
   Say("info", "LOGIN " + (t.login.empty() ? std::string("(empty)") : t.login) + ", PASS " +
                   (t.pass.empty() ? "(empty)" : "set") + ", NET8 " +
-                  Run_OneLine(Run_MaskNet(t.net)) + ", schema " +
+                  Run_OneLine(Net8_Mask(t.net)) + ", schema " +
                   (t.schema.empty() ? std::string("(empty)") : t.schema) +
                   " (the SCHEMA value without its last character, upper-cased)");
   if (t.net.empty() || t.schema.empty()) return 1;
@@ -223,7 +223,7 @@ int Doctor(const std::string& path) {
     Say("FAIL", "connect: RC:" + std::to_string(rc) + " " + why + ": " + ConnectHint(rc));
     return 1;
   }
-  Say("ok", "connected to " + Run_OneLine(Run_MaskNet(t.net)) + ", schema " + t.schema);
+  Say("ok", "connected to " + Run_OneLine(Net8_Mask(t.net)) + ", schema " + t.schema);
   // A driver that cannot keep cursors across commits: the job runs, with more sessions.
   if (const std::string notice = pvc::ToolsOf(*s).Notice(); !notice.empty())
     Say("WARN", Run_OneLine(notice));

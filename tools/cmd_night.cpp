@@ -31,7 +31,6 @@
 
 #include "client/client.h"
 #include "client/codes.h"
-#include "client/net8_mask.h"
 #include "client/recording.h"
 #include "run/Night.h"
 #include "run/ground/AccountingDay.h"
@@ -41,6 +40,7 @@
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
 #include "tools/journal.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace {
 
@@ -334,7 +334,7 @@ bool OpenJournal(NightContext& night, const NightOptions& o, JournalWriter& jour
   header.kind = journal::kNight;
   // The schema the night works on, as the job derives it from the SCHEMA value.
   header.schema = night.settings.SchemaName();
-  header.net8 = pvc::MaskNet(night.settings.net8);
+  header.net8 = Net8_Mask(night.settings.net8);
   header.variant = o.variant;
   header.settings = fs::absolute(o.settings, ec).string();
   header.workdir = fs::current_path(ec).string();

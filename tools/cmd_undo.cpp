@@ -17,7 +17,6 @@
 
 #include "client/client.h"
 #include "client/codes.h"
-#include "client/net8_mask.h"
 #include "client/recording.h"
 #include "db/records.h"
 #include "run/Night.h"
@@ -26,6 +25,7 @@
 #include "tools/journal.h"
 #include "tools/journal_format.h"
 #include "tools/journal_values.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace {
 
@@ -234,8 +234,8 @@ int Undo(const UndoOptions& o) {
   // The journal's changes are taken back only on the database they were made on: the one of
   // its identity, asked of the database once connected; a journal written before identities
   // were recorded is matched by its NET8 text and schema.
-  if (t.schema != schema || (h.identity.empty() && pvc::MaskNet(t.net) != h.net8))
-    return Ctl_Fail("undo: " + t.settings + " names another database (NET8 " + pvc::MaskNet(t.net) +
+  if (t.schema != schema || (h.identity.empty() && Net8_Mask(t.net) != h.net8))
+    return Ctl_Fail("undo: " + t.settings + " names another database (NET8 " + Net8_Mask(t.net) +
                     ", schema " + t.schema + ") than the journal's (NET8 " + h.net8 + ", schema " +
                     schema + "); nothing was done");
 

@@ -9,10 +9,10 @@
 
 #include "client/client.h"
 #include "client/codes.h"
-#include "client/net8_mask.h"
 #include "run/ground/AccountingDay.h"
 #include "run/ground/Settings.h"
 #include "tools/ctl.h"
+#include "run/ground/DatabaseAddress.h"
 
 int Ctl_ResolveTarget(const std::string& command, CtlTarget& t, CtlOperands operands) {
   if (!t.settings.empty()) {
@@ -52,7 +52,7 @@ int Ctl_OpenSchema(const CtlTarget& t, std::unique_ptr<pvc::Session>& s, std::st
   }
   rc = s->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + t.schema);
   if (rc != pvc::kOk)
-    why = "schema " + t.schema + " not reachable on " + pvc::MaskNet(t.net) + ": " +
+    why = "schema " + t.schema + " not reachable on " + Net8_Mask(t.net) + ": " +
           s->LastError().message;
   return rc;
 }

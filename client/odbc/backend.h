@@ -1,4 +1,4 @@
-// The ODBC backend as the registry (client/client.cpp) names it: NET8 "odbc:DSN", "odbc:"
+// The ODBC backend as the registry (client/client.cpp) names it: NET8 odbc:DSN, odbc:
 // followed by a connection string, or a bare name for which a data source of that name exists.
 #pragma once
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/core/session.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace pvc::odbc {
 
@@ -43,13 +44,13 @@ const Text& Statement(Texts texts, Op op, bool oracle_compat = false);
 
 // ---- NET8 ------------------------------------------------------------------------------------
 
-inline constexpr const char* kPrefix = "odbc:";
+inline constexpr std::string_view kPrefix = kNet8Odbc;
 
 struct Target {
-  std::string dsn;      // "odbc:DSN" or a bare data source name
-  std::string connect;  // "odbc:" followed by a connection string (it holds '=')
+  std::string dsn;      // odbc:DSN, or a bare data source name
+  std::string connect;  // odbc: followed by a connection string (it holds '=')
 };
-// Splits a NET8 value of the "odbc:" forms, or takes a bare name as a data source name.
+// Splits a NET8 value of the odbc: forms, or takes a bare name as a data source name.
 // -12154 when it names nothing (an empty name) or its connection string holds credentials of
 // its own (UID, PWD and their spelled-out variants), which belong in LOGIN and PASS only.
 int ParseNet(const std::string& net, Target& out);

@@ -70,7 +70,7 @@ bool Contains(const std::string& s, const char* part) { return s.find(part) != s
 }  // namespace
 
 int ParseNet(const std::string& net, Target& out) {
-  const std::string prefix = kPrefix;
+  const std::string prefix(kPrefix);
   Target t;
   if (net.compare(0, prefix.size(), prefix) != 0) {
     t.dsn = net;

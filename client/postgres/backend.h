@@ -1,5 +1,5 @@
-// The PostgreSQL backend as the registry (client/client.cpp) names it: NET8 "postgresql://..."
-// or "postgres://...".
+// The PostgreSQL backend as the registry (client/client.cpp) names it: NET8 postgresql://...
+// or postgres://....
 #pragma once
 
 #include <memory>

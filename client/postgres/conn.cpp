@@ -10,6 +10,7 @@
 
 #include "client/core/codes.h"
 #include "client/core/pg_errors.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace pvc {
 namespace {
@@ -122,7 +123,7 @@ PgTarget::~PgTarget() { Wipe(password_); }
 
 int PgTarget::Set(const std::string& user, const std::string& password, const std::string& net,
                   std::string& why) {
-  if (net.rfind("postgresql://", 0) != 0 && net.rfind("postgres://", 0) != 0) {
+  if (DatabaseAddress_Parse(net).engine != DbEngine::kPostgres) {
     why = "not a PostgreSQL connection URI";
     return kBadNetName;
   }

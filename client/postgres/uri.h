@@ -7,6 +7,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+#include "run/ground/DatabaseAddress.h"
 
 namespace pvc {
 
@@ -30,14 +33,14 @@ inline std::string PgUriDecode(const std::string& s) {
   return out;
 }
 
-// Splits `uri` ("postgresql://[user[:password]@]rest" or "postgres://...") into the user name,
+// Splits `uri` (postgresql://[user[:password]@]rest, or postgres://...) into the user name,
 // the password (both %-decoded, empty when absent) and the URI without them (`net`).
 // Returns false, leaving the outputs untouched, when `uri` has neither scheme.
 inline bool PgSplitUri(const std::string& uri, std::string& user, std::string& password,
                        std::string& net) {
   std::string scheme;
-  for (const char* s : {"postgresql://", "postgres://"}) {
-    if (uri.compare(0, std::string(s).size(), s) == 0) {
+  for (std::string_view s : {kNet8Postgres, kNet8PostgresShort}) {
+    if (uri.compare(0, s.size(), s) == 0) {
       scheme = s;
       break;
     }

@@ -1,4 +1,4 @@
-// The SQLite backend as the registry (client/client.cpp) names it: NET8 "sqlite:DIR".
+// The SQLite backend as the registry (client/client.cpp) names it: NET8 sqlite:DIR.
 #pragma once
 
 #include <memory>
@@ -8,7 +8,7 @@
 
 namespace pvc {
 
-// Embedded SQLite, NET8 "sqlite:DIR". Same contracts as LogonFn and CreateSchemaFn
+// Embedded SQLite, NET8 sqlite:DIR. Same contracts as LogonFn and CreateSchemaFn
 // (client/client.h).
 int SqliteLogon(const std::string& user, const std::string& password, const std::string& net,
                 std::unique_ptr<Session>& out);

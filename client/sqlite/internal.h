@@ -43,8 +43,8 @@ int ReadRow(sqlite3_stmt* st, const char* outputs, Row& row, ErrorDetail& detail
 // Binds `in`, the inputs of `op`, to `st` as ?1..?n (converted by BindValues).
 int BindAll(sqlite3_stmt* st, Op op, const std::vector<Bind>& in, ErrorDetail& detail);
 
-// The schema file of NET8 "sqlite:DIR" and schema `schema`.
-// DIR of "sqlite:DIR" made absolute; empty when `net` names no existing directory.
+// The schema file of NET8 sqlite:DIR and schema `schema`.
+// DIR of NET8 sqlite:DIR made absolute; empty when `net` names no existing directory.
 std::string DirOf(const std::string& net);
 std::string SchemaPath(const std::string& dir, const std::string& schema);
 

@@ -12,6 +12,7 @@
 #include "client/core/codes.h"
 #include "client/core/bind.h"
 #include "client/sqlite/internal.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace pvc::sqlite {
 
@@ -109,9 +110,9 @@ int BindAll(sqlite3_stmt* st, Op op, const std::vector<Bind>& in, ErrorDetail& d
 }
 
 std::string DirOf(const std::string& net) {
-  static const std::string kPrefix = "sqlite:";
-  if (net.compare(0, kPrefix.size(), kPrefix) != 0) return {};
-  const std::string dir = net.substr(kPrefix.size());
+  const DatabaseAddress address = DatabaseAddress_Parse(net);
+  if (address.engine != DbEngine::kSqlite) return {};
+  const std::string& dir = address.place;
   if (dir.empty()) return {};
   struct stat sb {};
   if (::stat(dir.c_str(), &sb) != 0 || !S_ISDIR(sb.st_mode)) return {};

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "client/core/codes.h"
-#include "client/core/net8_mask.h"
 #include "client/sqlite/backend.h"
 #include "client/sqlite/internal.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace pvc {
 
@@ -20,7 +20,7 @@ int SqliteCreateSchema(const std::string& user, const std::string& password, con
   using namespace sqlite;
   const std::string dir = DirOf(net);
   if (dir.empty()) {
-    why = "'" + MaskNet(net) + "' names no existing directory";
+    why = "'" + Net8_Mask(net) + "' names no existing directory";
     return kBadNetName;
   }
   if (!IsIdentifier(schema)) {

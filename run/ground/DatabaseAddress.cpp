@@ -45,4 +45,6 @@ DatabaseAddress DatabaseAddress_Parse(const std::string& net8, const std::string
   return a;
 }
 
+std::string DatabaseAddress::Printable() const { return Net8_Mask(net8); }
+
 std::string DatabaseAddress_Sqlite(const std::string& dir) { return std::string(kNet8Sqlite) + dir; }

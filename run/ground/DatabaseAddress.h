@@ -23,7 +23,7 @@ inline constexpr std::string_view kNet8Odbc = "odbc:";
 enum class DbEngine {
   kSqlite,
   kPostgres,
-  kOdbc,         // "odbc:" and what follows it
+  kOdbc,         // odbc: and what follows it
   kServiceName,  // a bare name
 };
 
@@ -46,6 +46,14 @@ struct DatabaseAddress {
 // working directory when empty). Any text is an address of some engine; whether it names a
 // database the logon decides.
 DatabaseAddress DatabaseAddress_Parse(const std::string& net8, const std::string& work_dir = "");
+
+// NET8 with its secrets masked, as it may be shown (the run log, standard error, a journal, a
+// tool's message): the user information of a PostgreSQL URI ("user:password@") and the value
+// of every parameter whose name, with %XX escapes decoded and in any case, contains "password"
+// or "passwd" or is "pwd" become "********". Parameters are NAME=VALUE at the start or after
+// '?', '&', ';' or white space; a value ends at '&', ';' or white space, and a value in braces
+// (ODBC) at its closing brace.
+std::string Net8_Mask(const std::string& net8);
 
 // NET8 of an SQLite directory.
 std::string DatabaseAddress_Sqlite(const std::string& dir);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/Night.h"
+#include "run/ground/DatabaseAddress.h"
 #include "run/ground/RunControl.h"
 #include "run/ground/RunLog.h"
 
@@ -148,5 +148,5 @@ TEST(RunMaskNet, SecretsAreMasked) {
       {"odbc:DSN=PROD; passwd=x", "odbc:DSN=PROD; passwd=********"},
       {"DBQ=PROD;PWD=x", "DBQ=PROD;PWD=********"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Run_MaskNet(c.in), c.out) << c.in;
+  for (const auto& c : cases) EXPECT_EQ(Net8_Mask(c.in), c.out) << c.in;
 }

@@ -39,6 +39,8 @@ std::vector<std::string> PlanProblems(TempSchema& db) {
     while (sqlite3_step(st) == SQLITE_ROW)
       plan += std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 3))) + "; ";
     if (plan == "SCAN CONSTANT ROW; ") continue;  // a statement that reads no table
+    // The engine's own list of its files (the identity statement) holds one row per file.
+    if (plan.rfind("SCAN pragma_database_list VIRTUAL TABLE", 0) == 0) continue;
     const Op op = static_cast<Op>(i);
     const bool streams = op == Op::TagYday || op == Op::TagYdayAt || op == Op::TagPrev;
     if (plan.find("SCAN") != std::string::npos || plan.find("SEARCH") == std::string::npos ||

@@ -1,8 +1,7 @@
-#include "client/core/net8_mask.h"
+#include "run/ground/DatabaseAddress.h"
 
 #include <cstring>
 
-namespace pvc {
 
 namespace {
 
@@ -36,10 +35,10 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 }  // namespace
 
-std::string MaskNet(const std::string& net) {
+std::string Net8_Mask(const std::string& net) {
   std::string text = net;
-  for (const char* scheme : {"postgresql://", "postgres://"}) {
-    const std::size_t n = std::strlen(scheme);
+  for (std::string_view scheme : {kNet8Postgres, kNet8PostgresShort}) {
+    const std::size_t n = scheme.size();
     if (text.compare(0, n, scheme) != 0) continue;
     // The authority ends at the first '/' or '?'; its user information at its last '@'.
     const std::size_t end = text.find_first_of("/?", n);
@@ -91,4 +90,3 @@ std::string MaskNet(const std::string& net) {
   return out;
 }
 
-}  // namespace pvc
