@@ -350,12 +350,12 @@ bool OpenJournal(NightContext& night, const NightOptions& o, JournalWriter& jour
 }
 
 // Closes the journal of a night that ended with `rc`; a night refused before it began leaves
-// none behind. Journals past their days are removed.
+// none behind. Journals past their days are removed after a night that was not refused.
 void CloseJournal(JournalWriter& journal, const NightOptions& o, int rc) {
   journal.Finish(rc == 0, rc);
   std::error_code ec;
   if (rc > 0 && journal.changes() == 0) fs::remove(journal.path(), ec);
-  if (o.journal_days > 0) Journal_RemoveOld(o.journal, o.journal_days);
+  if (o.journal_days > 0 && rc <= 0) Journal_RemoveOld(o.journal, o.journal_days);
 }
 
 int Night(const NightOptions& o) {

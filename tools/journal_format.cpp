@@ -155,6 +155,17 @@ json EndLine(const End& end) {
           {key::kFailed, end.failed}};
 }
 
+bool IsHeaderLine(const std::string& line) {
+  const json l = json::parse(line, nullptr, false);
+  if (l.is_discarded() || !l.is_object()) return false;
+  const auto text = [&l](const char* name) {
+    return l.contains(name) && l[name].is_string() ? l[name].get<std::string>() : std::string();
+  };
+  const std::string kind = text(key::kJournal);
+  return (kind == kNight || kind == kUndo) && !text(key::kStart).empty() &&
+         !text(key::kVersion).empty();
+}
+
 bool Read(const std::string& path, Journal& j, std::string& why) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {

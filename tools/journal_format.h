@@ -118,4 +118,8 @@ struct Journal {
 // read), or with a broken line before its last.
 bool Read(const std::string& path, Journal& j, std::string& why);
 
+// Whether `line` (without its line end) is a journal's first line: a header of a kind this
+// program writes, whatever version wrote it.
+bool IsHeaderLine(const std::string& line);
+
 }  // namespace journal
