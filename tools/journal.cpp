@@ -318,9 +318,20 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
     }
     done = journal::OkLine(pending_, bch_dat);
   } else {
+    // Not every write the database refuses is a failure of the run: one that matched nothing
+    // changed nothing, and a cancellation that meets an older cancelled booking at its key is
+    // refused once by design (the night clears the older one and cancels again). Their lines
+    // say "failed" all the same: the undo takes back only writes that were made.
+    const bool first_cancel_met_older =
+        op == Op::BchUpdFkt && seen.rc == pvc::kUniqueViolated && !cancel_retry_;
+    if (seen.rc == pvc::kNoData || first_cancel_met_older)
+      ++unchanged_;
+    else
+      ++failed_writes_;
     done = journal::FailedLine(pending_, seen.rc);
-    ++failed_writes_;
   }
+  if (op == Op::BchUpdFkt)
+    cancel_retry_ = seen.rc == pvc::kUniqueViolated && !cancel_retry_;
   pending_ = 0;
   Line(done);
   const std::time_t now = std::time(nullptr);
@@ -333,7 +344,8 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
 void JournalWriter::Finish(bool normal, int rc) {
   Header();
   Line(journal::EndLine(
-      {normal && !failed_, rc, inserted_, functions_, deleted_, days_, failed_writes_}));
+      {normal && !failed_, rc, inserted_, functions_, deleted_, days_, failed_writes_,
+       unchanged_}));
   if (fd_ >= 0) {
     if (::fsync(fd_) != 0) failed_ = true;
     if (::close(fd_) != 0) failed_ = true;

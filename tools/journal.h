@@ -73,6 +73,8 @@ class JournalWriter final : public pvc::Recorder {
   pvc::Row day_row_;
   nlohmann::json day_pairs_;
   int inserted_ = 0, functions_ = 0, deleted_ = 0, days_ = 0, failed_writes_ = 0;
+  int unchanged_ = 0;          // writes refused without failing the run (see Saw)
+  bool cancel_retry_ = false;  // the last cancellation met an older one: the next is its retry
   std::time_t last_sync_ = 0;
 };
 

@@ -152,7 +152,8 @@ json EndLine(const End& end) {
           {key::kFunctions, end.functions},
           {key::kDeleted, end.deleted},
           {key::kDays, end.days},
-          {key::kFailed, end.failed}};
+          {key::kFailed, end.failed},
+          {key::kUnchanged, end.unchanged}};
 }
 
 bool IsHeaderLine(const std::string& line) {
@@ -205,6 +206,7 @@ bool Read(const std::string& path, Journal& j, std::string& why) {
       e.deleted = IntOf(l, key::kDeleted);
       e.days = IntOf(l, key::kDays);
       e.failed = IntOf(l, key::kFailed);
+      e.unchanged = IntOf(l, key::kUnchanged);
     } else if (IsInt(l, key::kFailed)) {
       for (Entry& e : j.entries)
         if (e.n == l[key::kFailed].get<int64_t>()) e.state = Entry::State::kFailed;
