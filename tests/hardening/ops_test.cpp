@@ -683,4 +683,32 @@ TEST(NightJournal, RetentionRemovesOnlyItsOwnJournals) {
   EXPECT_EQ(Journals(dir).size(), 4u);
 }
 
+// log-check through a link to the run log (absolute or relative, from another directory) sees a
+// night running and a night killed as it does without the link.
+TEST(LogCheckState, ThroughALinkToTheRunLog) {
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  hard::TempDir other;
+  const std::filesystem::path log = night.work() / "parvek.log";
+  sqlite3* holder = nullptr;
+  const pid_t pid = StartHeldNight(night, holder);
+  ASSERT_GT(pid, 0);
+  std::filesystem::create_symlink(log, other / "abs.log");
+  std::filesystem::create_symlink(std::filesystem::relative(log, other.path()),
+                                  other / "rel.log");
+  for (const char* link : {"abs.log", "rel.log"}) {
+    const Result r = hard::Run(PARVEKCTL_BIN, other.path(), {"log-check", link});
+    EXPECT_EQ(r.code, 1) << link << ": " << r.out;
+    EXPECT_NE(r.out.find("a night or preview is running now"), std::string::npos) << r.out;
+  }
+  ::kill(pid, SIGKILL);
+  hard::Wait(pid, night.work().path());
+  ReleaseWriteLock(holder);
+  for (const char* link : {"abs.log", "rel.log"}) {
+    const Result r = hard::Run(PARVEKCTL_BIN, other.path(), {"log-check", link});
+    EXPECT_EQ(r.code, 2) << link << ": " << r.out;
+    EXPECT_NE(r.out.find("the last run did not finish (killed?)"), std::string::npos) << r.out;
+  }
+}
+
 }  // namespace
