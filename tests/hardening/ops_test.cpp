@@ -16,6 +16,7 @@
 #include <ctime>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <string>
 
 #include "tests/e2e/e2e_runner.h"
@@ -709,6 +710,67 @@ TEST(LogCheckState, ThroughALinkToTheRunLog) {
     EXPECT_EQ(r.code, 2) << link << ": " << r.out;
     EXPECT_NE(r.out.find("the last run did not finish (killed?)"), std::string::npos) << r.out;
   }
+}
+
+// The names in a directory.
+std::set<std::string> Names(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.insert(e.path().filename().string());
+  return names;
+}
+
+// Starts a preview of `night` held by `holder` in TMPDIR `tmp` and waits until its directory is
+// there. -1 on failure.
+pid_t StartHeldPreview(const OpsNight& night, const std::string& tmp, sqlite3*& holder) {
+  holder = HoldWriteLock(night.file());
+  const std::set<std::string> before = Names(tmp);
+  const pid_t pid =
+      holder == nullptr ? -1
+                        : hard::Start(PARVEKCTL_BIN, night.work().path(),
+                                      {"night", "settings.ini", "XXX", "D", "--preview"},
+                                      {{"TMPDIR", tmp}});
+  for (int i = 0; pid > 0 && i < 100; ++i) {
+    for (const std::string& name : Names(tmp)) {
+      if (before.count(name) != 0) continue;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // its files come
+      return pid;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return -1;
+}
+
+// A preview killed by SIGKILL leaves its directory; the next preview removes it, and leaves the
+// directory of a preview running now.
+TEST(PreviewEnds, KilledPreviewsDirectoryGoesWithTheNextPreview) {
+  OpsNight killed, running, next;
+  ASSERT_TRUE(killed.ok && running.ok && next.ok);
+  hard::TempDir tmp;
+  sqlite3* killed_holder = nullptr;
+  const pid_t k = StartHeldPreview(killed, tmp.path(), killed_holder);
+  ASSERT_GT(k, 0);
+  ::kill(k, SIGKILL);
+  hard::Wait(k, killed.work().path());
+  ReleaseWriteLock(killed_holder);
+  ASSERT_FALSE(std::filesystem::is_empty(tmp.path())) << "SIGKILL leaves the directory";
+  sqlite3* running_holder = nullptr;
+  const pid_t live = StartHeldPreview(running, tmp.path(), running_holder);
+  ASSERT_GT(live, 0);
+
+  Result r = hard::Run(PARVEKCTL_BIN, next.work().path(),
+                       {"night", "settings.ini", "XXX", "D", "--preview"}, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(r.code, 0) << r.err;
+  int dirs = 0;
+  for (const auto& e : std::filesystem::directory_iterator(tmp.path())) {
+    ++dirs;
+    EXPECT_TRUE(std::filesystem::exists(e.path() / "parvek.log")) << "the running preview's";
+  }
+  EXPECT_EQ(dirs, 1);
+  ReleaseWriteLock(running_holder);
+  r = hard::Wait(live, running.work().path(), 60);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
 }
 
 }  // namespace
