@@ -346,6 +346,11 @@ bool MakePreviewDir(const std::string& tmp, std::string& dir, int& lock) {
 // The night in a private directory, recorded; its run log and parameter file are read and
 // removed. Directories of earlier previews that were killed are removed first.
 int Preview(NightContext& night, const NightOptions& o) {
+  // A file that is no settings file would show its deciphered garbage in the connect's error.
+  if (const std::string problem =
+          Ctl_SettingsProblem(o.settings, {"LOGIN", "PASS", "NET8", "SCHEMA"});
+      !problem.empty())
+    return Ctl_Fail("night: " + problem);
   const char* tmpdir = std::getenv("TMPDIR");
   const std::string tmp = tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp";
   RemoveStalePreviewDirs(tmp);
