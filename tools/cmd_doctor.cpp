@@ -175,6 +175,11 @@ int Doctor(const std::string& path) {
   CheckWorkingDirectory();
   CheckTimeZone();
   if (!readable) return 1;
+  if (const std::string problem = Ctl_SettingsProblem(path, {"LOGIN", "PASS", "NET8", "SCHEMA"});
+      !problem.empty()) {
+    Say("FAIL", problem);
+    return 1;
+  }
 
   const Settings settings = Settings_Read(path);
   CtlTarget t;

@@ -68,17 +68,18 @@ bool WriteMetrics(const std::string& path, Status status, const CtlRun* run) {
   return false;
 }
 
-// Whether a night or preview holds the lock of the run log's directory now.
+// Whether a night or preview holds the lock of the run log's directory now (that of the file
+// a link names, too).
 bool NightRunning(const std::string& log) {
-  const size_t slash = log.rfind('/');
-  const std::string dir =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : log.substr(0, slash);
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  // Shared and without waiting: held for no time, it never keeps a night from its lock.
-  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  ::close(fd);
-  return held;
+  for (const std::string& dir : Ctl_RunLogDirs(log)) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;
+    // Shared and without waiting: held for no time, it never keeps a night from its lock.
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    if (held) return true;
+  }
+  return false;
 }
 
 int LogCheck(const LogCheckOptions& o) {

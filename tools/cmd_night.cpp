@@ -13,6 +13,10 @@
 // printed instead of kept; the tables come from a recording of the night's statements.
 //
 // --journal: a journal of every change the night makes, for parvekctl undo (tools/journal.h).
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -277,13 +281,82 @@ void EndPreview(int sig) {
   std::raise(sig);
 }
 
+constexpr const char* kPreviewDirPrefix = "parvekctl-preview-";
+
+// The preview's directory `name` in `tmp`, opened and locked: a preview holds its directory's
+// lock (flock) as long as it runs, and the kernel drops it whichever way the process ends, even
+// by SIGKILL. -1 when it is no directory of this user or another process holds its lock.
+int LockPreviewDir(const std::string& tmp, const std::string& name, bool wait) {
+  const int fd =
+      ::open((tmp + "/" + name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() ||
+      ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Removes the directories that previews of this user left in `tmp` when they were killed
+// (SIGKILL cannot be caught): the directories whose lock no process holds. A directory whose
+// lock is held belongs to a preview running now and is left to it.
+void RemoveStalePreviewDirs(const std::string& tmp) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(tmp, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kPreviewDirPrefix, 0) != 0) continue;
+    const int fd = LockPreviewDir(tmp, name, false);
+    if (fd < 0) continue;
+    // Its files, never following a link, then the directory itself.
+    if (DIR* d = ::fdopendir(::dup(fd))) {
+      std::vector<std::string> files;
+      for (const dirent* e = ::readdir(d); e != nullptr; e = ::readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+          files.push_back(e->d_name);
+      ::closedir(d);
+      for (const std::string& f : files) ::unlinkat(fd, f.c_str(), 0);
+    }
+    ::rmdir((tmp + "/" + name).c_str());
+    ::close(fd);
+  }
+}
+
+// A new private directory in `tmp`, locked for as long as the preview runs (the descriptor in
+// `lock`); false when none can be made.
+bool MakePreviewDir(const std::string& tmp, std::string& dir, int& lock) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    dir = tmp + "/" + kPreviewDirPrefix + "XXXXXX";
+    if (dir.size() + 16 > sizeof g_preview_files[0] || ::mkdtemp(dir.data()) == nullptr)
+      return false;
+    // Another preview's clean-up may have taken the new directory for a dead one's before its
+    // lock was taken here: then it is gone, and another is made.
+    lock = LockPreviewDir(tmp, fs::path(dir).filename().string(), true);
+    struct stat held {}, named {};
+    if (lock >= 0 && ::fstat(lock, &held) == 0 && ::lstat(dir.c_str(), &named) == 0 &&
+        held.st_ino == named.st_ino && held.st_dev == named.st_dev)
+      return true;
+    if (lock >= 0) ::close(lock);
+    ::rmdir(dir.c_str());
+  }
+  return false;
+}
+
 // The night in a private directory, recorded; its run log and parameter file are read and
-// removed.
+// removed. Directories of earlier previews that were killed are removed first.
 int Preview(NightContext& night, const NightOptions& o) {
+  // A file that is no settings file would show its deciphered garbage in the connect's error.
+  if (const std::string problem =
+          Ctl_SettingsProblem(o.settings, {"LOGIN", "PASS", "NET8", "SCHEMA"});
+      !problem.empty())
+    return Ctl_Fail("night: " + problem);
   const char* tmpdir = std::getenv("TMPDIR");
-  std::string tmpl = std::string(tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp") +
-                     "/parvekctl-preview-XXXXXX";
-  if (tmpl.size() + 16 > sizeof g_preview_files[0] || ::mkdtemp(tmpl.data()) == nullptr)
+  const std::string tmp = tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp";
+  RemoveStalePreviewDirs(tmp);
+  std::string tmpl;
+  int dir_lock = -1;
+  if (!MakePreviewDir(tmp, tmpl, dir_lock))
     return Ctl_Fail("night: no private directory for the preview");
   const fs::path work = tmpl;
   std::snprintf(g_preview_dir, sizeof g_preview_dir, "%s", tmpl.c_str());
@@ -310,6 +383,7 @@ int Preview(NightContext& night, const NightOptions& o) {
   const std::vector<std::string> params = Lines(params_text);
   std::error_code ignored;
   fs::remove_all(work, ignored);
+  ::close(dir_lock);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
   if (rc < 0) {
     std::string why = "night: RC:" + std::to_string(rc) + " the preview could not connect";
@@ -348,12 +422,12 @@ bool OpenJournal(NightContext& night, const NightOptions& o, JournalWriter& jour
 }
 
 // Closes the journal of a night that ended with `rc`; a night refused before it began leaves
-// none behind. Journals past their days are removed.
+// none behind. Journals past their days are removed after a night that was not refused.
 void CloseJournal(JournalWriter& journal, const NightOptions& o, int rc) {
   journal.Finish(rc == 0, rc);
   std::error_code ec;
   if (rc > 0 && journal.changes() == 0) fs::remove(journal.path(), ec);
-  if (o.journal_days > 0) Journal_RemoveOld(o.journal, o.journal_days);
+  if (o.journal_days > 0 && rc <= 0) Journal_RemoveOld(o.journal, o.journal_days);
 }
 
 int Night(const NightOptions& o) {

@@ -60,6 +60,46 @@ int ReadFile(const std::string& path, std::string& content, bool& exists) {
   return failed ? -1 : 0;
 }
 
+// Whether the job deciphers the record's value as it was enciphered: an entry line
+// "NUMBER;KEY;VALUE" with a key, whose value's whole blocks of 16 characters (all the reader
+// deciphers) are upper-case hexadecimal digits. Other characters decipher into bytes nobody
+// wrote.
+bool Sound(const IniRecord& r) {
+  const std::string& v = r.fields.value;
+  return r.has_number == 1 && !r.fields.key.empty() &&
+         v.find_first_not_of("0123456789ABCDEF") >= v.size() / 16 * 16;
+}
+
+}  // namespace
+
+std::string Ctl_SettingsProblem(const std::string& path, const std::vector<std::string>& keys) {
+  std::string content;
+  bool exists = false;
+  if (ReadFile(path, content, exists) != 0 || !exists) return "";
+  const std::vector<StoredRecord> records = Records(Ini_SplitLines(content));
+  bool any = false;
+  for (const auto& r : records) any = any || Sound(r.rec);
+  if (!any)
+    return path +
+           " holds no settings record the job would read (a header line, then "
+           "NUMBER;KEY;VALUE with the value enciphered: parvekctl settings-set writes them)";
+  for (const std::string& key : keys) {
+    // The record the job reads for the key: the first that answers.
+    for (const auto& r : records) {
+      if (Ini_RecordAnswers(r.rec, "", key.c_str(), 0) == 0) continue;
+      if (!Sound(r.rec))
+        return "the record at line " + std::to_string(r.line + 1) + " of " + path +
+               ", which the job reads for " + key +
+               ", holds no enciphered value (upper-case hexadecimal digits, 16 to a block); "
+               "write it again with parvekctl settings-set";
+      break;
+    }
+  }
+  return "";
+}
+
+namespace {
+
 // Writes `content` to a new file beside `path` and renames it over `path`, so that a failure
 // at any point leaves the old file as it was. The new file takes the old one's owner, group and
 // mode (a new file is readable by its owner only); when that cannot be kept, nothing changes.
@@ -298,6 +338,8 @@ int SettingsList(const std::string& file) {
   bool exists = false;
   if (ReadFile(file, content, exists) != 0 || !exists)
     return Ctl_Fail("cannot read " + file + ": " + std::strerror(errno));
+  if (const std::string problem = Ctl_SettingsProblem(file, {}); !problem.empty())
+    return Ctl_Fail("settings-list: " + problem);
   const std::vector<std::string> lines = Ini_SplitLines(content);
   const std::vector<StoredRecord> records = Records(lines);
   std::vector<std::string> seen;
@@ -325,6 +367,9 @@ int SettingsShow(const std::string& path, const std::string& key, bool reveal) {
   if (::access(path.c_str(), R_OK) != 0)
     return Ctl_Fail("cannot read " + path + ": " + std::strerror(errno));
 
+  // Never bytes deciphered from something that was not enciphered.
+  if (const std::string problem = Ctl_SettingsProblem(path, {key}); !problem.empty())
+    return Ctl_Fail("settings-show: " + problem);
   // Exactly what the job reads: empty section, number 0.
   Ini_ReadEntry("", key.c_str(), 0, path.c_str());
   // The reader leaves its record clear when no record answered.

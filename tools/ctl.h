@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "run/ground/AccountingDay.h"
 #include "run/ground/DatabaseIdentity.h"
@@ -103,6 +104,12 @@ std::optional<AccountingDay> Ctl_DatabaseYesterday(pvc::Session& s);
 // The identity of the database and schema `s` works on (run/ground/DatabaseIdentity.h); not
 // known when the database does not answer.
 DatabaseIdentity Ctl_DatabaseIdentity(pvc::Session& s, const std::string& schema);
+
+// Why the job would read nothing sound from the settings file at `path`: the file holds no
+// record the job deciphers as it was enciphered (a file that is no settings file), or the record
+// the job reads for one of `keys` holds no enciphered value. Empty when there is no such problem,
+// also when the file is missing or unreadable (said elsewhere). Never quotes a deciphered byte.
+std::string Ctl_SettingsProblem(const std::string& path, const std::vector<std::string>& keys);
 
 // One line of standard input without its line end; typed at a terminal, it is prompted for
 // with `prompt` and not echoed. False when standard input holds nothing.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include "run/ground/CivilDate.h"
@@ -130,17 +131,39 @@ std::FILE* Ctl_OpenRunLog(const std::string& path, std::string& why) {
   return f;
 }
 
+namespace {
+
+std::string DirOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::vector<std::string> Ctl_RunLogDirs(const std::string& log) {
+  std::vector<std::string> dirs;
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(log, ec);
+  if (!ec) dirs.push_back(real.parent_path().string());
+  const std::string given = DirOf(log);
+  std::error_code same;
+  if (dirs.empty() || !std::filesystem::equivalent(dirs.front(), given, same))
+    dirs.push_back(given);
+  return dirs;
+}
+
 std::string Ctl_RecordedState(const std::string& log, const std::string& stamp) {
-  const size_t slash = log.rfind('/');
-  const std::string path =
-      (slash == std::string::npos ? std::string() : log.substr(0, slash + 1)) + kEndRecordName;
-  std::string why, state;
-  std::FILE* in = Ctl_OpenRunLog(path, why);
-  if (in == nullptr) return state;
-  Ctl_EachRun(in, [&](const CtlRun& r) {
-    if (r.stamp == stamp) state = r.last_entry;
-  });
-  std::fclose(in);
+  std::string state;
+  for (const std::string& dir : Ctl_RunLogDirs(log)) {
+    std::string why;
+    std::FILE* in = Ctl_OpenRunLog(dir + "/" + kEndRecordName, why);
+    if (in == nullptr) continue;
+    Ctl_EachRun(in, [&](const CtlRun& r) {
+      if (r.stamp == stamp) state = r.last_entry;
+    });
+    std::fclose(in);
+    if (!state.empty()) break;
+  }
   return state;
 }
 

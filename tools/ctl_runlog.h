@@ -43,9 +43,15 @@ std::FILE* Ctl_OpenRunLog(const std::string& path, std::string& why);
 // stamps, not the empty lines before them.
 std::vector<std::string> Ctl_RunLogEntries(const std::string& text);
 
-// The state that parvekctl night recorded beside the run log at `log` for the run stamped
-// `stamp`: "running", "finished", or empty when the record names another run (the job run by
-// itself writes none) or there is none.
+// Where the night that writes the run log at `log` keeps its end record and its lock: the
+// directory of the file the path names once its symbolic links are resolved (a link to the run
+// log, a relative link among them), then the directory of the path as given, when that is
+// another (a run log that is itself a link out of the working directory).
+std::vector<std::string> Ctl_RunLogDirs(const std::string& log);
+
+// The state that parvekctl night recorded beside the run log at `log` (see Ctl_RunLogDirs) for
+// the run stamped `stamp`: "running", "finished", or empty when the record names another run
+// (the job run by itself writes none) or there is none.
 std::string Ctl_RecordedState(const std::string& log, const std::string& stamp);
 
 // The start stamp of a run in the run log at `path` that worked on `day` (a day number):

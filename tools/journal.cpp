@@ -1,15 +1,17 @@
 #include "tools/journal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "client/codes.h"
 #include "tools/ctl.h"
@@ -84,26 +86,79 @@ json JournalWriter::DayRowPairs() const {
 
 JournalWriter::~JournalWriter() {
   if (fd_ >= 0) ::close(fd_);
+  if (dir_fd_ >= 0) ::close(dir_fd_);
 }
+
+namespace {
+
+// The journal directory `dir`, opened (made when missing, mode 0700). Root works for the job: a
+// directory it makes in a directory of another user (a catch-up in the job's working directory)
+// is handed to that user and group, and a directory of root's own in such a place is refused,
+// since the job's next night, run as that user, could not write there. Root never opens the
+// directory through a symbolic link. The open directory, or -1 with the reason in `why`.
+int OpenJournalDir(const std::string& dir, std::string& why) {
+  const bool root = ::geteuid() == 0;
+  const bool made = ::mkdir(dir.c_str(), 0700) == 0;
+  if (!made && errno != EEXIST) {
+    why = "cannot make the journal directory " + dir + ": " + std::strerror(errno);
+    return -1;
+  }
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (root ? O_NOFOLLOW : 0));
+  if (fd < 0) {
+    why = "cannot open the journal directory " + dir + ": " +
+          (root && (errno == ELOOP || errno == ENOTDIR)
+               ? std::string("run as root, parvekctl writes no journal through a symbolic link")
+               : std::strerror(errno));
+    return -1;
+  }
+  struct stat d {}, p {};
+  const std::string parent = fs::path(dir).parent_path().string();
+  if (!root || ::fstat(fd, &d) != 0 || d.st_uid != 0 ||
+      ::stat(parent.empty() ? "." : parent.c_str(), &p) != 0 || p.st_uid == 0)
+    return fd;
+  if (made && ::fchown(fd, p.st_uid, p.st_gid) == 0) return fd;
+  why = made ? "cannot give the journal directory " + dir + " to the owner of " +
+                   (parent.empty() ? "." : parent) + ": " + std::strerror(errno)
+             : "the journal directory " + dir + " belongs to root, but " +
+                   (parent.empty() ? "the working directory" : parent) + " belongs to user " +
+                   std::to_string(p.st_uid) +
+                   ": the job's nights could not write their journals there; give it to that "
+                   "user (chown) or name another directory";
+  ::close(fd);
+  return -1;
+}
+
+}  // namespace
 
 bool JournalWriter::Create(const std::string& dir, const std::string& day,
                            const JournalHeader& header, std::string& why) {
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-    why = "cannot make the journal directory " + dir + ": " + std::strerror(errno);
-    return false;
-  }
+  dir_fd_ = OpenJournalDir(dir, why);
+  if (dir_fd_ < 0) return false;
   dir_ = dir;
   header_ = header;
   header_.day = day;
   header_.start = Stamp(std::time(nullptr));
   for (int attempt = 0; attempt < 10 && fd_ < 0; ++attempt) {
-    path_ = (fs::path(dir) / FileName(header_, attempt)).string();
+    name_ = FileName(header_, attempt);
+    path_ = (fs::path(dir) / name_).string();
     // The journal holds personal data: its owner alone reads it.
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+    fd_ = ::openat(dir_fd_, name_.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) {
     why = "cannot create a journal in " + dir + ": " + std::strerror(errno);
+    return false;
+  }
+  // Made by root in a directory of another user, the file is that user's, as its directory.
+  struct stat d {};
+  if (::geteuid() == 0 && ::fstat(dir_fd_, &d) == 0 && d.st_uid != 0 &&
+      ::fchown(fd_, d.st_uid, d.st_gid) != 0) {
+    why = "cannot give the journal " + path_ + " to the owner of " + dir + ": " +
+          std::strerror(errno);
+    ::unlinkat(dir_fd_, name_.c_str(), 0);
+    ::close(fd_);
+    fd_ = -1;
     return false;
   }
   last_sync_ = std::time(nullptr);
@@ -113,9 +168,14 @@ bool JournalWriter::Create(const std::string& dir, const std::string& day,
 void JournalWriter::DayKnown(const AccountingDay& day) {
   if (header_written_ || fd_ < 0 || !header_.day.empty()) return;
   header_.day = day.Compact();
-  const std::string named = (fs::path(dir_) / FileName(header_, 0)).string();
+  const std::string named = FileName(header_, 0);
+  struct stat st {};
   // The file keeps its provisional name when the new one is taken.
-  if (!fs::exists(named) && std::rename(path_.c_str(), named.c_str()) == 0) path_ = named;
+  if (::fstatat(dir_fd_, named.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
+      ::renameat(dir_fd_, name_.c_str(), dir_fd_, named.c_str()) == 0) {
+    name_ = named;
+    path_ = (fs::path(dir_) / named).string();
+  }
 }
 
 void JournalWriter::Start(pvc::Session& s) {
@@ -262,9 +322,20 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
     }
     done = journal::OkLine(pending_, bch_dat);
   } else {
+    // Not every write the database refuses is a failure of the run: one that matched nothing
+    // changed nothing, and a cancellation that meets an older cancelled booking at its key is
+    // refused once by design (the night clears the older one and cancels again). Their lines
+    // say "failed" all the same: the undo takes back only writes that were made.
+    const bool first_cancel_met_older =
+        op == Op::BchUpdFkt && seen.rc == pvc::kUniqueViolated && !cancel_retry_;
+    if (seen.rc == pvc::kNoData || first_cancel_met_older)
+      ++unchanged_;
+    else
+      ++failed_writes_;
     done = journal::FailedLine(pending_, seen.rc);
-    ++failed_writes_;
   }
+  if (op == Op::BchUpdFkt)
+    cancel_retry_ = seen.rc == pvc::kUniqueViolated && !cancel_retry_;
   pending_ = 0;
   Line(done);
   const std::time_t now = std::time(nullptr);
@@ -277,7 +348,8 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
 void JournalWriter::Finish(bool normal, int rc) {
   Header();
   Line(journal::EndLine(
-      {normal && !failed_, rc, inserted_, functions_, deleted_, days_, failed_writes_}));
+      {normal && !failed_, rc, inserted_, functions_, deleted_, days_, failed_writes_,
+       unchanged_}));
   if (fd_ >= 0) {
     if (::fsync(fd_) != 0) failed_ = true;
     if (::close(fd_) != 0) failed_ = true;
@@ -285,19 +357,71 @@ void JournalWriter::Finish(bool normal, int rc) {
   }
 }
 
-int Journal_RemoveOld(const std::string& dir, int days) {
-  int removed = 0;
-  std::error_code ec;
-  const auto limit = fs::file_time_type::clock::now() - std::chrono::hours(24) * days;
-  for (const auto& entry : fs::directory_iterator(dir, ec)) {
-    const std::string name = entry.path().filename().string();
-    const std::string ext = journal::kFileExtension;
-    if (name.rfind(journal::kFilePrefix, 0) != 0 || name.size() < 15 ||
-        name.compare(name.size() - ext.size(), ext.size(), ext) != 0)
-      continue;
-    std::error_code e;
-    if (!entry.is_regular_file(e) || entry.last_write_time(e) >= limit || e) continue;
-    if (fs::remove(entry.path(), e)) ++removed;
+namespace {
+
+// Whether the entry `name` of the directory `dir_fd` is a journal this program wrote, last changed
+// before `limit`: a regular file (never a link) whose first line is a journal's header.
+bool OldJournal(int dir_fd, const char* name, std::time_t limit) {
+  struct stat st {};
+  if (::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_mtime >= limit)
+    return false;
+  const int fd = ::openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat opened {};
+  std::string first;
+  char buf[4096];
+  ssize_t n = 0;
+  if (::fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev) {
+    // A header line is short; a first line longer than this is none.
+    while (first.find('\n') == std::string::npos && first.size() < 65536 &&
+           (n = ::read(fd, buf, sizeof buf)) > 0)
+      first.append(buf, static_cast<size_t>(n));
   }
+  ::close(fd);
+  const size_t end = first.find('\n');
+  return end != std::string::npos && journal::IsHeaderLine(first.substr(0, end));
+}
+
+}  // namespace
+
+int Journal_RemoveOld(const std::string& dir, int days) {
+  const int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir_fd < 0) {
+    if (errno == ELOOP || errno == ENOTDIR)
+      std::fprintf(stderr,
+                   "parvekctl: old journals are not removed from %s: it is a symbolic link (or "
+                   "no directory), which the removal never follows\n",
+                   dir.c_str());
+    return 0;
+  }
+  struct stat d {};
+  if (::fstat(dir_fd, &d) != 0 || (d.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    std::fprintf(stderr,
+                 "parvekctl: old journals are not removed from %s: others than its owner may "
+                 "write there, and a file of theirs could pass for a journal (chmod go-w %s)\n",
+                 dir.c_str(), dir.c_str());
+    ::close(dir_fd);
+    return 0;
+  }
+  const std::time_t limit = std::time(nullptr) - static_cast<std::time_t>(days) * 24 * 3600;
+  std::vector<std::string> old;
+  const int list_fd = ::dup(dir_fd);
+  DIR* list = list_fd >= 0 ? ::fdopendir(list_fd) : nullptr;
+  if (list == nullptr && list_fd >= 0) ::close(list_fd);
+  const std::string prefix = journal::kFilePrefix, ext = journal::kFileExtension;
+  for (const dirent* e = list != nullptr ? ::readdir(list) : nullptr; e != nullptr;
+       e = ::readdir(list)) {
+    const std::string name = e->d_name;
+    if (name.size() > prefix.size() + ext.size() && name.rfind(prefix, 0) == 0 &&
+        name.compare(name.size() - ext.size(), ext.size(), ext) == 0 &&
+        OldJournal(dir_fd, name.c_str(), limit))
+      old.push_back(name);
+  }
+  if (list != nullptr) ::closedir(list);
+  int removed = 0;
+  for (const std::string& name : old)
+    if (::unlinkat(dir_fd, name.c_str(), 0) == 0) ++removed;
+  ::close(dir_fd);
   return removed;
 }

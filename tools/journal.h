@@ -27,6 +27,9 @@ class JournalWriter final : public pvc::Recorder {
   // Creates the journal in `dir` (made when missing, mode 0700), named
   // "parvek-DAY-START.journal" ("...-undo.journal" for an undo); DAY is `day` (yyyymmdd), or
   // "pending" until DayKnown tells it. The header's day, start and version are the writer's.
+  // Run as root where another user owns the directory the journal directory lies in (the job's
+  // working directory), the directory made and the file are that user's and group's; root's
+  // own journal directory there, or one reached through a symbolic link, is refused.
   // False with the reason in `why` when it cannot be created.
   bool Create(const std::string& dir, const std::string& day, const JournalHeader& header,
               std::string& why);
@@ -57,8 +60,8 @@ class JournalWriter final : public pvc::Recorder {
   nlohmann::json DayRowPairs() const;              // its six fields as they now stand
   void Header();
 
-  int fd_ = -1;
-  std::string dir_, path_;
+  int fd_ = -1, dir_fd_ = -1;
+  std::string dir_, name_, path_;
   JournalHeader header_;  // its day empty until known
   bool header_written_ = false, failed_ = false;
   long n_ = 0;
@@ -70,9 +73,13 @@ class JournalWriter final : public pvc::Recorder {
   pvc::Row day_row_;
   nlohmann::json day_pairs_;
   int inserted_ = 0, functions_ = 0, deleted_ = 0, days_ = 0, failed_writes_ = 0;
+  int unchanged_ = 0;          // writes refused without failing the run (see Saw)
+  bool cancel_retry_ = false;  // the last cancellation met an older one: the next is its retry
   std::time_t last_sync_ = 0;
 };
 
-// Journal files of `dir` ("parvek-*.journal") last changed more than `days` days ago are
-// removed. Returns how many were removed.
+// Journals of `dir` last changed more than `days` days ago are removed: only files named
+// "parvek-*.journal" that this program wrote (a regular file, never a symbolic link, whose first
+// line is a journal's header). A directory that its group or others may write, or a symbolic
+// link, is left as it is, with the reason on standard error. Returns how many were removed.
 int Journal_RemoveOld(const std::string& dir, int days);

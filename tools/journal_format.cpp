@@ -153,7 +153,19 @@ json EndLine(const End& end) {
           {key::kFunctions, end.functions},
           {key::kDeleted, end.deleted},
           {key::kDays, end.days},
-          {key::kFailed, end.failed}};
+          {key::kFailed, end.failed},
+          {key::kUnchanged, end.unchanged}};
+}
+
+bool IsHeaderLine(const std::string& line) {
+  const json l = json::parse(line, nullptr, false);
+  if (l.is_discarded() || !l.is_object()) return false;
+  const auto text = [&l](const char* name) {
+    return l.contains(name) && l[name].is_string() ? l[name].get<std::string>() : std::string();
+  };
+  const std::string kind = text(key::kJournal);
+  return (kind == kNight || kind == kUndo) && !text(key::kStart).empty() &&
+         !text(key::kVersion).empty();
 }
 
 bool Read(const std::string& path, Journal& j, std::string& why) {
@@ -195,6 +207,7 @@ bool Read(const std::string& path, Journal& j, std::string& why) {
       e.deleted = IntOf(l, key::kDeleted);
       e.days = IntOf(l, key::kDays);
       e.failed = IntOf(l, key::kFailed);
+      e.unchanged = IntOf(l, key::kUnchanged);
     } else if (IsInt(l, key::kFailed)) {
       for (Entry& e : j.entries)
         if (e.n == l[key::kFailed].get<int64_t>()) e.state = Entry::State::kFailed;

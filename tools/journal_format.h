@@ -11,7 +11,13 @@
 //   {"n":N, "change":"day", "key":{TagPnr,TagTag},
 //    "before":{the six code/value fields}, "after":{the same}}           a day record updated
 //   {"ok":N[, "BchDat":...]} or {"failed":N, "rc":code}                  how write N ended
-//   {"end":"normal"|"error", "rc", "inserted", "functions", "deleted", "days", "failed"}
+//   {"end":"normal"|"error", "rc", "inserted", "functions", "deleted", "days", "failed",
+//    "unchanged"}
+//
+// The closing line's "failed" counts the writes that failed; "unchanged" those refused without
+// failing the run: a write that matched nothing (1403), and a cancellation refused once for an
+// older cancelled booking at its key, which the night clears before it cancels again. Each of
+// both kinds has its {"failed":N, "rc":code} line, since neither changed anything.
 //
 // "version" is the version of the parvekctl that wrote the file. Dates are 'yyyymmdd', points in
 // time 'yyyymmddHHMMSS', times of day 'HHMMSS'; NULL is null (tools/journal_values.h).
@@ -65,6 +71,7 @@ inline constexpr const char* kInserted = "inserted";
 inline constexpr const char* kFunctions = "functions";
 inline constexpr const char* kDeleted = "deleted";
 inline constexpr const char* kDays = "days";
+inline constexpr const char* kUnchanged = "unchanged";
 }  // namespace key
 
 // The runs that write a journal.
@@ -96,6 +103,7 @@ struct End {
   bool normal = false;  // the run ended as it should
   int rc = 0;
   int inserted = 0, functions = 0, deleted = 0, days = 0, failed = 0;
+  int unchanged = 0;  // refused without failing the run; absent in older journals (0)
 };
 nlohmann::json EndLine(const End& end);
 
@@ -121,5 +129,9 @@ struct Journal {
 // header names a kind or a version this program does not know (refused as soon as the header is
 // read), or with a broken line before its last.
 bool Read(const std::string& path, Journal& j, std::string& why);
+
+// Whether `line` (without its line end) is a journal's first line: a header of a kind this
+// program writes, whatever version wrote it.
+bool IsHeaderLine(const std::string& line);
 
 }  // namespace journal

@@ -89,4 +89,31 @@ TEST(Demo, UndoTakesBackOnlyOnTheJournalsOwnDatabase) {
   EXPECT_NE(r.out.find("would revert"), std::string::npos) << r.out;
 }
 
+// A second night of the same day (--force) with its journal: the run log shows no error, and
+// neither does the journal's closing line. The cancellation that meets the first night's
+// cancelled training is refused once by design and counted as unchanged, not as failed.
+TEST(Demo, RerunsJournalCountsNoFailureTheRunLogDoesNotShow) {
+  const pvt::TempDir tmp;
+  const fs::path dir = fs::path(tmp.path()) / "demo";
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, tmp.path(), {"demo-create", dir.string()}).code, 0);
+  const std::vector<std::string> night = {"night", "parvek.ini", "XXX", "D", "--journal", "j"};
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, dir, night, {{}, "", tmp.path()}).code, 0);
+  std::vector<std::string> force = night;
+  force.push_back("--force");
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, dir, force, {{}, "", tmp.path()}).code, 0);
+  EXPECT_EQ(ReadFile(dir / "parvek.log").find("Fehler"), std::string::npos);
+  std::vector<std::string> ends;
+  for (const auto& e : fs::directory_iterator(dir / "j")) {
+    const std::string text = ReadFile(e.path());
+    ends.push_back(text.substr(text.rfind("{\"days\"")));
+  }
+  ASSERT_EQ(ends.size(), 2u);
+  int unchanged = 0;
+  for (const std::string& end : ends) {
+    EXPECT_NE(end.find("\"failed\":0,"), std::string::npos) << end;
+    unchanged += end.find("\"unchanged\":1}") != std::string::npos;
+  }
+  EXPECT_EQ(unchanged, 1) << ends[0] << ends[1];
+}
+
 }  // namespace

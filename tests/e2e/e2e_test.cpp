@@ -646,7 +646,9 @@ TEST_P(GeneratedNight, UndoKeepsWhatAClerkChangedSince) {
   fs::create_directory(work / "journal");
   const auto aged = fs::file_time_type::clock::now() - std::chrono::hours(24 * 91);
   for (const char* name : {"parvek-20200101-20200102T041500.journal", "notes.journal.txt"}) {
-    std::ofstream(work / "journal" / name) << "{}\n";
+    std::ofstream(work / "journal" / name)
+        << R"({"journal":"night","day":"20200101","start":"20200102T041500","version":"0.9.0"})"
+        << "\n";
     fs::last_write_time(work / "journal" / name, aged);
   }
   const std::string day = e2e::AccountingDay(db);

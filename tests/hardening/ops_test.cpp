@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -15,6 +16,7 @@
 #include <ctime>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <string>
 
 #include "tests/e2e/e2e_runner.h"
@@ -597,5 +599,178 @@ INSTANTIATE_TEST_SUITE_P(
                       AccessCase{"UnwritableDirectory", 0644, "FAIL  working directory",
                                  "FAIL  settings file"}),
     [](const ::testing::TestParamInfo<AccessCase>& p) { return std::string(p.param.name); });
+
+// ---- parvekctl's own files on hostile ground ---------------------------------------------
+
+// The journal files of a directory, by name.
+std::vector<std::string> Journals(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().extension() == ".journal") names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void Age(const std::filesystem::path& p, int days) {
+  std::filesystem::last_write_time(
+      p, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * days));
+}
+
+// A catch-up run by root in the job's working directory leaves its journal directory and journal
+// to the directory's owner, as the run log; root's own journal directory there is refused.
+TEST(NightJournal, RootLeavesItsJournalToTheOwnerOfTheWorkingDirectory) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run in another user's directory";
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  const std::filesystem::path work = night.work().path();
+  ASSERT_EQ(::chown(work.c_str(), 65534, 65534), 0);
+  Result r = night.Ctl({"night", "settings.ini", "XXX", "D", "--journal", "journal"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::vector<std::string> journals = Journals(work / "journal");
+  ASSERT_EQ(journals.size(), 1u);
+  for (const auto& p : {work / "journal", work / "journal" / journals[0]}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(p.c_str(), &st), 0) << p;
+    EXPECT_EQ(st.st_uid, 65534u) << p;
+    EXPECT_EQ(st.st_gid, 65534u) << p;
+  }
+  std::filesystem::remove_all(work / "journal");
+  std::filesystem::create_directory(work / "journal");  // root's own
+  r = night.Ctl({"night", "settings.ini", "XXX", "D", "--force", "--journal", "journal"});
+  EXPECT_EQ(r.code, 2) << r.err;
+  EXPECT_NE(r.err.find("the journal directory journal belongs to root"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(std::filesystem::is_empty(work / "journal"));
+}
+
+// Old journals are removed only where the night ran, only files the night wrote (not a file of
+// another kind by the same name, not a link), and not at all in a directory that others may
+// write.
+TEST(NightJournal, RetentionRemovesOnlyItsOwnJournals) {
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  const std::filesystem::path dir = night.work() / "journal";
+  const std::vector<std::string> night_args = {"night", "settings.ini", "XXX", "D", "--journal",
+                                               "journal"};
+  ASSERT_EQ(night.Ctl(night_args).code, 0);
+  const std::vector<std::string> first = Journals(dir);
+  ASSERT_EQ(first.size(), 1u);
+  Age(dir / first[0], 100);
+  const auto victim = night.work() / "victim";
+  hard::WriteFile(victim, "keep\n");
+  Age(victim, 100);
+  hard::WriteFile(dir / "parvek-notes.journal", "not a journal\n");
+  Age(dir / "parvek-notes.journal", 100);
+  std::filesystem::create_symlink(victim, dir / "parvek-link.journal");
+
+  // Refused (the day ran already): nothing is removed.
+  EXPECT_EQ(night.Ctl(night_args).code, 2);
+  EXPECT_EQ(Journals(dir).size(), 3u);
+  std::vector<std::string> force = night_args;
+  force.push_back("--force");
+  ASSERT_EQ(night.Ctl(force).code, 0);
+  std::vector<std::string> left = Journals(dir);
+  EXPECT_EQ(std::count(left.begin(), left.end(), first[0]), 0) << "the old journal goes";
+  EXPECT_EQ(left.size(), 3u) << "the other file and the link stay, the new journal comes";
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "parvek-link.journal"));
+  EXPECT_EQ(hard::ReadFile(victim), "keep\n");
+
+  // Where others may write, nothing is removed and the reason is given.
+  for (const std::string& name : left) Age(dir / name, 100);
+  ASSERT_EQ(::chmod(dir.c_str(), 0770), 0);
+  const Result r = night.Ctl(force);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("old journals are not removed from journal"), std::string::npos) << r.err;
+  EXPECT_EQ(Journals(dir).size(), 4u);
+}
+
+// log-check through a link to the run log (absolute or relative, from another directory) sees a
+// night running and a night killed as it does without the link.
+TEST(LogCheckState, ThroughALinkToTheRunLog) {
+  OpsNight night;
+  ASSERT_TRUE(night.ok);
+  hard::TempDir other;
+  const std::filesystem::path log = night.work() / "parvek.log";
+  sqlite3* holder = nullptr;
+  const pid_t pid = StartHeldNight(night, holder);
+  ASSERT_GT(pid, 0);
+  std::filesystem::create_symlink(log, other / "abs.log");
+  std::filesystem::create_symlink(std::filesystem::relative(log, other.path()),
+                                  other / "rel.log");
+  for (const char* link : {"abs.log", "rel.log"}) {
+    const Result r = hard::Run(PARVEKCTL_BIN, other.path(), {"log-check", link});
+    EXPECT_EQ(r.code, 1) << link << ": " << r.out;
+    EXPECT_NE(r.out.find("a night or preview is running now"), std::string::npos) << r.out;
+  }
+  ::kill(pid, SIGKILL);
+  hard::Wait(pid, night.work().path());
+  ReleaseWriteLock(holder);
+  for (const char* link : {"abs.log", "rel.log"}) {
+    const Result r = hard::Run(PARVEKCTL_BIN, other.path(), {"log-check", link});
+    EXPECT_EQ(r.code, 2) << link << ": " << r.out;
+    EXPECT_NE(r.out.find("the last run did not finish (killed?)"), std::string::npos) << r.out;
+  }
+}
+
+// The names in a directory.
+std::set<std::string> Names(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.insert(e.path().filename().string());
+  return names;
+}
+
+// Starts a preview of `night` held by `holder` in TMPDIR `tmp` and waits until its directory is
+// there. -1 on failure.
+pid_t StartHeldPreview(const OpsNight& night, const std::string& tmp, sqlite3*& holder) {
+  holder = HoldWriteLock(night.file());
+  const std::set<std::string> before = Names(tmp);
+  const pid_t pid =
+      holder == nullptr ? -1
+                        : hard::Start(PARVEKCTL_BIN, night.work().path(),
+                                      {"night", "settings.ini", "XXX", "D", "--preview"},
+                                      {{"TMPDIR", tmp}});
+  for (int i = 0; pid > 0 && i < 100; ++i) {
+    for (const std::string& name : Names(tmp)) {
+      if (before.count(name) != 0) continue;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // its files come
+      return pid;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return -1;
+}
+
+// A preview killed by SIGKILL leaves its directory; the next preview removes it, and leaves the
+// directory of a preview running now.
+TEST(PreviewEnds, KilledPreviewsDirectoryGoesWithTheNextPreview) {
+  OpsNight killed, running, next;
+  ASSERT_TRUE(killed.ok && running.ok && next.ok);
+  hard::TempDir tmp;
+  sqlite3* killed_holder = nullptr;
+  const pid_t k = StartHeldPreview(killed, tmp.path(), killed_holder);
+  ASSERT_GT(k, 0);
+  ::kill(k, SIGKILL);
+  hard::Wait(k, killed.work().path());
+  ReleaseWriteLock(killed_holder);
+  ASSERT_FALSE(std::filesystem::is_empty(tmp.path())) << "SIGKILL leaves the directory";
+  sqlite3* running_holder = nullptr;
+  const pid_t live = StartHeldPreview(running, tmp.path(), running_holder);
+  ASSERT_GT(live, 0);
+
+  Result r = hard::Run(PARVEKCTL_BIN, next.work().path(),
+                       {"night", "settings.ini", "XXX", "D", "--preview"}, {{"TMPDIR", tmp.path()}});
+  EXPECT_EQ(r.code, 0) << r.err;
+  int dirs = 0;
+  for (const auto& e : std::filesystem::directory_iterator(tmp.path())) {
+    ++dirs;
+    EXPECT_TRUE(std::filesystem::exists(e.path() / "parvek.log")) << "the running preview's";
+  }
+  EXPECT_EQ(dirs, 1);
+  ReleaseWriteLock(running_holder);
+  r = hard::Wait(live, running.work().path(), 60);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
+}
 
 }  // namespace

@@ -125,6 +125,41 @@ TEST_F(CtlTest, EveryWrongUseGivesAMessageAndExitCodeTwoAndChangesNothing) {
   }
 }
 
+// A file that is no settings file (/etc/passwd given by mistake), or a record whose value was
+// never enciphered, is named as such by every command that reads settings: never a byte of
+// what deciphering it would give.
+TEST_F(CtlTest, WhatIsNoSettingsFileIsSaidSoWithoutItsDecipheredBytes) {
+  const fs::path passwd = base_ / "passwd", bad_login = base_ / "bad.ini";
+  std::ofstream(passwd) << "root:x:0:0:root:/root:/bin/bash\n"
+                           "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n"
+                           "bin:x:2:2:bin:/bin:/usr/sbin/nologin\n"
+                           "sys:x:3:3:sys:/dev:/usr/sbin/nologin\n";
+  std::ofstream(bad_login) << ";PARVEK;\n1;LOGIN;root:x:0:0:root:/root:/bin/bash\n"
+                           << SettingsRecord(2, "NET8", "sqlite:" + dir_.string());
+  const std::string no_record = "holds no settings record the job would read";
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  } cases[] = {
+      {{"settings-show", passwd, "LOGIN"}, 2, no_record},
+      {{"settings-list", passwd}, 2, no_record},
+      {{"doctor", passwd}, 1, no_record},
+      {{"night", passwd, "XXX", "D", "--preview"}, 2, no_record},
+      {{"settings-show", bad_login, "LOGIN"}, 2, "which the job reads for LOGIN, holds no"},
+      {{"doctor", bad_login}, 1, "which the job reads for LOGIN, holds no"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const Result r = Ctl(dir_, c.args);
+    EXPECT_EQ(r.code, c.code) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
+    for (const char ch : r.out + r.err)
+      ASSERT_TRUE(ch == '\n' || (ch >= ' ' && ch <= '~')) << "a byte " << int(ch) << " in:\n"
+                                                           << r.out << r.err;
+  }
+}
+
 // undo reads a journal's header first: a file that is no journal, or one of a kind or version
 // this parvekctl does not know, is refused before the rest of the file or the settings are looked
 // at. An empty file or a header cut short is a run killed before its first change.
