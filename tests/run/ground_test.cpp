@@ -85,6 +85,26 @@ TEST(DatabaseAddress, EveryFormOfNet8) {
   }
 }
 
+// What may be printed of an address never carries its secrets, whatever the engine's form.
+TEST(DatabaseAddress, PrintableKeepsThePlaceAndMasksTheSecrets) {
+  const struct {
+    const char* net8;
+    const char* shown;
+  } cases[] = {
+      {"sqlite:/srv/db", "sqlite:/srv/db"},
+      {"postgresql://scott:tiger@h:5432/db", "postgresql://********@h:5432/db"},
+      {"postgres://h/db?password=tiger&sslmode=require",
+       "postgres://h/db?password=********&sslmode=require"},
+      {"odbc:DRIVER={X};PWD={ti;ger};SERVER=h", "odbc:DRIVER={X};PWD=********;SERVER=h"},
+      {"PROD", "PROD"},
+  };
+  for (const auto& c : cases) {
+    const DatabaseAddress a = DatabaseAddress_Parse(c.net8, "/work/dir");
+    EXPECT_EQ(a.Printable(), c.shown) << c.net8;
+    EXPECT_EQ(a.Printable().find("tiger"), std::string::npos) << c.net8;
+  }
+}
+
 TEST(Settings, ReadOnceAsTheJobReadsThem) {
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() / ("parvek-settings-" + std::to_string(::getpid()));
