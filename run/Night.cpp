@@ -13,11 +13,11 @@
 
 #include "db/SQLHlp.h"
 #include "db/parveksql.h"
+#include "run/ground/DatabaseAddress.h"
 #include "run/ground/RunControl.h"
 #include "run/ground/RunLog.h"
 #include "scan/TagYday_Scan.h"
 #include "scan/Tgb_Param.h"
-#include "run/ground/DatabaseAddress.h"
 
 namespace {
 
