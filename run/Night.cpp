@@ -1,6 +1,7 @@
 #include "run/Night.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "db/SQLHlp.h"
 #include "db/parveksql.h"
+#include "run/NightGuard.h"
 #include "run/ground/DatabaseAddress.h"
 #include "run/ground/RunControl.h"
 #include "run/ground/RunLog.h"
@@ -102,6 +104,33 @@ void WriteEndRecord(const std::string& path, const std::string& stamp, const cha
   std::fclose(f);
 }
 
+// One line of the events file beside the run log, for log-check: a night that was refused, or
+// that ended a preview. The file is started afresh past 64 KiB.
+void WriteEvent(const NightContext& n, const char* kind, const std::string& why) {
+  const std::string path = InDir(n.lock_dir, kNightEventsName);
+  struct stat st {};
+  const bool fresh = ::stat(path.c_str(), &st) == 0 && st.st_size > 64 * 1024;
+  std::FILE* f = Run_OpenJobFile(path.c_str(), !fresh);
+  if (f == nullptr) return;
+  std::fprintf(f, "%lld\t%s\t%s\n", static_cast<long long>(std::time(nullptr)), kind,
+               Run_OneLine(why).c_str());
+  std::fclose(f);
+}
+
+// The accounting day for the record of nights: a catch-up's once checked, or the database's
+// yesterday read on the guard's own session (the night's statements stay the job's).
+std::optional<AccountingDay> RecordDay(const NightContext& n, NightGuard& g, const Start& st) {
+  if (n.catch_up) return st.day;
+  if (st.day) return st.day;
+  pvc::Row row;
+  if (!g.session || g.session->SelectOne(pvc::Op::Today, {}, row) != pvc::kOk || row.empty() ||
+      row[0].null)
+    return std::nullopt;
+  g.session->Commit();
+  const std::optional<AccountingDay> today = AccountingDay::FromCompact(row[0].text);
+  return today ? std::optional<AccountingDay>(*today - 1) : std::nullopt;
+}
+
 }  // namespace
 
 NightContext Night_Context(const std::string& settings_path, const std::string& variant,
@@ -129,27 +158,73 @@ int Night_Lock(const std::string& dir, int wait_s) {
   return -1;
 }
 
-int Night_Run(const NightContext& n) {
+int Night_Run(const NightContext& n, std::string* why) {
   // A reader that closes standard output early (parvek ... | head) must not end the night: its
   // writes then fail, and the night's work goes on.
   std::signal(SIGPIPE, SIG_IGN);
+  const bool preview = n.mode == NightMode::kPreview;
+  const auto refuse = [&](int rc, const std::string& text) {
+    std::fprintf(stderr, "parvek: %s\n", text.c_str());
+    if (why != nullptr) *why = text;
+    if (rc == kNightBusy && !preview) WriteEvent(n, "refused", text);
+    return rc;
+  };
   // One night at a time in a working directory: a second run would mix its run log and
-  // parameter file into the first's, and a preview's open transaction would block the night's
-  // writes. A refused run writes nothing there: every file in it belongs to the running night.
-  const int lock = Night_Lock(n.lock_dir, n.mode == NightMode::kPreview ? 0 : n.lock_wait_s);
+  // parameter file into the first's. A refused run writes nothing there but its event: every
+  // file in it belongs to the running night.
+  int lock = Night_Lock(n.lock_dir, 0);
+  const bool waited_dir = lock == -1 && errno == EWOULDBLOCK;
+  if (waited_dir && !preview) lock = Night_Lock(n.lock_dir, n.lock_wait_s);
   if (lock == -1) {
     const int e = errno;
-    std::fprintf(stderr, "parvek: Fehler(Sperre): Verzeichnis %s nicht frei! %s\n",
-                 Run_OneLine(n.lock_dir.empty() ? "." : n.lock_dir).c_str(),
-                 e == EWOULDBLOCK ? "Ein anderer Lauf arbeitet darin." : std::strerror(e));
-    return kNightBusy;
+    return refuse(kNightBusy, "Fehler(Sperre): Verzeichnis " +
+                                  Run_OneLine(n.lock_dir.empty() ? "." : n.lock_dir) +
+                                  " nicht frei! " +
+                                  (e == EWOULDBLOCK ? "Ein anderer Lauf arbeitet darin."
+                                                    : std::strerror(e)));
   }
+  struct CloseLock {
+    int fd;
+    ~CloseLock() {
+      if (fd >= 0) ::close(fd);
+    }
+  } close_lock{lock};
   RunFlags_Init(n.variant.c_str(), n.log_switch.c_str());
+  // One night at a time on a database, from wherever it starts; a preview's open transaction
+  // would block the night's writes, so a night ends a preview it finds.
+  NightGuard guard;
+  const int taken = NightGuard_Take(guard, n.settings, preview ? GuardKind::kPreview : GuardKind::kNight,
+                                    preview ? 0 : n.lock_wait_s);
+  if (taken == kGuardBusy)
+    return refuse(kNightBusy, "Fehler(Sperre): Datenbank " + Run_OneLine(guard.identity.shown) +
+                                  " nicht frei! " + Run_OneLine(guard.holder) + " hält " +
+                                  Run_OneLine(guard.how) + ".");
+  // The preview's own session carries the guard's name, by which a night ends it.
+  if (preview && !guard.name.empty()) ::setenv("PGAPPNAME", guard.name.c_str(), 1);
+
   const Start st = ConnectAndResolve(n);
-  if (n.admit && st.day && !n.admit(*st.day)) {
-    if (lock >= 0) ::close(lock);
-    return kNightRefused;
+  const std::optional<AccountingDay> day =
+      st.connect_rc == 0 && !preview ? RecordDay(n, guard, st) : std::nullopt;
+  if (day && (n.done_day == DoneDay::kRefuse ||
+              (n.done_day == DoneDay::kSkipAfterWait && (guard.waited || waited_dir)))) {
+    if (const std::optional<NightRecord> done = NightGuard_DoneNight(guard, *day)) {
+      const std::string text = "the database records a finished night of " + day->Dashed() +
+                               " (started " + done->started + " by " + done->started_by +
+                               ", ended " + done->ended + ")";
+      if (n.done_day == DoneDay::kSkipAfterWait) {
+        // The job waited for that very night: it logs why it does not run it again.
+        Log_Open(InDir(n.dir, kRunLogName).c_str());
+        Log_EntryAlways("Hinweis(Sperre): Nacht bereits gelaufen! ", "Tag:%s Start:%s Von:%s\n",
+                        day->Compact().c_str(), done->started.c_str(),
+                        done->started_by.c_str());
+        Log_Close();
+        WriteEvent(n, "skipped", text);
+      }
+      if (why != nullptr) *why = text;
+      return kNightDone;
+    }
   }
+  if (n.admit && st.day && !n.admit(*st.day)) return kNightRefused;
 
   Log_Open(InDir(n.dir, kRunLogName).c_str());
   const std::time_t now = std::time(nullptr);
@@ -158,10 +233,15 @@ int Night_Run(const NightContext& n) {
   const std::string stamp = Run_TimeStamp(local);
   Log_Line(stamp.c_str());
   WriteEndRecord(n.end_record, stamp, "running");
+  if (guard.ended_preview)
+    WriteEvent(n, "preview-ended", "the night ended " + guard.holder + " to run");
+  NightRecord begun;
+  const bool recorded =
+      day && NightGuard_Begin(guard, *day, n.started_by, begun) == 0;
 
   const int rc = Scan(n, st);
   Log_Close();
   WriteEndRecord(n.end_record, stamp, "finished");
-  if (lock >= 0) ::close(lock);
+  if (recorded) NightGuard_End(guard, *day, begun, rc == 0 ? "finished" : "failed");
   return rc;
 }

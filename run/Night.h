@@ -12,6 +12,14 @@
 #include "run/ground/DatabaseAddress.h"
 #include "run/ground/Settings.h"
 
+// What a night does when the database's record shows a night of its accounting day finished.
+enum class DoneDay {
+  kRun,            // runs it again (asked for: --force)
+  kSkipAfterWait,  // the job's: runs it, unless it waited for another run to end; then the
+                   // other run was that night (a timer that fired twice), and it only logs why
+  kRefuse,         // refuses, with the recorded night in the refusal
+};
+
 enum class NightMode {
   kCommit,   // the job's night: every change committed where it is made
   kPreview,  // the same night in one transaction that is rolled back at the end
@@ -34,9 +42,13 @@ struct NightContext {
   // The job's working directory, whose lock keeps one night at a time (a preview's `dir` is a
   // private one; it still locks the job's). Empty: the working directory.
   std::string lock_dir;
-  // How long the night waits for the lock held by another run before it refuses, in seconds.
-  // A preview never waits: it refuses at once while anything else holds the lock.
+  // How long the night waits for the locks held by another run (its working directory's, its
+  // database's) before it refuses, in seconds. A preview never waits: it refuses at once while
+  // anything else holds a lock. A night ends a preview that holds its database's lock.
   int lock_wait_s = 0;
+  DoneDay done_day = DoneDay::kSkipAfterWait;
+  // What started the night, for the database's record of nights ("parvek", "parvekctl night").
+  std::string started_by = "parvek";
   // Where the record of the run's start and end goes ("running" or "finished" after the start
   // time stamp), for log-check to tell a killed run from a finished one. Empty: none (the job).
   std::string end_record;
@@ -68,7 +80,12 @@ inline constexpr int kNightBusy = 4;  // another night or preview holds the work
                                       // lock; nothing was opened or written
 
 inline constexpr int kNightRefused = 5;  // the context's admit said no; nothing was written
+inline constexpr int kNightDone = 6;     // the database records a finished night of the day
+                                         // (DoneDay); nothing was written
 
+// Beside the run log: one line per night that did not run as asked or that ended a preview
+// ("EPOCH<TAB>refused|preview-ended|skipped<TAB>why"), for log-check.
+inline constexpr const char* kNightEventsName = "parvek.log.events";
 // The longest a preview runs before it ends, rolled back, and the job's wait for the lock: a
 // night that finds a preview running outwaits it.
 inline constexpr int kPreviewMaxSeconds = 600;
@@ -90,7 +107,10 @@ int Night_Lock(const std::string& dir, int wait_s);
 // one line on standard error. The run log is closed at the end.
 // The refusals kNightNoPreview and kNightDayNotPast are logged as errors of the run.
 // First of all it takes the working directory's lock (Night_Lock, the context's wait; none for
-// a preview): when another run holds it, kNightBusy is returned after one line on standard
-// error, and nothing of the running night's files is touched.
-int Night_Run(const NightContext& night);
+// a preview), then the database's (run/NightGuard.h): when another run holds one, kNightBusy
+// is returned after one line on standard error and a line in the events file, and nothing of
+// the running night's files is touched. The database's record of nights gets the night's
+// start and end (not for a preview); a night of a day it records as finished is handled as the
+// context's DoneDay says. `why` (when given) receives a refusal in words.
+int Night_Run(const NightContext& night, std::string* why = nullptr);
 

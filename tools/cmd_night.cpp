@@ -36,6 +36,7 @@
 #include "client/client.h"
 #include "client/codes.h"
 #include "client/recording.h"
+#include "db/parveksql.h"
 #include "run/Night.h"
 #include "run/ground/AccountingDay.h"
 #include "run/ground/CivilDate.h"
@@ -248,8 +249,8 @@ std::string Refusal(int rc, const NightOptions& o) {
              "night's own uncommitted writes, so the preview would show another night than the "
              "real one (see the guide on previews for the backends that can)";
     case kNightBusy:
-      return "another night or preview is running in this working directory (or its lock "
-             "cannot be taken); nothing was done";
+      return "another night, preview or undo is running in this working directory or on this "
+             "database (or a lock cannot be taken); nothing was done";
     case kNightNotUndone:
       return "the preview's changes could not be rolled back; nothing was committed, they end "
              "with the connection";
@@ -267,7 +268,10 @@ void RemovePreviewDir() {
   ::rmdir(g_preview_dir);
 }
 
-// Interrupted or out of time: the private directory is removed and the process ends. Its
+// The exit code of a preview that a night of its database ended.
+constexpr int kExitPreviewEnded = 3;
+
+// Interrupted, out of time, or ended by a night (SIGUSR1): the private directory is removed and the process ends. Its
 // transaction, never committed, ends with the connection: the database rolls it back.
 void EndPreview(int sig) {
   RemovePreviewDir();
@@ -276,6 +280,13 @@ void EndPreview(int sig) {
         "parvekctl: night: the preview ran out of its time and ends; nothing of it is kept\n";
     (void)!::write(STDERR_FILENO, kOut, sizeof kOut - 1);
     ::_exit(2);
+  }
+  if (sig == SIGUSR1) {
+    static const char kOut[] =
+        "parvekctl: night: a night of this database began and ended the preview; nothing of "
+        "the preview is kept\n";
+    (void)!::write(STDERR_FILENO, kOut, sizeof kOut - 1);
+    ::_exit(kExitPreviewEnded);
   }
   std::signal(sig, SIG_DFL);
   std::raise(sig);
@@ -362,7 +373,7 @@ int Preview(NightContext& night, const NightOptions& o) {
   std::snprintf(g_preview_dir, sizeof g_preview_dir, "%s", tmpl.c_str());
   std::snprintf(g_preview_files[0], sizeof g_preview_files[0], "%s/%s", tmpl.c_str(), "parvek.log");
   std::snprintf(g_preview_files[1], sizeof g_preview_files[1], "%s/%s", tmpl.c_str(), "parvektgb");
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGALRM}) std::signal(sig, EndPreview);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGALRM, SIGUSR1}) std::signal(sig, EndPreview);
   // A preview holds its locks in the database as long as it runs: its time is bounded, and the
   // night outwaits that bound.
   ::alarm(static_cast<unsigned>(o.max_seconds));
@@ -371,8 +382,12 @@ int Preview(NightContext& night, const NightOptions& o) {
   night.dir = work.string();
   night.decorators.push_back(
       [&rec](std::unique_ptr<pvc::Session> s) { return pvc::Recording(std::move(s), rec); });
-  const int rc = Night_Run(night);
+  std::string refusal;
+  const int rc = Night_Run(night, &refusal);
   ::alarm(0);
+  // A night of this database on another host ends the preview's sessions: its statements then
+  // find their connection gone.
+  const bool ended = Stmt_ConnectionLost() != 0;
 
   // A full or failing file system would cut the lists short: the preview then shows nothing.
   std::string log_text, params_text;
@@ -384,7 +399,14 @@ int Preview(NightContext& night, const NightOptions& o) {
   std::error_code ignored;
   fs::remove_all(work, ignored);
   ::close(dir_lock);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) std::signal(sig, SIG_DFL);
+  if (ended && rc >= 0) {
+    std::fprintf(stderr,
+                 "parvekctl: night: the preview's connection was ended (by a night of this "
+                 "database, or by the server); nothing of the preview is kept\n");
+    return kExitPreviewEnded;
+  }
+  if (rc == kNightBusy) return Ctl_Fail("night: " + Refusal(rc, o) + ": " + refusal);
   if (rc < 0) {
     std::string why = "night: RC:" + std::to_string(rc) + " the preview could not connect";
     for (const auto& l : log) why += "\n  " + l;
@@ -433,6 +455,9 @@ void CloseJournal(JournalWriter& journal, const NightOptions& o, int rc) {
 int Night(const NightOptions& o) {
   NightContext night = Night_Context(o.settings, o.variant, o.log_switch);
   night.lock_wait_s = o.wait_s;
+  // A day the database records as done is run again only when asked for.
+  night.done_day = o.force ? DoneDay::kRun : DoneDay::kRefuse;
+  night.started_by = o.day_given ? "parvekctl night --day" : "parvekctl night";
   if (o.day_given) {
     night.catch_up = AccountingDay::FromDashed(o.day);
     if (!night.catch_up) return Ctl_Fail("night: --day " + o.day + " is no date YYYY-MM-DD");
@@ -465,9 +490,15 @@ int Night(const NightOptions& o) {
   std::string why;
   if (!o.journal.empty() && !OpenJournal(night, o, journal, why)) return Ctl_Fail("night: " + why);
   // As the job: a failed connect shows in the run log and on standard error, exit code 0.
-  const int rc = Night_Run(night);
+  std::string why_not;
+  const int rc = Night_Run(night, &why_not);
   if (!o.journal.empty()) CloseJournal(journal, o, rc);
   if (rc == kNightRefused) return Ctl_Fail(refusal);
+  if (rc == kNightDone)
+    return Ctl_Fail("night: " + why_not +
+                    "; a second run is no no-op (follow-ups are cancelled and booked again): "
+                    "--preview shows what it would do, --force runs it");
+  if (rc == kNightBusy) return Ctl_Fail("night: " + Refusal(rc, o) + ": " + why_not);
   if (rc > 0) return Ctl_Fail("night: " + Refusal(rc, o));
   if (!o.journal.empty() && journal.failed())
     return Ctl_Fail("night: the journal " + journal.path() +

@@ -6,6 +6,14 @@
 namespace pvc {
 namespace {
 
+// The record of nights done: one row per night begun, in the schema of the job's tables. Days
+// and times as text, so that one text serves every engine.
+#define PVK_NIGHTS_DDL                                                                   \
+  "CREATE TABLE ParvekNights ("                                                          \
+  " NightDay CHAR(8) NOT NULL, Started VARCHAR(19) NOT NULL, StartedBy VARCHAR(160) NOT NULL," \
+  " Ended VARCHAR(19), Outcome VARCHAR(16) NOT NULL,"                                    \
+  " PRIMARY KEY (NightDay, Started, StartedBy))"
+
 constexpr ToolStatement kToolOps[] = {
     // The viewer's two tables (parvekctl show): plain SQL that every backend takes.
     {ToolOp::ShowDays, "ShowDays",
@@ -54,6 +62,27 @@ constexpr ToolStatement kToolOps[] = {
     {ToolOp::DemoBch, "DemoBch",
      "INSERT INTO Krv321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat) VALUES "
      "(?1, ?2, ?3, ?4, ?5, 'Personalbuero', ?6)"},
+    {ToolOp::NightsCreate, "NightsCreate", PVK_NIGHTS_DDL},
+    {ToolOp::NightsOfDay, "NightsOfDay",
+     "SELECT Started, StartedBy, Ended, Outcome FROM ParvekNights WHERE NightDay = ?1"
+     " ORDER BY Started DESC, StartedBy"},
+    {ToolOp::NightBegins, "NightBegins",
+     "INSERT INTO ParvekNights (NightDay, Started, StartedBy, Ended, Outcome)"
+     " VALUES (?1, ?2, ?3, NULL, 'running')"},
+    {ToolOp::NightEnds, "NightEnds",
+     "UPDATE ParvekNights SET Ended = ?4, Outcome = ?5"
+     " WHERE NightDay = ?1 AND Started = ?2 AND StartedBy = ?3"},
+    // Two 32-bit keys: the job's own (?1) and the schema's (?2), within the current database.
+    {ToolOp::PgLockTry, "PgLockTry", "SELECT pg_try_advisory_lock(?1, ?2)"},
+    {ToolOp::PgLockName, "PgLockName", "SELECT set_config('application_name', ?1, false)"},
+    {ToolOp::PgLockHolder, "PgLockHolder",
+     "SELECT a.application_name, a.pid FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid"
+     " WHERE l.locktype = 'advisory' AND l.granted AND l.classid = ?1"
+     " AND l.objid = ?2 AND l.objsubid = 2"
+     " AND l.database = (SELECT oid FROM pg_database WHERE datname = current_database())"},
+    {ToolOp::PgEndSessions, "PgEndSessions",
+     "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE application_name = ?1"
+     " AND usename = current_user AND pid <> pg_backend_pid()"},
 };
 
 constexpr bool ToolRowsInOrder() {
@@ -147,7 +176,7 @@ const char* const kSchemaDdl =
     " AzvGvo TEXT" PVK_DATE_CHECK("AzvGvo") ","
     " AzvGbi TEXT" PVK_DATE_CHECK("AzvGbi") ","
     " AzvSta INTEGER);"
-    "CREATE INDEX Krv140Azv_NumFrom ON Krv140Azv (AzvNum, AzvGvo);";
+    "CREATE INDEX Krv140Azv_NumFrom ON Krv140Azv (AzvNum, AzvGvo);" PVK_NIGHTS_DDL ";";
 
 #undef PVK_DATE_CHECK
 
@@ -186,6 +215,6 @@ const char* const kPgSchemaDdl =
     " AzvNum text, AzvSol integer, AzvSo2 integer, AzvVhs integer, AzvHso integer,"
     " AzvHs2 integer, AzvHtv integer, AzvGvo timestamp(0), AzvGbi timestamp(0),"
     " AzvSta integer);"
-    "CREATE INDEX Krv140Azv_NumFrom ON Krv140Azv (AzvNum, AzvGvo);";
+    "CREATE INDEX Krv140Azv_NumFrom ON Krv140Azv (AzvNum, AzvGvo);" PVK_NIGHTS_DDL ";";
 
 }  // namespace pvc

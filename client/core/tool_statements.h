@@ -24,6 +24,16 @@ enum class ToolOp : int {
   DemoTgb,            // demo-create: its day-evaluation row (?1..?3)
   DemoZtg,            // demo-create: a working-time plan assigned to a person on a day (?1, ?2)
   DemoBch,            // demo-create: a booking (?1..?6)
+  // The record of nights done (ParvekNights), kept by the night's guard (run/NightGuard.h)
+  NightsCreate,       // schema-upgrade: the table, for a schema made before it existed
+  NightsOfDay,        // the nights of accounting day ?1 ('yyyymmdd'), the latest start first
+  NightBegins,        // a night of day ?1 begins at ?2 ('YYYY-MM-DD HH:MM:SS'), started by ?3
+  NightEnds,          // the night of day ?1 begun at ?2 by ?3 ends at ?4 with outcome ?5
+  // The lock of a PostgreSQL database's nights: a session's advisory lock, named ?1 ?2
+  PgLockTry,          // takes it, without waiting: one row, true or false
+  PgLockName,         // names the session ?1 (application_name), where others can read it
+  PgLockHolder,       // the session holding it: its name and its server process
+  PgEndSessions,      // ends the sessions of this role named ?1, but not this one
   kCount
 };
 

@@ -28,6 +28,7 @@ DatabaseIdentity DatabaseIdentity_From(const std::string& answer, const std::str
     if (rest.empty() || ::stat(rest.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) return id;
     id.key = "file:" + std::to_string(sb.st_dev) + ":" + std::to_string(sb.st_ino);
     id.shown = "SQLite file " + rest;
+    id.file = rest;
     return id;
   }
   // Schema names are unquoted identifiers: the engine folds them, so does the key.

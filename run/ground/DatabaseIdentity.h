@@ -10,6 +10,8 @@ struct DatabaseIdentity {
   std::string key;
   // The same in words, for messages ("SQLite file /srv/db/PERSONAL.db", ...).
   std::string shown;
+  // An SQLite database's file as the database named it: the lock of its nights lies beside it.
+  std::string file;
 
   bool Known() const { return !key.empty(); }
   bool operator==(const DatabaseIdentity& other) const {
