@@ -3,6 +3,7 @@
 // 2 CRITICAL, 3 UNKNOWN, with one summary line on standard output.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "run/Night.h"
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
 
@@ -82,6 +84,44 @@ bool NightRunning(const std::string& log) {
   return false;
 }
 
+// The latest line of the events file beside the run log (run/Night.h): a night refused, or one
+// that ended a preview.
+struct NightEvent {
+  std::time_t at = 0;
+  std::string kind, why;
+};
+
+NightEvent LastEvent(const std::string& log) {
+  NightEvent last;
+  for (const std::string& dir : Ctl_RunLogDirs(log)) {
+    std::string ignored;
+    std::FILE* in = Ctl_OpenRunLog(dir + "/" + kNightEventsName, ignored);
+    if (in == nullptr) continue;
+    char line[4096];
+    while (std::fgets(line, sizeof line, in) != nullptr) {
+      char* end = nullptr;
+      const long long at = std::strtoll(line, &end, 10);
+      char* tab = end != nullptr && *end == '\t' ? std::strchr(end + 1, '\t') : nullptr;
+      if (tab == nullptr || at < last.at) continue;
+      last.at = static_cast<std::time_t>(at);
+      last.kind.assign(end + 1, tab);
+      last.why = tab + 1;
+      if (!last.why.empty() && last.why.back() == '\n') last.why.pop_back();
+    }
+    std::fclose(in);
+    if (last.at != 0) break;
+  }
+  return last;
+}
+
+std::string Clock(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
+  return buf;
+}
+
 int LogCheck(const LogCheckOptions& o) {
   Status status = kUnknown;
   std::string summary, why;
@@ -128,6 +168,18 @@ int LogCheck(const LogCheckOptions& o) {
       if (run->errors > 0) summary += "; first: " + run->first_error;
     }
   }
+  // A night refused after the last run began (no run log needed) did not run: nothing of its
+  // day was booked. A preview that the last night ended is worth a look, not an alarm.
+  const NightEvent event = LastEvent(o.log);
+  if (event.kind == "refused" && (run == nullptr || event.at >= run->started)) {
+    status = kCritical;
+    summary = "a night was refused at " + Clock(event.at) + ": " + event.why +
+              (run != nullptr ? "; the run log's last run: " + summary : std::string());
+  } else if (event.kind == "preview-ended" && run != nullptr && event.at >= run->started &&
+             status == kOk) {
+    status = kWarning;
+    summary += "; " + event.why;
+  }
   // The run log of a night still running says nothing yet of how it will end.
   if (NightRunning(o.log)) {
     status = kWarning;
@@ -153,9 +205,11 @@ const CtlCommand kLogCheck(
           .Text("--metrics", o->metrics,
                 "Also write the figures to FILE for a node exporter's text-file collector")
           .Footer(
-              "CRITICAL: a failed connect, an error entry (Fehler...), or a run of parvekctl "
-              "night that did not finish. WARNING: a night or preview running now, refusals "
-              "under the target-time check, or a last run older than --max-age. UNKNOWN: no readable run log, or one "
+              "CRITICAL: a failed connect, an error entry (Fehler...), a run of parvekctl "
+              "night that did not finish, or a night refused (another run held its directory "
+              "or database) since the last run began. WARNING: a night or preview running "
+              "now, a preview that the last night ended, refusals under the target-time check, "
+              "or a last run older than --max-age. UNKNOWN: no readable run log, or one "
               "without runs "
               "(the job needs switch D for monitoring).");
       return [o] { return LogCheck(*o); };

@@ -406,7 +406,6 @@ int Preview(NightContext& night, const NightOptions& o) {
                  "database, or by the server); nothing of the preview is kept\n");
     return kExitPreviewEnded;
   }
-  if (rc == kNightBusy) return Ctl_Fail("night: " + Refusal(rc, o) + ": " + refusal);
   if (rc < 0) {
     std::string why = "night: RC:" + std::to_string(rc) + " the preview could not connect";
     for (const auto& l : log) why += "\n  " + l;
@@ -498,7 +497,6 @@ int Night(const NightOptions& o) {
     return Ctl_Fail("night: " + why_not +
                     "; a second run is no no-op (follow-ups are cancelled and booked again): "
                     "--preview shows what it would do, --force runs it");
-  if (rc == kNightBusy) return Ctl_Fail("night: " + Refusal(rc, o) + ": " + why_not);
   if (rc > 0) return Ctl_Fail("night: " + Refusal(rc, o));
   if (!o.journal.empty() && journal.failed())
     return Ctl_Fail("night: the journal " + journal.path() +

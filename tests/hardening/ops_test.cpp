@@ -366,8 +366,7 @@ TEST(CatchUp, NightThatWaitedForTheLockFindsTheDayRun) {
   EXPECT_EQ(hard::Wait(first, night.work().path(), 60).code, 0);
   const Result r = hard::Wait(second, io.path(), 60);
   EXPECT_EQ(r.code, 2) << r.err;
-  EXPECT_NE(r.err.find("the run log already holds a run for yesterday"), std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find("the database records a finished night of"), std::string::npos) << r.err;
   EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 1) << night.Log();
 }
 
@@ -434,32 +433,42 @@ TEST(PreviewEnds, FilesNotWrittenWholeFailThePreview) {
   EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
 }
 
-// A day the run log shows as run already is refused without --force, for a catch-up and for the
-// plain night of a timer that fired twice; an empty --day is a wrong command line.
+// A day run already is refused without --force, for a catch-up and for the plain night of a
+// timer that fired twice: by the database's record of nights, which outlives the run log (moved
+// away, or started afresh); a schema made before that record keeps the run log's guard. An
+// empty --day is a wrong command line.
 TEST(CatchUp, DayAlreadyRunNeedsForce) {
   const std::string yesterday = CivilText(LocalToday() - 1);
-  const std::vector<std::string> base = {"night", "settings.ini", "XXX", "D"};
-  for (const std::vector<std::string>& day : {std::vector<std::string>{"--day", yesterday},
-                                             std::vector<std::string>{}}) {
-    SCOPED_TRACE(day.empty() ? "plain night" : "--day");
+  struct Case {
+    const char* name;
+    bool day, drop_log, drop_record;
+    std::string refusal;
+  };
+  for (const Case& c :
+       {Case{"plain night", false, false, false, "the database records a finished night of " + yesterday},
+        Case{"--day", true, false, false, "the database records a finished night of " + yesterday},
+        Case{"run log moved away", false, true, false, "the database records a finished night"},
+        Case{"schema without the record", true, false, true,
+             "the run log already holds a run for " + yesterday}}) {
+    SCOPED_TRACE(c.name);
     OpsNight night;
     ASSERT_TRUE(night.ok);
     night.RunJob(PARVEK_BIN);
-    std::vector<std::string> args = base;
-    args.insert(args.end(), day.begin(), day.end());
+    if (c.drop_log) std::filesystem::remove(night.work() / "parvek.log");
+    if (c.drop_record) night.db().Exec("drop table ParvekNights");
+    std::vector<std::string> args = {"night", "settings.ini", "XXX", "D"};
+    if (c.day) args.insert(args.end(), {"--day", yesterday});
     Result r = night.Ctl(args);
     EXPECT_EQ(r.code, 2) << r.err;
-    EXPECT_NE(r.err.find("the run log already holds a run for " +
-                         (day.empty() ? std::string("yesterday") : yesterday)),
-              std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find(c.refusal), std::string::npos) << r.err;
     r = night.Ctl({"night", "settings.ini", "XXX", "D", "--day", ""});
     EXPECT_EQ(r.code, 2) << r.err;
-    EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 1) << "none ran";
+    EXPECT_EQ(night.db().Value("select count(*) from Krv321Bch where BchFcd = 'KRF'"), "1")
+        << "none ran";
     args.push_back("--force");
     r = night.Ctl(args);
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), 2);
+    EXPECT_EQ(hard::CountLines(night.Log(), "Datum: "), c.drop_log ? 1 : 2);
   }
 }
 

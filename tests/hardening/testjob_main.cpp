@@ -2,8 +2,8 @@
 // that the release program does not have. Both are read from the environment:
 //
 //   PARVEK_TEST_FAULTS=N:CODE[,N:CODE...]  the N-th database call of the run (counted from 1
-//        over every call the job makes on its session and its cursors; the logon is not
-//        counted) returns CODE without reaching the database.
+//        over every call the job makes on its session and its cursors; the logon and the
+//        night guard's own session are not counted) returns CODE without reaching the database.
 //   PARVEK_TEST_TRACE=FILE                 one line per database call is appended to FILE:
 //        "N KIND OP PNR DAY =CODE" (KIND Dynamic, Open, Fetch, Select, Write, Savepoint,
 //        Rollback, Commit; OP the statement; PNR the person number and DAY the first date
@@ -89,15 +89,22 @@ class TestCursor final : public pvc::CursorWrapper {
 
 class TestSession final : public pvc::SessionWrapper {
  public:
-  using pvc::SessionWrapper::SessionWrapper;
+  TestSession(std::unique_ptr<pvc::Session> inner, bool job)
+      : pvc::SessionWrapper(std::move(inner)), job_(job) {}
+
+  // The night's guard logs on first, on a session of its own: only the job's session is
+  // counted and faulted.
+  bool Job() const { return job_; }
 
   int ExecDynamic(const std::string& text) override {
+    if (!Job()) return target().ExecDynamic(text);
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Dynamic", "-", "", code, n)) return g_hooks.Done(code);
     return g_hooks.Done(target().ExecDynamic(text));
   }
   int Open(Op op, const std::vector<Bind>& in, std::unique_ptr<pvc::Cursor>& out) override {
+    if (!Job()) return target().Open(op, in, out);
     out.reset();
     int code = 0;
     long n = 0;
@@ -108,43 +115,52 @@ class TestSession final : public pvc::SessionWrapper {
     return g_hooks.Done(rc);
   }
   int SelectOne(Op op, const std::vector<Bind>& in, pvc::Row& out) override {
+    if (!Job()) return target().SelectOne(op, in, out);
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Select", OpName(op), Who(op, in), code, n)) return g_hooks.Done(code);
     return g_hooks.Done(target().SelectOne(op, in, out));
   }
   int Write(Op op, const std::vector<Bind>& in) override {
+    if (!Job()) return target().Write(op, in);
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Write", OpName(op), Who(op, in), code, n)) return g_hooks.Done(code);
     return g_hooks.Done(target().Write(op, in));
   }
   int Savepoint(const std::string& name) override {
+    if (!Job()) return target().Savepoint(name);
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Savepoint", name.c_str(), "", code, n)) return g_hooks.Done(code);
     return g_hooks.Done(target().Savepoint(name));
   }
   int RollbackTo(const std::string& name) override {
+    if (!Job()) return target().RollbackTo(name);
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Rollback", name.c_str(), "", code, n)) return g_hooks.Done(code);
     return g_hooks.Done(target().RollbackTo(name));
   }
   int Commit() override {
+    if (!Job()) return target().Commit();
     int code = 0;
     long n = 0;
     if (g_hooks.Next("Commit", "-", "", code, n)) return g_hooks.Done(code);
     return g_hooks.Done(target().Commit());
   }
+
+ private:
+  bool job_;
 };
 
 pvc::LogonFn Wrapped(pvc::LogonFn inner) {
   return [inner](const std::string& user, const std::string& password, const std::string& net,
                  std::unique_ptr<pvc::Session>& out) {
+    static int logons = 0;
     std::unique_ptr<pvc::Session> s;
     const int rc = inner(user, password, net, s);
-    if (rc == 0) out = std::make_unique<TestSession>(std::move(s));
+    if (rc == 0) out = std::make_unique<TestSession>(std::move(s), ++logons > 1);
     return rc;
   };
 }
