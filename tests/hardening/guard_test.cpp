@@ -1,0 +1,120 @@
+// One night per database: the lock and the record of nights hold whichever directory or
+// settings file a run comes from, on every backend.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+
+#include "tests/hardening/harness.h"
+#include "tests/support/testdb.h"
+
+#ifndef PARVEKCTL_BIN
+#error "PARVEKCTL_BIN must name parvekctl"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ManyIll(int n) {
+  std::string rows = hard::IllTypes();
+  for (int i = 0; i < n; ++i) rows += hard::IllPerson("Q" + std::to_string(1000 + i));
+  return rows;
+}
+
+std::string Booked(hard::Night& night) {
+  return night.db().Value("select count(*) from Krv321Bch where BchFcd = 'KRF' and BchFkt = 1");
+}
+
+// The holder of the database's lock as the others read it: the lock file beside an SQLite file,
+// the advisory lock's session on PostgreSQL. Empty when none.
+std::string Holder(hard::Night& night, const std::string& backend) {
+  if (backend.find("sqlite") != std::string::npos)
+    return hard::ReadFile(night.file() + "-parvek.lock");
+  return night.db().Value(
+      "select coalesce(max(a.application_name), '') from pg_locks l join pg_stat_activity a on "
+      "a.pid = l.pid where l.locktype = 'advisory' and l.granted");
+}
+
+class DatabaseLock : public ::testing::TestWithParam<std::string> {};
+
+// A preview started from one directory and stopped there (SIGSTOP) holds the database: a night
+// of the same database started from another directory with another settings file ends it
+// and runs (its wait, 30 s, is shorter than the preview's own time: a night that waited for the
+// stopped preview would refuse); the preview says why it ended (exit 3) and keeps nothing;
+// log-check beside the night warns of the ended preview.
+TEST_P(DatabaseLock, NightFromAnotherDirectoryEndsAStoppedPreview) {
+  const pvt::Backend backend = pvt::BackendNamed(GetParam());
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  hard::Night night;
+  std::string why;
+  ASSERT_EQ(night.Setup(backend, ManyIll(1500), why), 0) << why;
+  hard::TempDir other, io;
+  hard::WriteFile(other / "settings.ini", night.GoodSettings());
+  const pid_t preview =
+      hard::Start(PARVEKCTL_BIN, night.work().path(),
+                  {"night", "settings.ini", "XXX", "D", "--preview"}, {}, io.path());
+  ASSERT_GT(preview, 0);
+  bool holding = false;
+  for (int i = 0; i < 2000 && !holding; ++i) {
+    holding = Holder(night, backend.name).find("preview") != std::string::npos;
+    if (!holding) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::kill(preview, SIGSTOP);
+  ASSERT_TRUE(holding) << "the preview never held the database's lock";
+
+  const auto start = Clock::now();
+  const hard::Result r =
+      hard::Run(PARVEKCTL_BIN, other.path(), {"night", "settings.ini", "XXX", "D", "--wait", "30"});
+  const double took = std::chrono::duration<double>(Clock::now() - start).count();
+  const hard::Result p = hard::Wait(preview, io.path(), 30);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Booked(night), "1500");
+  EXPECT_EQ(p.code, 3) << p.out << p.err;
+  EXPECT_NE(p.err.find("nothing of the preview is kept"), std::string::npos) << p.err;
+  const hard::Result check = hard::Run(PARVEKCTL_BIN, other.path(), {"log-check"});
+  EXPECT_EQ(check.code, 1) << check.out;
+  EXPECT_NE(check.out.find("the night ended a preview"), std::string::npos) << check.out;
+  std::printf("[ figures ] %s: the night ended a stopped preview and booked 1500 in %.1f s\n",
+              backend.name.c_str(), took);
+}
+
+// Another night holds the database (here: its lock, from a process that is not in this
+// directory): a night started elsewhere waits its bound and refuses, naming the holder; nothing
+// is written, log-check reads CRITICAL at once; a preview refuses at once.
+TEST(DatabaseLock, NightElsewhereRefusesAndLogCheckSaysSo) {
+  hard::Night night;
+  std::string why;
+  ASSERT_EQ(night.Setup(pvt::BackendNamed("sqlite"), ManyIll(1), why), 0) << why;
+  const std::string lock = night.file() + "-parvek.lock";
+  hard::WriteFile(lock, "night 1 otherhost since 2026-12-10 02:00:00\n");
+  const pid_t holder = hard::Start("/usr/bin/flock", night.work().path(), {"-x", lock, "sleep", "30"});
+  ASSERT_GT(holder, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  hard::TempDir other;
+  hard::WriteFile(other / "settings.ini", night.GoodSettings());
+  for (const char* flag : {"--preview", "--wait"}) {
+    std::vector<std::string> args = {"night", "settings.ini", "XXX", "D", flag};
+    if (std::string(flag) == "--wait") args.push_back("1");
+    const hard::Result r = hard::Run(PARVEKCTL_BIN, other.path(), args);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("nicht frei! a night (process 1 on otherhost"), std::string::npos)
+        << r.err;
+  }
+  ::kill(holder, SIGKILL);
+  hard::Wait(holder, night.work().path());
+  EXPECT_EQ(Booked(night), "0");
+  const hard::Result check = hard::Run(PARVEKCTL_BIN, other.path(), {"log-check"});
+  EXPECT_EQ(check.code, 2) << check.out;
+  EXPECT_NE(check.out.find("PARVEK CRITICAL - a night was refused at "), std::string::npos)
+      << check.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DatabaseLock, ::testing::ValuesIn(pvt::BackendNames()),
+                         [](const auto& p) { return p.param; });
+
+}  // namespace
