@@ -18,6 +18,7 @@
 
 #include "client/client.h"
 #include "client/codes.h"
+#include "client/core/tool_statements.h"
 #include "run/Night.h"
 #include "run/ground/AccountingDay.h"
 #include "run/ground/DatabaseAddress.h"
@@ -165,6 +166,30 @@ void CheckRerun(const AccountingDay& day) {
   Say("ok", "the run log holds no run for " + day.Dashed() + " yet");
 }
 
+// The database's record of nights done, which keeps a second night of a day from running by
+// accident from any directory or host: there, and what it says of `day`.
+void CheckNightsRecord(pvc::Session& s, const AccountingDay& day, const std::string& path) {
+  std::vector<pvc::Row> rows;
+  const int rc =
+      pvc::ToolsOf(s).Query(pvc::Tool_Sql(pvc::ToolOp::NightsOfDay, {"'" + day.Compact() + "'"}), rows);
+  pvc::ToolsOf(s).RollbackAll();
+  if (rc != pvc::kOk) {
+    Say("WARN", "the schema has no record of nights done (table ParvekNights; RC:" +
+                    std::to_string(rc) + "): a second night of a day is then caught only by the "
+                    "run log of its own directory; parvekctl schema-upgrade --settings " + path +
+                    " adds it");
+    return;
+  }
+  for (const pvc::Row& r : rows) {
+    if (r.size() < 4 || r[3].text != "finished") continue;
+    Say("WARN", "the database records a finished night of " + day.Dashed() + " (started " +
+                    r[0].text + " by " + Run_OneLine(r[1].text) +
+                    "): parvekctl night refuses that day without --force");
+    return;
+  }
+  Say("ok", "the database records no finished night of " + day.Dashed() + " yet");
+}
+
 int Doctor(const std::string& path) {
   g_failures = 0;
   const passwd* pw = ::getpwuid(::geteuid());
@@ -245,7 +270,10 @@ int Doctor(const std::string& path) {
   else
     Say("FAIL", "schema check: " + failed + " (parvekctl schema-check --settings " + path + ")");
 
-  if (const std::optional<AccountingDay> day = CheckAccountingDay(*s)) CheckRerun(*day);
+  if (const std::optional<AccountingDay> day = CheckAccountingDay(*s)) {
+    CheckNightsRecord(*s, *day, path);
+    CheckRerun(*day);
+  }
   return g_failures == 0 ? 0 : 1;
 }
 

@@ -7,6 +7,7 @@
 
 #include "client/client.h"
 #include "client/codes.h"
+#include "client/core/tool_statements.h"
 #include "tools/ctl.h"
 
 namespace {
@@ -100,6 +101,42 @@ int SchemaCheck(CtlTarget& t) {
   std::printf("%s\n", failed == 0 ? "all statements run" : "some statements fail");
   return failed == 0 ? 0 : 1;
 }
+
+// Adds what a schema made by an earlier version lacks: the record of nights done. Run once per
+// schema; a schema that has it already is left as it is.
+int SchemaUpgrade(CtlTarget& t) {
+  if (const int rc = Ctl_ResolveTarget("schema-upgrade", t, CtlOperands::kNetAndSchema)) return rc;
+  std::unique_ptr<pvc::Session> s;
+  std::string why;
+  const int rc = Ctl_OpenSchema(t, s, why);
+  if (rc != pvc::kOk) return Ctl_Fail("schema-upgrade: RC:" + std::to_string(rc) + " " + why);
+  std::vector<pvc::Row> rows;
+  if (pvc::ToolsOf(*s).Query(pvc::Tool_Sql(pvc::ToolOp::NightsOfDay, {"'00000000'"}), rows) ==
+      pvc::kOk) {
+    s->Commit();
+    std::printf("schema %s has the record of nights done already; nothing to do\n",
+                t.schema.c_str());
+    return 0;
+  }
+  // The failed probe ended its transaction's use: start afresh for the table.
+  pvc::ToolsOf(*s).RollbackAll();
+  const int made = pvc::ToolsOf(*s).ExecScript(pvc::Tool_Text(pvc::ToolOp::NightsCreate));
+  if (made != pvc::kOk)
+    return Ctl_Fail("schema-upgrade: RC:" + std::to_string(made) + " " + s->LastError().message +
+                    " (the job's user may lack the right to create a table: run it as the "
+                    "schema's owner, or see the guide databases.md for the statement)");
+  std::printf("schema %s: the record of nights done (table ParvekNights) added\n",
+              t.schema.c_str());
+  return 0;
+}
+
+const CtlCommand kUpgrade("schema-upgrade",
+                          "Add the record of nights done to a schema made by an earlier version",
+                          [](CtlArgs& args) {
+                            auto t = std::make_shared<CtlTarget>();
+                            Ctl_AddTarget(args, *t, CtlOperands::kNetAndSchema);
+                            return [t] { return SchemaUpgrade(*t); };
+                          });
 
 const CtlCommand kCreate("schema-create", "Create a schema with the job's six tables",
                          [](CtlArgs& args) {

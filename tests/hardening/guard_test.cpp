@@ -114,6 +114,33 @@ TEST(DatabaseLock, NightElsewhereRefusesAndLogCheckSaysSo) {
       << check.out;
 }
 
+// A schema made before the record of nights: doctor says so, schema-upgrade adds the record once
+// (a second time there is nothing to do), and from then on a night is recorded and doctor names
+// it.
+TEST_P(DatabaseLock, SchemaUpgradeAddsTheRecordOfNights) {
+  const pvt::Backend backend = pvt::BackendNamed(GetParam());
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
+  hard::Night night;
+  std::string why;
+  ASSERT_EQ(night.Setup(backend, ManyIll(1), why), 0) << why;
+  ASSERT_EQ(night.db().Exec("drop table ParvekNights"), 0);
+  const auto ctl = [&](const std::vector<std::string>& args) {
+    return hard::Run(PARVEKCTL_BIN, night.work().path(), args);
+  };
+  EXPECT_NE(ctl({"doctor", "settings.ini"}).out.find("WARN  the schema has no record of nights"),
+            std::string::npos);
+  hard::Result r = ctl({"schema-upgrade", "--settings", "settings.ini"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("(table ParvekNights) added"), std::string::npos) << r.out;
+  r = ctl({"schema-upgrade", "--settings", "settings.ini"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("nothing to do"), std::string::npos) << r.out;
+  night.RunJob(PARVEK_BIN);
+  EXPECT_EQ(night.db().Value("select Outcome from ParvekNights"), "finished");
+  EXPECT_NE(ctl({"doctor", "settings.ini"}).out.find("WARN  the database records a finished night"),
+            std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, DatabaseLock, ::testing::ValuesIn(pvt::BackendNames()),
                          [](const auto& p) { return p.param; });
 
