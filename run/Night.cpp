@@ -171,10 +171,12 @@ int Night_Run(const NightContext& n, std::string* why) {
   };
   // One night at a time in a working directory: a second run would mix its run log and
   // parameter file into the first's. A refused run writes nothing there but its event: every
-  // file in it belongs to the running night.
-  int lock = Night_Lock(n.lock_dir, 0);
+  // file in it belongs to the running night. A preview writes into a private directory and
+  // takes none: the database's lock keeps it from a night, and a night in its directory ends
+  // it there as anywhere.
+  int lock = preview ? kNightNoLock : Night_Lock(n.lock_dir, 0);
   const bool waited_dir = lock == -1 && errno == EWOULDBLOCK;
-  if (waited_dir && !preview) lock = Night_Lock(n.lock_dir, n.lock_wait_s);
+  if (waited_dir) lock = Night_Lock(n.lock_dir, n.lock_wait_s);
   if (lock == -1) {
     const int e = errno;
     return refuse(kNightBusy, "Fehler(Sperre): Verzeichnis " +

@@ -39,8 +39,9 @@ struct NightContext {
   // The directory that takes the run log "parvek.log" and the parameter file "parvektgb".
   // Empty: the working directory.
   std::string dir;
-  // The job's working directory, whose lock keeps one night at a time (a preview's `dir` is a
-  // private one; it still locks the job's). Empty: the working directory.
+  // The job's working directory, whose lock keeps one night at a time there, and which takes
+  // the events file (a preview's `dir` is a private one; it takes no directory lock). Empty:
+  // the working directory.
   std::string lock_dir;
   // How long the night waits for the locks held by another run (its working directory's, its
   // database's) before it refuses, in seconds. A preview never waits: it refuses at once while
@@ -106,8 +107,8 @@ int Night_Lock(const std::string& dir, int wait_s);
 // runs the day scan on that day. A failed connect is logged (password masked) and reported in
 // one line on standard error. The run log is closed at the end.
 // The refusals kNightNoPreview and kNightDayNotPast are logged as errors of the run.
-// First of all it takes the working directory's lock (Night_Lock, the context's wait; none for
-// a preview), then the database's (run/NightGuard.h): when another run holds one, kNightBusy
+// First of all it takes the working directory's lock (Night_Lock, the context's wait; a preview
+// takes none), then the database's (run/NightGuard.h): when another run holds one, kNightBusy
 // is returned after one line on standard error and a line in the events file, and nothing of
 // the running night's files is touched. The database's record of nights gets the night's
 // start and end (not for a preview); a night of a day it records as finished is handled as the

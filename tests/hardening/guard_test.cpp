@@ -40,6 +40,21 @@ std::string Holder(hard::Night& night, const std::string& backend) {
       "a.pid = l.pid where l.locktype = 'advisory' and l.granted");
 }
 
+// A preview of `night` started in its working directory and stopped (SIGSTOP) once it holds the
+// database's lock. Its process id; -1 when it never held the lock.
+pid_t StartStoppedPreview(hard::Night& night, const std::string& backend, const hard::TempDir& io) {
+  const pid_t preview =
+      hard::Start(PARVEKCTL_BIN, night.work().path(),
+                  {"night", "settings.ini", "XXX", "D", "--preview"}, {}, io.path());
+  bool holding = false;
+  for (int i = 0; i < 2000 && !holding && preview > 0; ++i) {
+    holding = Holder(night, backend).find("preview") != std::string::npos;
+    if (!holding) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (preview > 0) ::kill(preview, SIGSTOP);
+  return holding ? preview : -1;
+}
+
 class DatabaseLock : public ::testing::TestWithParam<std::string> {};
 
 // A preview started from one directory and stopped there (SIGSTOP) holds the database: a night
@@ -55,17 +70,8 @@ TEST_P(DatabaseLock, NightFromAnotherDirectoryEndsAStoppedPreview) {
   ASSERT_EQ(night.Setup(backend, ManyIll(1500), why), 0) << why;
   hard::TempDir other, io;
   hard::WriteFile(other / "settings.ini", night.GoodSettings());
-  const pid_t preview =
-      hard::Start(PARVEKCTL_BIN, night.work().path(),
-                  {"night", "settings.ini", "XXX", "D", "--preview"}, {}, io.path());
-  ASSERT_GT(preview, 0);
-  bool holding = false;
-  for (int i = 0; i < 2000 && !holding; ++i) {
-    holding = Holder(night, backend.name).find("preview") != std::string::npos;
-    if (!holding) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ::kill(preview, SIGSTOP);
-  ASSERT_TRUE(holding) << "the preview never held the database's lock";
+  const pid_t preview = StartStoppedPreview(night, backend.name, io);
+  ASSERT_GT(preview, 0) << "the preview never held the database's lock";
 
   const auto start = Clock::now();
   const hard::Result r =
@@ -81,6 +87,22 @@ TEST_P(DatabaseLock, NightFromAnotherDirectoryEndsAStoppedPreview) {
   EXPECT_NE(check.out.find("the night ended a preview"), std::string::npos) << check.out;
   std::printf("[ figures ] %s: the night ended a stopped preview and booked 1500 in %.1f s\n",
               backend.name.c_str(), took);
+}
+
+// The job itself, started by cron in the preview's own working directory, ends the stopped
+// preview too: it neither waits for the preview's time nor refuses.
+TEST(DatabaseLock, JobInThePreviewsDirectoryEndsIt) {
+  hard::Night night;
+  std::string why;
+  ASSERT_EQ(night.Setup(pvt::BackendNamed("sqlite"), ManyIll(1500), why), 0) << why;
+  hard::TempDir io;
+  const pid_t preview = StartStoppedPreview(night, "sqlite", io);
+  ASSERT_GT(preview, 0) << "the preview never held the database's lock";
+  const hard::Result r = night.RunJob(PARVEK_BIN);
+  const hard::Result p = hard::Wait(preview, io.path(), 30);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Booked(night), "1500");
+  EXPECT_EQ(p.code, 3) << p.err;
 }
 
 // Another night holds the database (here: its lock, from a process that is not in this
