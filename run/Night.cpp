@@ -201,8 +201,6 @@ int Night_Run(const NightContext& n, std::string* why) {
     return refuse(kNightBusy, "Fehler(Sperre): Datenbank " + Run_OneLine(guard.identity.shown) +
                                   " nicht frei! " + Run_OneLine(guard.holder) + " hält " +
                                   Run_OneLine(guard.how) + ".");
-  // The preview's own session carries the guard's name, by which a night ends it.
-  if (preview && !guard.name.empty()) ::setenv("PGAPPNAME", guard.name.c_str(), 1);
 
   const Start st = ConnectAndResolve(n);
   const std::optional<AccountingDay> day =

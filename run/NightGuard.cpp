@@ -24,6 +24,8 @@ constexpr int kPollMs = 200;
 // After a preview was ended, the lock is waited for at least this long, whatever the wait asked:
 // the ended process and its sessions need a moment to go.
 constexpr int kAfterPreviewSeconds = 15;
+// The longest a new holder waits for what a killed one left working on the server.
+constexpr int kSettleSeconds = 60;
 // The job's own advisory-lock key on PostgreSQL ('PVK' and a version); the schema's beside it.
 constexpr std::int64_t kPgJobKey = 0x50564B01;
 
@@ -112,9 +114,14 @@ Holder ParseHolder(const std::string& line) {
   return h;
 }
 
-// PostgreSQL's application_name of a guard's session: "parvek KIND PID HOST since STAMP",
-// within the 63 characters the server keeps.
-std::string PgName(GuardKind kind) { return ("parvek " + HolderLine(kind)).substr(0, 63); }
+// PostgreSQL's application_name of a guard's session and of the sessions its process opens
+// afterwards: "parvek TAG KIND PID HOST since STAMP", TAG the lock's key in hex, within the 63
+// characters the server keeps.
+std::string PgPrefix(const std::string& k2) {
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "%08lx", std::strtoul(k2.c_str(), nullptr, 10));
+  return std::string("parvek ") + tag + " ";
+}
 
 // ---- ending a preview --------------------------------------------------------------------
 
@@ -137,6 +144,8 @@ struct Lock {
   virtual bool Try() = 0;           // takes it without waiting
   virtual Holder Holding() = 0;     // who holds it now
   virtual bool EndPreview(const Holder& h) = 0;
+  // Once held: true when nothing of an earlier holder is left working on the database.
+  virtual bool Settled() { return true; }
 };
 
 // An flock on a lock file, whose content names its holder.
@@ -166,6 +175,7 @@ struct PgLock : Lock {
     k1 = std::to_string(kPgJobKey);
     k2 = std::to_string(Fnv32(g.identity.key) & 0x7fffffffu);
   }
+  std::string Prefix() const { return PgPrefix(k2); }
   bool Try() override {
     std::vector<pvc::Row> rows;
     return Query(g, pvc::Tool_Sql(pvc::ToolOp::PgLockTry, {k1, k2}), rows) == pvc::kOk &&
@@ -178,15 +188,24 @@ struct PgLock : Lock {
         rows.empty())
       return {};
     const std::string name = Cell(rows[0], 0);
-    return name.rfind("parvek ", 0) == 0 ? ParseHolder(name.substr(7)) : Holder{};
+    return name.rfind(Prefix(), 0) == 0 ? ParseHolder(name.substr(Prefix().size())) : Holder{};
   }
   bool EndPreview(const Holder& h) override {
     const bool signalled = SignalPreview(h);
     // Its sessions go too, also when its process is on another host: the same role may end
-    // them. The name is the one the preview gave them (NightGuard_PreviewName).
+    // them. They carry the name its guard gave them.
     std::vector<pvc::Row> rows;
-    Query(g, pvc::Tool_Sql(pvc::ToolOp::PgEndSessions, {Quoted("parvek " + h.raw)}), rows);
+    Query(g, pvc::Tool_Sql(pvc::ToolOp::PgEndSessions, {Quoted(Prefix() + h.raw)}), rows);
     return signalled || (!rows.empty() && Cell(rows[0], 0) != "0");
+  }
+  // The lock's session ends with its process, but a killed night's own session may still be
+  // finishing its last statement on the server: none of the database's runs of this schema may
+  // be left but this one.
+  bool Settled() override {
+    std::vector<pvc::Row> rows;
+    return Query(g, pvc::Tool_Sql(pvc::ToolOp::PgLeftovers, {Quoted(Prefix() + "%")}), rows) !=
+               pvc::kOk ||
+           rows.empty() || Cell(rows[0], 0) == "0";
   }
 };
 
@@ -232,12 +251,16 @@ int NightGuard_Take(NightGuard& g, const Settings& settings, GuardKind kind, int
     g.identity = DatabaseIdentity_From(row[0].text, settings.SchemaName());
   g.session->Commit();
 
-  g.name = PgName(kind);
   std::unique_ptr<Lock> lock;
   if (g.identity.key.rfind("postgresql:", 0) == 0) {
+    auto pg = std::make_unique<PgLock>(g);
+    g.name = (pg->Prefix() + HolderLine(kind)).substr(0, 63);
     std::vector<pvc::Row> rows;
     Query(g, pvc::Tool_Sql(pvc::ToolOp::PgLockName, {Quoted(g.name)}), rows);
-    lock = std::make_unique<PgLock>(g);
+    // The sessions this process opens from now on (the night's own) carry the same name, so
+    // that a night can end a preview's and an undo can wait for a killed night's.
+    ::setenv("PGAPPNAME", g.name.c_str(), 1);
+    lock = std::move(pg);
     g.how = "advisory lock of " + g.identity.shown;
   } else {
     // Beside the database file; where none can be made there (a folder the job may only read),
@@ -261,6 +284,11 @@ int NightGuard_Take(NightGuard& g, const Settings& settings, GuardKind kind, int
   for (int waited_ms = 0;; waited_ms += kPollMs) {
     if (lock->Try()) {
       g.held = true;
+      // What a killed holder left working gets a bounded time to end.
+      for (int settle_ms = 0; kind != GuardKind::kPreview && settle_ms < kSettleSeconds * 1000 &&
+                              !lock->Settled();
+           settle_ms += kPollMs)
+        ::usleep(kPollMs * 1000);
       return 0;
     }
     g.waited = true;

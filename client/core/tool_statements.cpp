@@ -83,6 +83,9 @@ constexpr ToolStatement kToolOps[] = {
     {ToolOp::PgEndSessions, "PgEndSessions",
      "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE application_name = ?1"
      " AND usename = current_user AND pid <> pg_backend_pid()"},
+    {ToolOp::PgLeftovers, "PgLeftovers",
+     "SELECT count(*) FROM pg_stat_activity WHERE application_name LIKE ?1"
+     " AND datname = current_database() AND pid <> pg_backend_pid()"},
 };
 
 constexpr bool ToolRowsInOrder() {

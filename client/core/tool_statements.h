@@ -34,6 +34,7 @@ enum class ToolOp : int {
   PgLockName,         // names the session ?1 (application_name), where others can read it
   PgLockHolder,       // the session holding it: its name and its server process
   PgEndSessions,      // ends the sessions of this role named ?1, but not this one
+  PgLeftovers,        // the sessions of this database named like ?1, but not this one
   kCount
 };
 
