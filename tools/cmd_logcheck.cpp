@@ -174,7 +174,7 @@ int LogCheck(const LogCheckOptions& o) {
   if (event.kind == "refused" && (run == nullptr || event.at >= run->started)) {
     status = kCritical;
     summary = "a night was refused at " + Clock(event.at) + ": " + event.why +
-              (run != nullptr ? "; the run log's last run: " + summary : std::string());
+              (run != nullptr ? "; before it: " + summary : std::string());
   } else if (event.kind == "preview-ended" && run != nullptr && event.at >= run->started &&
              status == kOk) {
     status = kWarning;
