@@ -372,7 +372,7 @@ void Report(const Person& p, const PersonRun& run, const char* verb, Counts& n) 
       std::printf("%-13s %s\n", verb, what.c_str());
     } else if (outcome == Outcome::kAlready) {
       ++n.already;
-      std::printf("%-13s %s: as before the run, taken back already\n", "already", what.c_str());
+      std::printf("%-13s %s: as before the run\n", "already", what.c_str());
     } else {
       ++n.not_committed;
       std::printf("%-13s %s: sent but never committed, nothing to take back\n", "settled",
@@ -385,21 +385,11 @@ void Report(const Person& p, const PersonRun& run, const char* verb, Counts& n) 
   }
 }
 
-// The accounting days of `p` that `run` changed back, as parameter lines. A person whose every
-// change is found taken back already is listed when an earlier undo of the journal was ended
-// while it took that person back (`in_flight`): it may have ended before it could list it.
-std::vector<std::string> ParamLines(const Person& p, const PersonRun& run,
-                                    const std::set<std::string>& in_flight, int consolidation,
+// The parameter lines of the accounting days of `entries` (each once), in the night's layout.
+std::vector<std::string> ParamLines(const std::vector<const Entry*>& entries, int consolidation,
                                     const std::string& schema) {
-  if (run.settled != Settled::kCommitted) return {};
-  const bool relist =
-      in_flight.count(p.pnr) > 0 &&
-      std::all_of(run.results.begin(), run.results.end(), [](const auto& r) {
-        return r.second.outcome == Outcome::kAlready || r.second.outcome == Outcome::kNotCommitted;
-      });
   std::vector<std::pair<std::string, std::string>> days;
-  for (const auto& [e, r] : run.results) {
-    if (r.outcome != Outcome::kReverted && !(relist && r.outcome == Outcome::kAlready)) continue;
+  for (const Entry* e : entries) {
     const auto pd = PersonAndDay(e->line);
     if (std::find(days.begin(), days.end(), pd) == days.end()) days.push_back(pd);
   }
@@ -413,22 +403,70 @@ std::vector<std::string> ParamLines(const Person& p, const PersonRun& run,
   return lines;
 }
 
-// The persons an earlier undo of the journal at `path` (among `day`) was taking back when it
-// ended: their writes were sent, and their transaction's end is not in its journal.
-std::set<std::string> InFlight(const std::vector<journal::Found>& day, const std::string& path) {
-  std::set<std::string> persons;
-  for (const journal::Found& f : day) {
-    if (!journal::Undoes(f, path)) continue;
-    for (const Entry& e : f.journal.entries) {
-      if (e.state != Entry::State::kSent) continue;
+// ---- what earlier undos of the journal did -----------------------------------------------
+
+// An undo that was killed or failed is run again on the same journal. The persons it committed
+// are taken back already: their "ok" lines say so. A person whose writes it had sent when it was
+// killed may have committed too (a kill during the commit): whether they did is told by trying to
+// take those writes back, in a transaction that is rolled back at once. Undos that were undone in
+// turn count for nothing: what they took back is there again.
+struct EarlierUndos {
+  std::map<std::string, std::string> done;  // person: the undo's journal that committed it
+  // person: the undo's journal and the writes it had sent, newest first
+  std::map<std::string, std::pair<std::string, std::vector<const Entry*>>> sent;
+};
+
+EarlierUndos EarlierUndosOf(const std::vector<journal::Found>& day, const std::string& path) {
+  EarlierUndos earlier;
+  for (const journal::Found& u : day) {
+    if (!journal::Undoes(u, path) ||
+        std::any_of(day.begin(), day.end(),
+                    [&](const journal::Found& f) { return journal::Undoes(f, u.path); }))
+      continue;
+    for (auto e = u.journal.entries.rbegin(); e != u.journal.entries.rend(); ++e) {
+      std::string pnr;
       try {
-        persons.insert(PersonAndDay(e.line).first);
+        pnr = PersonAndDay(e->line).first;
       } catch (const json::exception&) {
-        // A line without its person names no one to list.
+        continue;  // a line without its person: its revert reports it
       }
+      if (e->state == Entry::State::kConfirmed) earlier.done[pnr] = u.path;
+      if (e->state != Entry::State::kSent) continue;
+      auto& [journal, entries] = earlier.sent[pnr];
+      journal = u.path;
+      entries.push_back(&*e);
     }
   }
-  return persons;
+  return earlier;
+}
+
+// Whether the writes an earlier undo had sent (`sent`, newest first) committed: taken back in a
+// transaction rolled back at once, on the session below the undo's journal (`s`).
+bool SentWritesCommitted(pvc::Session& s, const std::vector<const Entry*>& sent, bool preview) {
+  if (s.Savepoint(kPersonSavepoint) != pvc::kOk) return false;
+  bool committed = false;
+  for (const Entry* e : sent) {
+    try {
+      if (Revert(s, *e).outcome == Outcome::kReverted) committed = true;
+    } catch (const json::exception&) {
+      // an unreadable line tells nothing
+    }
+  }
+  s.RollbackTo(kPersonSavepoint);
+  // The preview's one transaction stays open; an undo's ends here, with nothing in it.
+  if (preview)
+    s.ReleaseSavepoint(kPersonSavepoint);
+  else
+    s.Commit();
+  return committed;
+}
+
+// Lists the changes of `p` as taken back by the earlier undo whose journal is `by`.
+void ReportDone(const Person& p, const std::string& by, Counts& n) {
+  for (const Entry* e : p.entries) {
+    ++n.already;
+    std::printf("%-13s %s: taken back by %s\n", "already", DescribeSafely(*e).c_str(), by.c_str());
+  }
 }
 
 // ---- the parameter file ------------------------------------------------------------------
@@ -538,7 +576,7 @@ int Undo(const UndoOptions& o) {
   const std::vector<journal::Found> day = journal::JournalsOfTheDay(o.journal, h);
   const std::vector<const journal::Found*> later = journal::StandingAfter(o.journal, h, day);
   if (!later.empty()) return RefuseOutOfOrder(o.journal, later);
-  const std::set<std::string> in_flight = InFlight(day, o.journal);
+  const EarlierUndos earlier = EarlierUndosOf(day, o.journal);
 
   // Beside the night's parameter file; in the current directory when that one is gone.
   std::error_code ec;
@@ -584,9 +622,26 @@ int Undo(const UndoOptions& o) {
   std::vector<std::string> lines;  // the preview's parameter lines
   const int consolidation = h.variant == "KRVNT" ? 1 : 0;
   for (const Person& p : ByPerson(j.entries)) {
-    const PersonRun run = TakeBack(*s, p, o.preview ? nullptr : &undo_journal, o.preview);
+    std::vector<const Entry*> changed_back;
+    PersonRun run;
+    const auto done = earlier.done.find(p.pnr);
+    const auto sent = earlier.sent.find(p.pnr);
+    if (done != earlier.done.end()) {
+      ReportDone(p, done->second, n);
+    } else if (sent != earlier.sent.end() &&
+               SentWritesCommitted(*below, sent->second.second, o.preview)) {
+      // Committed, and perhaps not listed yet: that undo was killed before it could say.
+      ReportDone(p, sent->second.first, n);
+      changed_back = p.entries;
+    } else {
+      run = TakeBack(*s, p, o.preview ? nullptr : &undo_journal, o.preview);
+      if (run.settled == Settled::kCommitted)
+        for (const auto& [e, r] : run.results)
+          if (r.outcome == Outcome::kReverted) changed_back.push_back(e);
+      Report(p, run, o.preview ? "would revert" : "reverted", n);
+    }
     // The days changed back go to the downstream as soon as they are committed.
-    const std::vector<std::string> mine = ParamLines(p, run, in_flight, consolidation, t.schema);
+    const std::vector<std::string> mine = ParamLines(changed_back, consolidation, t.schema);
     std::string text;
     for (const std::string& l : mine) text += l;
     bool params_failed = false;
@@ -596,7 +651,6 @@ int Undo(const UndoOptions& o) {
       params_failed = !AppendParams(params_file, text);
       if (!params_failed) listed += mine.size();
     }
-    Report(p, run, o.preview ? "would revert" : "reverted", n);
     if (run.settled == Settled::kLost) {
       std::printf(
           "the connection to the database was lost: whether the changes of person %s were "
