@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
