@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -137,7 +138,11 @@ bool JournalWriter::Create(const std::string& dir, const std::string& day,
   dir_ = dir;
   header_ = header;
   header_.day = day;
-  header_.start = Stamp(std::time(nullptr));
+  const auto now = std::chrono::system_clock::now();
+  header_.start = Stamp(std::chrono::system_clock::to_time_t(now));
+  header_.started_us =
+      std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
+  if (header_.folder.empty()) header_.folder = fs::absolute(dir).lexically_normal().string();
   for (int attempt = 0; attempt < 10 && fd_ < 0; ++attempt) {
     name_ = FileName(header_, attempt);
     path_ = (fs::path(dir) / name_).string();
@@ -302,24 +307,21 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
   json done;
   if (seen.rc == pvc::kOk) {
     std::optional<json> bch_dat;
-    switch (pending_change_) {
-      case Change::kInsert: ++inserted_; break;
-      case Change::kDelete: ++deleted_; break;
-      case Change::kFunction: {
-        ++functions_;
-        pvc::Row row;
-        if (op == Op::BchUpdFkt && session_ != nullptr &&
-            session_->SelectOne(Op::BchReadRow,
-                                journal::KeyBinds(pending_key_, pending_after_["BchFkt"]),
-                                row) == pvc::kOk)
-          bch_dat = journal::RowOf(row)["BchDat"];
-        break;
-      }
-      case Change::kDay:
-        ++days_;
-        if (IsDayRow(pending_key_)) day_pairs_ = pending_after_;
-        break;
+    pvc::Row row;
+    if (pending_change_ == Change::kFunction && op == Op::BchUpdFkt && session_ != nullptr &&
+        session_->SelectOne(Op::BchReadRow,
+                            journal::KeyBinds(pending_key_, pending_after_["BchFkt"]),
+                            row) == pvc::kOk)
+      bch_dat = journal::RowOf(row)["BchDat"];
+    if (pending_change_ == Change::kDay && IsDayRow(pending_key_)) day_pairs_ = pending_after_;
+    if (holding_) {
+      // Committed, or not, with the other writes of its transaction.
+      held_.push_back({pending_, pending_change_, bch_dat});
+      if (op == Op::BchUpdFkt) cancel_retry_ = false;
+      pending_ = 0;
+      return;
     }
+    Count(pending_change_);
     done = journal::OkLine(pending_, bch_dat);
   } else {
     // Not every write the database refuses is a failure of the run: one that matched nothing
@@ -343,6 +345,34 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
     ::fdatasync(fd_);
     last_sync_ = now;
   }
+}
+
+void JournalWriter::Count(Change change) {
+  switch (change) {
+    case Change::kInsert: ++inserted_; break;
+    case Change::kDelete: ++deleted_; break;
+    case Change::kFunction: ++functions_; break;
+    case Change::kDay: ++days_; break;
+  }
+}
+
+void JournalWriter::BeginTransaction() {
+  holding_ = true;
+  held_.clear();
+}
+
+void JournalWriter::EndTransaction(TxnEnd end) {
+  holding_ = false;
+  for (const Held& h : held_) {
+    if (end == TxnEnd::kCommitted) {
+      Count(h.change);
+      Line(journal::OkLine(h.n, h.bch_dat));
+    } else if (end == TxnEnd::kRolledBack) {
+      ++unchanged_;
+      Line(journal::FailedLine(h.n, journal::kRolledBack));
+    }
+  }
+  held_.clear();
 }
 
 void JournalWriter::Finish(bool normal, int rc) {

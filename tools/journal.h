@@ -3,12 +3,15 @@
 //
 // A change line reaches the file (one unbuffered write) before its write is sent to the
 // database, and its "ok" line follows once the write has committed; the file is synced at the
-// end and at most every few seconds between. A killed run thus leaves every committed write
-// journalled, and at most its last write without an "ok" line.
+// end and at most every few seconds between. A killed night thus leaves every committed write
+// journalled, and at most its last write without an "ok" line; a killed undo, which commits a
+// person's writes together, at most the writes of one person.
 #pragma once
 
 #include <ctime>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -26,7 +29,8 @@ class JournalWriter final : public pvc::Recorder {
 
   // Creates the journal in `dir` (made when missing, mode 0700), named
   // "parvek-DAY-START.journal" ("...-undo.journal" for an undo); DAY is `day` (yyyymmdd), or
-  // "pending" until DayKnown tells it. The header's day, start and version are the writer's.
+  // "pending" until DayKnown tells it. The header's day, start, started and version are the
+  // writer's; its folder is `dir` unless the header names one (an undo's names its night's).
   // Run as root where another user owns the directory the journal directory lies in (the job's
   // working directory), the directory made and the file are that user's and group's; root's
   // own journal directory there, or one reached through a symbolic link, is refused.
@@ -45,6 +49,16 @@ class JournalWriter final : public pvc::Recorder {
   // Writes the closing line and syncs the file. `normal`: the run ended as it should.
   void Finish(bool normal, int rc);
 
+  // An undo commits the writes of one person together. From BeginTransaction on, the "ok" line
+  // of a write that succeeded waits for EndTransaction, which writes it once the transaction
+  // committed (kCommitted), writes {"failed":N,"rc":journal::kRolledBack} in its place once the
+  // transaction was rolled back (kRolledBack), and writes nothing when the commit's outcome is
+  // not known (kUnknown: the connection was lost on it), so that the reader looks at the row.
+  // A write that failed has its "failed" line at once: it undid itself.
+  enum class TxnEnd { kCommitted, kRolledBack, kUnknown };
+  void BeginTransaction();
+  void EndTransaction(TxnEnd end);
+
   // A change line for every write before it is sent; a write whose line cannot be written is
   // not sent (kInternal in its place).
   int BeforeWrite(pvc::Session& s, pvc::Op op, const std::vector<pvc::Bind>& in) override;
@@ -59,6 +73,7 @@ class JournalWriter final : public pvc::Recorder {
   bool IsDayRow(const nlohmann::json& key) const;  // `key` names the current record
   nlohmann::json DayRowPairs() const;              // its six fields as they now stand
   void Header();
+  void Count(journal::Change change);  // one more write of `change` committed
 
   int fd_ = -1, dir_fd_ = -1;
   std::string dir_, name_, path_;
@@ -75,6 +90,14 @@ class JournalWriter final : public pvc::Recorder {
   int inserted_ = 0, functions_ = 0, deleted_ = 0, days_ = 0, failed_writes_ = 0;
   int unchanged_ = 0;          // writes refused without failing the run (see Saw)
   bool cancel_retry_ = false;  // the last cancellation met an older one: the next is its retry
+  // Between BeginTransaction and EndTransaction: the writes that succeeded, awaiting the end.
+  struct Held {
+    long n;
+    journal::Change change;
+    std::optional<nlohmann::json> bch_dat;
+  };
+  bool holding_ = false;
+  std::vector<Held> held_;
   std::time_t last_sync_ = 0;
 };
 

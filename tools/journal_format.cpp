@@ -78,7 +78,7 @@ bool HeaderOf(const std::string& path, const json& l, JournalHeader& h, std::str
       {key::kJournal, &h.kind},    {key::kDay, &h.day},           {key::kStart, &h.start},
       {key::kVersion, &h.version}, {key::kSchema, &h.schema},     {key::kNet8, &h.net8},
       {key::kVariant, &h.variant}, {key::kSettings, &h.settings}, {key::kWorkdir, &h.workdir},
-      {key::kUndoes, &h.undoes},   {key::kIdentity, &h.identity}};
+      {key::kUndoes, &h.undoes},   {key::kIdentity, &h.identity}, {key::kFolder, &h.folder}};
   for (const auto& [name, out] : fields) {
     if (!l.contains(name)) continue;
     if (!l[name].is_string()) {
@@ -86,6 +86,13 @@ bool HeaderOf(const std::string& path, const json& l, JournalHeader& h, std::str
       return false;
     }
     *out = l[name].get<std::string>();
+  }
+  if (l.contains(key::kStarted)) {
+    if (!l[key::kStarted].is_number_integer()) {
+      why = path + ": the header's \"" + key::kStarted + "\" is no number; no journal of parvekctl";
+      return false;
+    }
+    h.started_us = l[key::kStarted].get<int64_t>();
   }
   if (h.kind != kNight && h.kind != kUndo) {
     why = path + " is a journal of kind '" + h.kind + "', which this parvekctl does not know";
@@ -122,6 +129,8 @@ json HeaderLine(const JournalHeader& h) {
       {key::kVersion, PARVEK_VERSION}, {key::kSchema, h.schema},     {key::kNet8, h.net8},
       {key::kVariant, h.variant},      {key::kSettings, h.settings}, {key::kWorkdir, h.workdir}};
   if (!h.identity.empty()) l[key::kIdentity] = h.identity;
+  if (!h.folder.empty()) l[key::kFolder] = h.folder;
+  if (h.started_us != 0) l[key::kStarted] = h.started_us;
   if (!h.undoes.empty()) l[key::kUndoes] = h.undoes;
   return l;
 }
@@ -166,6 +175,21 @@ bool IsHeaderLine(const std::string& line) {
   const std::string kind = text(key::kJournal);
   return (kind == kNight || kind == kUndo) && !text(key::kStart).empty() &&
          !text(key::kVersion).empty();
+}
+
+bool ReadHeader(const std::string& path, JournalHeader& h, std::string& why) {
+  std::ifstream in(path, std::ios::binary);
+  std::string first;
+  if (!in || !std::getline(in, first)) {
+    why = "cannot read " + path;
+    return false;
+  }
+  const json l = json::parse(first, nullptr, false);
+  if (l.is_discarded() || !l.is_object()) {
+    why = path + " is no journal of parvekctl (no header line)";
+    return false;
+  }
+  return HeaderOf(path, l, h, why);
 }
 
 bool Read(const std::string& path, Journal& j, std::string& why) {

@@ -3,7 +3,8 @@
 // --journal and by parvekctl undo: one file per run, one JSON object per line.
 //
 //   {"journal":"night"|"undo", "day", "start", "version", "schema", "net8" (masked),
-//    "variant", "settings", "workdir"[, "identity"][, "undoes"]}         the header, first
+//    "variant", "settings", "workdir"[, "identity"][, "folder"][, "started"][, "undoes"]}
+//                                                                        the header, first
 //   {"n":N, "change":"insert", "row":{the columns written}}              a booking inserted
 //   {"n":N, "change":"function", "key":{BchPnr,BchVon,BchUhr},
 //    "before":{BchFkt,BchDat,BchErf}, "after":{BchFkt,BchDat,BchErf}}    a function changed
@@ -18,6 +19,16 @@
 // failing the run: a write that matched nothing (1403), and a cancellation refused once for an
 // older cancelled booking at its key, which the night clears before it cancels again. Each of
 // both kinds has its {"failed":N, "rc":code} line, since neither changed anything.
+//
+// An undo commits each person's changes of the accounting day together: the "ok" lines of its
+// writes follow that commit, and a write rolled back with its person has {"failed":N,"rc":-2091}
+// (kRolledBack), counted as unchanged. Killed between its commit and those lines, an undo leaves
+// the person's writes without either; the reader looks at their rows.
+//
+// "folder" is the directory the night wrote its journal into (an undo's journal names its
+// night's), "started" the start in microseconds since 1970 (UTC): they let an undo find the later
+// journals of its day and order journals started within one second. "undoes" names the journal an
+// undo took back. Journals of older versions have neither "folder" nor "started".
 //
 // "version" is the version of the parvekctl that wrote the file. Dates are 'yyyymmdd', points in
 // time 'yyyymmddHHMMSS', times of day 'HHMMSS'; NULL is null (tools/journal_values.h).
@@ -36,6 +47,8 @@ struct JournalHeader {
   std::string kind;  // journal::kNight or journal::kUndo
   std::string day, start, version;
   std::string schema, net8, variant, settings, workdir, undoes;
+  std::string folder;      // the night's journal directory; empty in older journals
+  int64_t started_us = 0;  // the start in microseconds since 1970; 0 in older journals
   // The database's identity (run/ground/DatabaseIdentity.h); empty in journals of versions
   // before it was recorded, or where the database could not tell.
   std::string identity;
@@ -56,6 +69,8 @@ inline constexpr const char* kSettings = "settings";
 inline constexpr const char* kWorkdir = "workdir";
 inline constexpr const char* kUndoes = "undoes";
 inline constexpr const char* kIdentity = "identity";
+inline constexpr const char* kFolder = "folder";
+inline constexpr const char* kStarted = "started";
 inline constexpr const char* kN = "n";
 inline constexpr const char* kChange = "change";
 inline constexpr const char* kRow = "row";
@@ -82,6 +97,9 @@ inline constexpr const char* kUndo = "undo";
 inline constexpr const char* kFilePrefix = "parvek-";
 inline constexpr const char* kUndoSuffix = "-undo";
 inline constexpr const char* kFileExtension = ".journal";
+
+// The code of a write rolled back with the other writes of its person (an undo's "failed" line).
+inline constexpr int kRolledBack = -2091;
 
 enum class Change { kInsert, kFunction, kDelete, kDay };
 const char* NameOf(Change change);
@@ -129,6 +147,9 @@ struct Journal {
 // header names a kind or a version this program does not know (refused as soon as the header is
 // read), or with a broken line before its last.
 bool Read(const std::string& path, Journal& j, std::string& why);
+
+// Reads the header of the journal at `path` only (its first line), refused as Read refuses it.
+bool ReadHeader(const std::string& path, JournalHeader& h, std::string& why);
 
 // Whether `line` (without its line end) is a journal's first line: a header of a kind this
 // program writes, whatever version wrote it.
