@@ -210,10 +210,10 @@ struct PgLock : Lock {
 };
 
 // The lock file beside an SQLite database, or this host's lock file for the identity.
-std::string LockFilePath(const NightGuard& g, const Settings& s, bool beside) {
+std::string LockFilePath(const NightGuard& g, const std::string& net8, const std::string& schema,
+                         bool beside) {
   if (beside && !g.identity.file.empty()) return g.identity.file + "-parvek.lock";
-  const std::string key =
-      g.identity.Known() ? g.identity.key : s.net8 + "/" + s.SchemaName();
+  const std::string key = g.identity.Known() ? g.identity.key : net8 + "/" + schema;
   struct stat st {};
   const std::string dir = ::stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode) ? "/run/lock" : "/tmp";
   char hex[16];
@@ -239,16 +239,23 @@ int OpenLockFile(const std::string& path, const std::string& db_file) {
 NightGuard::~NightGuard() { NightGuard_Release(*this); }
 
 int NightGuard_Take(NightGuard& g, const Settings& settings, GuardKind kind, int wait_s) {
+  return NightGuard_Take(g, settings.login, settings.pass, settings.net8, settings.SchemaName(),
+                         kind, wait_s);
+}
+
+int NightGuard_Take(NightGuard& g, const std::string& login, const std::string& pass,
+                    const std::string& net8, const std::string& schema, GuardKind kind,
+                    int wait_s) {
   NightGuard_Release(g);
-  if (pvc::OpenSession(settings.login, settings.pass, settings.net8, g.session) != pvc::kOk) {
+  if (pvc::OpenSession(login, pass, net8, g.session) != pvc::kOk) {
     g.session.reset();
     return kGuardNoSession;
   }
-  g.session->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + settings.SchemaName());
+  g.session->ExecDynamic("ALTER SESSION SET CURRENT_SCHEMA=" + schema);
   pvc::Row row;
   if (g.session->SelectOne(pvc::Op::DbIdentity, {}, row) == pvc::kOk && !row.empty() &&
       !row[0].null)
-    g.identity = DatabaseIdentity_From(row[0].text, settings.SchemaName());
+    g.identity = DatabaseIdentity_From(row[0].text, schema);
   g.session->Commit();
 
   std::unique_ptr<Lock> lock;
@@ -265,10 +272,10 @@ int NightGuard_Take(NightGuard& g, const Settings& settings, GuardKind kind, int
   } else {
     // Beside the database file; where none can be made there (a folder the job may only read),
     // this host's lock file for the database.
-    std::string path = LockFilePath(g, settings, true);
+    std::string path = LockFilePath(g, net8, schema, true);
     g.lock_fd = OpenLockFile(path, g.identity.file);
     if (g.lock_fd < 0) {
-      path = LockFilePath(g, settings, false);
+      path = LockFilePath(g, net8, schema, false);
       g.lock_fd = OpenLockFile(path, g.identity.file);
     }
     if (g.lock_fd < 0) {

@@ -59,6 +59,10 @@ inline constexpr int kGuardNoSession = 2;  // the guard could not log on; nothin
 // bound holds whatever signals arrive. A preview never waits, and never ends anything. A night,
 // an undo or an explanation that finds a preview holding the lock ends it first. 0 when held.
 int NightGuard_Take(NightGuard& g, const Settings& settings, GuardKind kind, int wait_s);
+// The same for a database named by its logon values (a command given NET8 and SCHEMA).
+int NightGuard_Take(NightGuard& g, const std::string& login, const std::string& pass,
+                    const std::string& net8, const std::string& schema, GuardKind kind,
+                    int wait_s);
 
 // Gives the lock back and ends the guard's session.
 void NightGuard_Release(NightGuard& g);

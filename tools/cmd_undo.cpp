@@ -24,6 +24,7 @@
 #include "client/recording.h"
 #include "db/records.h"
 #include "run/Night.h"
+#include "run/NightGuard.h"
 #include "run/ground/DatabaseAddress.h"
 #include "run/ground/RunLog.h"
 #include "scan/Tgb_Param.h"
@@ -501,9 +502,6 @@ bool AppendParams(ParamsFile& p, const std::string& text) {
 
 // ---- the command -------------------------------------------------------------------------
 
-// How long the last write of a killed run is given to reach its commit before it is settled.
-constexpr unsigned kSettleSeconds = 2;
-
 struct UndoOptions {
   std::string journal, settings, params;
   bool preview = false;
@@ -559,6 +557,13 @@ int Undo(const UndoOptions& o) {
   if (lock == -1)
     return Ctl_Fail("undo: a night, preview or undo is running in " + workdir +
                     "; nothing was done");
+  // And one at a time on the database, from wherever a night, preview or undo starts: a night
+  // still running (or killed just now, its last write still on the server) is waited for, a
+  // preview is ended. --preview waits for nothing.
+  NightGuard guard;
+  if (NightGuard_Take(guard, t.login, t.pass, t.net, t.schema, GuardKind::kUndo,
+                      o.preview ? 0 : o.wait_s) == kGuardBusy)
+    return Ctl_Fail("undo: " + guard.holder + " holds " + guard.how + "; nothing was done");
   std::unique_ptr<pvc::Session> inner;
   if (const int rc = Ctl_OpenSchema(t, inner, why))
     return Ctl_Fail("undo: RC:" + std::to_string(rc) + " " + why);
@@ -611,10 +616,9 @@ int Undo(const UndoOptions& o) {
     s = pvc::Recording(std::move(inner), undo_journal);
   }
 
-  // A write sent just before its run was killed may still be on its way to its commit on a
-  // database server, which finishes what the connection had sent: it is given a moment to settle
-  // before its row is looked at.
-  if (!j.end && !j.entries.empty() && !Confirmed(j.entries.back())) ::sleep(kSettleSeconds);
+  // A write sent just before its run was killed may still have been on its way to its commit on
+  // a database server: the guard, once it held the database's lock, waited for the killed run's
+  // sessions to end, so its row now says whether it committed.
 
   Counts n;
   size_t listed = 0;

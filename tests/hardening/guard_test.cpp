@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <string>
 #include <thread>
@@ -106,31 +107,37 @@ TEST(DatabaseLock, JobInThePreviewsDirectoryEndsIt) {
 }
 
 // Another night holds the database (here: its lock, from a process that is not in this
-// directory): a night started elsewhere waits its bound and refuses, naming the holder; nothing
-// is written, log-check reads CRITICAL at once; a preview refuses at once.
+// directory): a night or an undo started elsewhere waits its bound and refuses, naming the
+// holder; a preview refuses at once; nothing is written, and log-check reads CRITICAL at once.
 TEST(DatabaseLock, NightElsewhereRefusesAndLogCheckSaysSo) {
   hard::Night night;
   std::string why;
   ASSERT_EQ(night.Setup(pvt::BackendNamed("sqlite"), ManyIll(1), why), 0) << why;
+  hard::TempDir other;
+  hard::WriteFile(other / "settings.ini", night.GoodSettings());
+  const auto ctl = [&](const std::vector<std::string>& args) {
+    return hard::Run(PARVEKCTL_BIN, other.path(), args);
+  };
+  ASSERT_EQ(ctl({"night", "settings.ini", "XXX", "D", "--journal", "j"}).code, 0);
+  std::string journal;
+  for (const auto& e : std::filesystem::directory_iterator(other / "j")) journal = e.path();
   const std::string lock = night.file() + "-parvek.lock";
   hard::WriteFile(lock, "night 1 otherhost since 2026-12-10 02:00:00\n");
   const pid_t holder = hard::Start("/usr/bin/flock", night.work().path(), {"-x", lock, "sleep", "30"});
   ASSERT_GT(holder, 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  hard::TempDir other;
-  hard::WriteFile(other / "settings.ini", night.GoodSettings());
-  for (const char* flag : {"--preview", "--wait"}) {
-    std::vector<std::string> args = {"night", "settings.ini", "XXX", "D", flag};
-    if (std::string(flag) == "--wait") args.push_back("1");
-    const hard::Result r = hard::Run(PARVEKCTL_BIN, other.path(), args);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"night", "settings.ini", "XXX", "D", "--preview"},
+        std::vector<std::string>{"night", "settings.ini", "XXX", "D", "--force", "--wait", "1"},
+        std::vector<std::string>{"undo", journal, "--wait", "1"}}) {
+    const hard::Result r = ctl(args);
     EXPECT_EQ(r.code, 2) << r.err;
-    EXPECT_NE(r.err.find("nicht frei! a night (process 1 on otherhost"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("a night (process 1 on otherhost"), std::string::npos) << r.err;
   }
   ::kill(holder, SIGKILL);
   hard::Wait(holder, night.work().path());
-  EXPECT_EQ(Booked(night), "0");
-  const hard::Result check = hard::Run(PARVEKCTL_BIN, other.path(), {"log-check"});
+  EXPECT_EQ(Booked(night), "1");
+  const hard::Result check = ctl({"log-check"});
   EXPECT_EQ(check.code, 2) << check.out;
   EXPECT_NE(check.out.find("PARVEK CRITICAL - a night was refused at "), std::string::npos)
       << check.out;
