@@ -166,8 +166,18 @@ std::string Dialect::Options(bool cursor, int lock_wait_ms) const {
 
 std::vector<std::string> Dialect::Setup(bool cursor, bool one_session, int lock_wait_ms) const {
   switch (engine) {
-    case Engine::Postgres:
-      return {"SET synchronous_commit TO on", "SET lock_timeout = " + std::to_string(lock_wait_ms)};
+    case Engine::Postgres: {
+      std::vector<std::string> setup = {"SET synchronous_commit TO on",
+                                        "SET lock_timeout = " + std::to_string(lock_wait_ms)};
+      // The session's name from the environment, as libpq takes it natively (the driver does
+      // not): the night's guard names the sessions of its process so.
+      if (const char* name = std::getenv("PGAPPNAME"); name != nullptr && name[0] != '\0') {
+        std::string quoted;
+        for (const char* c = name; *c != '\0'; ++c) quoted += *c == '\'' ? "''" : std::string(1, *c);
+        setup.push_back("SET application_name = '" + quoted + "'");
+      }
+      return setup;
+    }
     case Engine::Sqlite:
       if (cursor) return {};
       // Readers on connections of their own beside the writer need the write-ahead log. The
