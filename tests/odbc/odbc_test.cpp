@@ -20,8 +20,8 @@
 #include "client/backends.h"
 #include "client/client.h"
 #include "client/codes.h"
-#include "client/odbc/internal.h"
 #include "client/core/engine_texts.h"
+#include "client/odbc/internal.h"
 #include "client/sqlite/internal.h"
 #include "tests/support/schema_test.h"
 #include "tests/support/testdb.h"
@@ -117,6 +117,13 @@ TEST(OdbcNet, FormsOfNet8) {
       {"odbc:Driver=x;UID=scott", pvc::kBadNetName, "", ""},
       {"odbc:Driver=x; pwd = {a;b}", pvc::kBadNetName, "", ""},
       {"odbc:DSN=x;Password=y", pvc::kBadNetName, "", ""},
+      // PostgreSQL's driver hands pqopt (D5) to its client library: no credentials there either.
+      {"odbc:DSN=x;pqopt={password=y}", pvc::kBadNetName, "", ""},
+      {"odbc:DSN=x;PQOPT = {sslmode=require  user = 'a b'}", pvc::kBadNetName, "", ""},
+      {"odbc:DSN=x;D5=sslpassword=y", pvc::kBadNetName, "", ""},
+      {"odbc:DSN=x;pqopt=sslmode=require+password=y", pvc::kBadNetName, "", ""},
+      {"odbc:DSN=x;pqopt={application_name='user=x' options=-cpassword_encryption=md5}", 0, "",
+       "DSN=x;pqopt={application_name='user=x' options=-cpassword_encryption=md5}"},
       {"odbc:Driver={a;uid=b};Database=c", 0, "", "Driver={a;uid=b};Database=c"},
       {"odbc:Driver={a}};pwd=b};Database=c", 0, "", "Driver={a}};pwd=b};Database=c"},
       {"odbc:", pvc::kBadNetName, "", ""},
@@ -334,8 +341,8 @@ TEST(OdbcDrivers, PostgresLogonLeavesNoTraceAndTakesAnyLoginName) {
     return "do E'begin " + body + "\\073 end'";
   };
   const std::string name = "'" + pid + "' || chr(59) || 'x=y''z w'";
-  if (db.Exec(as_do("create role %I login password %L",
-                    name + ", 'p}w{d' || chr(59) || 'k=v'")) != 0)
+  if (db.Exec(as_do("create role %I login password %L", name + ", 'p}w{d' || chr(59) || 'k=v'")) !=
+      0)
     GTEST_SKIP() << "the test login may not create roles: " << db.last_error();
   EXPECT_EQ(pvc::OpenSession(role, pass, "odbc:PVT_PG", s), 0);
   s.reset();
