@@ -225,8 +225,9 @@ int Doctor(const std::string& path) {
                     : " (SQLite does not check it)"));
   }
   Say("info", "LOGIN " + (t.login.empty() ? std::string("(empty)") : t.login) + ", PASS " +
-                  (t.pass.empty() ? "(empty)" : "set") + ", NET8 " + Run_OneLine(Net8_Mask(t.net)) +
-                  ", schema " + (t.schema.empty() ? std::string("(empty)") : t.schema) +
+                  (t.pass.empty() ? "(empty)" : "set") + ", NET8 " +
+                  Run_OneLine(Net8_Mask(t.net)) + ", schema " +
+                  (t.schema.empty() ? std::string("(empty)") : t.schema) +
                   " (the SCHEMA value without its last character, upper-cased)");
   const bool may_connect = CheckOdbcLogs(t.net);
   if (t.net.empty() || t.schema.empty() || !may_connect) return 1;

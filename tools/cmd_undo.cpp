@@ -20,12 +20,12 @@
 #include "client/recording.h"
 #include "db/records.h"
 #include "run/Night.h"
-#include "run/ground/DatabaseAddress.h"
 #include "scan/Tgb_Param.h"
 #include "tools/ctl.h"
 #include "tools/journal.h"
 #include "tools/journal_format.h"
 #include "tools/journal_values.h"
+#include "run/ground/DatabaseAddress.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include "client/backends.h"
 #include "client/client.h"
 #include "client/codes.h"
-#include "client/core/engine_texts.h"
 #include "client/odbc/internal.h"
+#include "client/core/engine_texts.h"
 #include "client/sqlite/internal.h"
 #include "tests/support/schema_test.h"
 #include "tests/support/testdb.h"
@@ -341,8 +341,8 @@ TEST(OdbcDrivers, PostgresLogonLeavesNoTraceAndTakesAnyLoginName) {
     return "do E'begin " + body + "\\073 end'";
   };
   const std::string name = "'" + pid + "' || chr(59) || 'x=y''z w'";
-  if (db.Exec(as_do("create role %I login password %L", name + ", 'p}w{d' || chr(59) || 'k=v'")) !=
-      0)
+  if (db.Exec(as_do("create role %I login password %L",
+                    name + ", 'p}w{d' || chr(59) || 'k=v'")) != 0)
     GTEST_SKIP() << "the test login may not create roles: " << db.last_error();
   EXPECT_EQ(pvc::OpenSession(role, pass, "odbc:PVT_PG", s), 0);
   s.reset();

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "run/ground/CivilDate.h"
 #include "run/ground/IniFile.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 #include "tests/support/testdb.h"
+#include "run/ground/CivilDate.h"
 #include "tools/settings_record.h"
 
 namespace {
@@ -157,7 +157,7 @@ TEST_F(CtlTest, WhatIsNoSettingsFileIsSaidSoWithoutItsDecipheredBytes) {
     EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
     for (const char ch : r.out + r.err)
       ASSERT_TRUE(ch == '\n' || (ch >= ' ' && ch <= '~')) << "a byte " << int(ch) << " in:\n"
-                                                          << r.out << r.err;
+                                                           << r.out << r.err;
   }
 }
 
