@@ -28,6 +28,7 @@
 #include "run/ground/Settings.h"
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
+#include "tools/odbc_logs.h"
 
 namespace {
 
@@ -190,6 +191,28 @@ void CheckNightsRecord(pvc::Session& s, const AccountingDay& day, const std::str
   Say("ok", "the database records no finished night of " + day.Dashed() + " yet");
 }
 
+// Logs of unixODBC or of PostgreSQL's ODBC driver that write what connections send and receive
+// where other users can read it. False when a log would take the password as doctor connects:
+// then it does not connect.
+bool CheckOdbcLogs(const std::string& net) {
+  const OdbcIniFiles files = OdbcIni_Files();
+  const OdbcLogReport report = OdbcLog_Check(net, files);
+  if (!report.odbc) return true;
+  bool connect = true;
+  for (const OdbcLogSwitch& s : report.on) {
+    Say("WARN", Run_OneLine(s.where) + ": " + Run_OneLine(s.setting) + ": " + s.advice);
+    if (s.logs_password) connect = false;
+  }
+  if (report.on.empty())
+    Say("ok", "no ODBC log is switched on for NET8 (read " + Run_OneLine(files.drivers) + ", " +
+                  Run_OneLine(files.system_sources) + ", " + Run_OneLine(files.user_sources) + ")");
+  if (!connect)
+    Say("FAIL",
+        "not connecting: the driver's log would take the password; switch it off and run "
+        "doctor again (the job's night would write it there too)");
+  return connect;
+}
+
 int Doctor(const std::string& path) {
   g_failures = 0;
   const passwd* pw = ::getpwuid(::geteuid());
@@ -231,7 +254,8 @@ int Doctor(const std::string& path) {
                   Run_OneLine(Net8_Mask(t.net)) + ", schema " +
                   (t.schema.empty() ? std::string("(empty)") : t.schema) +
                   " (the SCHEMA value without its last character, upper-cased)");
-  if (t.net.empty() || t.schema.empty()) return 1;
+  const bool may_connect = CheckOdbcLogs(t.net);
+  if (t.net.empty() || t.schema.empty() || !may_connect) return 1;
 
   std::unique_ptr<pvc::Session> s;
   std::string why;

@@ -61,11 +61,67 @@ std::vector<std::pair<std::string, std::string>> Pairs(const std::string& s) {
   return pairs;
 }
 
+bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+
+// The keywords of a client library keyword/value string ("k=v k2 = 'v 2' k3=v\ 3"), in lower
+// case.
+std::vector<std::string> KeywordNames(const std::string& s) {
+  std::vector<std::string> names;
+  const auto space = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  size_t i = 0;
+  while (i < s.size()) {
+    if (space(s[i])) {
+      ++i;
+      continue;
+    }
+    const size_t begin = i;
+    while (i < s.size() && s[i] != '=' && !space(s[i])) ++i;
+    std::string name = s.substr(begin, i - begin);
+    while (i < s.size() && space(s[i])) ++i;
+    if (i == s.size() || s[i] != '=') continue;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    names.push_back(std::move(name));
+    ++i;
+    while (i < s.size() && space(s[i])) ++i;
+    const bool quoted = i < s.size() && s[i] == '\'';
+    for (i += quoted ? 1 : 0; i < s.size(); ++i) {
+      if (s[i] == '\\') {
+        ++i;
+      } else if (quoted ? s[i] == '\'' : space(s[i])) {
+        ++i;
+        break;
+      }
+    }
+  }
+  return names;
+}
+
+// PostgreSQL's driver hands pqopt (D5) to its client library, where a user name or password
+// would take the place of LOGIN and PASS. The driver reads an unbraced value with "+" as a blank
+// and %XX decoded: both readings count.
+bool PqoptHoldsCredentials(const std::string& value) {
+  std::string decoded;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '+') {
+      decoded += ' ';
+    } else if (value[i] == '%' && i + 2 < value.size() &&
+               std::isxdigit(static_cast<unsigned char>(value[i + 1])) &&
+               std::isxdigit(static_cast<unsigned char>(value[i + 2]))) {
+      decoded += static_cast<char>(std::stoi(value.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      decoded += value[i];
+    }
+  }
+  for (const std::string& text : {value, decoded})
+    for (const std::string& k : KeywordNames(text))
+      if (k == "user" || Contains(k, "password") || Contains(k, "passwd")) return true;
+  return false;
+}
+
 bool ClassIs(const std::string& state, const char* cls) {
   return state.size() == 5 && state[0] == cls[0] && state[1] == cls[1];
 }
-
-bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
 }  // namespace
 
@@ -79,7 +135,8 @@ int ParseNet(const std::string& net, Target& out) {
   } else {
     t.connect = net.substr(prefix.size());
     for (const auto& [k, v] : Pairs(t.connect))
-      if (k == "UID" || k == "PWD" || k == "USER" || k == "USERNAME" || k == "PASSWORD")
+      if (k == "UID" || k == "PWD" || k == "USER" || k == "USERNAME" || k == "PASSWORD" ||
+          ((k == "PQOPT" || k == "D5") && PqoptHoldsCredentials(v)))
         return kBadNetName;
   }
   if (Trim(t.dsn).empty() && Trim(t.connect).empty()) return kBadNetName;

@@ -48,11 +48,20 @@ struct DatabaseAddress {
 DatabaseAddress DatabaseAddress_Parse(const std::string& net8, const std::string& work_dir = "");
 
 // NET8 with its secrets masked, as it may be shown (the run log, standard error, a journal, a
-// tool's message): the user information of a PostgreSQL URI ("user:password@") and the value
-// of every parameter whose name, with %XX escapes decoded and in any case, contains "password"
-// or "passwd" or is "pwd" become "********". Parameters are NAME=VALUE at the start or after
-// '?', '&', ';' or white space; a value ends at '&', ';' or white space, and a value in braces
-// (ODBC) at its closing brace.
+// tool's message): wherever a connection library would read a password from it, that value
+// becomes "********", quoting and all; everything else stays in place. A parameter is secret
+// when its name, without blanks around it, with %XX escapes decoded and in any case, contains
+// "password" or "passwd" or is "pwd". Read by form:
+//   postgresql://, postgres://  the user information ("user:password@") and the secret
+//                               parameters of the query, each value running to the next '&'
+//   odbc:                       KEY=VALUE pairs separated by ';', blanks around '=' allowed, a
+//                               value running to the next ';' or, in braces, to its closing
+//                               brace; the secrets inside a pqopt (or D5) value, which
+//                               PostgreSQL's driver hands to its client library, masked there
+//   any other text              read as an ODBC connection string, as the client library's
+//                               keyword/value string (password = 'a b') and, after a '?', as a
+//                               URI's query: the prefix may have been forgotten
+// Masking a masked NET8 again changes nothing.
 std::string Net8_Mask(const std::string& net8);
 
 // NET8 of an SQLite directory.

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "tests/support/files.h"
@@ -87,6 +88,39 @@ TEST(Demo, UndoTakesBackOnlyOnTheJournalsOwnDatabase) {
                {"undo", journal, "--preview", "--settings", (x / "absolute.ini").string()});
   EXPECT_EQ(r.code, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("would revert"), std::string::npos) << r.out;
+}
+
+// A journal written before journals recorded the database's identity is matched by its NET8
+// text, as the parvekctl of its time masked it: a NET8 whose secret that one left readable (a
+// directory named like a password parameter) still names the journal's database, and the
+// journal's NET8 is printed masked.
+TEST(Demo, UndoMatchesAJournalWithoutIdentityByItsNet8MaskedAsToday) {
+  const pvt::TempDir tmp;
+  const fs::path dir = fs::path(tmp.path()) / "d;PWD = geheim";
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, tmp.path(), {"demo-create", dir.string()}).code, 0);
+  ASSERT_EQ(
+      pvt::Run(PARVEKCTL_BIN, dir, {"night", "parvek.ini", "XXX", "D", "--journal", "j"}).code, 0);
+  const fs::path journal = fs::directory_iterator(dir / "j")->path();
+  std::string text = ReadFile(journal);
+  const std::string header = text.substr(0, text.find('\n'));
+  std::string old = std::regex_replace(header, std::regex("\"identity\":\"[^\"]*\","), "");
+  old = std::regex_replace(old, std::regex("\"net8\":\"[^\"]*\""),
+                           "\"net8\":\"sqlite:" + dir.string() + "\"");
+  ASSERT_NE(old, header);
+  std::ofstream(journal, std::ios::binary) << old << text.substr(header.size());
+  pvt::Result r = pvt::Run(PARVEKCTL_BIN, dir, {"undo", journal.string(), "--preview"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("would revert"), std::string::npos) << r.out;
+  // Another schema is refused, the journal's NET8 shown masked.
+  r = pvt::Run(PARVEKCTL_BIN, dir, {"settings-set", "parvek.ini", "SCHEMA", "OTHER#"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = pvt::Run(PARVEKCTL_BIN, dir, {"undo", journal.string(), "--preview"});
+  EXPECT_EQ(r.code, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("names another database"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("than the journal's (NET8 sqlite:" + tmp.path() +
+                       "/d;PWD = ********, schema PERSONAL)"),
+            std::string::npos)
+      << r.err;
 }
 
 // A second night of the same day (--force) with its journal: the run log shows no error, and

@@ -117,6 +117,13 @@ TEST(OdbcNet, FormsOfNet8) {
       {"odbc:Driver=x;UID=scott", pvc::kBadNetName, "", ""},
       {"odbc:Driver=x; pwd = {a;b}", pvc::kBadNetName, "", ""},
       {"odbc:DSN=x;Password=y", pvc::kBadNetName, "", ""},
+      // PostgreSQL's driver hands pqopt (D5) to its client library: no credentials there either.
+      {"odbc:DSN=x;pqopt={password=y}", pvc::kBadNetName, "", ""},
+      {"odbc:DSN=x;PQOPT = {sslmode=require  user = 'a b'}", pvc::kBadNetName, "", ""},
+      {"odbc:DSN=x;D5=sslpassword=y", pvc::kBadNetName, "", ""},
+      {"odbc:DSN=x;pqopt=sslmode=require+password=y", pvc::kBadNetName, "", ""},
+      {"odbc:DSN=x;pqopt={application_name='user=x' options=-cpassword_encryption=md5}", 0, "",
+       "DSN=x;pqopt={application_name='user=x' options=-cpassword_encryption=md5}"},
       {"odbc:Driver={a;uid=b};Database=c", 0, "", "Driver={a;uid=b};Database=c"},
       {"odbc:Driver={a}};pwd=b};Database=c", 0, "", "Driver={a}};pwd=b};Database=c"},
       {"odbc:", pvc::kBadNetName, "", ""},

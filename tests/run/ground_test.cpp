@@ -96,6 +96,10 @@ TEST(DatabaseAddress, PrintableKeepsThePlaceAndMasksTheSecrets) {
       {"postgres://h/db?password=tiger&sslmode=require",
        "postgres://h/db?password=********&sslmode=require"},
       {"odbc:DRIVER={X};PWD={ti;ger};SERVER=h", "odbc:DRIVER={X};PWD=********;SERVER=h"},
+      {"odbc:DRIVER={X};UID=a; PWD = tiger ;", "odbc:DRIVER={X};UID=a; PWD = ******** ;"},
+      {"odbc:DSN=P;pqopt={sslmode=require password='tiger x'}",
+       "odbc:DSN=P;pqopt={sslmode=require password=********}"},
+      {"host=h password = tiger", "host=h password = ********"},
       {"PROD", "PROD"},
   };
   for (const auto& c : cases) {

@@ -147,6 +147,38 @@ TEST(RunMaskNet, SecretsAreMasked) {
       {"odbc:DSN=PROD;pwd={open", "odbc:DSN=PROD;pwd=********"},
       {"odbc:DSN=PROD; passwd=x", "odbc:DSN=PROD; passwd=********"},
       {"DBQ=PROD;PWD=x", "DBQ=PROD;PWD=********"},
+      // Blanks around '=', and a value that runs to ';' whatever it holds.
+      {"odbc:DRIVER={X};UID=a; PWD = secret ;", "odbc:DRIVER={X};UID=a; PWD = ******** ;"},
+      {"odbc:DSN=PROD;PWD=ge heim;UID=u", "odbc:DSN=PROD;PWD=********;UID=u"},
+      {"odbc:DSN=PROD;Password=ge&heim", "odbc:DSN=PROD;Password=********"},
+      {"odbc:DSN=PROD;pwd\t=\t{ge;heim} ;UID=u", "odbc:DSN=PROD;pwd\t=\t******** ;UID=u"},
+      {"odbc:DSN=PROD;Description=password=x y", "odbc:DSN=PROD;Description=password=x y"},
+      // PostgreSQL's driver hands pqopt (D5) to the client library: its secrets, and no more.
+      {"odbc:DSN=PROD;pqopt={password=geheim}", "odbc:DSN=PROD;pqopt={password=********}"},
+      {"odbc:DSN=PROD;pqopt={sslmode=require password='ge heim' application_name=n};UID=u",
+       "odbc:DSN=PROD;pqopt={sslmode=require password=******** application_name=n};UID=u"},
+      {"odbc:DSN=PROD;PQOPT = {sslpassword = 'a\\'b}}c;d' user=u};UID=x",
+       "odbc:DSN=PROD;PQOPT = {sslpassword = ******** user=u};UID=x"},
+      {"odbc:DSN=PROD;D5={host=h PassWord=ge\\ heim}",
+       "odbc:DSN=PROD;D5={host=h PassWord=********}"},
+      {"odbc:DSN=PROD;pqopt=sslmode=require+password=geheim",
+       "odbc:DSN=PROD;pqopt=sslmode=require+password=********"},
+      {"odbc:DSN=PROD;pqopt={host=h port=5432}", "odbc:DSN=PROD;pqopt={host=h port=5432}"},
+      // The client library's keyword/value string: blanks around '=', quotes, backslashes.
+      {"host=db password = geheim dbname=zeit", "host=db password = ******** dbname=zeit"},
+      {"host=db password='ge heim' dbname=zeit", "host=db password=******** dbname=zeit"},
+      {"host=db PASSWORD='a\\'b c'", "host=db PASSWORD=********"},
+      {"host=db password=ge\\ heim", "host=db password=********"},
+      // A URI's user information even when its password holds an unescaped '?' or '/'; a query
+      // value runs to '&'; an '@' in the query is no user information.
+      {"postgresql://scott:ti?ger@db/zeit", "postgresql://********@db/zeit"},
+      {"postgresql://scott:ti/ger@db/zeit", "postgresql://********@db/zeit"},
+      {"postgresql://db/zeit?password=ge;h eim&sslmode=require",
+       "postgresql://db/zeit?password=********&sslmode=require"},
+      {"postgresql://db/zeit?application_name=a@b", "postgresql://db/zeit?application_name=a@b"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Net8_Mask(c.in), c.out) << c.in;
+  for (const auto& c : cases) {
+    EXPECT_EQ(Net8_Mask(c.in), c.out) << c.in;
+    EXPECT_EQ(Net8_Mask(c.out), c.out) << c.in;  // masking again changes nothing
+  }
 }

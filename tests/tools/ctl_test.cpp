@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,161 @@ TEST_F(CtlTest, WhatIsNoSettingsFileIsSaidSoWithoutItsDecipheredBytes) {
     for (const char ch : r.out + r.err)
       ASSERT_TRUE(ch == '\n' || (ch >= ' ' && ch <= '~')) << "a byte " << int(ch) << " in:\n"
                                                            << r.out << r.err;
+  }
+}
+
+// doctor finds the log switches of unixODBC and PostgreSQL's ODBC driver where unixODBC reads
+// them ($ODBCSYSINI, $ODBCINSTINI, $ODBCINI), for the data source or driver NET8 reaches, and
+// names file, section and setting. The connect after it fails (the drivers do not exist).
+TEST_F(CtlTest, DoctorWarnsOfOdbcLogsThatAreSwitchedOn) {
+  // Each drivers' file begins with PostgreSQL's driver registered as PG; `drivers` goes on in
+  // its section. No driver exists, and the driver manager's trace, when on, goes to the test's
+  // own directory ("@" in `drivers`).
+  const std::string pg = "[PG]\nDriver = /nonexistent/psqlodbcw.so\n";
+  const struct {
+    const char* name;
+    const char *drivers, *system, *user, *net;
+    std::vector<std::string> warns;  // "FILE [SECTION]: SETTING", files as d/ s/ u/ (below)
+    std::string drivers_name = "odbcinst.ini";
+  } cases[] = {
+      {"AllOff",
+       "Debug=0\n[ODBC]\nTrace=No\nTraceFile=@\n",
+       "[prod]\nDriver=PG\nCommLog=0\n",
+       "",
+       "odbc:prod",
+       {}},
+      {"DriverSection", "Debug = 1\n", "[prod]\nDriver=PG\n", "", "odbc:prod", {"d [PG]: Debug=1"}},
+      {"DataSourceAnyCaseAndComments",
+       "",
+       "[Prod]\n#Debug=1\n;Debug=1\nDriver=PG\n  commlog = 2  \nDebug=yes\n",
+       "",
+       "odbc:PROD",
+       {"s [Prod]: commlog=2"}},
+      {"UserSourceHidesSystemSource",
+       "",
+       "[prod]\nDriver=PG\nDebug=1\n",
+       "[prod]\nDriver=PG\nDebug=0\n",
+       "odbc:prod",
+       {}},
+      {"UserSource",
+       "",
+       "[prod]\nDriver=PG\n",
+       "[prod]\nDriver=PG\nCommLog=1\n",
+       "odbc:prod",
+       {"u [prod]: CommLog=1"}},
+      {"ConnectionStringDriver",
+       "CommLog=1\n",
+       "",
+       "",
+       "odbc:DRIVER={PG};Server=h;Database=d",
+       {"d [PG]: CommLog=1"}},
+      // The driver-wide section PostgreSQL's Unicode driver reads, whatever registers it.
+      {"DriverWideSection",
+       "[PostgreSQL Unicode]\nDebug=1\n[PostgreSQL ANSI]\nDebug=1\n[Other]\nDebug=1\n",
+       "[prod]\nDriver=PG\n",
+       "",
+       "odbc:prod",
+       {"d [PostgreSQL Unicode]: Debug=1"}},
+      // Registered as Debian registers it: the driver's section is the driver-wide one.
+      {"DriverSectionIsTheDriverWideOne",
+       "[PostgreSQL Unicode]\nDriver=/nonexistent/psqlodbcw.so\nCommLog=1\n",
+       "[prod]\nDriver=PostgreSQL Unicode\n",
+       "",
+       "odbc:prod",
+       {"d [PostgreSQL Unicode]: CommLog=1"}},
+      // The connection string's own switches: the last of each counts, short names too.
+      {"ConnectionStringSwitches",
+       "",
+       "[prod]\nDriver=PG\n",
+       "",
+       "odbc:DSN=prod;Debug=1;B3=1;CommLog=0",
+       {"NET8: Debug=1"}},
+      {"ConnectionStringShortName",
+       "",
+       "[prod]\nDriver=PG\n",
+       "",
+       "odbc:DSN=prod;Debug=1; B3 = 1 ;b2=0",
+       {"NET8: B3=1"}},
+      // unixODBC's trace, on by "Yes", "On" or "1" in any case.
+      {"DriverManagerTrace",
+       "[ODBC]\nTrace = Yes\nTraceFile = @\n",
+       "[prod]\nDriver=PG\n",
+       "",
+       "odbc:prod",
+       {"d [ODBC]: Trace=Yes"}},
+      {"DriversFileNamedByTheEnvironment",
+       "[odbc]\ntrace=on\ntracefile=@\n",
+       "[prod]\nDriver=PG\n",
+       "",
+       "odbc:prod",
+       {"d [odbc]: trace=on"},
+       "drivers.ini"},
+      // A bare name is served through ODBC when a data source of that name is defined.
+      {"BareNameOfADataSource",
+       "[ODBC]\nTrace=1\nTraceFile=@\n",
+       "[PROD]\nDriver=PG\nDebug=1\n",
+       "",
+       "prod",
+       {"s [PROD]: Debug=1", "d [ODBC]: Trace=1"}},
+      {"BareNameOfNoDataSource",
+       "[ODBC]\nTrace=Yes\nTraceFile=@\n",
+       "[prod]\nDebug=1\n",
+       "",
+       "XE",
+       {}},
+      {"NoOdbc", "[ODBC]\nTrace=Yes\nTraceFile=@\n", "", "", "sqlite:/nonexistent", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path odbc = base_ / "odbc";
+    fs::remove_all(odbc);
+    fs::create_directories(odbc);
+    const std::string trace = (odbc / "trace.log").string();
+    std::string drivers = pg + c.drivers;
+    if (const std::size_t at = drivers.find('@'); at != std::string::npos)
+      drivers.replace(at, 1, trace);
+    std::ofstream(odbc / c.drivers_name) << drivers;
+    if (c.drivers_name != "odbcinst.ini") std::ofstream(odbc / "odbcinst.ini") << "";
+    std::ofstream(odbc / "odbc.ini") << c.system;
+    std::ofstream(odbc / "user.ini") << c.user;
+    std::ofstream(base_ / "s.ini") << JobSettings("u", "p", c.net, "S");
+    const Result r = Ctl(dir_, {"doctor", (base_ / "s.ini").string()}, "",
+                         {{"ODBCSYSINI", odbc.string()},
+                          {"ODBCINSTINI", c.drivers_name},
+                          {"ODBCINI", (odbc / "user.ini").string()}});
+    EXPECT_EQ(r.code, 1) << r.out << r.err;
+    std::vector<std::string> warns;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);)
+      if (line.compare(0, 6, "WARN  ") == 0) warns.push_back(line);
+    ASSERT_EQ(warns.size(), c.warns.size()) << r.out;
+    for (std::size_t i = 0; i < warns.size(); ++i) {
+      std::string want = c.warns[i];
+      if (want[1] == ' ')
+        want = (odbc / (want[0] == 'd'   ? c.drivers_name
+                        : want[0] == 's' ? std::string("odbc.ini")
+                                         : std::string("user.ini")))
+                   .string() +
+               want.substr(1);
+      EXPECT_EQ(warns[i].compare(0, 6 + want.size() + 2, "WARN  " + want + ": "), 0)
+          << warns[i] << "\nwanted: " << want;
+      const bool trace_line = want.find("race=") != std::string::npos;
+      EXPECT_NE(warns[i].find(trace_line ? "into " + trace + ": set it to No" : "set it to 0"),
+                std::string::npos)
+          << warns[i];
+    }
+    const bool odbc_net = std::string(c.name).compare(0, 6, "NoOdbc") != 0 &&
+                          std::string(c.name) != "BareNameOfNoDataSource";
+    EXPECT_EQ(r.out.find("ok    no ODBC log is switched on") != std::string::npos,
+              odbc_net && c.warns.empty())
+        << r.out;
+    // PostgreSQL's driver-wide Debug logs the connection string, password included, as the
+    // connection opens: doctor does not connect then.
+    const bool password_logged = std::any_of(c.warns.begin(), c.warns.end(), [](const auto& w) {
+      return w.compare(0, 14, "d [PostgreSQL ") == 0 && w.find(": Debug=") != std::string::npos;
+    });
+    EXPECT_EQ(r.out.find("FAIL  not connecting") != std::string::npos, password_logged) << r.out;
+    EXPECT_EQ(r.out.find("FAIL  connect:") != std::string::npos, !password_logged) << r.out;
   }
 }
 
