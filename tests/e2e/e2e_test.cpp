@@ -3,18 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <random>
-#include <thread>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/engines.h"
@@ -961,8 +962,34 @@ TEST_P(GeneratedNight, UndoTakesTheJournalsOfADayNewestFirst) {
   if (::testing::Test::HasFailure()) dir.Keep();
 }
 
-// An undo killed at any point leaves every person wholly as before it or wholly as after it, and
-// its rerun takes back the rest: together their parameter lines list every person changed back.
+// Whether the started program `pid` has ended; it is left for pvt::Wait to collect.
+bool Ended(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid;
+}
+
+// The undo's journal in `dir` that is not among `known`; "" while there is none.
+std::string NewUndoJournal(const fs::path& dir, const std::set<std::string>& known) {
+  for (const std::string& j : JournalsIn(dir))
+    if (known.count(j) == 0 && fs::path(j).filename().string().find("-undo") != std::string::npos)
+      return j;
+  return "";
+}
+
+// The persons a parameter file lists.
+std::set<std::string> ListedPersons(const fs::path& params) {
+  std::set<std::string> listed;
+  if (fs::exists(params))
+    for (const std::string& line : Lines(ReadFile(params)))
+      listed.insert(line.substr(0, line.find_first_of(" ,")));
+  return listed;
+}
+
+// An undo killed at any point while it takes persons back leaves every person wholly as before
+// it or wholly as after it, and its rerun takes back the rest: together their parameter lines
+// list every person changed back. The kill points are drawn over the undo's journal, from
+// its first change line to its closing line, and the undo is killed once its journal grew that
+// far: however long its start (logon, locks) takes, it is killed amid its persons.
 TEST_P(GeneratedNight, UndoKilledAtRandomLeavesEveryPersonWhole) {
   pvt::TempSchema& db = db_;
   Generate(db, 300);
@@ -981,46 +1008,55 @@ TEST_P(GeneratedNight, UndoKilledAtRandomLeavesEveryPersonWhole) {
     if (before.count(pnr) == 0 || before.at(pnr) != rows) changed.insert(pnr);
   db.CloseSide();
   ASSERT_GT(changed.size(), 20u);
-  // How long a whole undo takes here.
-  const auto t0 = std::chrono::steady_clock::now();
+  // A whole undo's journal: where its change lines begin and where its closing line begins.
+  std::set<std::string> known = JournalsIn(work / "journal");
   ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work, {"undo", e2e::OneJournal(work / "journal", false)}).code,
             0);
-  const long undo_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - t0)
-                           .count();
+  const std::string whole = ReadFile(NewUndoJournal(work / "journal", known));
+  const size_t first_change = whole.find('\n') + 1;
+  const size_t closing = whole.rfind('\n', whole.size() - 2) + 1;
+  ASSERT_LT(first_change, closing);
   std::mt19937 random(29);
   int midway = 0;  // trials killed after some persons were taken back and before others
   for (int trial = 1; trial <= 6; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
-    const std::set<std::string> known = JournalsIn(work / "journal");
+    known = JournalsIn(work / "journal");
     ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work, night).code, 0);
     const std::string journal = NewJournal(work / "journal", known);
+    known.insert(journal);
     // Each night's cancellations carry its own stamp.
     const auto after = ByPerson(e2e::DumpAll(db));
     db.CloseSide();
     const std::string params = "params-" + std::to_string(trial);
+    const uintmax_t kill_at =
+        std::uniform_int_distribution<uintmax_t>(first_change + 1, closing)(random);
     const pid_t pid = pvt::Start(PARVEKCTL_BIN, work, {"undo", journal, "--params", params});
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(
-        std::uniform_int_distribution<long>(0, std::max<long>(undo_ms, 1))(random)));
+    std::string killed;  // the killed undo's journal
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!Ended(pid) && std::chrono::steady_clock::now() < deadline) {
+      if (killed.empty()) killed = NewUndoJournal(work / "journal", known);
+      std::error_code ec;
+      if (!killed.empty() && fs::file_size(killed, ec) >= kill_at) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ::kill(pid, SIGKILL);
-    pvt::Wait(pid, work);
+    const pvt::Result undo = pvt::Wait(pid, work);
+    if (killed.empty()) killed = NewUndoJournal(work / "journal", known);
+    ASSERT_NE(killed, "") << "the undo made no journal\n" << undo.out << undo.err;
     auto now = ByPerson(e2e::DumpAll(db));
     db.CloseSide();
-    int back = 0;
+    std::set<std::string> back;
     for (const std::string& pnr : changed) {
       EXPECT_TRUE(now[pnr] == before.at(pnr) || now[pnr] == after.at(pnr)) << pnr;
-      back += now[pnr] == before.at(pnr);
+      if (now[pnr] == before.at(pnr)) back.insert(pnr);
     }
-    midway += back > 0 && back < static_cast<int>(changed.size());
+    midway += !back.empty() && back.size() < changed.size();
     const pvt::Result r = pvt::Run(PARVEKCTL_BIN, work, {"undo", journal, "--params", params});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_EQ(e2e::DumpDiff(e2e::DumpAll(db), before_all), "");
     db.CloseSide();
-    std::set<std::string> listed;
-    for (const std::string& line : Lines(ReadFile(work / params)))
-      listed.insert(line.substr(0, line.find_first_of(" ,")));
-    EXPECT_EQ(listed, changed);
+    EXPECT_EQ(ListedPersons(work / params), changed);
     if (::testing::Test::HasFailure()) break;
   }
   EXPECT_GE(midway, 2) << "too few undos were killed while they ran";
