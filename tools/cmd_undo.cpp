@@ -6,15 +6,17 @@
 // transaction, all committed together or none, so that a kill, a failed write or a failed commit
 // never leaves a person's day half put back. The undo writes its own journal beside JOURNAL, so
 // that an undo can be undone, and appends each person's accounting day to a parameter file in the
-// night's layout as soon as its transaction committed, for the downstream evaluation. Journals of
-// one database and day are taken back newest first (tools/journal_order.h). --preview runs the
-// same reverts in one transaction that is rolled back, and keeps nothing.
+// night's layout as soon as its transaction committed (before its journal confirms the person),
+// for the downstream evaluation. Journals of one database and day are taken back newest first
+// (tools/journal_order.h). --preview runs the same reverts in one transaction that is rolled
+// back, and keeps nothing.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -270,8 +272,12 @@ struct PersonRun {
 // Takes back the changes of `p` in one transaction: a savepoint before its first revert, its
 // reverts, then the commit; a revert that fails, or a skip that holds the person back, rolls
 // back to the savepoint and ends the transaction with nothing in it. `journal` (none in a
-// preview) gets the outcome of the transaction for its "ok" lines.
-PersonRun TakeBack(pvc::Session& s, const Person& p, JournalWriter* journal, bool preview) {
+// preview) gets the outcome of the transaction for its "ok" lines. Once the commit succeeded,
+// `committed` lists the person's days in the parameter file, and only then does the journal
+// confirm the writes: a rerun takes a person whose writes are confirmed as listed already, while
+// one whose writes a kill left unconfirmed is looked at on the rows, and listed if committed.
+PersonRun TakeBack(pvc::Session& s, const Person& p, JournalWriter* journal, bool preview,
+                   const std::function<void(const PersonRun&)>& committed) {
   PersonRun run;
   const int sp = s.Savepoint(kPersonSavepoint);
   if (sp != pvc::kOk) {
@@ -306,6 +312,7 @@ PersonRun TakeBack(pvc::Session& s, const Person& p, JournalWriter* journal, boo
   if (!keep && run.settled == Settled::kCommitted) {
     const int rc = s.Commit();
     if (rc == pvc::kOk) {
+      committed(run);
       end(JournalWriter::TxnEnd::kCommitted);
       return run;
     }
@@ -406,10 +413,11 @@ std::vector<std::string> ParamLines(const std::vector<const Entry*>& entries, in
 // ---- what earlier undos of the journal did -----------------------------------------------
 
 // An undo that was killed or failed is run again on the same journal. The persons it committed
-// are taken back already: their "ok" lines say so. A person whose writes it had sent when it was
-// killed may have committed too (a kill during the commit): whether they did is told by trying to
-// take those writes back, in a transaction that is rolled back at once. Undos that were undone in
-// turn count for nothing: what they took back is there again.
+// are taken back already and listed in its parameter file: their "ok" lines say so, written once
+// the person's line was. A person whose writes it had sent when it was killed may have committed
+// too (a kill during the commit, or before the person was listed and confirmed): whether they did
+// is told by trying to take those writes back, in a transaction that is rolled back at once. Undos
+// that were undone in turn count for nothing: what they took back is there again.
 struct EarlierUndos {
   std::map<std::string, std::string> done;  // person: the undo's journal that committed it
   // person: the undo's journal and the writes it had sent, newest first
@@ -628,34 +636,39 @@ int Undo(const UndoOptions& o) {
   std::vector<std::string> lines;  // the preview's parameter lines
   const int consolidation = h.variant == "KRVNT" ? 1 : 0;
   for (const Person& p : ByPerson(j.entries)) {
-    std::vector<const Entry*> changed_back;
+    // The days changed back go to the downstream as soon as they are committed.
+    std::string text;  // the person's parameter lines
+    bool params_failed = false;
+    const auto list = [&](const std::vector<const Entry*>& changed_back) {
+      const std::vector<std::string> mine = ParamLines(changed_back, consolidation, t.schema);
+      for (const std::string& l : mine) text += l;
+      if (o.preview) {
+        lines.insert(lines.end(), mine.begin(), mine.end());
+      } else if (!text.empty()) {
+        params_failed = !AppendParams(params_file, text);
+        if (!params_failed) listed += mine.size();
+      }
+    };
     PersonRun run;
     const auto done = earlier.done.find(p.pnr);
     const auto sent = earlier.sent.find(p.pnr);
     if (done != earlier.done.end()) {
+      // Listed already: that undo confirmed the person in its journal only once it listed it.
       ReportDone(p, done->second, n);
     } else if (sent != earlier.sent.end() &&
                SentWritesCommitted(*below, sent->second.second, o.preview)) {
       // Committed, and perhaps not listed yet: that undo was killed before it could say.
       ReportDone(p, sent->second.first, n);
-      changed_back = p.entries;
+      list(p.entries);
     } else {
-      run = TakeBack(*s, p, o.preview ? nullptr : &undo_journal, o.preview);
-      if (run.settled == Settled::kCommitted)
-        for (const auto& [e, r] : run.results)
-          if (r.outcome == Outcome::kReverted) changed_back.push_back(e);
+      run =
+          TakeBack(*s, p, o.preview ? nullptr : &undo_journal, o.preview, [&](const PersonRun& r) {
+            std::vector<const Entry*> changed_back;
+            for (const auto& [e, result] : r.results)
+              if (result.outcome == Outcome::kReverted) changed_back.push_back(e);
+            list(changed_back);
+          });
       Report(p, run, o.preview ? "would revert" : "reverted", n);
-    }
-    // The days changed back go to the downstream as soon as they are committed.
-    const std::vector<std::string> mine = ParamLines(changed_back, consolidation, t.schema);
-    std::string text;
-    for (const std::string& l : mine) text += l;
-    bool params_failed = false;
-    if (o.preview) {
-      lines.insert(lines.end(), mine.begin(), mine.end());
-    } else if (!text.empty()) {
-      params_failed = !AppendParams(params_file, text);
-      if (!params_failed) listed += mine.size();
     }
     if (run.settled == Settled::kLost) {
       std::printf(

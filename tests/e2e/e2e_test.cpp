@@ -2,19 +2,25 @@
 // parameter file, its run log, its debug output and the rows it leaves.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <random>
-#include <thread>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "tests/e2e/e2e_runner.h"
 #include "tests/support/engines.h"
@@ -961,8 +967,59 @@ TEST_P(GeneratedNight, UndoTakesTheJournalsOfADayNewestFirst) {
   if (::testing::Test::HasFailure()) dir.Keep();
 }
 
-// An undo killed at any point leaves every person wholly as before it or wholly as after it, and
-// its rerun takes back the rest: together their parameter lines list every person changed back.
+// Whether the started program `pid` has ended; it is left for pvt::Wait to collect.
+bool Ended(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid;
+}
+
+// The undo's journal in `dir` that is not among `known`; "" while there is none.
+std::string NewUndoJournal(const fs::path& dir, const std::set<std::string>& known) {
+  for (const std::string& j : JournalsIn(dir))
+    if (known.count(j) == 0 && fs::path(j).filename().string().find("-undo") != std::string::npos)
+      return j;
+  return "";
+}
+
+// The person a journal's change line belongs to.
+std::string PersonOf(const nlohmann::json& line) {
+  const nlohmann::json& k =
+      line.contains("row") && line["row"].is_object() ? line["row"] : line.at("key");
+  return (k.contains("TagPnr") ? k["TagPnr"] : k.at("BchPnr")).get<std::string>();
+}
+
+// The persons whose writes the journal at `path` confirms ("ok" lines).
+std::set<std::string> ConfirmedPersons(const std::string& path) {
+  std::set<std::string> persons;
+  journal::Journal j;
+  std::string why;
+  EXPECT_TRUE(journal::Read(path, j, why)) << path << ": " << why;
+  for (const journal::Entry& e : j.entries)
+    if (e.state == journal::Entry::State::kConfirmed) persons.insert(PersonOf(e.line));
+  return persons;
+}
+
+// The persons a parameter file lists.
+std::set<std::string> ListedPersons(const fs::path& params) {
+  std::set<std::string> listed;
+  if (fs::exists(params))
+    for (const std::string& line : Lines(ReadFile(params)))
+      listed.insert(line.substr(0, line.find_first_of(" ,")));
+  return listed;
+}
+
+std::set<std::string> Without(const std::set<std::string>& a, const std::set<std::string>& b) {
+  std::set<std::string> out;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::inserter(out, out.end()));
+  return out;
+}
+
+// An undo killed at any point while it takes persons back leaves every person wholly as before
+// it or wholly as after it; a person its journal confirms is listed in its parameter file, and a
+// person listed there is taken back. Its rerun takes back the rest: together their parameter
+// lines list every person changed back. The kill points are drawn over the undo's journal, from
+// its first change line to its closing line, and the undo is killed once its journal grew that
+// far: however long its start (logon, locks) takes, it is killed amid its persons.
 TEST_P(GeneratedNight, UndoKilledAtRandomLeavesEveryPersonWhole) {
   pvt::TempSchema& db = db_;
   Generate(db, 300);
@@ -981,49 +1038,149 @@ TEST_P(GeneratedNight, UndoKilledAtRandomLeavesEveryPersonWhole) {
     if (before.count(pnr) == 0 || before.at(pnr) != rows) changed.insert(pnr);
   db.CloseSide();
   ASSERT_GT(changed.size(), 20u);
-  // How long a whole undo takes here.
-  const auto t0 = std::chrono::steady_clock::now();
+  // A whole undo's journal: where its change lines begin and where its closing line begins.
+  std::set<std::string> known = JournalsIn(work / "journal");
   ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work, {"undo", e2e::OneJournal(work / "journal", false)}).code,
             0);
-  const long undo_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - t0)
-                           .count();
+  const std::string whole = ReadFile(NewUndoJournal(work / "journal", known));
+  const size_t first_change = whole.find('\n') + 1;
+  const size_t closing = whole.rfind('\n', whole.size() - 2) + 1;
+  ASSERT_LT(first_change, closing);
   std::mt19937 random(29);
   int midway = 0;  // trials killed after some persons were taken back and before others
   for (int trial = 1; trial <= 6; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
-    const std::set<std::string> known = JournalsIn(work / "journal");
+    known = JournalsIn(work / "journal");
     ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work, night).code, 0);
     const std::string journal = NewJournal(work / "journal", known);
+    known.insert(journal);
     // Each night's cancellations carry its own stamp.
     const auto after = ByPerson(e2e::DumpAll(db));
     db.CloseSide();
     const std::string params = "params-" + std::to_string(trial);
+    const uintmax_t kill_at =
+        std::uniform_int_distribution<uintmax_t>(first_change + 1, closing)(random);
     const pid_t pid = pvt::Start(PARVEKCTL_BIN, work, {"undo", journal, "--params", params});
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(
-        std::uniform_int_distribution<long>(0, std::max<long>(undo_ms, 1))(random)));
+    std::string killed;  // the killed undo's journal
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!Ended(pid) && std::chrono::steady_clock::now() < deadline) {
+      if (killed.empty()) killed = NewUndoJournal(work / "journal", known);
+      std::error_code ec;
+      if (!killed.empty() && fs::file_size(killed, ec) >= kill_at) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ::kill(pid, SIGKILL);
-    pvt::Wait(pid, work);
+    const pvt::Result undo = pvt::Wait(pid, work);
+    if (killed.empty()) killed = NewUndoJournal(work / "journal", known);
+    ASSERT_NE(killed, "") << "the undo made no journal\n" << undo.out << undo.err;
     auto now = ByPerson(e2e::DumpAll(db));
     db.CloseSide();
-    int back = 0;
+    std::set<std::string> back;
     for (const std::string& pnr : changed) {
       EXPECT_TRUE(now[pnr] == before.at(pnr) || now[pnr] == after.at(pnr)) << pnr;
-      back += now[pnr] == before.at(pnr);
+      if (now[pnr] == before.at(pnr)) back.insert(pnr);
     }
-    midway += back > 0 && back < static_cast<int>(changed.size());
+    midway += !back.empty() && back.size() < changed.size();
+    // What the killed undo's journal confirms it listed, and what it listed it took back.
+    const std::set<std::string> listed_then = ListedPersons(work / params);
+    EXPECT_EQ(Without(ConfirmedPersons(killed), listed_then), std::set<std::string>())
+        << "confirmed in " << killed << " but not listed in " << params;
+    EXPECT_EQ(Without(listed_then, back), std::set<std::string>()) << "listed, not taken back";
     const pvt::Result r = pvt::Run(PARVEKCTL_BIN, work, {"undo", journal, "--params", params});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_EQ(e2e::DumpDiff(e2e::DumpAll(db), before_all), "");
     db.CloseSide();
-    std::set<std::string> listed;
-    for (const std::string& line : Lines(ReadFile(work / params)))
-      listed.insert(line.substr(0, line.find_first_of(" ,")));
-    EXPECT_EQ(listed, changed);
+    EXPECT_EQ(ListedPersons(work / params), changed);
     if (::testing::Test::HasFailure()) break;
   }
   EXPECT_GE(midway, 2) << "too few undos were killed while they ran";
+  if (::testing::Test::HasFailure()) dir.Keep();
+}
+
+// Whether `pid` is blocked writing to the file `path` now (Linux: the system call it is in, and
+// its first argument, the descriptor). False also where the kernel does not tell.
+bool BlockedWriting(pid_t pid, const fs::path& path) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+  long nr = -1;
+  std::string fd_hex;
+  if (!(in >> nr >> fd_hex) || nr != SYS_write) return false;
+  // The descriptor's file itself (fs::equivalent does not compare pipes).
+  const std::string fd =
+      "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(std::stol(fd_hex, nullptr, 16));
+  struct stat written {};
+  struct stat named {};
+  return ::stat(fd.c_str(), &written) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         written.st_dev == named.st_dev && written.st_ino == named.st_ino;
+}
+
+// An undo lists a person's day in the parameter file before its journal confirms the person's
+// writes. Here the parameter file is a pipe that is full and that nobody reads: the undo commits
+// its first person, then stops at writing the person's line, and is killed there. Its journal
+// confirms nothing, and its rerun finds the person committed by the killed undo and lists the
+// day with the others: a person taken back always reaches a parameter file.
+TEST_P(GeneratedNight, UndoKilledBeforeItListedAPersonHasItsRerunListThePerson) {
+  pvt::TempSchema& db = db_;
+  ASSERT_EQ(db.Exec(e2e::Tok(CommonTypes() + IllDayBefore("8201") + IllDayBefore("8202") +
+                             IllDayBefore("8203"))),
+            0)
+      << db.last_error();
+  pvt::TempDir dir;
+  const fs::path work = dir.path();
+  std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
+  const std::string day = e2e::AccountingDay(db);
+  const auto before_all = e2e::DumpAll(db);
+  const auto before = ByPerson(before_all);
+  db.CloseSide();
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work,
+                     {"night", "settings.ini", "XXX", "D", "--day", day, "--journal", "journal"})
+                .code,
+            0);
+  const auto after = ByPerson(e2e::DumpAll(db));
+  db.CloseSide();
+  const std::string journal = e2e::OneJournal(work / "journal", false);
+  const std::set<std::string> known = JournalsIn(work / "journal");
+
+  const fs::path stuck = work / "stuck";
+  ASSERT_EQ(::mkfifo(stuck.c_str(), 0600), 0);
+  const int reader = ::open(stuck.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  const int filler = ::open(stuck.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(filler, 0);
+  while (::write(filler, "x", 1) == 1) {
+  }
+  ASSERT_EQ(errno, EAGAIN);
+  ::close(filler);
+  const pid_t pid = pvt::Start(PARVEKCTL_BIN, work, {"undo", journal, "--params", stuck});
+  ASSERT_GT(pid, 0);
+  bool blocked = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!blocked && !Ended(pid) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    blocked = BlockedWriting(pid, stuck);
+  }
+  ::kill(pid, SIGKILL);
+  const pvt::Result killed = pvt::Wait(pid, work);
+  ::close(reader);
+  ASSERT_TRUE(blocked) << "the undo never waited on its parameter file\n"
+                       << killed.out << killed.err;
+
+  auto now = ByPerson(e2e::DumpAll(db));
+  db.CloseSide();
+  std::set<std::string> back;
+  for (const char* pnr : {"8201", "8202", "8203"}) {
+    EXPECT_TRUE(now[pnr] == before.at(pnr) || now[pnr] == after.at(pnr)) << pnr;
+    if (now[pnr] == before.at(pnr)) back.insert(pnr);
+  }
+  EXPECT_EQ(back.size(), 1u) << "the undo commits its first person before it lists it";
+  EXPECT_EQ(ConfirmedPersons(NewUndoJournal(work / "journal", known)), std::set<std::string>());
+
+  const pvt::Result r = pvt::Run(PARVEKCTL_BIN, work, {"undo", journal, "--params", "listed"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(e2e::DumpDiff(e2e::DumpAll(db), before_all), "");
+  db.CloseSide();
+  EXPECT_EQ(ListedPersons(work / "listed"), (std::set<std::string>{"8201", "8202", "8203"}))
+      << r.out;
   if (::testing::Test::HasFailure()) dir.Keep();
 }
 
