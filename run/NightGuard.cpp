@@ -178,9 +178,16 @@ struct PgLock : Lock {
   std::string Prefix() const { return PgPrefix(k2); }
   bool Try() override {
     std::vector<pvc::Row> rows;
-    return Query(g, pvc::Tool_Sql(pvc::ToolOp::PgLockTry, {k1, k2}), rows) == pvc::kOk &&
-           rows.size() == 1 && !rows[0].empty() &&
-           (rows[0][0].text == "t" || rows[0][0].text == "1" || rows[0][0].num == 1);
+    if (Query(g, pvc::Tool_Sql(pvc::ToolOp::PgLockTry, {k1, k2}), rows) != pvc::kOk ||
+        rows.size() != 1 || rows[0].empty() ||
+        !(rows[0][0].text == "t" || rows[0][0].text == "1" || rows[0][0].num == 1))
+      return false;
+    // Named only once held: a guard still waiting must not count as a holder's session.
+    Query(g, pvc::Tool_Sql(pvc::ToolOp::PgLockName, {Quoted(g.name)}), rows);
+    // The sessions this process opens from now on (the night's own) carry the same name, so
+    // that a night can end a preview's and an undo can wait for a killed night's.
+    ::setenv("PGAPPNAME", g.name.c_str(), 1);
+    return true;
   }
   Holder Holding() override {
     std::vector<pvc::Row> rows;
@@ -262,11 +269,6 @@ int NightGuard_Take(NightGuard& g, const std::string& login, const std::string& 
   if (g.identity.key.rfind("postgresql:", 0) == 0) {
     auto pg = std::make_unique<PgLock>(g);
     g.name = (pg->Prefix() + HolderLine(kind)).substr(0, 63);
-    std::vector<pvc::Row> rows;
-    Query(g, pvc::Tool_Sql(pvc::ToolOp::PgLockName, {Quoted(g.name)}), rows);
-    // The sessions this process opens from now on (the night's own) carry the same name, so
-    // that a night can end a preview's and an undo can wait for a killed night's.
-    ::setenv("PGAPPNAME", g.name.c_str(), 1);
     lock = std::move(pg);
     g.how = "advisory lock of " + g.identity.shown;
   } else {
