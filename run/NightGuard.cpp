@@ -17,6 +17,7 @@
 
 #include "client/codes.h"
 #include "client/core/tool_statements.h"
+#include "run/ground/RunControl.h"
 
 namespace {
 
@@ -58,14 +59,7 @@ std::string Quoted(const std::string& text) {
   return out + "'";
 }
 
-std::string Now() {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-  return buf;
-}
+std::string Now() { return Run_LocalTime(std::time(nullptr), "%Y-%m-%d %H:%M:%S"); }
 
 std::string Cell(const pvc::Row& row, std::size_t i) {
   if (i >= row.size() || row[i].null) return "";

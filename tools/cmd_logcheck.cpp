@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "run/Night.h"
+#include "run/ground/RunControl.h"
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
 
@@ -114,13 +115,7 @@ NightEvent LastEvent(const std::string& log) {
   return last;
 }
 
-std::string Clock(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
-  return buf;
-}
+std::string Clock(std::time_t t) { return Run_LocalTime(t, "%Y-%m-%d %H:%M"); }
 
 int LogCheck(const LogCheckOptions& o) {
   Status status = kUnknown;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "client/codes.h"
+#include "run/ground/RunControl.h"
 #include "tools/ctl.h"
 #include "tools/journal_values.h"
 
@@ -29,13 +30,7 @@ using pvc::Op;
 // The file is synced at most this often between the syncs of its start and end.
 constexpr std::time_t kSyncSeconds = 5;
 
-std::string Stamp(std::time_t t) {
-  std::tm local{};
-  localtime_r(&t, &local);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%S", &local);
-  return buf;
-}
+std::string Stamp(std::time_t t) { return Run_LocalTime(t, "%Y%m%dT%H%M%S"); }
 
 std::string FileName(const JournalHeader& h, int attempt) {
   return journal::kFilePrefix + (h.day.empty() ? std::string("pending") : h.day) + "-" + h.start +

@@ -25,6 +25,14 @@ std::string Run_TimeStamp(const std::tm& local) {
   return std::string(buf, n);
 }
 
+std::string Run_LocalTime(std::time_t t, const char* format) {
+  std::tm local{};
+  localtime_r(&t, &local);
+  char buf[64];
+  const std::size_t n = std::strftime(buf, sizeof buf, format, &local);
+  return std::string(buf, n);
+}
+
 char* Str_Upper(char* text) {
   for (char* p = text; *p != '\0'; ++p)
     if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');

@@ -18,6 +18,8 @@ void RunFlags_Init(const char* param2, const char* param3);
 // The start time stamp of a run for the given local time:
 // "\nDatum: 07.12.2026  Uhrzeit: 02:15:00\n" (two blanks before "Uhrzeit").
 std::string Run_TimeStamp(const std::tm& local);
+// The moment `t` in local time, formatted by strftime's `format` (at most 63 characters).
+std::string Run_LocalTime(std::time_t t, const char* format);
 
 // Upper-cases the ASCII letters 'a' to 'z' in place, whatever the locale; every other byte
 // stays as it is. Returns `text`.
