@@ -84,14 +84,20 @@ int Ctl_ProbeStatements(pvc::Session& s, const CtlProbeResult& each) {
 
 namespace {
 
+// The target of `command` completed and its schema opened in `s`: 0, or the exit code after
+// the message.
+int OpenTarget(const std::string& command, CtlTarget& t, std::unique_ptr<pvc::Session>& s) {
+  if (const int rc = Ctl_ResolveTarget(command, t, CtlOperands::kNetAndSchema)) return rc;
+  std::string why;
+  const int rc = Ctl_OpenSchema(t, s, why);
+  return rc == pvc::kOk ? 0 : Ctl_Fail(command + ": RC:" + std::to_string(rc) + " " + why);
+}
+
 // Runs each statement once with harmless values inside a transaction that is rolled back,
 // and prints its code: 0 or 1403 mean the statement runs on this schema.
 int SchemaCheck(CtlTarget& t) {
-  if (const int rc = Ctl_ResolveTarget("schema-check", t, CtlOperands::kNetAndSchema)) return rc;
   std::unique_ptr<pvc::Session> s;
-  std::string why;
-  const int rc = Ctl_OpenSchema(t, s, why);
-  if (rc != pvc::kOk) return Ctl_Fail("schema-check: RC:" + std::to_string(rc) + " " + why);
+  if (const int rc = OpenTarget("schema-check", t, s)) return rc;
   if (const std::string notice = pvc::ToolsOf(*s).Notice(); !notice.empty())
     std::printf("note: %s\n", notice.c_str());
   const int failed = Ctl_ProbeStatements(*s, [](const pvc::OpInfo& info, int code,
@@ -105,11 +111,8 @@ int SchemaCheck(CtlTarget& t) {
 // Adds what a schema made by an earlier version lacks: the record of nights done. Run once per
 // schema; a schema that has it already is left as it is.
 int SchemaUpgrade(CtlTarget& t) {
-  if (const int rc = Ctl_ResolveTarget("schema-upgrade", t, CtlOperands::kNetAndSchema)) return rc;
   std::unique_ptr<pvc::Session> s;
-  std::string why;
-  const int rc = Ctl_OpenSchema(t, s, why);
-  if (rc != pvc::kOk) return Ctl_Fail("schema-upgrade: RC:" + std::to_string(rc) + " " + why);
+  if (const int rc = OpenTarget("schema-upgrade", t, s)) return rc;
   std::vector<pvc::Row> rows;
   if (pvc::ToolsOf(*s).Query(pvc::Tool_Sql(pvc::ToolOp::NightsOfDay, {"'00000000'"}), rows) ==
       pvc::kOk) {
