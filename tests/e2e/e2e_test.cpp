@@ -837,6 +837,13 @@ std::set<std::string> JournalsIn(const fs::path& dir) {
   return names;
 }
 
+// Writes the settings file of `db` into `work` and gives the command line of a night of the
+// database's accounting day there that journals into "journal".
+std::vector<std::string> JournalledNight(pvt::TempSchema& db, const fs::path& work) {
+  std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
+  return {"night", "settings.ini", "XXX", "D", "--day", e2e::AccountingDay(db), "--journal", "journal"};
+}
+
 // The one journal in `dir` that is not among `known`.
 std::string NewJournal(const fs::path& dir, const std::set<std::string>& known) {
   std::vector<std::string> fresh;
@@ -858,14 +865,10 @@ TEST_P(GeneratedNight, UndoKeepsAPersonWholeWhenOneOfItsRevertsFails) {
       << db.last_error();
   pvt::TempDir dir;
   const fs::path work = dir.path();
-  std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
-  const std::string day = e2e::AccountingDay(db);
+  const std::vector<std::string> journalled = JournalledNight(db, work);
   const auto before = e2e::DumpAll(db);
   db.CloseSide();
-  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work,
-                     {"night", "settings.ini", "XXX", "D", "--day", day, "--journal", "journal"})
-                .code,
-            0);
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work, journalled).code, 0);
   const auto night = ByPerson(e2e::DumpAll(db));
   db.CloseSide();
   // The revert of 8002's cancellation, the last of its three, is given a stamp no day has.
@@ -932,12 +935,9 @@ TEST_P(GeneratedNight, UndoTakesTheJournalsOfADayNewestFirst) {
       << db.last_error();
   pvt::TempDir dir;
   const fs::path work = dir.path();
-  std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
-  const std::string day = e2e::AccountingDay(db);
+  const std::vector<std::string> night = JournalledNight(db, work);
   const auto before = e2e::DumpAll(db);
   db.CloseSide();
-  const std::vector<std::string> night = {"night",  "settings.ini", "XXX",    "D",
-                                          "--day",  day,            "--journal", "journal"};
   ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work, night).code, 0);
   const std::string older = e2e::OneJournal(work / "journal", false);
   std::vector<std::string> rerun = night;
@@ -1025,13 +1025,11 @@ TEST_P(GeneratedNight, UndoKilledAtRandomLeavesEveryPersonWhole) {
   Generate(db, 300);
   pvt::TempDir dir;
   const fs::path work = dir.path();
-  std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
-  const std::string day = e2e::AccountingDay(db);
+  std::vector<std::string> night = JournalledNight(db, work);
+  night.push_back("--force");
   const auto before_all = e2e::DumpAll(db);
   const auto before = ByPerson(before_all);
   db.CloseSide();
-  const std::vector<std::string> night = {"night", "settings.ini", "XXX",       "D",      "--day",
-                                          day,     "--force",      "--journal", "journal"};
   ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work, night).code, 0);
   std::set<std::string> changed;
   for (const auto& [pnr, rows] : ByPerson(e2e::DumpAll(db)))
@@ -1127,15 +1125,11 @@ TEST_P(GeneratedNight, UndoKilledBeforeItListedAPersonHasItsRerunListThePerson) 
       << db.last_error();
   pvt::TempDir dir;
   const fs::path work = dir.path();
-  std::ofstream(work / "settings.ini") << JobSettings(db.login(), db.pass(), db.net(), db.schema());
-  const std::string day = e2e::AccountingDay(db);
+  const std::vector<std::string> journalled = JournalledNight(db, work);
   const auto before_all = e2e::DumpAll(db);
   const auto before = ByPerson(before_all);
   db.CloseSide();
-  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work,
-                     {"night", "settings.ini", "XXX", "D", "--day", day, "--journal", "journal"})
-                .code,
-            0);
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, work, journalled).code, 0);
   const auto after = ByPerson(e2e::DumpAll(db));
   db.CloseSide();
   const std::string journal = e2e::OneJournal(work / "journal", false);
