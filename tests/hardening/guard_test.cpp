@@ -67,6 +67,11 @@ pid_t StartStoppedPreview(hard::Night& night, const std::string& backend, const 
   return holding ? preview : -1;
 }
 
+// parvekctl with `args` in `dir`.
+hard::Result Ctl(const std::string& dir, const std::vector<std::string>& args) {
+  return hard::Run(PARVEKCTL_BIN, dir, args);
+}
+
 class DatabaseLock : public ::testing::TestWithParam<std::string> {};
 
 // A preview started from one directory and stopped there (SIGSTOP) holds the database: a night
@@ -92,14 +97,14 @@ TEST_P(DatabaseLock, NightFromAnotherDirectoryEndsAStoppedPreview) {
   }
   const auto start = Clock::now();
   const hard::Result r =
-      hard::Run(PARVEKCTL_BIN, other.path(), {"night", "settings.ini", "XXX", "D", "--wait", "30"});
+      Ctl(other.path(), {"night", "settings.ini", "XXX", "D", "--wait", "30"});
   const double took = std::chrono::duration<double>(Clock::now() - start).count();
   const hard::Result p = hard::Wait(preview, io.path(), 30);
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Booked(night), "1500");
   EXPECT_EQ(p.code, 3) << p.out << p.err;
   EXPECT_NE(p.err.find("nothing of the preview is kept"), std::string::npos) << p.err;
-  const hard::Result check = hard::Run(PARVEKCTL_BIN, other.path(), {"log-check"});
+  const hard::Result check = Ctl(other.path(), {"log-check"});
   EXPECT_EQ(check.code, 1) << check.out;
   EXPECT_NE(check.out.find("the night ended a preview"), std::string::npos) << check.out;
   std::printf("[ figures ] %s: the night ended a stopped preview and booked 1500 in %.1f s\n",
@@ -131,9 +136,7 @@ TEST(DatabaseLock, NightElsewhereRefusesAndLogCheckSaysSo) {
   ASSERT_EQ(night.Setup(pvt::BackendNamed("sqlite"), ManyIll(1), why), 0) << why;
   hard::TempDir other;
   hard::WriteFile(other / "settings.ini", night.GoodSettings());
-  const auto ctl = [&](const std::vector<std::string>& args) {
-    return hard::Run(PARVEKCTL_BIN, other.path(), args);
-  };
+  const auto ctl = [&](const std::vector<std::string>& args) { return Ctl(other.path(), args); };
   ASSERT_EQ(ctl({"night", "settings.ini", "XXX", "D", "--journal", "j"}).code, 0);
   std::string journal;
   for (const auto& e : std::filesystem::directory_iterator(other / "j")) journal = e.path();
@@ -170,7 +173,7 @@ TEST_P(DatabaseLock, SchemaUpgradeAddsTheRecordOfNights) {
   ASSERT_EQ(night.Setup(backend, ManyIll(1), why), 0) << why;
   ASSERT_EQ(night.db().Exec("drop table ParvekNights"), 0);
   const auto ctl = [&](const std::vector<std::string>& args) {
-    return hard::Run(PARVEKCTL_BIN, night.work().path(), args);
+    return Ctl(night.work().path(), args);
   };
   EXPECT_NE(ctl({"doctor", "settings.ini"}).out.find("WARN  the schema has no record of nights"),
             std::string::npos);
