@@ -141,14 +141,48 @@ TEST_F(LogicTest, WithoutWorkingTimePlanTargetValueIsZero) {
             "Info: TagesSatz aktualisiert! RC:0 Pnr:4711 Tag:20240301\n");
 }
 
-TEST_F(LogicTest, FixedValueDoesNotNeedWorkingTimePlan) {
-  Fake().codes["Azv_Read"].push_back(-1422);
+// A plan read that fails with an error leaves the day record alone exactly where the target
+// value is taken from the plan; elsewhere the record is still updated.
+TEST_F(LogicTest, FailedPlanReadSkipsUpdateOnlyWhereValueNeedsPlan) {
+  const struct {
+    int32_t zwt;
+    bool updated;
+    int32_t written;
+  } cases[] = {{0, true, 0},    {1, false, 0},  {4, false, 0},  {5, true, 0},
+               {14, true, 375}, {15, false, 0}, {18, false, 0}, {19, true, 0}};
+  for (const auto& c : cases) {
+    FakeReset();
+    Fake().codes["Azv_Read"].push_back(-1422);
+    TagSatz tag = MakeTag("4711", "20240301");
+    tag.TagHns = 999;
+    BchSatz buf = MakeBch("4711", "20240229", "093000", 1, "KRA");
+    FcdSatz fcd = MakeFcd("SEF", 3, 0, 0, "", c.zwt);
+    fcd.FcdStd = 375;
+    EXPECT_EQ(Mld_Generate(tag, buf, fcd), 1) << "FcdZwt " << c.zwt;
+    EXPECT_EQ(Count(Fake().calls, "Tag_Update"), c.updated ? 1 : 0) << "FcdZwt " << c.zwt;
+    EXPECT_EQ(tag.TagHns, c.updated ? c.written : 999) << "FcdZwt " << c.zwt;
+    if (c.updated && !Fake().tag_updates.empty()) {
+      EXPECT_EQ(Fake().tag_updates[0].TagHns, c.written) << "FcdZwt " << c.zwt;
+    }
+  }
+}
+
+// The frame of a day record may start on another date than its day; the follow-up booking,
+// the plan and the update all go by the day.
+TEST_F(LogicTest, FrameOnAnotherDateBooksOnTheDay) {
+  Fake().azv["4711 20240301"] = Azv(480, 0, 0, 0, 0, 0);
   TagSatz tag = MakeTag("4711", "20240301");
+  Txt_Set(tag.TagVon, "20240229");
+  Txt_Set(tag.TagBis, "20240229");
   BchSatz buf = MakeBch("4711", "20240229", "093000", 1, "KRA");
-  FcdSatz fcd = MakeFcd("KRF", 3, 0, 0, "", 14);
-  fcd.FcdStd = 375;
-  EXPECT_EQ(Mld_Generate(tag, buf, fcd), 1);
-  EXPECT_EQ(tag.TagHns, 375);
+  EXPECT_EQ(Mld_Generate(tag, buf, MakeFcd("KRF", 1, 0, 0, "", 1)), 1);
+  EXPECT_EQ(Fake().calls,
+            (std::vector<std::string>{"Bch_Insert 4711 20240301 000000 1 KRF",
+                                      "Azv_Read 4711 20240301", "Tag_Update 4711 20240301"}));
+  ASSERT_EQ(Fake().tag_updates.size(), 1u);
+  EXPECT_STREQ(Fake().tag_updates[0].TagTag, "20240301");
+  EXPECT_STREQ(Fake().tag_updates[0].TagVon, "20240229");
+  EXPECT_EQ(Fake().tag_updates[0].TagTgs, 480);
 }
 
 TEST_F(LogicTest, FailedInsertStillUpdatesDayRecord) {
