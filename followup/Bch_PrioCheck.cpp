@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "db/parveksql.h"
+#include "run/ground/Decision.h"
 #include "run/ground/RunLog.h"
 
 namespace {
@@ -15,6 +16,26 @@ Weigh Prio_Weigh(int32_t pb, const FcdSatz& fcd) {
   if (pb < pf || (pb == pf && fcd.FcdGpu == 0)) return Weigh::Blocks;
   if (pb > pf || (pb == pf && fcd.FcdGpu == 1)) return Weigh::Yields;
   return Weigh::PassOver;
+}
+
+constexpr const char* kStep = "ranking";
+
+// One competing booking weighed against the follow-up `fcd`; its type's priority `pb` where read.
+void Prio_Note(const TagSatz& tag, const BchSatz& bch, const FcdSatz& fcd, const char* outcome,
+               int32_t pb, int rc) {
+  Decision_Note(tag.TagPnr, {kStep, "competitor", outcome,
+                             {{"BchVon", bch.BchVon}, {"BchUhr", bch.BchUhr},
+                              {"BchFkt", bch.BchFkt}, {"BchFcd", bch.BchFcd}, {"FcdPri", pb},
+                              {"follow_up", fcd.FcdNum}, {"follow_up_FcdPri", fcd.FcdPri},
+                              {"FcdGpu", fcd.FcdGpu}, {"FcdSol", fcd.FcdSol},
+                              {"TgbSol", tag.TgbSol}, {"rc", rc}}});
+}
+
+// The end of the walk when no booking decided: `rc` 1403 nothing competes, else a failed read.
+void Prio_NoteEnd(const TagSatz& tag, const FcdSatz& fcd, int rc, int32_t walked) {
+  if (Decision_On())
+    Decision_Note(tag.TagPnr, {kStep, "end", rc == kNoMoreRows ? "nothing-competes" : "read-failed",
+                               {{"follow_up", fcd.FcdNum}, {"bookings", walked}, {"rc", rc}}});
 }
 
 // Cancels the competing booking `bch` (function 45), clearing an older cancelled booking at
@@ -43,6 +64,12 @@ void Prio_Storno(const TagSatz& tag, const BchSatz& bch) {
     Log_Entry("Fehler(Cur_Read): Buchungen(TagesMld AbrTag) lesen ", "RC:%d Pnr:%s Tag:%s\n", del,
               tag.TagPnr, tag.TagTag);
   }
+  if (Decision_On())
+    Decision_Note(tag.TagPnr,
+                  {kStep, "cancellation",
+                   upd != 0 ? "failed" : deleted_ran ? "cancelled-after-deleting-old" : "cancelled",
+                   {{"BchFcd", bch.BchFcd}, {"BchUhr", bch.BchUhr}, {"rc", upd},
+                    {"delete_rc", del}, {"attempt", attempt}}});
 }
 
 }  // namespace
@@ -55,47 +82,69 @@ int Bch_PrioCheck(const TagSatz& tag, const FcdSatz& fcd) {
   if (rc != 0) {
     Log_Entry("Fehler(Cur_open): Buchungen(TagesMld AbrTag) lesen! ", "RC:%d Pnr:%s Tag:%s\n", rc,
               tag.TagPnr, tag.TagTag);
+    Prio_NoteEnd(tag, fcd, rc, 0);
     BchAbrTag_Close();
     return 0;
   }
   BchSatz bch;
   FcdSatz bch_fcd;
   Rec_Clear(bch);
+  const bool on = Decision_On();
+  int32_t walked = 0;
   while ((rc = BchAbrTag_Fetch(bch)) == 0) {
-    if (bch.BchFcd[0] == '\0') continue;
+    ++walked;
+    if (bch.BchFcd[0] == '\0') {
+      if (on) Prio_Note(tag, bch, fcd, "no-code-ignored", 0, 0);
+      continue;
+    }
     Rec_Clear(bch_fcd);
     Txt_Set(bch_fcd.FcdNum, bch.BchFcd);
     const int read = Fcd_Read(bch_fcd);
     if (read != 0) {
       Log_Entry("Fehler(Read): Meldungsartsatz(Fcd) zur BchMld lesen ", "RC:%d Pnr:%s Fcd:%s\n",
                 read, tag.TagPnr, bch.BchFcd);
+      if (on) Prio_Note(tag, bch, fcd, read < 0 ? "read-failed-blocks" : "no-type-ignored", 0, read);
       if (read < 0) {
         BchAbrTag_Close();
         return 0;
       }
       continue;  // a type that does not exist is passed over
     }
+    const bool tie = bch_fcd.FcdPri == fcd.FcdPri;
     switch (Prio_Weigh(bch_fcd.FcdPri, fcd)) {
       case Weigh::Blocks:
         Log_Entry("Info: (Fcd) in BchSatz hat höhere Priorität ", "Pnr:%s Tag:%s Fcd:%s\n",
                   tag.TagPnr, tag.TagTag, bch.BchFcd);
+        if (on) Prio_Note(tag, bch, fcd, tie ? "tie-rule-blocks" : "ranks-higher-blocks", bch_fcd.FcdPri, 0);
         BchAbrTag_Close();
         return 0;
-      case Weigh::Yields:
+      case Weigh::Yields: {
         // Under the target-time check nothing is cancelled: the booking generation refuses
         // the follow-up by the same test.
-        if (!(fcd.FcdSol == 1 && tag.TgbSol <= 0)) Prio_Storno(tag, bch);
+        const bool kept = fcd.FcdSol == 1 && tag.TgbSol <= 0;
+        if (on)
+          Prio_Note(tag, bch, fcd,
+                    kept  ? "kept-under-target-check"
+                    : tie ? "tie-rule-cancels"
+                          : "ranks-lower-cancels",
+                    bch_fcd.FcdPri, 0);
+        if (!kept) Prio_Storno(tag, bch);
         BchAbrTag_Close();
         return 1;
-      case Weigh::PassOver: break;
+      }
+      case Weigh::PassOver:
+        if (on) Prio_Note(tag, bch, fcd, "tie-rule-ignored", bch_fcd.FcdPri, 0);
+        break;
     }
   }
   if (rc != kNoMoreRows) {
     Log_Entry("Fehler(Cur_Read): Buchungen(TagesMld AbrTag) lesen ", "RC:%d Pnr:%s Tag:%s\n", rc,
               tag.TagPnr, tag.TagTag);
+    Prio_NoteEnd(tag, fcd, rc, walked);
     BchAbrTag_Close();
     return 0;
   }
+  Prio_NoteEnd(tag, fcd, rc, walked);
   BchAbrTag_Close();
   return 1;
 }

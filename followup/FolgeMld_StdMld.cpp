@@ -2,12 +2,15 @@
 
 #include "db/parveksql.h"
 #include "followup/Bch_PrioCheck.h"
+#include "followup/FolgeMld_Note.h"
 #include "followup/Mld_Generate.h"
 #include "run/ground/RunLog.h"
 
 namespace {
 
 bool IsCarriedHourMessage(int32_t fkt) { return fkt == 23 || fkt == 24; }
+
+constexpr const char* kStep = "hour-message";
 
 // Everything after the fetch of the newest booking; the caller closes the cursor.
 int StdMld_Carry(TagSatz& tag, BchSatz& bch) {
@@ -19,14 +22,23 @@ int StdMld_Carry(TagSatz& tag, BchSatz& bch) {
     Log_Entry("Fehler(Read): Folgemeldung(Fcd) zur Mld lesen ", "RC:%d Pnr:%s Fcd:%s\n", flg,
               tag.TagPnr, bch.BchFcd);
   }
-  if (flg != 0) return 0;
-  if (fcd.FcdNum[0] == '\0') return 0;  // the type has no follow-up
+  if (flg != 0) {
+    FolgeMld_Note(kStep, tag, bch, flg < 0 ? "read-failed" : "type-unknown-or-retired", fcd, -1,
+                  flg);
+    return 0;
+  }
+  if (fcd.FcdNum[0] == '\0') {  // the type has no follow-up
+    FolgeMld_Note(kStep, tag, bch, "no-follow-up", fcd, -1, 0);
+    return 0;
+  }
   Dbg_Printf("Meldungsart (Satz) zu Folgemld %s lesen!\n", fcd.FcdNum);
   const int read = Fcd_Read(fcd);
   if (read != 0) {
     Log_Entry("Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen ", "RC:%d Pnr:%s Fcd:%s\n", read,
               tag.TagPnr, fcd.FcdNum);
   }
+  FolgeMld_Note(kStep, tag, bch, read < 0 ? "follow-up-read-failed" : "carried", fcd, read,
+                read < 0 ? read : 0);
   if (read < 0) return 0;  // unread because of an error: not generated
   if (Bch_PrioCheck(tag, fcd) == 0) return 0;
   return Mld_Generate(tag, bch, fcd) != 0 ? 1 : 0;
@@ -55,7 +67,18 @@ int FolgeMld_StdMld(TagSatz& tag, const TagSatz& vortag) {
               vortag.TagPnr, vortag.TagTag);
   }
   int result = 0;
-  if (rc == 0 && IsCarriedHourMessage(bch.BchFkt)) result = StdMld_Carry(tag, bch);
+  if (rc == 0 && IsCarriedHourMessage(bch.BchFkt)) {
+    result = StdMld_Carry(tag, bch);
+  } else {
+    FcdSatz none;
+    Rec_Clear(none);
+    const char* outcome = rc == 0             ? "not-an-hour-message"
+                          : rc == kNoMoreRows ? "none-in-frame"
+                          : rc == kKeyTooLong ? "key-too-long"
+                                              : "read-failed";
+    if (rc != 0) Rec_Clear(bch);
+    FolgeMld_Note(kStep, tag, bch, outcome, none, -1, rc == kNoMoreRows ? 0 : rc);
+  }
   BchStdMld_Close();
   return result;
 }

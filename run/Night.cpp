@@ -90,7 +90,8 @@ int Scan(const NightContext& n, const Start& st) {
   if (n.mode == NightMode::kPreview && Db_CursorsSeeOwnWrites() != 0) return kNightNoPreview;
 
   const std::string param_file = InDir(n.dir, kParamFileName);
-  TagYday_Scan(n.settings.SchemaName().c_str(), n.catch_up, param_file.c_str());
+  TagYday_Scan(n.settings.SchemaName().c_str(), n.catch_up, param_file.c_str(),
+               n.only_pnr.empty() ? nullptr : n.only_pnr.c_str());
   if (n.mode == NightMode::kPreview && Db_RollbackAll() != 0) return kNightNotUndone;
   return 0;
 }
@@ -195,8 +196,10 @@ int Night_Run(const NightContext& n, std::string* why) {
   // One night at a time on a database, from wherever it starts; a preview's open transaction
   // would block the night's writes, so a night ends a preview it finds.
   NightGuard guard;
-  const int taken = NightGuard_Take(guard, n.settings, preview ? GuardKind::kPreview : GuardKind::kNight,
-                                    preview ? 0 : n.lock_wait_s);
+  const GuardKind kind = !preview             ? GuardKind::kNight
+                         : n.only_pnr.empty() ? GuardKind::kPreview
+                                              : GuardKind::kExplain;
+  const int taken = NightGuard_Take(guard, n.settings, kind, preview ? 0 : n.lock_wait_s);
   if (taken == kGuardBusy)
     return refuse(kNightBusy, "Fehler(Sperre): Datenbank " + Run_OneLine(guard.identity.shown) +
                                   " nicht frei! " + Run_OneLine(guard.holder) + " hält " +

@@ -48,6 +48,9 @@ struct NightContext {
   // anything else holds a lock. A night ends a preview that holds its database's lock.
   int lock_wait_s = 0;
   DoneDay done_day = DoneDay::kSkipAfterWait;
+  // A preview of one person's day (parvekctl explain): every other person's day is passed over,
+  // and the database's lock is held as an explanation's, which a night ends as a preview's.
+  std::string only_pnr;
   // What started the night, for the database's record of nights ("parvek", "parvekctl night").
   std::string started_by = "parvek";
   // Where the record of the run's start and end goes ("running" or "finished" after the start

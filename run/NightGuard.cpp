@@ -40,6 +40,10 @@ const char* KindWord(GuardKind k) {
   return "night";
 }
 
+// A preview and an explanation change nothing that stays: they never wait, and whatever changes
+// things ends them.
+bool Endable(const std::string& kind) { return kind == "preview" || kind == "explain"; }
+
 std::string HostName() {
   char host[256] = {};
   if (::gethostname(host, sizeof host - 1) != 0) return "?";
@@ -52,12 +56,7 @@ std::uint32_t Fnv32(const std::string& text) {
   return h;
 }
 
-// A text as an SQL literal.
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
-  return out + "'";
-}
+std::string Quoted(const std::string& text) { return pvc::Tool_Quoted(text); }
 
 std::string Now() { return Run_LocalTime(std::time(nullptr), "%Y-%m-%d %H:%M:%S"); }
 
@@ -122,7 +121,7 @@ std::string PgPrefix(const std::string& k2) {
 // The preview's process on this host, asked to end (SIGUSR1) and woken should it be stopped.
 // Only a process of this program is signalled: a process number may have been given again.
 bool SignalPreview(const Holder& h) {
-  if (h.kind != "preview" || h.pid <= 1 || h.host != HostName()) return false;
+  if (!Endable(h.kind) || h.pid <= 1 || h.host != HostName()) return false;
   std::ifstream comm("/proc/" + std::to_string(h.pid) + "/comm");
   std::string name;
   if (!std::getline(comm, name) || name.rfind("parvekctl", 0) != 0) return false;
@@ -282,13 +281,13 @@ int NightGuard_Take(NightGuard& g, const std::string& login, const std::string& 
     g.how = "lock file " + path;
   }
 
-  const int wait_ms = kind == GuardKind::kPreview ? 0 : wait_s * 1000;
+  const int wait_ms = Endable(KindWord(kind)) ? 0 : wait_s * 1000;
   int until_ms = wait_ms;
   for (int waited_ms = 0;; waited_ms += kPollMs) {
     if (lock->Try()) {
       g.held = true;
       // What a killed holder left working gets a bounded time to end.
-      for (int settle_ms = 0; kind != GuardKind::kPreview && settle_ms < kSettleSeconds * 1000 &&
+      for (int settle_ms = 0; !Endable(KindWord(kind)) && settle_ms < kSettleSeconds * 1000 &&
                               !lock->Settled();
            settle_ms += kPollMs)
         ::usleep(kPollMs * 1000);
@@ -297,7 +296,7 @@ int NightGuard_Take(NightGuard& g, const std::string& login, const std::string& 
     g.waited = true;
     const Holder h = lock->Holding();
     g.holder = h.Words();
-    if (kind != GuardKind::kPreview && h.kind == "preview" && !g.ended_preview &&
+    if (!Endable(KindWord(kind)) && Endable(h.kind) && !g.ended_preview &&
         lock->EndPreview(h)) {
       g.ended_preview = true;
       until_ms = std::max(until_ms, waited_ms + kAfterPreviewSeconds * 1000);

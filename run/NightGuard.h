@@ -11,7 +11,7 @@
 //   elsewhere     (Oracle through ODBC, a database that cannot name itself) an flock on a lock
 //                 file of this host, keyed on the database's identity (or NET8 and schema): it
 //                 keeps one night at a time on this host only
-// A night that finds a preview holding the lock ends the preview (its process on this host,
+// A night that finds a preview or an explanation holding the lock ends it (its process on this host,
 // its sessions where the engine lets the same role end them), then takes the lock.
 #pragma once
 
@@ -56,8 +56,8 @@ inline constexpr int kGuardNoSession = 2;  // the guard could not log on; nothin
 
 // Logs on to the settings' database for the guard, learns the database's identity and takes its
 // lock for a run of `kind`: waits up to `wait_s` seconds for another holder, polled, so that the
-// bound holds whatever signals arrive. A preview never waits, and never ends anything. A night,
-// an undo or an explanation that finds a preview holding the lock ends it first. 0 when held.
+// bound holds whatever signals arrive. A preview or an explanation never waits, and never ends
+// anything. A night or an undo that finds one holding the lock ends it first. 0 when held.
 int NightGuard_Take(NightGuard& g, const Settings& settings, GuardKind kind, int wait_s);
 // The same for a database named by its logon values (a command given NET8 and SCHEMA).
 int NightGuard_Take(NightGuard& g, const std::string& login, const std::string& pass,

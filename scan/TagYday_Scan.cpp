@@ -1,12 +1,15 @@
 #include "scan/TagYday_Scan.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "db/parveksql.h"
 #include "db/records.h"
 #include "followup/FolgeMld_StdMld.h"
 #include "followup/FolgeMld_TagesMld.h"
+#include "run/ground/Decision.h"
 #include "run/ground/RunLog.h"
 #include "scan/Tag_Dump.h"
 #include "scan/Tgb_Param.h"
@@ -34,23 +37,44 @@ bool Scan_PnrFitsLine(const char* pnr) {
 
 // Writes one parameter line. The line is flushed at once so that a failed write is noticed
 // (and logged) with the line it belongs to rather than only when the file is closed.
-void Scan_WriteLine(std::FILE* tgb, const std::string& line) {
+bool Scan_WriteLine(std::FILE* tgb, const std::string& line) {
   if (std::fputs(line.c_str(), tgb) == EOF || std::fflush(tgb) != 0) {
     Log_NoteFileFailure();
     Log_Line("Fehler: fputs(parvektgb)!\n");
+    return false;
   }
+  return true;
+}
+
+// What became of the day's parameter line, and why.
+void Scan_NoteLine(const TagSatz& tag, const char* outcome, std::string_view line = {}) {
+  if (Decision_On())
+    Decision_Note(tag.TagPnr, {"parameter", "line", outcome,
+                               {{"line", line.substr(0, line.find('\n'))},
+                                {"consolidation", RunFlags.consolidation}}});
 }
 
 // One accounting day: reference-day search, both follow-up rules, the parameter line.
 void Scan_Pass(TagSatz& tag, TagSatz& vortag, const char* schema_name, std::FILE* tgb) {
   Rec_Clear(vortag);
+  if (Decision_On())
+    Decision_Note(tag.TagPnr, {"day", "placeholder", "worked-on",
+                               {{"TagTag", tag.TagTag}, {"TagVon", tag.TagVon},
+                                {"TagUhr", tag.TagUhr}, {"TagBis", tag.TagBis},
+                                {"TagEnd", tag.TagEnd}, {"TgbSol", tag.TgbSol},
+                                {"TagTgb", tag.TagTgb}, {"TagTgs", tag.TagTgs},
+                                {"TagHtv", tag.TagHtv}, {"TagHvs", tag.TagHvs},
+                                {"TagHtn", tag.TagHtn}, {"TagHns", tag.TagHns}}});
   if (RunFlags.debug == 1) {
     Dbg_Printf("\nLesen TagSatz!\n");
     Dbg_Printf("aktueller Tagsatz!!!\n");
     Tag_Dump(tag);
   }
-  if (Vortag_Search(tag.TagPnr, tag.TagTag, vortag) == 0) return;
-  if (Stmt_ConnectionLost() != 0) return;
+  if (Vortag_Search(tag.TagPnr, tag.TagTag, vortag) == 0) {
+    Scan_NoteLine(tag, Stmt_ConnectionLost() != 0 ? "connection-lost" : "no-reference-day");
+    return;
+  }
+  if (Stmt_ConnectionLost() != 0) return Scan_NoteLine(tag, "connection-lost");
 
   if (RunFlags.debug == 1) {
     Dbg_Printf("Tag mit letzter Meldung gefungen! Pnr: %s Datum: %s!\n", vortag.TagPnr,
@@ -62,22 +86,24 @@ void Scan_Pass(TagSatz& tag, TagSatz& vortag, const char* schema_name, std::FILE
   const int std_mld = Stmt_ConnectionLost() != 0 ? 0 : FolgeMld_StdMld(tag, vortag);
   if (RunFlags.debug == 1) Scan_DumpBoth("\nEnde Meldungsverarbeitung!\n", tag, vortag);
 
-  if (tages == 0 && std_mld == 0) return;
-  if (Stmt_ConnectionLost() != 0) return;  // the day is not finished: no line
+  if (tages == 0 && std_mld == 0) return Scan_NoteLine(tag, "no-follow-up");
+  // The day is not finished: no line.
+  if (Stmt_ConnectionLost() != 0) return Scan_NoteLine(tag, "connection-lost");
   if (!Scan_PnrFitsLine(tag.TagPnr)) {
     Log_Entry("Fehler(Parametersatz): Personalnummer unzulässig, kein Parametersatz! ",
               "RC:%d Pnr:%s Tag:%s\n", 0, tag.TagPnr, tag.TagTag);
-    return;
+    return Scan_NoteLine(tag, "pnr-refused");
   }
   const std::string line = Tgb_ParamLine(RunFlags.consolidation, schema_name, tag);
   Dbg_Printf("Parametersatz in Datei schreiben: %s!\n", line.c_str());
-  if (tgb != nullptr) Scan_WriteLine(tgb, line);
+  const bool written = tgb != nullptr && Scan_WriteLine(tgb, line);
+  Scan_NoteLine(tag, written ? "written" : "write-failed", line);
 }
 
 }  // namespace
 
 void TagYday_Scan(const char* schema_name, const std::optional<AccountingDay>& catch_up,
-                  const char* param_file) {
+                  const char* param_file, const char* only_pnr) {
   std::FILE* tgb = Run_OpenJobFile(param_file, false);
   if (tgb == nullptr) {
     Log_NoteFileFailure();
@@ -109,6 +135,10 @@ void TagYday_Scan(const char* schema_name, const std::optional<AccountingDay>& c
       continue;
     }
     if (rc != 0) break;
+    if (only_pnr != nullptr && std::strcmp(tag.TagPnr, only_pnr) != 0) {
+      Rec_Clear(tag);
+      continue;
+    }
     Scan_Pass(tag, vortag, schema_name, tgb);
     if (Stmt_ConnectionLost() != 0) {
       // Every later person would meet a dead session: the night ends here.
@@ -116,6 +146,8 @@ void TagYday_Scan(const char* schema_name, const std::optional<AccountingDay>& c
           "Fehler(DB-Verbindung): Verbindung verloren, Ausgang der letzten Änderung unbekannt, "
           "Lauf beendet! ",
           "RC:%d Pnr:%s Tag:%s\n", kConnectionLost, tag.TagPnr, tag.TagTag);
+      if (Decision_On())
+        Decision_Note(tag.TagPnr, {"night", "ended", "connection-lost", {{"TagTag", tag.TagTag}}});
       rc = kNoMoreRows;
       break;
     }

@@ -44,7 +44,9 @@
 #include "run/ground/RunLog.h"
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
+#include "tools/explain.h"
 #include "tools/journal.h"
+#include "tools/preview_run.h"
 #include "run/ground/DatabaseAddress.h"
 
 namespace {
@@ -171,24 +173,6 @@ std::string Colons(const std::string& t) {
   return t.size() == 6 ? t.substr(0, 2) + ":" + t.substr(2, 2) + ":" + t.substr(4, 2) : t;
 }
 
-// The whole file in `out`; false when it cannot be opened or read to its end.
-bool ReadWhole(const fs::path& p, std::string& out) {
-  out.clear();
-  std::ifstream in(p, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  std::error_code ec;
-  const auto size = fs::file_size(p, ec);
-  return !in.bad() && !ec && size == out.size();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-
 void PrintPreview(const PreviewRecorder& rec, const std::optional<AccountingDay>& day,
                   const std::vector<std::string>& params, const std::vector<std::string>& log) {
   std::printf("Preview of the night for %s: nothing of it was kept.\n",
@@ -258,165 +242,21 @@ std::string Refusal(int rc, const NightOptions& o) {
   }
 }
 
-// The preview's private directory and its two files, for the signal handler: it holds personal
-// data and goes with the preview whichever way the preview ends.
-char g_preview_dir[272];
-char g_preview_files[2][272];
-
-void RemovePreviewDir() {
-  for (const char* f : g_preview_files) ::unlink(f);
-  ::rmdir(g_preview_dir);
-}
-
-// The exit code of a preview that a night of its database ended.
-constexpr int kExitPreviewEnded = 3;
-
-// Interrupted, out of time, or ended by a night (SIGUSR1): the private directory is removed and the process ends. Its
-// transaction, never committed, ends with the connection: the database rolls it back.
-void EndPreview(int sig) {
-  RemovePreviewDir();
-  if (sig == SIGALRM) {
-    static const char kOut[] =
-        "parvekctl: night: the preview ran out of its time and ends; nothing of it is kept\n";
-    (void)!::write(STDERR_FILENO, kOut, sizeof kOut - 1);
-    ::_exit(2);
-  }
-  if (sig == SIGUSR1) {
-    static const char kOut[] =
-        "parvekctl: night: a night of this database began and ended the preview; nothing of "
-        "the preview is kept\n";
-    (void)!::write(STDERR_FILENO, kOut, sizeof kOut - 1);
-    ::_exit(kExitPreviewEnded);
-  }
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
-}
-
-constexpr const char* kPreviewDirPrefix = "parvekctl-preview-";
-
-// The preview's directory `name` in `tmp`, opened and locked: a preview holds its directory's
-// lock (flock) as long as it runs, and the kernel drops it whichever way the process ends, even
-// by SIGKILL. -1 when it is no directory of this user or another process holds its lock.
-int LockPreviewDir(const std::string& tmp, const std::string& name, bool wait) {
-  const int fd =
-      ::open((tmp + "/" + name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() ||
-      ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Removes the directories that previews of this user left in `tmp` when they were killed
-// (SIGKILL cannot be caught): the directories whose lock no process holds. A directory whose
-// lock is held belongs to a preview running now and is left to it.
-void RemoveStalePreviewDirs(const std::string& tmp) {
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(tmp, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind(kPreviewDirPrefix, 0) != 0) continue;
-    const int fd = LockPreviewDir(tmp, name, false);
-    if (fd < 0) continue;
-    // Its files, never following a link, then the directory itself.
-    if (DIR* d = ::fdopendir(::dup(fd))) {
-      std::vector<std::string> files;
-      for (const dirent* e = ::readdir(d); e != nullptr; e = ::readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-          files.push_back(e->d_name);
-      ::closedir(d);
-      for (const std::string& f : files) ::unlinkat(fd, f.c_str(), 0);
-    }
-    ::rmdir((tmp + "/" + name).c_str());
-    ::close(fd);
-  }
-}
-
-// A new private directory in `tmp`, locked for as long as the preview runs (the descriptor in
-// `lock`); false when none can be made.
-bool MakePreviewDir(const std::string& tmp, std::string& dir, int& lock) {
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    dir = tmp + "/" + kPreviewDirPrefix + "XXXXXX";
-    if (dir.size() + 16 > sizeof g_preview_files[0] || ::mkdtemp(dir.data()) == nullptr)
-      return false;
-    // Another preview's clean-up may have taken the new directory for a dead one's before its
-    // lock was taken here: then it is gone, and another is made.
-    lock = LockPreviewDir(tmp, fs::path(dir).filename().string(), true);
-    struct stat held {}, named {};
-    if (lock >= 0 && ::fstat(lock, &held) == 0 && ::lstat(dir.c_str(), &named) == 0 &&
-        held.st_ino == named.st_ino && held.st_dev == named.st_dev)
-      return true;
-    if (lock >= 0) ::close(lock);
-    ::rmdir(dir.c_str());
-  }
-  return false;
-}
-
 // The night in a private directory, recorded; its run log and parameter file are read and
-// removed. Directories of earlier previews that were killed are removed first.
+// removed (tools/preview_run.h).
 int Preview(NightContext& night, const NightOptions& o) {
   // A file that is no settings file would show its deciphered garbage in the connect's error.
   if (const std::string problem =
           Ctl_SettingsProblem(o.settings, {"LOGIN", "PASS", "NET8", "SCHEMA"});
       !problem.empty())
     return Ctl_Fail("night: " + problem);
-  const char* tmpdir = std::getenv("TMPDIR");
-  const std::string tmp = tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp";
-  RemoveStalePreviewDirs(tmp);
-  std::string tmpl;
-  int dir_lock = -1;
-  if (!MakePreviewDir(tmp, tmpl, dir_lock))
-    return Ctl_Fail("night: no private directory for the preview");
-  const fs::path work = tmpl;
-  std::snprintf(g_preview_dir, sizeof g_preview_dir, "%s", tmpl.c_str());
-  std::snprintf(g_preview_files[0], sizeof g_preview_files[0], "%s/%s", tmpl.c_str(), "parvek.log");
-  std::snprintf(g_preview_files[1], sizeof g_preview_files[1], "%s/%s", tmpl.c_str(), "parvektgb");
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGALRM, SIGUSR1}) std::signal(sig, EndPreview);
-  // A preview holds its locks in the database as long as it runs: its time is bounded, and the
-  // night outwaits that bound.
-  ::alarm(static_cast<unsigned>(o.max_seconds));
   PreviewRecorder rec;
-  night.mode = NightMode::kPreview;
-  night.dir = work.string();
   night.decorators.push_back(
       [&rec](std::unique_ptr<pvc::Session> s) { return pvc::Recording(std::move(s), rec); });
-  std::string refusal;
-  const int rc = Night_Run(night, &refusal);
-  ::alarm(0);
-  // A night of this database on another host ends the preview's sessions: its statements then
-  // find their connection gone.
-  const bool ended = Stmt_ConnectionLost() != 0;
-
-  // A full or failing file system would cut the lists short: the preview then shows nothing.
-  std::string log_text, params_text;
-  const bool whole = Log_FileFailures() == 0;
-  const bool log_read = ReadWhole(work / "parvek.log", log_text);
-  const bool params_read = ReadWhole(work / "parvektgb", params_text);
-  const std::vector<std::string> log = Ctl_RunLogEntries(log_text);
-  const std::vector<std::string> params = Lines(params_text);
-  std::error_code ignored;
-  fs::remove_all(work, ignored);
-  ::close(dir_lock);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) std::signal(sig, SIG_DFL);
-  if (ended && rc >= 0) {
-    std::fprintf(stderr,
-                 "parvekctl: night: the preview's connection was ended (by a night of this "
-                 "database, or by the server); nothing of the preview is kept\n");
-    return kExitPreviewEnded;
-  }
-  if (rc < 0) {
-    std::string why = "night: RC:" + std::to_string(rc) + " the preview could not connect";
-    for (const auto& l : log) why += "\n  " + l;
-    return Ctl_Fail(why);
-  }
-  if (rc != 0) return Ctl_Fail("night: " + Refusal(rc, o));
-  if (!whole || !log_read || !params_read)
-    return Ctl_Fail("night: the preview's run log or parameter file in " + work.string() +
-                    " could not be written or read back whole (is its file system full? see "
-                    "TMPDIR); nothing is shown, since its lists would be incomplete");
-  PrintPreview(rec, night.catch_up, params, log);
+  PreviewResult r;
+  if (const int exit = Preview_Run(night, "night", o.max_seconds, r); exit != 0) return exit;
+  if (r.rc != 0) return Ctl_Fail("night: " + Refusal(r.rc, o));
+  PrintPreview(rec, night.catch_up, r.params, r.log);
   return 0;
 }
 
@@ -488,9 +328,18 @@ int Night(const NightOptions& o) {
   night.end_record = kEndRecordName;
   std::string why;
   if (!o.journal.empty() && !OpenJournal(night, o, journal, why)) return Ctl_Fail("night: " + why);
+  // The journal records each person's decisions beside the writes they led to (explain reads
+  // them back).
+  if (!o.journal.empty())
+    Decision_Listen(
+        [](void* j, const char* pnr, const Decision& d) {
+          static_cast<JournalWriter*>(j)->Reason(Explain_JournalLine(pnr, d).dump());
+        },
+        &journal);
   // As the job: a failed connect shows in the run log and on standard error, exit code 0.
   std::string why_not;
   const int rc = Night_Run(night, &why_not);
+  Decision_Listen(nullptr, nullptr);
   if (!o.journal.empty()) CloseJournal(journal, o, rc);
   if (rc == kNightRefused) return Ctl_Fail(refusal);
   if (rc == kNightDone)

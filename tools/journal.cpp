@@ -193,9 +193,20 @@ void JournalWriter::Header() {
   Line(journal::HeaderLine(header_));
 }
 
-bool JournalWriter::Line(const json& j) {
+bool JournalWriter::Line(const json& j) { return Write(j.dump() + "\n"); }
+
+void JournalWriter::Reason(const std::string& line) {
+  reasons_ += line;
+  reasons_ += '\n';
+  if (reasons_.size() >= 64 * 1024 && header_written_) Write("");
+}
+
+bool JournalWriter::Write(const std::string& line) {
   if (fd_ < 0 || failed_) return false;
-  const std::string text = j.dump() + "\n";
+  // The reasons before the change they led to, in the same write.
+  std::string text;
+  text.swap(reasons_);
+  text += line;
   // One write per line, unbuffered: the line is in the file before the database hears of it.
   size_t done = 0;
   while (done < text.size()) {

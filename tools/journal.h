@@ -64,12 +64,18 @@ class JournalWriter final : public pvc::Recorder {
   int BeforeWrite(pvc::Session& s, pvc::Op op, const std::vector<pvc::Bind>& in) override;
   void Saw(const pvc::Seen& seen) override;
 
+  // A decision of the night (tools/explain.h), one line: kept in memory and written with the
+  // next change line or at the end, so that the reasons cost no write of their own.
+  void Reason(const std::string& line);
+
   const std::string& path() const { return path_; }
   bool failed() const { return failed_; }
   int changes() const { return inserted_ + functions_ + deleted_ + days_; }
 
  private:
   bool Line(const nlohmann::json& j);
+  bool Write(const std::string& text);  // one unbuffered write, the reasons before it first
+  std::string reasons_;                 // decision lines not yet written
   bool IsDayRow(const nlohmann::json& key) const;  // `key` names the current record
   nlohmann::json DayRowPairs() const;              // its six fields as they now stand
   void Header();

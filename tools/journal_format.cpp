@@ -232,6 +232,8 @@ bool Read(const std::string& path, Journal& j, std::string& why) {
       e.days = IntOf(l, key::kDays);
       e.failed = IntOf(l, key::kFailed);
       e.unchanged = IntOf(l, key::kUnchanged);
+    } else if (l.contains("p") && l.contains("s") && l.contains("k")) {
+      j.reasons.push_back(text);
     } else if (IsInt(l, key::kFailed)) {
       for (Entry& e : j.entries)
         if (e.n == l[key::kFailed].get<int64_t>()) e.state = Entry::State::kFailed;

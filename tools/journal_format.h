@@ -12,8 +12,15 @@
 //   {"n":N, "change":"day", "key":{TagPnr,TagTag},
 //    "before":{the six code/value fields}, "after":{the same}}           a day record updated
 //   {"ok":N[, "BchDat":...]} or {"failed":N, "rc":code}                  how write N ended
+//   {"p":PNR, "s":step, "k":kind, "o":outcome, "i":{inputs}}            a decision of the night
+//                                                     about a person's day (tools/explain.h),
+//                                                     before the writes it led to
 //   {"end":"normal"|"error", "rc", "inserted", "functions", "deleted", "days", "failed",
 //    "unchanged"}
+//
+// Decision lines are written with the change line that follows them (or the closing line):
+// a killed night may leave its last person's reasons out. Journals of versions before them
+// hold none.
 //
 // The closing line's "failed" counts the writes that failed; "unchanged" those refused without
 // failing the run: a write that matched nothing (1403), and a cancellation refused once for an
@@ -140,6 +147,7 @@ struct Journal {
   std::optional<JournalHeader> header;  // none: the file is empty or its header was cut short
   std::vector<Entry> entries;           // in the order written
   std::optional<End> end;               // the closing line, when there
+  std::vector<std::string> reasons;     // the decision lines as written; none in older journals
   bool torn_tail = false;               // the last line was cut short (a killed run)
 };
 

@@ -86,6 +86,13 @@ constexpr ToolStatement kToolOps[] = {
     {ToolOp::PgLeftovers, "PgLeftovers",
      "SELECT count(*) FROM pg_stat_activity WHERE application_name LIKE ?1"
      " AND datname = current_database() AND pid <> pg_backend_pid()"},
+    {ToolOp::ExplainDays, "ExplainDays",
+     "SELECT t.TagPnr, t.TagTag, t.TagVon, t.TagUhr, t.TagBis, t.TagEnd, g.TgbSol, t.TagTgb,"
+     " t.TagTgs, t.TagHtv, t.TagHvs, t.TagHtn, t.TagHns FROM Krv327Tag t LEFT JOIN Krv320Tgb g"
+     " ON g.TgbPnr = t.TagPnr AND g.TgbDtm = t.TagTag AND g.TgbZtr = 1"
+     " WHERE t.TagPnr = ?1 AND t.TagTag >= ?2 AND t.TagTag < ?3"},
+    {ToolOp::ExplainPerson, "ExplainPerson", "SELECT count(*) FROM Krv327Tag WHERE TagPnr = ?1"},
+    {ToolOp::ExplainType, "ExplainType", "SELECT FcdSta, FcdFlg FROM Krv131Fcd WHERE FcdNum = ?1"},
 };
 
 constexpr bool ToolRowsInOrder() {
@@ -98,6 +105,12 @@ static_assert(ToolRowsInOrder(), "one row per tool statement, in ToolOp order");
 }  // namespace
 
 const char* Tool_Text(ToolOp op) { return kToolOps[static_cast<std::size_t>(op)].text; }
+
+std::string Tool_Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
 
 std::string Tool_Sql(ToolOp op, const std::vector<std::string>& literals) {
   const std::string text = Tool_Text(op);

@@ -35,6 +35,11 @@ enum class ToolOp : int {
   PgLockHolder,       // the session holding it: its name and its server process
   PgEndSessions,      // ends the sessions of this role named ?1, but not this one
   PgLeftovers,        // the sessions of this database named like ?1, but not this one
+  // parvekctl explain: what the night's statements decide by their filters, asked for one
+  // person (?1) so that the explanation can say why a row is not there
+  ExplainDays,        // the person's day records of ?2 (inclusive) to ?3 (exclusive), as ShowDays
+  ExplainPerson,      // how many day records the person has at all
+  ExplainType,        // message type ?1 whatever its status: FcdSta, FcdFlg
   kCount
 };
 
@@ -50,6 +55,8 @@ const char* Tool_Text(ToolOp op);
 // stand (a quoted text, a number, NULL); the caller vouches for them. A placeholder without a
 // literal, and anything inside a quoted literal of the text, stays as it is.
 std::string Tool_Sql(ToolOp op, const std::vector<std::string>& literals = {});
+// `text` as a quoted SQL literal, its quotes doubled.
+std::string Tool_Quoted(const std::string& text);
 
 // ---- the schema's tables: the six tables, their keys, checks and indexes, per engine
 

@@ -1,0 +1,37 @@
+// One person's night in words: the decisions the rules reported (run/ground/Decision.h), kept
+// as JSON steps, rendered as plain English or as one JSON object, and summed up as what the night
+// did for the person. parvekctl explain hears them from a preview of the person's day or reads
+// them from a night's journal, which records them beside its writes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "run/ground/Decision.h"
+
+// One decision: {"step", "kind", "outcome", "inputs": {name: text or number}}.
+using ExplainStep = nlohmann::ordered_json;
+
+ExplainStep Explain_Step(const Decision& d);
+
+// The journal's line of a decision about `pnr`: {"p", "s", "k", "o", "i"} (keys no other line of
+// a journal has), and back. False when `line` is no decision line.
+nlohmann::ordered_json Explain_JournalLine(const char* pnr, const Decision& d);
+bool Explain_FromJournal(const nlohmann::json& line, std::string& pnr, ExplainStep& step);
+
+// What the steps say the night did for the person: {"booked": [{"BchFcd", "BchFkt"}],
+// "cancelled": [{"BchFcd", "BchVon", "BchUhr"}], "refused": [{"FcdNum", "why"}],
+// "parameter_line": the line or null, "day_record": the six fields written or null}.
+nlohmann::ordered_json Explain_Outcome(const std::vector<ExplainStep>& steps);
+
+struct ExplainFrame {
+  std::string pnr, day;  // day 'yyyymmdd'
+  std::string source;    // what the steps come from, in words
+  bool order_is_databases = false;  // before the night: rows of equal rank come in its order
+};
+
+// The plain-English explanation: a heading line, the steps under the heading of their part of
+// the night, one line each, indented, and the outcome.
+std::vector<std::string> Explain_Text(const ExplainFrame& f, const std::vector<ExplainStep>& steps);
