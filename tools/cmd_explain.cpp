@@ -107,8 +107,13 @@ void TellRetiredTypes(pvc::Session& s, std::vector<ExplainStep>& steps) {
     const std::string code = st["inputs"].value("BchFcd", "");
     if (pvc::ToolsOf(s).Query(
             pvc::Tool_Sql(pvc::ToolOp::ExplainType, {pvc::Tool_Quoted(code)}), rows) == pvc::kOk &&
-        !rows.empty() && !rows[0].empty() && !rows[0][0].null)
-      st["inputs"]["FcdSta"] = rows[0][0].num;
+        !rows.empty() && !rows[0].empty() && !rows[0][0].null) {
+      const pvc::Cell& sta = rows[0][0];
+      char* end = nullptr;
+      const long long n = sta.is_int ? sta.num : std::strtoll(sta.text.c_str(), &end, 10);
+      if (sta.is_int || (end != nullptr && end != sta.text.c_str() && *end == '\0'))
+        st["inputs"]["FcdSta"] = n;
+    }
   }
 }
 

@@ -129,7 +129,7 @@ TEST(DatabaseLock, JobInThePreviewsDirectoryEndsIt) {
 
 // Another night holds the database (here: its lock, from a process that is not in this
 // directory): a night or an undo started elsewhere waits its bound and refuses, naming the
-// holder; a preview refuses at once; nothing is written, and log-check reads CRITICAL at once.
+// holder; a preview and an explanation refuse at once; nothing is written, and log-check reads CRITICAL at once.
 TEST(DatabaseLock, NightElsewhereRefusesAndLogCheckSaysSo) {
   hard::Night night;
   std::string why;
@@ -148,7 +148,8 @@ TEST(DatabaseLock, NightElsewhereRefusesAndLogCheckSaysSo) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"night", "settings.ini", "XXX", "D", "--preview"},
         std::vector<std::string>{"night", "settings.ini", "XXX", "D", "--force", "--wait", "1"},
-        std::vector<std::string>{"undo", journal, "--wait", "1"}}) {
+        std::vector<std::string>{"undo", journal, "--wait", "1"},
+        std::vector<std::string>{"explain", "settings.ini", "Q1000"}}) {
     const hard::Result r = ctl(args);
     EXPECT_EQ(r.code, 2) << r.err;
     EXPECT_NE(r.err.find("a night (process 1 on otherhost"), std::string::npos) << r.err;

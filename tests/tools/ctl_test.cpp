@@ -354,6 +354,54 @@ TEST_F(CtlTest, UndoRefusesWhatIsNoJournalOfAKnownKindAndVersion) {
   }
 }
 
+// explain reads a night's journal: the decisions it recorded for the person, in order, under
+// their parts of the night; a journal without decisions (written before they were recorded)
+// by its writes alone, saying so; a person it holds nothing of is exit 1; an undo's journal 2.
+TEST_F(CtlTest, ExplainReadsTheReasonsAJournalRecordedOrItsWritesAlone) {
+  const std::string header = R"({"day":"20261208","journal":"night","schema":"S","start":"x","version":")" +
+                             std::string(PARVEK_VERSION) + "\"}\n";
+  const std::string write =
+      R"({"n":1,"change":"insert","row":{"BchPnr":"1001","BchVon":"20261208","BchUhr":"000000","BchFkt":1,"BchFcd":"KRF"}})"
+      "\n{\"ok\":1}\n";
+  const std::string reasons =
+      R"({"p":"1001","s":"search","k":"earlier-day","o":"stops-no-follow-up","i":{"TagTag":"20261207","day_messages":1,"TagTgb":"URL","type_found":1}})"
+      "\n"
+      R"({"p":"1002","s":"parameter","k":"line","o":"no-follow-up","i":{}})"
+      "\n"
+      R"({"p":"1001","s":"parameter","k":"line","o":"written","i":{"line":"1001    ,08.12.2026"}})"
+      "\n";
+  const struct {
+    std::string text, pnr;
+    int code;
+    std::vector<std::string> says;  // in order, on standard output for 0, on standard error else
+  } cases[] = {
+      {header + reasons + write, "1001", 0,
+       {"Reference-day search", "2026-12-07: 1 whole-day booking (function 1); its day code URL has no follow-up",
+        "Parameter file", "'1001    ,08.12.2026'", "Outcome: nothing booked; listed"}},
+      {header + reasons + write, "1002", 0, {"Not listed in the parameter file: no follow-up"}},
+      {header + reasons + write, "1003", 1, {"did not work on 1003"}},
+      {header + write, "1001", 0, {"before the night recorded its reasons", "Booked KRF (function 1)"}},
+      {header + write, "1002", 1, {"records no write of 1002"}},
+      {R"({"day":"20261208","journal":"undo","schema":"S","start":"x","version":")" +
+           std::string(PARVEK_VERSION) + "\"}\n",
+       "1001", 2, {"an undo's journal"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text + " " + c.pnr);
+    const fs::path journal = base_ / "j.journal";
+    std::ofstream(journal, std::ios::binary) << c.text;
+    const Result r = Ctl(dir_, {"explain", "--journal", journal.string(), c.pnr});
+    EXPECT_EQ(r.code, c.code) << r.out << r.err;
+    const std::string& text = c.code == 0 ? r.out : r.err;
+    size_t at = 0;
+    for (const std::string& s : c.says) {
+      at = text.find(s, at);
+      ASSERT_NE(at, std::string::npos) << s << "\nin:\n" << text;
+    }
+    EXPECT_TRUE(CwdEmpty());
+  }
+}
+
 // gen with --opt=value (on a leap day), then show through the job's own settings file: NET8 and
 // the schema as the job derives it (last character dropped, upper case).
 TEST_F(CtlTest, OptionsWithEqualsAndTheTargetFromASettingsFile) {
