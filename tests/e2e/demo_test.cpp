@@ -1,11 +1,17 @@
 // The demo that the guides describe: parvekctl demo-create, then one night of the program on
-// it, gives the outcome the demo table of doc/operating.md promises for each person.
+// it, gives the outcome the demo table of doc/operating.md promises for each person; parvekctl
+// explain tells that outcome and its reasons before the night and from its journal after it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <regex>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "tests/support/files.h"
 #include "tests/support/process.h"
@@ -148,6 +154,172 @@ TEST(Demo, RerunsJournalCountsNoFailureTheRunLogDoesNotShow) {
     unchanged += end.find("\"unchanged\":1}") != std::string::npos;
   }
   EXPECT_EQ(unchanged, 1) << ends[0] << ends[1];
+}
+
+// ---- explain on the demo ----------------------------------------------------------------
+
+using nlohmann::json;
+
+// What an explanation's outcome says, in one line: "booked KRF; cancelled SCH; refused KRF why;
+// listed".
+std::string Said(const json& o) {
+  std::string s;
+  for (const json& b : o["booked"]) s += "booked " + b["BchFcd"].get<std::string>() + "; ";
+  for (const json& c : o["cancelled"]) s += "cancelled " + c["BchFcd"].get<std::string>() + "; ";
+  for (const json& r : o["refused"])
+    s += "refused " + r["FcdNum"].get<std::string>() + " " + r["why"].get<std::string>() + "; ";
+  return s + (o["parameter_line"].is_null() ? "not listed" : "listed");
+}
+
+// The step, kind and outcome of each decision, in order.
+std::vector<std::string> Decisions(const json& j) {
+  std::vector<std::string> out;
+  for (const json& s : j["steps"])
+    out.push_back(s["step"].get<std::string>() + "/" + s["kind"].get<std::string>() + "/" +
+                  s["outcome"].get<std::string>());
+  return out;
+}
+
+// Every file of `dir` with a hash of its bytes, but the database's lock file (it stays beside the
+// database file once anyone took the lock).
+std::map<std::string, size_t> Files(const fs::path& dir) {
+  std::map<std::string, size_t> out;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (e.is_regular_file() && name.find("-parvek.lock") == std::string::npos)
+      out[fs::relative(e.path(), dir).string()] = std::hash<std::string>{}(ReadFile(e.path()));
+  }
+  return out;
+}
+
+struct DemoPerson {
+  std::string pnr, said;
+  std::vector<std::string> lines;  // sentences of the text; {D}, {D1}: the day and the one before
+};
+
+// Before the night explain names each person's outcome and its reasons, and keeps nothing; after
+// it the journal tells the same, and the parameter file holds the lines explain announced.
+TEST(Demo, ExplainTellsTheSameBeforeAndAfterTheNight) {
+  const std::vector<DemoPerson> persons = {
+      {"1001",
+       "booked KRF; listed",
+       {"its day code KRA is continued as KRF: this is the reference day, found through its day "
+        "messages."}},
+      {"1002",
+       "not listed",
+       {"its day code URL has no follow-up: the search stops here; older days are not looked at",
+        "Outcome: nothing booked; no parameter line."}},
+      {"1003",
+       "booked KRF; listed",
+       {"2 hour bookings within 07:00–16:00: this is the reference day, found through its hour "
+        "messages.",
+        "KRH (function 24) at 13:30 on {D1}: continued as KRF (kind 1"}},
+      {"1004",
+       "booked KRF; cancelled SCH; listed",
+       {"SCH (function 1) at 00:00 on {D} (priority 30) ranks below KRF (priority 20): the "
+        "booking is cancelled (function 45).",
+        "Outcome: booked KRF; cancelled SCH at 00:00; listed in the parameter file."}},
+      {"1005",
+       "refused KRF ranks-higher-blocks; not listed",
+       {"SUR (function 1) at 00:00 on {D} (priority 5) ranks above KRF (priority 20): KRF is not "
+        "booked."}},
+      {"1006",
+       "refused KUF no-target-time; not listed",
+       {"KUF is only booked on days with a target time; {D} has target time 0: nothing is "
+        "booked."}}};
+  const pvt::TempDir tmp;
+  const fs::path dir = fs::path(tmp.path()) / "demo";
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, tmp.path(), {"demo-create", dir.string()}).code, 0);
+  const auto dashed = [](const std::string& d) {
+    return d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2);
+  };
+  const std::map<std::string, std::string> days = {{"{D}", dashed(pvt::LocalDay(-1))},
+                                                   {"{D1}", dashed(pvt::LocalDay(-2))}};
+  const std::vector<std::string> show = {"show", "--settings", "parvek.ini", "--days", "3"};
+  const pvt::RunOptions aside = {{}, "", tmp.path()};  // the runs' output files not in `dir`
+  const std::string rows = pvt::Run(PARVEKCTL_BIN, dir, show, aside).out;
+  const auto files = Files(dir);
+
+  const auto explain = [&](std::vector<std::string> args, bool as_json) {
+    args.insert(args.begin(), "explain");
+    if (as_json) args.push_back("--json");
+    const pvt::Result r = pvt::Run(PARVEKCTL_BIN, dir, args, aside);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    return r.out;
+  };
+  std::map<std::string, json> before;
+  std::map<std::string, std::string> before_text;
+  for (const DemoPerson& p : persons) {
+    before[p.pnr] = json::parse(explain({"parvek.ini", p.pnr}, true));
+    before_text[p.pnr] = explain({"parvek.ini", p.pnr}, false);
+  }
+  EXPECT_EQ(pvt::Run(PARVEKCTL_BIN, dir, show, aside).out, rows);
+  EXPECT_EQ(Files(dir), files) << "explain changed a file of the demo's directory";
+  EXPECT_FALSE(fs::exists(dir / "parvek.log"));
+  EXPECT_FALSE(fs::exists(dir / "parvektgb"));
+
+  const pvt::Result night = pvt::Run(
+      PARVEKCTL_BIN, dir, {"night", "parvek.ini", "XXX", "D", "--journal", "journal"}, aside);
+  ASSERT_EQ(night.code, 0) << night.err;
+  const std::string journal = fs::directory_iterator(dir / "journal")->path().string();
+  const auto last_line = [](const std::string& t) {
+    return t.substr(t.rfind('\n', t.size() - 2) + 1);
+  };
+  std::string listed;
+  for (const DemoPerson& p : persons) {
+    SCOPED_TRACE(p.pnr);
+    const json& b = before[p.pnr];
+    const json a = json::parse(explain({"--journal", journal, p.pnr}, true));
+    EXPECT_EQ(b["source"].get<std::string>().rfind("before the night", 0), 0u) << b["source"];
+    EXPECT_EQ(a["source"].get<std::string>().rfind("after the night", 0), 0u) << a["source"];
+    EXPECT_EQ(Said(b["outcome"]), p.said);
+    EXPECT_EQ(a["outcome"], b["outcome"]);
+    EXPECT_EQ(Decisions(a), Decisions(b));
+    if (!b["outcome"]["parameter_line"].is_null())
+      listed += b["outcome"]["parameter_line"].get<std::string>() + "\n";
+
+    const std::string after_text = explain({"parvek.ini", "--journal", journal, p.pnr}, false);
+    const std::string& text = before_text[p.pnr];
+    EXPECT_EQ(last_line(after_text), last_line(text));  // "  Outcome: ..."
+    for (std::string line : p.lines) {
+      for (const auto& [token, day] : days)
+        if (const size_t at = line.find(token); at != std::string::npos)
+          line.replace(at, token.size(), day);
+      EXPECT_NE(text.find(line), std::string::npos) << line << "\nin:\n" << text;
+      EXPECT_NE(after_text.find(line), std::string::npos) << line << "\nin:\n" << after_text;
+    }
+  }
+  EXPECT_EQ(ReadFile(dir / "parvektgb"), listed);
+}
+
+// Wrong input and a person the night does not work on: one line on standard error, nothing on
+// standard output.
+TEST(Demo, ExplainRefusesBadInputInOneLine) {
+  const pvt::TempDir tmp;
+  const fs::path dir = fs::path(tmp.path()) / "demo";
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, tmp.path(), {"demo-create", dir.string()}).code, 0);
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  } cases[] = {
+      {{"parvek.ini", "9999"}, 1, "no such person number"},
+      {{"parvek.ini", "1001", "--day", "2026-13-01"}, 2, "--day 2026-13-01 is no date"},
+      {{"parvek.ini", "10,01"}, 2, "'10,01' is no person number"},
+      {{"--journal", "parvek.ini", "1001"}, 2, "parvek.ini is no journal"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"explain"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back("--json");
+    const pvt::Result r = pvt::Run(PARVEKCTL_BIN, dir, args, {{}, "", tmp.path()});
+    SCOPED_TRACE(c.says);
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace
