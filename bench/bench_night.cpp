@@ -30,7 +30,7 @@
 // N = 1,000, on sqlite and postgres, each round then runs five nights on fresh data, in turn
 // (each round starts one later): the job of both builds, and parvekctl's night without a
 // journal, with it (its reasons in it) and with the second build's parvekctl (no reasons). It
-// prints the medians of R rounds (default 7) and the ratios within each round.
+// prints the medians of R rounds (default 15) and the ratios within each round.
 #include <fcntl.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -478,7 +478,7 @@ void JournalCost(const std::string& run_dir, const std::string& db_file, const s
 
 struct Compare {
   std::string bin;  // the programs built without the reports; empty: no comparison
-  int rounds = 7;
+  int rounds = 15;
 };
 
 // The nights compared: the job and parvekctl's night, of this build ("in": the reports compiled
@@ -636,7 +636,7 @@ Result RunOne(const Size& z, const std::string& engine, const std::string& dir,
   };
   floor_units();
   const std::string db_file = dir + "/data-" + engine + "/BENCH.db";
-  // With the comparison of the builds the journal's cost is part of it.
+  // The comparison of the builds measures the journal's cost too.
   const bool compare =
       !cmp.bin.empty() && z.persons <= 1000 && (engine == "sqlite" || engine == "postgres");
   const bool journal_cost = engine == "sqlite" && z.persons <= 1000 && !compare;
@@ -807,7 +807,7 @@ void PrintTargets(const std::vector<Result>& rs, const std::vector<std::string>&
 
 // The nights of --compare-build: per variant the medians of its rounds (lowest-highest), and
 // the ratios of two variants, each the median of the rounds' own ratios (the two nights of a
-// round ran minutes apart at most) with their lowest and highest beside it.
+// round ran seconds apart) with their lowest and highest beside it.
 void PrintDecisionsCost(const std::vector<Result>& rs) {
   for (const Result& r : rs) {
     if (r.variants.size() != kVariantCount || r.Acc() <= 0) continue;
