@@ -4,6 +4,7 @@
 //   bench_night [--full] [--dir DIR] [--bin DIR] [--seed S] [--out FILE.tsv] [--keep]
 //               [--only LABEL,...]   (run only the sizes named, e.g. N1k-D365,deep-K1000)
 //               [--engines sqlite,postgres,odbc-sqlite,odbc-postgres]
+//               [--compare-build DIR [--compare-rounds R]]
 //
 // postgres and odbc-postgres need the server in PARVEK_TEST_PG (with PARVEK_TEST_PG_LOGIN and
 // PARVEK_TEST_PG_PASS); odbc-postgres reaches it through the DSN PARVEK_BENCH_ODBC_PG and
@@ -23,6 +24,13 @@
 // synchronous=FULL) in the same directory; on PostgreSQL one round trip per statement plus one
 // flush per durable commit, both measured through libpq on the same server. Also, on
 // SQLite, the cost of one primary-key lookup of a day record on the schema just run.
+//
+// --compare-build DIR names a second build's programs (DIR/parvek, DIR/parvekctl), built
+// without the rules' reports of their decisions (-DPARVEK_DECISIONS=OFF). On the sizes of
+// N = 1,000, on sqlite and postgres, each round then runs five nights on fresh data, in turn
+// (each round starts one later): the job of both builds, and parvekctl's night without a
+// journal, with it (its reasons in it) and with the second build's parvekctl (no reasons). It
+// prints the medians of R rounds (default 15) and the ratios within each round.
 #include <fcntl.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -81,6 +89,12 @@ struct Result {
   // SQLite, N = 1,000: parvekctl's night on the same data without and with its journal (each
   // the fastest of five runs on a fresh copy; wall and CPU time), for what the journal costs.
   double plain_s = 0, journal_s = 0, plain_cpu_s = 0, journal_cpu_s = 0;
+  // --compare-build: the nights of each variant (kVariants), one per round.
+  struct Runs {
+    std::vector<double> wall, cpu;
+    long journal_bytes = 0, reason_lines = 0, change_lines = 0;
+  };
+  std::vector<Runs> variants;
   long followups = 0;        // lines of the parameter file
   long stdout_bytes = 0;
   double db_mb = 0;
@@ -460,8 +474,133 @@ void JournalCost(const std::string& run_dir, const std::string& db_file, const s
   fs::remove(db_file + ".orig");
 }
 
+// ---- what the rules' reports of their decisions cost (--compare-build) -------------------------
+
+struct Compare {
+  std::string bin;  // the programs built without the reports; empty: no comparison
+  int rounds = 15;
+};
+
+// The nights compared: the job and parvekctl's night, of this build ("in": the reports compiled
+// in) and of the one built without them ("out").
+struct Variant {
+  const char* name;
+  bool out;      // the second build's program
+  bool ctl;      // parvekctl night --force, else the job
+  bool journal;  // with --journal
+};
+constexpr Variant kVariants[] = {
+    {"job, reports compiled in", false, false, false},
+    {"job, reports compiled out", true, false, false},
+    {"parvekctl night, no journal", false, true, false},
+    {"parvekctl night --journal, reasons in it", false, true, true},
+    {"parvekctl night --journal, built without reasons", true, true, true},
+};
+constexpr size_t kJobIn = 0, kJobOut = 1, kCtlPlain = 2, kCtlReasons = 3, kCtlNoReasons = 4;
+constexpr size_t kVariantCount = std::size(kVariants);
+
+std::string SortedLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  std::string all;
+  for (const std::string& line : lines) all += line + '\n';
+  return all;
+}
+
+// The rows a night writes (bookings and day records of the accounting day and later), kept on
+// the server before the first night and put back before each of the comparison's: every night starts from the same
+// data. The SQLite file is copied instead.
+void PgKeep(const PgServer& pg, const std::string& schema, const std::string& yday) {
+  PGconn* c = PgConnect(pg);
+  PgRun(c, "SET client_min_messages = warning; DROP SCHEMA IF EXISTS bench_keep CASCADE;"
+           " CREATE SCHEMA bench_keep;"
+           " CREATE TABLE bench_keep.bch AS SELECT * FROM " + schema +
+               ".Krv321Bch WHERE BchVon >= '" + yday + "'::timestamp;"
+           " CREATE TABLE bench_keep.tag AS SELECT * FROM " + schema +
+               ".Krv327Tag WHERE TagTag >= '" + yday + "'::timestamp");
+  PQfinish(c);
+}
+
+void PgRestore(const PgServer& pg, const std::string& schema, const std::string& yday) {
+  PGconn* c = PgConnect(pg);
+  PgRun(c, "BEGIN; DELETE FROM " + schema + ".Krv321Bch WHERE BchVon >= '" + yday +
+               "'::timestamp; INSERT INTO " + schema + ".Krv321Bch SELECT * FROM bench_keep.bch;"
+           " DELETE FROM " + schema + ".Krv327Tag WHERE TagTag >= '" + yday +
+               "'::timestamp; INSERT INTO " + schema + ".Krv327Tag SELECT * FROM bench_keep.tag;"
+           " COMMIT");
+  // The dead rows of the night before go, so that no night finds more of them than another.
+  PgRun(c, "VACUUM " + schema + ".Krv321Bch, " + schema + ".Krv327Tag");
+  PQfinish(c);
+}
+
+// Each round runs every variant once on fresh data, in turn, each round starting one variant
+// later. Every night must write the same parameter file as the first (the same lines: on the
+// server the order of the persons follows where the rows put back lie).
+void DecisionsCost(const std::string& run_dir, const std::string& engine,
+                   const std::string& db_file, const std::string& schema, const std::string& yday,
+                   const std::string& bin, const Compare& cmp, const PgServer& pg, Result& r) {
+  const bool server = engine == "postgres";
+  r.variants.assign(kVariantCount, {});
+  std::string params;
+  for (int round = 0; round < cmp.rounds; ++round) {
+    for (size_t i = 0; i < kVariantCount; ++i) {
+      const size_t v = (i + static_cast<size_t>(round)) % kVariantCount;
+      const Variant& var = kVariants[v];
+      if (server) {
+        PgRestore(pg, schema, yday);
+      } else {
+        for (const char* extra : {"-wal", "-shm", "-journal"}) fs::remove(db_file + extra);
+        fs::copy_file(db_file + ".orig", db_file, fs::copy_options::overwrite_existing);
+      }
+      fs::remove_all(run_dir + "/journal");
+      fs::remove(run_dir + "/parvektgb");
+      ::sync();
+      const std::string& b = var.out ? cmp.bin : bin;
+      std::vector<std::string> args =
+          var.ctl ? std::vector<std::string>{b + "/parvekctl", "night", "parvek.ini", "KRVNT", "D",
+                                             "--force"}
+                  : std::vector<std::string>{b + "/parvek", "parvek.ini", "KRVNT", "D"};
+      if (var.journal) args.insert(args.end(), {"--journal", "journal"});
+      double wall = 0, cpu = 0;
+      long rss = 0;
+      if (RunChild(args, run_dir, {}, run_dir + "/cmp.txt", wall, rss, &cpu) != 0)
+        Die(std::string(var.name) + " failed in " + run_dir);
+      Result::Runs& runs = r.variants[v];
+      runs.wall.push_back(wall);
+      runs.cpu.push_back(cpu);
+      const std::string p = SortedLines(run_dir + "/parvektgb");
+      if (round == 0 && i == 0) params = p;
+      if (p != params) {
+        std::ofstream(run_dir + "/parvektgb.first") << params;
+        Die(std::string(var.name) + ": its parameter file differs from the first night's"
+            " (parvektgb.first) in " + run_dir);
+      }
+      if (var.journal) {
+        runs.journal_bytes = runs.reason_lines = runs.change_lines = 0;
+        for (const auto& e : fs::directory_iterator(run_dir + "/journal")) {
+          if (e.path().extension() != ".journal") continue;
+          runs.journal_bytes += static_cast<long>(e.file_size());
+          std::ifstream in(e.path());
+          for (std::string line; std::getline(in, line);)
+            ++(line.rfind("{\"p\":", 0) == 0 ? runs.reason_lines : runs.change_lines);
+        }
+      }
+      std::fprintf(stderr, "  round %d: %s: %.3f s, CPU %.3f s\n", round + 1, var.name, wall, cpu);
+    }
+  }
+  if (server) {
+    PgRestore(pg, schema, yday);
+    PGconn* c = PgConnect(pg);
+    PgRun(c, "SET client_min_messages = warning; DROP SCHEMA bench_keep CASCADE");
+    PQfinish(c);
+  }
+}
+
 Result RunOne(const Size& z, const std::string& engine, const std::string& dir,
-              const std::string& bin, uint64_t seed, const PgServer& pg, bool last_sqlite_user) {
+              const std::string& bin, uint64_t seed, const PgServer& pg, bool last_sqlite_user,
+              const Compare& cmp) {
   Result r;
   r.size = z;
   r.engine = engine;
@@ -497,8 +636,13 @@ Result RunOne(const Size& z, const std::string& engine, const std::string& dir,
   };
   floor_units();
   const std::string db_file = dir + "/data-" + engine + "/BENCH.db";
-  const bool journal_cost = engine == "sqlite" && z.persons <= 1000;
-  if (journal_cost) fs::copy_file(db_file, db_file + ".orig", fs::copy_options::overwrite_existing);
+  // The comparison of the builds measures the journal's cost too.
+  const bool compare =
+      !cmp.bin.empty() && z.persons <= 1000 && (engine == "sqlite" || engine == "postgres");
+  const bool journal_cost = engine == "sqlite" && z.persons <= 1000 && !compare;
+  if (engine == "sqlite" && (journal_cost || compare))
+    fs::copy_file(db_file, db_file + ".orig", fs::copy_options::overwrite_existing);
+  if (engine == "postgres" && compare) PgKeep(pg, schema, yday);
   const std::string stats_env = "PARVEK_STATS_FILE=" + run_dir + "/stats.txt";
   if (RunChild({bin + "/parvek", "parvek.ini", "KRVNT", "D"}, run_dir, {stats_env},
                run_dir + "/stdout.txt", r.wall_s, r.rss_kb, &r.cpu_s) != 0)
@@ -514,6 +658,12 @@ Result RunOne(const Size& z, const std::string& engine, const std::string& dir,
   r.commit_s = Median(r.commit_blocks);
   r.trip_s = Median(r.trip_blocks);
   if (journal_cost) JournalCost(run_dir, db_file, bin, r);
+  if (compare) {
+    std::fprintf(stderr, "[%s %s] the reports compiled in and out, %d rounds\n", z.label.c_str(),
+                 engine.c_str(), cmp.rounds);
+    DecisionsCost(run_dir, engine, db_file, schema, yday, bin, cmp, pg, r);
+    if (engine == "sqlite") fs::remove(db_file + ".orig");
+  }
   if (engine == "sqlite") {
     r.lookup_s = PkLookupCost(dir + "/data-sqlite/BENCH.db", z.persons, z.days, yday, 1000);
     r.lookup_cold_s = PkLookupCost(dir + "/data-sqlite/BENCH.db", z.persons, z.days, yday, 0);
@@ -655,6 +805,69 @@ void PrintTargets(const std::vector<Result>& rs, const std::vector<std::string>&
   }
 }
 
+// The nights of --compare-build: per variant the medians of its rounds (lowest-highest), and
+// the ratios of two variants, each the median of the rounds' own ratios (the two nights of a
+// round ran seconds apart) with their lowest and highest beside it.
+void PrintDecisionsCost(const std::vector<Result>& rs) {
+  for (const Result& r : rs) {
+    if (r.variants.size() != kVariantCount || r.Acc() <= 0) continue;
+    const double acc = r.Acc();
+    const size_t rounds = r.variants[0].wall.size();
+    std::printf("\nWhat the reasons cost, %s, %s: %zu rounds of the %zu nights in turn, each on "
+                "fresh data; medians (lowest-highest)\n\n",
+                r.engine.c_str(), r.size.label.c_str(), rounds, kVariantCount);
+    std::printf("| night | ms/acc. day | CPU ms/acc. day | journal bytes | reason lines |"
+                " other lines |\n|---|--:|--:|--:|--:|--:|\n");
+    for (size_t v = 0; v < kVariantCount; ++v) {
+      const Result::Runs& n = r.variants[v];
+      char journal[96] = "- | - | -";
+      if (kVariants[v].journal)
+        std::snprintf(journal, sizeof journal, "%ld | %ld | %ld", n.journal_bytes,
+                      n.reason_lines, n.change_lines);
+      std::printf("| %s | %.3f (%.3f-%.3f) | %.3f (%.3f-%.3f) | %s |\n", kVariants[v].name,
+                  Median(n.wall) / acc * 1e3, Lowest(n.wall) / acc * 1e3,
+                  Highest(n.wall) / acc * 1e3, Median(n.cpu) / acc * 1e3,
+                  Lowest(n.cpu) / acc * 1e3, Highest(n.cpu) / acc * 1e3, journal);
+    }
+    // The ratio a/b of each round.
+    const auto ratio = [&](size_t a, size_t b, bool cpu, double& lo, double& hi) {
+      const auto& x = cpu ? r.variants[a].cpu : r.variants[a].wall;
+      const auto& y = cpu ? r.variants[b].cpu : r.variants[b].wall;
+      std::vector<double> q;
+      for (size_t i = 0; i < x.size() && i < y.size(); ++i) q.push_back(x[i] / y[i]);
+      lo = Lowest(q), hi = Highest(q);
+      return Median(q);
+    };
+    const auto line = [&](const char* what, size_t a, size_t b, const char* target) {
+      double wl, wh, cl, ch;
+      const double w = ratio(a, b, false, wl, wh), c = ratio(a, b, true, cl, ch);
+      std::printf("- %s: wall %.3f (%.3f-%.3f), CPU %.3f (%.3f-%.3f)%s\n", what, w, wl, wh, c, cl,
+                  ch, target);
+    };
+    std::printf("\nRatios, the median of the rounds' own (lowest-highest):\n");
+    line("the job, reports compiled in / out", kJobIn, kJobOut, " (target: within the noise)");
+    line("parvekctl night --journal, reasons in it / built without them", kCtlReasons,
+         kCtlNoReasons, "");
+    const Result::Runs& with = r.variants[kCtlReasons];
+    const Result::Runs& without = r.variants[kCtlNoReasons];
+    if (without.journal_bytes > 0)
+      std::printf("- the journal's bytes, reasons in it / without them: %.2f (%ld / %ld)\n",
+                  static_cast<double>(with.journal_bytes) /
+                      static_cast<double>(without.journal_bytes),
+                  with.journal_bytes, without.journal_bytes);
+    double wl, wh, cl, ch;
+    const double w = ratio(kCtlReasons, kCtlPlain, false, wl, wh);
+    const double c = ratio(kCtlReasons, kCtlPlain, true, cl, ch);
+    std::printf("- the journal's whole cost, reasons in it, over parvekctl's night without a "
+                "journal: wall %+.1f %% (%+.1f to %+.1f), target < 5 %%: %s; CPU %+.1f %% (%+.1f "
+                "to %+.1f)\n",
+                (w - 1) * 100, (wl - 1) * 100, (wh - 1) * 100, w < 1.05 ? "met" : "MISSED",
+                (c - 1) * 100, (cl - 1) * 100, (ch - 1) * 100);
+    line("parvekctl night --journal without reasons / parvekctl night without a journal",
+         kCtlNoReasons, kCtlPlain, "");
+  }
+}
+
 void WriteTsv(const std::vector<Result>& rs, const std::string& path) {
   std::ofstream out(path);
   out << "label\tpersons\tdays\tdeep\tacc\tms_per_acc\trun_s\tfloor_s\trss_mb\tcpu_ms_per_acc"
@@ -680,6 +893,7 @@ int main(int argc, char** argv) {
   bool full = false, keep = false;
   std::string dir, bin, out, only, engine_list = "sqlite";
   uint64_t seed = 20261208;
+  Compare cmp;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&]() -> std::string {
@@ -702,10 +916,14 @@ int main(int argc, char** argv) {
       seed = std::strtoull(value().c_str(), nullptr, 10);
     else if (a == "--engines")
       engine_list = value();
+    else if (a == "--compare-build")
+      cmp.bin = fs::absolute(value()).string();
+    else if (a == "--compare-rounds")
+      cmp.rounds = std::max(1, std::atoi(value().c_str()));
     else
       Die("unknown option " + a +
           " (bench_night [--full] [--dir DIR] [--bin DIR] [--seed S] [--out F] [--keep] [--only "
-          "L1,L2] [--engines E1,E2])");
+          "L1,L2] [--engines E1,E2] [--compare-build DIR [--compare-rounds R]])");
   }
   const std::vector<std::string> engines = Split(engine_list);
   const PgServer pg = PgFromEnv();
@@ -718,6 +936,8 @@ int main(int argc, char** argv) {
       Die("odbc-postgres needs the DSN in PARVEK_BENCH_ODBC_PG");
   }
   if (bin.empty()) bin = fs::canonical("/proc/self/exe").parent_path().parent_path().string();
+  if (!cmp.bin.empty() && !(fs::exists(cmp.bin + "/parvek") && fs::exists(cmp.bin + "/parvekctl")))
+    Die("--compare-build " + cmp.bin + " holds no parvek and parvekctl");
   if (dir.empty()) {
     char templ[] = "/tmp/parvek-night-XXXXXX";
     if (::mkdtemp(templ) == nullptr) Die("mkdtemp failed");
@@ -755,7 +975,8 @@ int main(int argc, char** argv) {
     for (const std::string& e : here) sqlite_users += e.find("sqlite") != std::string::npos;
     for (const std::string& e : here) {
       const bool on_sqlite = e.find("sqlite") != std::string::npos;
-      results.push_back(RunOne(z, e, size_dir, bin, seed, pg, on_sqlite && --sqlite_users == 0));
+      results.push_back(RunOne(z, e, size_dir, bin, seed, pg, on_sqlite && --sqlite_users == 0,
+                               cmp));
       const Result& r = results.back();
       std::fprintf(stderr, "[%s %s] %.0f accounting days in %.2f s, %.3f ms each, %.2f x floor\n",
                    z.label.c_str(), e.c_str(), r.Acc(), r.wall_s, r.PerDay() * 1e3,
@@ -765,6 +986,7 @@ int main(int argc, char** argv) {
   }
   PrintTable(results);
   PrintTargets(results, engines);
+  PrintDecisionsCost(results);
   if (!out.empty()) WriteTsv(results, out);
   if (!keep) fs::remove_all(dir);
   return 0;

@@ -6,9 +6,14 @@
 # the time per accounting day against N and D, one curve per engine (default
 # build/bench/chart.png).
 #   bench/run.sh [--full] [--dir DIR] [--keep] [--only LABEL,...] [--seed S] [--engines E,...]
+#                [--compare-decisions [--compare-rounds R]]
 #   PARVEK_CHART=path.png bench/run.sh ...     (where to draw the chart)
 # --full adds N = 100,000 persons: about 15 GB of SQLite database under DIR (default /tmp) and
 # as much again on the server.
+# --compare-decisions also builds the job and parvekctl without the rules' reports of their
+# decisions (-DPARVEK_DECISIONS=OFF, in build-no-decisions/ or PARVEK_BUILD_NO_DECISIONS) and
+# runs both builds' nights in turn on the sizes of 1,000 persons (bench_night --compare-build):
+#   bench/run.sh --compare-decisions --only N1k-D365 --engines sqlite,postgres
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 if [ -z "${PARVEK_PG_STATE:-}" ] && [ -z "${PARVEK_TEST_PG:-}" ]; then
@@ -17,6 +22,19 @@ fi
 build="${PARVEK_BUILD:-$repo/build}"
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVEK_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target parvek parvekctl bench_night >/dev/null
+args=()
+for a in "$@"; do
+  if [ "$a" = --compare-decisions ]; then
+    off="${PARVEK_BUILD_NO_DECISIONS:-$repo/build-no-decisions}"
+    cmake -S "$repo" -B "$off" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVEK_DECISIONS=OFF \
+      -DPARVEK_BUILD_TESTS=OFF -DPARVEK_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$off" --target parvek parvekctl >/dev/null
+    args+=(--compare-build "$off")
+  else
+    args+=("$a")
+  fi
+done
+set -- ${args[@]+"${args[@]}"}
 work="$(mktemp -d /tmp/parvek-bench-XXXXXX)"
 trap 'rm -rf "$work"' EXIT
 

@@ -1,8 +1,11 @@
 #include "tools/explain.h"
 
+#include <array>
+#include <charconv>
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 
 using nlohmann::json;
 using nlohmann::ordered_json;
@@ -286,9 +289,84 @@ ExplainStep Explain_Step(const Decision& d) {
   return s;
 }
 
-ordered_json Explain_JournalLine(const char* pnr, const Decision& d) {
-  ExplainStep s = Explain_Step(d);
-  return {{"p", pnr}, {"s", s["step"]}, {"k", s["kind"]}, {"o", s["outcome"]}, {"i", s["inputs"]}};
+namespace {
+
+// The characters a JSON string holds as they stand.
+constexpr auto kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[static_cast<size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
+
+// Appends `t` as a JSON string, as nlohmann's dump() writes it: quotation mark, backslash and
+// the control characters escaped, the rest as it stands. A text with a byte above 0x7F goes
+// through dump() itself, which checks its UTF-8.
+void AppendString(std::string& out, std::string_view t) {
+  const size_t start = out.size();
+  out += '"';
+  size_t plain = 0;  // where the characters not yet appended begin
+  for (size_t i = 0; i < t.size(); ++i) {
+    const auto c = static_cast<unsigned char>(t[i]);
+    if (kPlain[c]) continue;
+    if (c >= 0x80) {
+      out.resize(start);
+      out += json(std::string(t)).dump();
+      return;
+    }
+    out.append(t.data() + plain, i - plain);
+    plain = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        static const char kHex[] = "0123456789abcdef";
+        const char u[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+        out.append(u, sizeof u);
+      }
+    }
+  }
+  out.append(t.data() + plain, t.size() - plain);
+  out += '"';
+}
+
+}  // namespace
+
+// Built straight as text, without a JSON object per decision (a journal writes thousands of
+// them a night): the text that Explain_Step's object under the line's keys would dump. (An input
+// named twice would be written twice; a reader keeps the last value, as that object did.)
+std::string Explain_JournalLine(const char* pnr, const Decision& d) {
+  std::string line;
+  line.reserve(256);
+  line += "{\"p\":";
+  AppendString(line, pnr);
+  line += ",\"s\":";
+  AppendString(line, d.step);
+  line += ",\"k\":";
+  AppendString(line, d.kind);
+  line += ",\"o\":";
+  AppendString(line, d.outcome);
+  line += ",\"i\":{";
+  bool first = true;
+  for (const DecisionInput& v : d.inputs) {
+    if (!first) line += ',';
+    first = false;
+    AppendString(line, v.key);
+    line += ':';
+    if (v.is_num) {
+      char digits[24];
+      const auto end = std::to_chars(digits, digits + sizeof digits, v.num).ptr;
+      line.append(digits, static_cast<size_t>(end - digits));
+    } else {
+      AppendString(line, v.text);
+    }
+  }
+  line += "}}";
+  return line;
 }
 
 bool Explain_FromJournal(const json& line, std::string& pnr, ExplainStep& step) {

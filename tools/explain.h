@@ -16,9 +16,9 @@ using ExplainStep = nlohmann::ordered_json;
 
 ExplainStep Explain_Step(const Decision& d);
 
-// The journal's line of a decision about `pnr`: {"p", "s", "k", "o", "i"} (keys no other line of
-// a journal has), and back. False when `line` is no decision line.
-nlohmann::ordered_json Explain_JournalLine(const char* pnr, const Decision& d);
+// The journal's line of a decision about `pnr` (without its newline): {"p", "s", "k", "o", "i"}
+// (keys no other line of a journal has), and back. False when `line` is no decision line.
+std::string Explain_JournalLine(const char* pnr, const Decision& d);
 bool Explain_FromJournal(const nlohmann::json& line, std::string& pnr, ExplainStep& step);
 
 // What the steps say the night did for the person: {"booked": [{"BchFcd", "BchFkt"}],
