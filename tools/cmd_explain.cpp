@@ -128,7 +128,8 @@ int Print(const ExplainOptions& o, const ExplainFrame& f, const std::vector<Expl
     for (auto& [k, v] : extra.items()) j[k] = v;
     j["steps"] = steps;
     j["outcome"] = Explain_Outcome(steps);
-    std::printf("%s\n", j.dump(2).c_str());
+    // A text that is no UTF-8 (a code stored in another encoding) is shown with U+FFFD.
+    std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return 0;
   }
   for (const std::string& line : Explain_Text(f, steps)) std::printf("%s\n", line.c_str());
@@ -274,7 +275,7 @@ int FromJournal(const ExplainOptions& o) {
     ordered_json out = {{"person", o.pnr}, {"day", h.day}, {"source", f.source},
                         {"database", h.net8}, {"schema", h.schema},
                         {"reasons_recorded", false}, {"writes", writes}};
-    std::printf("%s\n", out.dump(2).c_str());
+    std::printf("%s\n", out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     return 0;
   }
   std::printf("%s on %s, %s:\n", o.pnr.c_str(), h.day.c_str(), f.source.c_str());

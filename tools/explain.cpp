@@ -300,7 +300,8 @@ constexpr auto kPlain = [] {
 
 // Appends `t` as a JSON string, as nlohmann's dump() writes it: quotation mark, backslash and
 // the control characters escaped, the rest as it stands. A text with a byte above 0x7F goes
-// through dump() itself, which checks its UTF-8.
+// through dump() itself, which checks its UTF-8: a byte that is no UTF-8 (a code stored in
+// another encoding) becomes U+FFFD rather than ending the night.
 void AppendString(std::string& out, std::string_view t) {
   const size_t start = out.size();
   out += '"';
@@ -310,7 +311,7 @@ void AppendString(std::string& out, std::string_view t) {
     if (kPlain[c]) continue;
     if (c >= 0x80) {
       out.resize(start);
-      out += json(std::string(t)).dump();
+      out += json(std::string(t)).dump(-1, ' ', false, json::error_handler_t::replace);
       return;
     }
     out.append(t.data() + plain, i - plain);

@@ -322,4 +322,35 @@ TEST(Demo, ExplainRefusesBadInputInOneLine) {
   }
 }
 
+// A code stored in another encoding than UTF-8 (here Latin-1 "XÄ" in place of the training
+// SCH): the night with its journal, and explain before and after it, run to their end; the JSON
+// stays parseable, the byte shown as U+FFFD.
+TEST(Demo, ExplainAndTheJournalTakeACodeThatIsNoUtf8) {
+  const pvt::TempDir tmp;
+  const fs::path dir = fs::path(tmp.path()) / "demo";
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, tmp.path(), {"demo-create", dir.string()}).code, 0);
+  const pvt::Result sql = pvt::Run(
+      "/usr/bin/sqlite3", dir,
+      {"PERSONAL.db",
+       "insert into Krv131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd, "
+       "FcdFlg, FcdSta) values (CAST(X'58C4' AS TEXT), 1, 1, 0, 0, 30, 0, NULL, NULL, 0); "
+       "update Krv321Bch set BchFcd = CAST(X'58C4' AS TEXT) where BchFcd = 'SCH'"});
+  if (sql.code != 0) GTEST_SKIP() << "the sqlite3 shell is missing: " << sql.err;
+  const auto outcome = [&](const std::vector<std::string>& args) {
+    const pvt::Result r = pvt::Run(PARVEKCTL_BIN, dir, args, {{}, "", tmp.path()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    const json j = json::parse(r.out, nullptr, false);
+    return j.is_discarded() ? std::string("no JSON: ") + r.out : j["outcome"].dump();
+  };
+  const std::string before = outcome({"explain", "parvek.ini", "1004", "--json"});
+  EXPECT_NE(before.find("\"X\xEF\xBF\xBD\""), std::string::npos) << before;
+  const pvt::Result night =
+      pvt::Run(PARVEKCTL_BIN, dir, {"night", "parvek.ini", "XXX", "D", "--journal", "j"},
+               {{}, "", tmp.path()});
+  ASSERT_EQ(night.code, 0) << night.err;
+  std::string journal;
+  for (const auto& e : fs::directory_iterator(dir / "j")) journal = e.path().string();
+  EXPECT_EQ(outcome({"explain", "--journal", journal, "1004", "--json"}), before);
+}
+
 }  // namespace
