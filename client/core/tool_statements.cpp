@@ -14,13 +14,17 @@ namespace {
   " Ended VARCHAR(19), Outcome VARCHAR(16) NOT NULL,"                                    \
   " PRIMARY KEY (NightDay, Started, StartedBy))"
 
+// Day records with their day-evaluation target (TgbSol, NULL without a TgbZtr 1 row) and their
+// three code/value pairs, for the viewer and for explain.
+#define PVK_DAYS_WITH_TGB                                                                   \
+  "SELECT t.TagPnr, t.TagTag, t.TagVon, t.TagUhr, t.TagBis, t.TagEnd, g.TgbSol, t.TagTgb,"  \
+  " t.TagTgs, t.TagHtv, t.TagHvs, t.TagHtn, t.TagHns FROM Krv327Tag t LEFT JOIN Krv320Tgb g" \
+  " ON g.TgbPnr = t.TagPnr AND g.TgbDtm = t.TagTag AND g.TgbZtr = 1"
+
 constexpr ToolStatement kToolOps[] = {
     // The viewer's two tables (parvekctl show): plain SQL that every backend takes.
     {ToolOp::ShowDays, "ShowDays",
-     "SELECT t.TagPnr, t.TagTag, t.TagVon, t.TagUhr, t.TagBis, t.TagEnd, g.TgbSol, t.TagTgb,"
-     " t.TagTgs, t.TagHtv, t.TagHvs, t.TagHtn, t.TagHns FROM Krv327Tag t LEFT JOIN Krv320Tgb g"
-     " ON g.TgbPnr = t.TagPnr AND g.TgbDtm = t.TagTag AND g.TgbZtr = 1"
-     " WHERE t.TagTag >= ?1 AND t.TagTag < ?2 ORDER BY t.TagPnr, t.TagTag"},
+     PVK_DAYS_WITH_TGB " WHERE t.TagTag >= ?1 AND t.TagTag < ?2 ORDER BY t.TagPnr, t.TagTag"},
     {ToolOp::ShowBookings, "ShowBookings",
      "SELECT BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf, BchDat FROM Krv321Bch"
      " WHERE BchVon >= ?1 AND BchVon < ?2 ORDER BY BchPnr, BchVon, BchUhr, BchFkt"},
@@ -87,10 +91,7 @@ constexpr ToolStatement kToolOps[] = {
      "SELECT count(*) FROM pg_stat_activity WHERE application_name LIKE ?1"
      " AND datname = current_database() AND pid <> pg_backend_pid()"},
     {ToolOp::ExplainDays, "ExplainDays",
-     "SELECT t.TagPnr, t.TagTag, t.TagVon, t.TagUhr, t.TagBis, t.TagEnd, g.TgbSol, t.TagTgb,"
-     " t.TagTgs, t.TagHtv, t.TagHvs, t.TagHtn, t.TagHns FROM Krv327Tag t LEFT JOIN Krv320Tgb g"
-     " ON g.TgbPnr = t.TagPnr AND g.TgbDtm = t.TagTag AND g.TgbZtr = 1"
-     " WHERE t.TagPnr = ?1 AND t.TagTag >= ?2 AND t.TagTag < ?3"},
+     PVK_DAYS_WITH_TGB " WHERE t.TagPnr = ?1 AND t.TagTag >= ?2 AND t.TagTag < ?3"},
     {ToolOp::ExplainPerson, "ExplainPerson", "SELECT count(*) FROM Krv327Tag WHERE TagPnr = ?1"},
     {ToolOp::ExplainType, "ExplainType", "SELECT FcdSta, FcdFlg FROM Krv131Fcd WHERE FcdNum = ?1"},
 };
