@@ -117,8 +117,11 @@ void TellRetiredTypes(pvc::Session& s, std::vector<ExplainStep>& steps) {
   }
 }
 
-void Hear(void* steps, const char* /*pnr*/, const Decision& d) {
-  static_cast<std::vector<ExplainStep>*>(steps)->push_back(Explain_Step(d));
+void Hear(void* steps, const char* pnr, const Decision& d) {
+  std::string who;
+  ExplainStep step;
+  if (Explain_FromJournal(Explain_JournalLine(pnr, d), who, step))
+    static_cast<std::vector<ExplainStep>*>(steps)->push_back(std::move(step));
 }
 
 int Print(const ExplainOptions& o, const ExplainFrame& f, const std::vector<ExplainStep>& steps,
@@ -254,12 +257,7 @@ int FromJournal(const ExplainOptions& o) {
   for (const std::string& text : j.reasons) {
     std::string pnr;
     ExplainStep step;
-    const auto line = nlohmann::json::parse(text, nullptr, false);
-    if (Explain_FromJournal(line, pnr, step) && pnr == o.pnr) {
-      // The inputs in the order the night wrote them.
-      step["inputs"] = ordered_json::parse(text, nullptr, false).value("i", ordered_json::object());
-      steps.push_back(std::move(step));
-    }
+    if (Explain_FromJournal(text, pnr, step) && pnr == o.pnr) steps.push_back(std::move(step));
   }
   const std::vector<ordered_json> writes = WritesOf(j, o.pnr);
   const bool recorded = !j.reasons.empty();

@@ -272,25 +272,6 @@ const char* Heading(const std::string& step, const In& in, const ExplainFrame& f
   return "The night";
 }
 
-}  // namespace
-
-ExplainStep Explain_Step(const Decision& d) {
-  ExplainStep s;
-  s["step"] = d.step;
-  s["kind"] = d.kind;
-  s["outcome"] = d.outcome;
-  ordered_json& in = s["inputs"] = ordered_json::object();
-  for (const DecisionInput& v : d.inputs) {
-    if (v.is_num)
-      in[v.key] = v.num;
-    else
-      in[v.key] = std::string(v.text);
-  }
-  return s;
-}
-
-namespace {
-
 // The characters a JSON string holds as they stand.
 constexpr auto kPlain = [] {
   std::array<bool, 256> plain{};
@@ -338,8 +319,8 @@ void AppendString(std::string& out, std::string_view t) {
 }  // namespace
 
 // Built straight as text, without a JSON object per decision (a journal writes thousands of
-// them a night): the text that Explain_Step's object under the line's keys would dump. (An input
-// named twice would be written twice; a reader keeps the last value, as that object did.)
+// them a night), as nlohmann's dump() would write them. (An input named twice would be written
+// twice; a reader keeps the last value.)
 std::string Explain_JournalLine(const char* pnr, const Decision& d) {
   std::string line;
   line.reserve(256);
@@ -370,17 +351,17 @@ std::string Explain_JournalLine(const char* pnr, const Decision& d) {
   return line;
 }
 
-bool Explain_FromJournal(const json& line, std::string& pnr, ExplainStep& step) {
+bool Explain_FromJournal(const std::string& text, std::string& pnr, ExplainStep& step) {
+  // Parsed in order, so that the inputs keep the order the rule reported them in.
+  const ordered_json line = ordered_json::parse(text, nullptr, false);
+  if (line.is_discarded() || !line.is_object()) return false;
   for (const char* k : {"p", "s", "k", "o"})
     if (!line.contains(k) || !line[k].is_string()) return false;
   pnr = line["p"].get<std::string>();
-  step = ordered_json::object();
-  step["step"] = line["s"];
-  step["kind"] = line["k"];
-  step["outcome"] = line["o"];
-  step["inputs"] = ordered_json::object();
-  if (line.contains("i") && line["i"].is_object())
-    for (const auto& [k, v] : line["i"].items()) step["inputs"][k] = v;
+  step = {{"step", line["s"]},
+          {"kind", line["k"]},
+          {"outcome", line["o"]},
+          {"inputs", line.contains("i") && line["i"].is_object() ? line["i"] : ordered_json::object()}};
   return true;
 }
 

@@ -14,12 +14,11 @@
 // One decision: {"step", "kind", "outcome", "inputs": {name: text or number}}.
 using ExplainStep = nlohmann::ordered_json;
 
-ExplainStep Explain_Step(const Decision& d);
-
 // The journal's line of a decision about `pnr` (without its newline): {"p", "s", "k", "o", "i"}
-// (keys no other line of a journal has), and back. False when `line` is no decision line.
+// (keys no other line of a journal has), and back: the one text of a decision, which explain
+// also reads what it hears before a night through. False when `text` is no decision line.
 std::string Explain_JournalLine(const char* pnr, const Decision& d);
-bool Explain_FromJournal(const nlohmann::json& line, std::string& pnr, ExplainStep& step);
+bool Explain_FromJournal(const std::string& text, std::string& pnr, ExplainStep& step);
 
 // What the steps say the night did for the person: {"booked": [{"BchFcd", "BchFkt"}],
 // "cancelled": [{"BchFcd", "BchVon", "BchUhr"}], "refused": [{"FcdNum", "why"}],
