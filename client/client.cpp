@@ -156,6 +156,16 @@ void RegisterBackend(const std::string& prefix, LogonFn logon, CreateSchemaFn cr
   r.push_back({prefix, std::move(logon), std::move(create)});
 }
 
+void SetLockWaitMs(int ms) {
+  SqliteSetBusyWaitMs(ms);
+#ifdef PARVEK_WITH_POSTGRES
+  PgSetLockWaitMs(ms);
+#endif
+#ifdef PARVEK_WITH_ODBC
+  OdbcSetLockWaitMs(ms);
+#endif
+}
+
 int OpenSession(const std::string& user, const std::string& password, const std::string& net,
                 std::unique_ptr<Session>& out) {
   const Backend* b = Find(net);

@@ -45,6 +45,9 @@ std::unique_ptr<Session> WithoutCommits(std::unique_ptr<Session> s);
 // making it current (a second program beside the job). `out` is set on 0 only.
 int OpenSession(const std::string& user, const std::string& password, const std::string& net,
                 std::unique_ptr<Session>& out);
+// For tools: how long sessions opened from now on wait for a lock another program holds before
+// a write fails with -54 (every backend; the job keeps its 30,000 ms).
+void SetLockWaitMs(int ms);
 // For tools and tests: creates schema `schema` with the job's six tables, their keys and
 // indexes on the server that `net` names. Refuses (negative code, reason in `why`) when the
 // schema exists already.

@@ -1,11 +1,13 @@
-// parvekctl doctor SETTINGS_FILE: run as the job's user in the job's working directory, shows
-// what the job would use and finds the set-up faults that otherwise show only in the first
-// night's run log. One line per finding, with what to do about it; exit 0 when the job would
-// run, 1 otherwise.
+// parvekctl doctor SETTINGS_FILE [--json]: run as the job's user in the job's working directory,
+// shows what the job would use and finds the set-up faults that otherwise show only in the first
+// night's run log; then checks the site (tools/site_check.h): what the night depends on in the
+// database and its route to it. One line per finding, with what to do about it (or one JSON
+// object); exit 0 when the job would run, 1 otherwise.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "client/client.h"
 #include "client/codes.h"
@@ -29,14 +33,30 @@
 #include "tools/ctl.h"
 #include "tools/ctl_runlog.h"
 #include "tools/odbc_logs.h"
+#include "tools/site_check.h"
 
 namespace {
 
 int g_failures = 0;
+// With --json the findings are gathered here and printed as one object at the end.
+nlohmann::ordered_json* g_json = nullptr;
 
-void Say(const char* level, const std::string& text) {
-  std::printf("%-4s  %s\n", level, text.c_str());
+void Say(const char* level, const std::string& text, const std::string& check = "",
+         const std::string& advice = "") {
   if (std::strcmp(level, "FAIL") == 0) ++g_failures;
+  if (g_json != nullptr) {
+    nlohmann::ordered_json f;
+    if (!check.empty()) f["check"] = check;
+    std::string key = level;
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    f["verdict"] = key;
+    f["text"] = text;
+    if (!advice.empty()) f["advice"] = advice;
+    (*g_json)["findings"].push_back(std::move(f));
+    return;
+  }
+  const std::string line = check.empty() ? text : "site check " + check + ": " + text;
+  std::printf("%-4s  %s%s\n", level, line.c_str(), advice.empty() ? "" : (": " + advice).c_str());
 }
 
 std::string Upper(std::string s) {
@@ -278,9 +298,6 @@ int Doctor(const std::string& path) {
     return 1;
   }
   Say("ok", "connected to " + Run_OneLine(Net8_Mask(t.net)) + ", schema " + t.schema);
-  // A driver that cannot keep cursors across commits: the job runs, with more sessions.
-  if (const std::string notice = pvc::ToolsOf(*s).Notice(); !notice.empty())
-    Say("WARN", Run_OneLine(notice));
 
   std::string failed;
   const int bad = Ctl_ProbeStatements(
@@ -298,18 +315,49 @@ int Doctor(const std::string& path) {
     CheckNightsRecord(*s, *day, path);
     CheckRerun(*day);
   }
+  SiteContext site;
+  site.last_night_s = Site_LastNightSeconds(*s);
+  // The lock probe's two sessions wait for a lock as briefly as the probe allows; doctor opens
+  // no session after them.
+  site.open_other = [&t, &site](std::unique_ptr<pvc::Session>& other) {
+    pvc::SetLockWaitMs(site.lock_wait_ms);
+    std::string ignored;
+    return Ctl_OpenSchema(t, other, ignored);
+  };
+  for (const SiteResult& r : Site_Check(*s, site)) {
+    const char* level = SiteVerdictWord(r.verdict);
+    if (g_json != nullptr) level = SiteVerdictKey(r.verdict);
+    Say(level, Run_OneLine(r.text), r.id, r.advice);
+  }
   return g_failures == 0 ? 0 : 1;
+}
+
+int DoctorWithOutput(const std::string& path, bool json) {
+  if (!json) return Doctor(path);
+  nlohmann::ordered_json out;
+  out["settings"] = path;
+  out["findings"] = nlohmann::ordered_json::array();
+  g_json = &out;
+  const int code = Doctor(path);
+  g_json = nullptr;
+  out["exit"] = code;
+  std::printf("%s\n", out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+  return code;
 }
 
 const CtlCommand kDoctor(
     "doctor", "Check a set-up as the job's user: settings, database, working directory",
     [](CtlArgs& args) {
       auto path = std::make_shared<std::string>();
+      auto json = std::make_shared<bool>(false);
       args.Text("SETTINGS_FILE", *path, "The job's settings file", true)
+          .Flag("--json", *json, "One JSON object with every finding, for scripts")
           .Footer(
-              "Run it as the job's user in the job's working directory. Exit 0 when the "
-              "job would run, 1 otherwise. The password is never shown.");
-      return [path] { return Doctor(*path); };
+              "Run it as the job's user in the job's working directory. After the set-up it "
+              "checks the site: the database's route, codes, dates, clock, time limits, lock "
+              "waits, indexes and rights, leaving nothing changed. Exit 0 when the job would "
+              "run, 1 otherwise. The password is never shown.");
+      return [path, json] { return DoctorWithOutput(*path, *json); };
     });
 
 }  // namespace

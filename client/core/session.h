@@ -129,6 +129,28 @@ class Session {
   virtual SessionTools* Tools() { return nullptr; }
 };
 
+// How a session reaches its database, as doctor shows it: the server behind it, the texts and
+// code mapping it uses, and through ODBC what the driver says of itself and of its cursors.
+struct SessionRoute {
+  std::string server;  // "sqlite", "postgres", "oracle" or "other" (a server this build does not
+                       // know by name: the texts of record and their codes are used)
+  std::string texts;   // the statement texts sent: "sqlite", "postgres" or "record"
+  bool odbc = false;
+  std::string dbms;    // ODBC: the server's name and version as the driver reports them
+  std::string driver;  // ODBC: the driver's name and version
+  std::string cursor_commit;    // ODBC: SQL_CURSOR_COMMIT_BEHAVIOR (SQL_CB_PRESERVE, ...)
+  std::string cursor_rollback;  // ODBC: SQL_CURSOR_ROLLBACK_BEHAVIOR
+  bool one_session = true;      // cursors run on the session's own connection
+  std::string fallback;         // otherwise why they run on connections of their own
+
+  // A native backend's route: its own engine's texts and codes, one session.
+  static SessionRoute Native(const std::string& engine) {
+    SessionRoute r;
+    r.server = r.texts = engine;
+    return r;
+  }
+};
+
 // For tools and tests only, never used by the job. Plain SQL in the subset every engine takes
 // (INSERT/UPDATE/DELETE/SELECT with column lists, dates as 'YYYY-MM-DD HH:MM:SS' literals),
 // against the current schema.
@@ -166,6 +188,8 @@ class SessionTools {
   // What an operator should know of how this session reaches its database, in one line (say,
   // that its cursors need connections of their own); "" when there is nothing to say.
   virtual std::string Notice() { return {}; }
+  // How this session reaches its database; `server` empty when this backend does not say.
+  virtual SessionRoute Route() { return {}; }
 };
 
 // The tools of `s`; when its backend offers none, a stand-in whose every call fails with -600.

@@ -94,6 +94,40 @@ constexpr ToolStatement kToolOps[] = {
      PVK_DAYS_WITH_TGB " WHERE t.TagPnr = ?1 AND t.TagTag >= ?2 AND t.TagTag < ?3"},
     {ToolOp::ExplainPerson, "ExplainPerson", "SELECT count(*) FROM Krv327Tag WHERE TagPnr = ?1"},
     {ToolOp::ExplainType, "ExplainType", "SELECT FcdSta, FcdFlg FROM Krv131Fcd WHERE FcdNum = ?1"},
+    {ToolOp::SiteSqliteVersion, "SiteSqliteVersion", "SELECT sqlite_version()"},
+    {ToolOp::SiteSqliteJournal, "SiteSqliteJournal", "PRAGMA journal_mode"},
+    {ToolOp::SiteSqliteNow, "SiteSqliteNow", "SELECT datetime('now', 'localtime')"},
+    {ToolOp::SitePgVersion, "SitePgVersion", "SELECT current_setting('server_version')"},
+    {ToolOp::SitePgSetting, "SitePgSetting", "SELECT coalesce(current_setting(?1, true), '')"},
+    {ToolOp::SitePgNow, "SitePgNow", "SELECT to_char(localtimestamp, 'YYYY-MM-DD HH24:MI:SS')"},
+    {ToolOp::SiteOracleNow, "SiteOracleNow",
+     "SELECT TO_CHAR(sysdate, 'YYYY-MM-DD HH24:MI:SS') FROM dual"},
+    {ToolOp::SiteOracleDateFormat, "SiteOracleDateFormat",
+     "SELECT value FROM nls_session_parameters WHERE parameter = 'NLS_DATE_FORMAT'"},
+    {ToolOp::SiteOracleUndo, "SiteOracleUndo",
+     "SELECT value FROM v$parameter WHERE name = 'undo_retention'"},
+    {ToolOp::SiteOracleVersion, "SiteOracleVersion",
+     "SELECT banner FROM v$version WHERE banner LIKE 'Oracle%'"},
+    {ToolOp::SiteOracleIndexLeads, "SiteOracleIndexLeads",
+     "SELECT count(*) FROM all_ind_columns"
+     " WHERE table_owner = SYS_CONTEXT('USERENV', 'CURRENT_SCHEMA')"
+     " AND table_name || '.' || column_name = ?1 AND column_position = 1"},
+    {ToolOp::SiteOracleRole, "SiteOracleRole",
+     "SELECT LISTAGG(granted_role, ', ') WITHIN GROUP (ORDER BY granted_role)"
+     " FROM user_role_privs"
+     " WHERE granted_role IN ('DBA', 'IMP_FULL_DATABASE', 'EXP_FULL_DATABASE')"},
+    {ToolOp::SitePgRole, "SitePgRole",
+     "SELECT concat_ws(', ', CASE WHEN r.rolsuper THEN 'superuser' END,"
+     " CASE WHEN n.nspowner = r.oid THEN 'owner of schema ' || n.nspname END)"
+     " FROM pg_roles r LEFT JOIN pg_namespace n ON n.nspname = current_schema()"
+     " WHERE r.rolname = current_user"},
+    {ToolOp::SiteNoSuchTable, "SiteNoSuchTable", "SELECT count(*) FROM ParvekDoctorNoSuchTable"},
+    {ToolOp::SiteMaySelect, "SiteMaySelect", "SELECT count(*) FROM ?1 WHERE 1 = 0"},
+    {ToolOp::SiteMayInsert, "SiteMayInsert", "INSERT INTO ?1 SELECT * FROM ?1 WHERE 1 = 0"},
+    {ToolOp::SiteMayUpdate, "SiteMayUpdate", "UPDATE ?1 SET ?2 = ?2 WHERE 1 = 0"},
+    {ToolOp::SiteMayDelete, "SiteMayDelete", "DELETE FROM ?1 WHERE 1 = 0"},
+    {ToolOp::NightsEnded, "NightsEnded",
+     "SELECT Started, Ended FROM ParvekNights WHERE Ended IS NOT NULL ORDER BY Started DESC"},
 };
 
 constexpr bool ToolRowsInOrder() {
@@ -113,8 +147,8 @@ std::string Tool_Quoted(const std::string& text) {
   return out + "'";
 }
 
-std::string Tool_Sql(ToolOp op, const std::vector<std::string>& literals) {
-  const std::string text = Tool_Text(op);
+std::string Sql_WithLiterals(const std::string& text, char sigil,
+                             const std::vector<std::string>& literals) {
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
     if (text[i] == '\'') {  // a literal of the text is copied as it stands
@@ -126,7 +160,7 @@ std::string Tool_Sql(ToolOp op, const std::vector<std::string>& literals) {
     }
     std::size_t j = i + 1;
     std::size_t n = 0;
-    while (text[i] == '?' && j < text.size() && text[j] >= '0' && text[j] <= '9')
+    while (text[i] == sigil && j < text.size() && text[j] >= '0' && text[j] <= '9')
       n = n * 10 + static_cast<std::size_t>(text[j++] - '0');
     if (j > i + 1 && n >= 1 && n <= literals.size()) {
       out += literals[n - 1];
@@ -136,6 +170,10 @@ std::string Tool_Sql(ToolOp op, const std::vector<std::string>& literals) {
     out += text[i++];
   }
   return out;
+}
+
+std::string Tool_Sql(ToolOp op, const std::vector<std::string>& literals) {
+  return Sql_WithLiterals(Tool_Text(op), '?', literals);
 }
 
 // ---- the schema's tables

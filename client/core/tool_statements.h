@@ -40,6 +40,26 @@ enum class ToolOp : int {
   ExplainDays,        // the person's day records of ?2 (inclusive) to ?3 (exclusive), as ShowDays
   ExplainPerson,      // how many day records the person has at all
   ExplainType,        // message type ?1 whatever its status: FcdSta, FcdFlg
+  // doctor's site check (tools/site_check.h): one value each
+  SiteSqliteVersion,  // SQLite's version
+  SiteSqliteJournal,  // the database file's journal mode
+  SiteSqliteNow,      // the local date and time as the job's statements read it
+  SitePgVersion,      // the server's version
+  SitePgSetting,      // the setting ?1 ('' where the server has none of that name)
+  SitePgNow,          // the session's date and time
+  SiteOracleNow,      // sysdate
+  SiteOracleDateFormat,  // the session's NLS_DATE_FORMAT
+  SiteOracleUndo,     // the undo retention in seconds (needs the right to read v$parameter)
+  SiteOracleVersion,  // the server's banner
+  SiteOracleIndexLeads,  // indexes of the current schema whose first column is ?1 ('TABLE.COLUMN')
+  SiteOracleRole,     // the user's roles beyond what the night needs ('' when none)
+  SitePgRole,         // superuser, owner of the schema: what the role is beyond the night's needs
+  SiteNoSuchTable,    // a table that does not exist: the code for it
+  SiteMaySelect,      // each right on table ?1 asked without touching a row (?2: a column)
+  SiteMayInsert,
+  SiteMayUpdate,
+  SiteMayDelete,
+  NightsEnded,        // the nights that ended, the latest start first: Started, Ended
   kCount
 };
 
@@ -55,6 +75,10 @@ const char* Tool_Text(ToolOp op);
 // stand (a quoted text, a number, NULL); the caller vouches for them. A placeholder without a
 // literal, and anything inside a quoted literal of the text, stays as it is.
 std::string Tool_Sql(ToolOp op, const std::vector<std::string>& literals = {});
+// `text` with each numbered placeholder `sigil`N outside quotes (N from 1) replaced by
+// `literals`[N-1]; a placeholder without a literal stays.
+std::string Sql_WithLiterals(const std::string& text, char sigil,
+                             const std::vector<std::string>& literals);
 // `text` as a quoted SQL literal, its quotes doubled.
 std::string Tool_Quoted(const std::string& text);
 

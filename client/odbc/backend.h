@@ -17,5 +17,7 @@ int OdbcCreateSchema(const std::string& user, const std::string& password, const
                      const std::string& schema, std::string& why);
 // True when an ODBC data source named exactly `name` is defined.
 bool OdbcHasDataSource(const std::string& name);
+// How long connections opened afterwards wait for another program's lock (the job: 30,000 ms).
+void OdbcSetLockWaitMs(int ms);
 
 }  // namespace pvc

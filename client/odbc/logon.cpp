@@ -50,12 +50,17 @@ std::string SqliteFile(Conn& c) {
   return file;
 }
 
-std::string DbmsName(Conn& c) {
-  char name[128] = {0};
+namespace {
+// A text the driver reports of itself or its server.
+std::string InfoText(Conn& c, SQLUSMALLINT what) {
+  char text[256] = {0};
   SQLSMALLINT len = 0;
-  SQLGetInfo(c.h, SQL_DBMS_NAME, name, sizeof name, &len);
-  return name;
+  SQLGetInfo(c.h, what, text, sizeof text, &len);
+  return text;
 }
+}  // namespace
+
+std::string DbmsName(Conn& c) { return InfoText(c, SQL_DBMS_NAME); }
 
 // How the driver's cursors fare at the end of a transaction: SQL_CB_DELETE, _CLOSE or _PRESERVE.
 SQLUSMALLINT CursorBehaviour(Conn& c, SQLUSMALLINT what) {
@@ -120,8 +125,10 @@ int OpenAll(const std::string& user, const std::string& password, const std::str
   }
   const bool forced = odbc::Lower(odbc::TargetAttribute(t, "ParvekCursors")) == "connections";
   const SQLUSMALLINT commit = CursorBehaviour(*sh->main, SQL_CURSOR_COMMIT_BEHAVIOR);
-  sh->rollback_keeps_cursors =
-      CursorBehaviour(*sh->main, SQL_CURSOR_ROLLBACK_BEHAVIOR) == SQL_CB_PRESERVE;
+  const SQLUSMALLINT rollback = CursorBehaviour(*sh->main, SQL_CURSOR_ROLLBACK_BEHAVIOR);
+  sh->rollback_keeps_cursors = rollback == SQL_CB_PRESERVE;
+  sh->cursor_commit = BehaviourName(commit);
+  sh->cursor_rollback = BehaviourName(rollback);
   sh->one_session = commit == SQL_CB_PRESERVE && sh->dialect.ReadsAsOfOpen() && !forced;
   if (!sh->one_session)
     sh->fallback =
@@ -168,6 +175,26 @@ bool OdbcHasDataSource(const std::string& name) {
     dir = SQL_FETCH_NEXT;
   }
   return false;
+}
+
+SessionRoute odbc::OdbcSession::Route() {
+  using namespace odbc;
+  SessionRoute r;
+  const Engine e = sh_->dialect.engine;
+  r.server = e == Engine::Sqlite     ? "sqlite"
+             : e == Engine::Postgres ? "postgres"
+             : e == Engine::Oracle   ? "oracle"
+                                     : "other";
+  const Texts t = sh_->dialect.texts;
+  r.texts = t == Texts::Sqlite ? "sqlite" : t == Texts::Postgres ? "postgres" : "record";
+  r.odbc = true;
+  r.dbms = InfoText(*sh_->main, SQL_DBMS_NAME) + " " + InfoText(*sh_->main, SQL_DBMS_VER);
+  r.driver = InfoText(*sh_->main, SQL_DRIVER_NAME) + " " + InfoText(*sh_->main, SQL_DRIVER_VER);
+  r.cursor_commit = sh_->cursor_commit;
+  r.cursor_rollback = sh_->cursor_rollback;
+  r.one_session = sh_->one_session;
+  r.fallback = sh_->fallback;
+  return r;
 }
 
 int OdbcLogon(const std::string& user, const std::string& password, const std::string& net,

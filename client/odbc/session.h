@@ -56,6 +56,7 @@ struct Shared final : TxnPrimitives {
   std::unique_ptr<Conn> main;
   bool one_session = false;
   bool rollback_keeps_cursors = false;  // SQL_CURSOR_ROLLBACK_BEHAVIOR is SQL_CB_PRESERVE
+  std::string cursor_commit, cursor_rollback;  // the two behaviours' names, for doctor
   std::string fallback;                 // why cursors run on connections of their own
   std::vector<std::unique_ptr<Conn>> pool;
   size_t open_cursors = 0;  // cursors open on `main`
@@ -222,6 +223,7 @@ class OdbcSession final : public Session, public SessionTools {
   }
   int RollbackAll() override { return sh_->txn.RollbackAll(); }
   std::string Notice() override { return sh_->fallback; }
+  SessionRoute Route() override;
 
  private:
   int OpenOnConnection(Op op, const std::vector<Value>& values, std::unique_ptr<Cursor>& out);

@@ -14,5 +14,7 @@ int PgLogon(const std::string& user, const std::string& password, const std::str
             std::unique_ptr<Session>& out);
 int PgCreateSchema(const std::string& user, const std::string& password, const std::string& net,
                    const std::string& schema, std::string& why);
+// How long connections opened afterwards wait for another program's lock (the job: 30,000 ms).
+void PgSetLockWaitMs(int ms);
 
 }  // namespace pvc

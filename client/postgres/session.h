@@ -108,6 +108,7 @@ class PgSession final : public Session, public SessionTools, TxnPrimitives {
   void ReadAhead(const std::vector<Read>& reads) override;
   ErrorDetail LastError() const override { return shared_->last; }
   SessionTools* Tools() override { return this; }
+  SessionRoute Route() override { return SessionRoute::Native("postgres"); }
   int ExecScript(const std::string& sql) override;
   int Query(const std::string& sql, std::vector<Row>& rows) override;
   // The fast load path for tools: COPY FROM STDIN, one transaction of its own.

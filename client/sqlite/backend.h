@@ -14,5 +14,7 @@ int SqliteLogon(const std::string& user, const std::string& password, const std:
                 std::unique_ptr<Session>& out);
 int SqliteCreateSchema(const std::string& user, const std::string& password, const std::string& net,
                        const std::string& schema, std::string& why);
+// How long sessions opened afterwards wait for another program's lock (the job: 30,000 ms).
+void SqliteSetBusyWaitMs(int ms);
 
 }  // namespace pvc

@@ -105,6 +105,7 @@ class SqliteSession final : public Session, public SessionTools, TxnPrimitives {
   int WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) override;
   ErrorDetail LastError() const override { return shared_ ? shared_->last : last_; }
   SessionTools* Tools() override { return this; }
+  SessionRoute Route() override { return SessionRoute::Native("sqlite"); }
 
   int CursorsSeeOwnWrites(bool on) override {
     own_cursors_ = on;

@@ -14,40 +14,11 @@
 namespace pvt {
 namespace {
 
-// Plans of every statement but the inserts, read through a connection of its own.
+// Plans of every statement but the inserts, read through a session of its own.
 std::vector<std::string> PlanProblems(TempSchema& db) {
-  using pvc::Op;
-  sqlite3* raw = nullptr;
-  const std::string file = db.dir() + "/" + db.schema() + ".db";
-  if (sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close_v2(raw);
-    return {"cannot open " + file};
-  }
-  pvc::sqlite::DbHandle conn(raw);
-  std::vector<std::string> problems;
-  for (int i = 0; i < static_cast<int>(Op::kCount); ++i) {
-    const std::string sql = pvc::sqlite::Statement(static_cast<Op>(i));
-    if (sql.rfind("insert", 0) == 0) continue;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(raw, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &st, nullptr) !=
-        SQLITE_OK) {
-      problems.push_back("statement " + std::to_string(i) + ": " + sqlite3_errmsg(raw));
-      continue;
-    }
-    pvc::sqlite::StmtHandle holder(st);
-    std::string plan;
-    while (sqlite3_step(st) == SQLITE_ROW)
-      plan += std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 3))) + "; ";
-    if (plan == "SCAN CONSTANT ROW; ") continue;  // a statement that reads no table
-    // The engine's own list of its files (the identity statement) holds one row per file.
-    if (plan.rfind("SCAN pragma_database_list VIRTUAL TABLE", 0) == 0) continue;
-    const Op op = static_cast<Op>(i);
-    const bool streams = op == Op::TagYday || op == Op::TagYdayAt || op == Op::TagPrev;
-    if (plan.find("SCAN") != std::string::npos || plan.find("SEARCH") == std::string::npos ||
-        (streams && plan.find("TEMP B-TREE") != std::string::npos))
-      problems.push_back("statement " + std::to_string(i) + ": " + plan);
-  }
-  return problems;
+  std::unique_ptr<pvc::Session> s;
+  if (db.OpenOther(s) != 0) return {"cannot open a session for the plans"};
+  return PlanProblemLines(*s);
 }
 
 int MakeReadOnly(TempSchema& db, bool whole_dir, std::string& why) {

@@ -33,6 +33,10 @@ struct Engine {
   std::function<std::string(pvc::Session& s)> durability_problem;
 };
 
+// Each statement whose plan on the database of `s` reads a table whole, with its plan; or why
+// the plans could not be read.
+std::vector<std::string> PlanProblemLines(pvc::Session& s);
+
 // The hooks of the backend named `name`; all empty for a name without any.
 const Engine& EngineOf(const std::string& name);
 
