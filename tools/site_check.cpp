@@ -258,6 +258,7 @@ SiteResult JudgeValue(const Row& r, const std::string& v, const SiteContext& c) 
       return out;
     }
     case Judge::kLongerThanNight: {
+      if (v.empty()) return Found(r, "not a setting of this server");
       const std::optional<double> limit = Seconds(v);
       if (!limit) return CannotTell(r, "no time: " + v);
       if (*limit < 0) return Found(r, v + " (no limit)");
@@ -447,8 +448,10 @@ void Plans(const Row& r, pvc::Session& s, std::vector<SiteResult>& out) {
   const int rc = pvc::Plan_Problems(s, found, failed);
   pvc::ToolsOf(s).RollbackAll();
   if (rc != pvc::kOk) {
-    out.push_back(CannotTell(r, "the plan of " + failed + ": " + Code(rc) + " " +
-                                    Run_OneLine(s.LastError().message)));
+    out.push_back(CannotTell(r, failed.empty() ? "the session sends the texts of record, whose "
+                                                 "plans are not asked here"
+                                               : "the plan of " + failed + ": " + Code(rc) + " " +
+                                                     Run_OneLine(s.LastError().message)));
     return;
   }
   if (found.empty()) {
