@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <unistd.h>
+
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +17,7 @@
 #include "client/client.h"
 #include "client/codes.h"
 #include "tests/support/engines.h"
+#include "tests/support/process.h"
 #include "tests/support/testdb.h"
 
 namespace {
@@ -298,6 +304,41 @@ TEST(SiteJudge, ValuesAsTheServersGiveThem) {
   if (at(now + 600).substr(0, 10) == at(now).substr(0, 10)) {
     EXPECT_EQ(Site_Judge("clock", "oracle", at(now + 600), night)->verdict, SiteVerdict::kWarn);
   }
+}
+
+// doctor on the demo database: the site check's rows in the text and in --json, exit 0; a set-up
+// that fails says so in both.
+TEST(DoctorSite, DemoPassesInTextAndJsonAndAFailureExitsOne) {
+  char tmpl[] = "/tmp/parvek-site-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::filesystem::path dir = tmpl;
+  ASSERT_EQ(pvt::Run(PARVEKCTL_BIN, dir, {"demo-create", "demo"}).code, 0);
+  const std::filesystem::path demo = dir / "demo";
+  pvt::Result r = pvt::Run(PARVEKCTL_BIN, demo, {"doctor", "parvek.ini"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("\nok    site check lock-wait: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nok    site check plans: "), std::string::npos) << r.out;
+  r = pvt::Run(PARVEKCTL_BIN, demo, {"doctor", "--json", "parvek.ini"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(j.is_discarded()) << r.out;
+  EXPECT_EQ(j["exit"], 0);
+  std::string checks;
+  for (const auto& f : j["findings"]) {
+    EXPECT_NE(f["verdict"], "fail") << f.dump();
+    if (f.contains("check")) checks += f["check"].get<std::string>() + " ";
+  }
+  EXPECT_NE(checks.find("unique-key-code missing-table-code "), std::string::npos) << checks;
+  EXPECT_NE(checks.find("lock-wait plans privileges"), std::string::npos) << checks;
+  // A settings file that names no database: FAIL, exit 1, in JSON too.
+  std::filesystem::remove(demo / "parvek.ini");
+  r = pvt::Run(PARVEKCTL_BIN, demo, {"doctor", "--json", "parvek.ini"});
+  EXPECT_EQ(r.code, 1);
+  j = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(j.is_discarded()) << r.out;
+  EXPECT_EQ(j["exit"], 1);
+  EXPECT_NE(j.dump().find("\"verdict\":\"fail\""), std::string::npos) << j.dump();
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
