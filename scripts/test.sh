@@ -17,4 +17,6 @@ scripts/packages.sh install build test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPARVEK_BUILD_TESTS=ON -DPARVEK_BUILD_BENCH=ON
 cmake --build "$build"
 
-scripts/with_pg.sh --optional ctest --test-dir "$build" --output-on-failure
+# As many tests at a time as there are cores (PARVEK_JOBS to choose): most of them wait on a
+# server, a lock or a child process more than they compute.
+scripts/with_pg.sh --optional ctest --test-dir "$build" --output-on-failure -j "${PARVEK_JOBS:-$(nproc)}"
