@@ -159,8 +159,9 @@ struct Journal {
 };
 
 // Receives a decision line ({"p":...}, without its line end) and says whether it was one: false
-// lets the reader read it as any other line, so that a broken one is found as such.
-using ReasonSink = std::function<bool(const std::string& text)>;
+// lets the reader read it as any other line, so that a broken one is found as such. Only when it
+// says true may it take the text (move it away).
+using ReasonSink = std::function<bool(std::string& text)>;
 
 // Reads the journal at `path`. False with the reason in `why` for a file that is no journal, whose
 // header names a kind or a version this program does not know (refused as soon as the header is

@@ -81,3 +81,5 @@ std::string Report_Chart(const std::vector<ReportPoint>& series, const std::stri
 
 // Text as HTML text or attribute value.
 std::string Report_Escape(const std::string& text);
+// A journal's day 'yyyymmdd' as 'YYYY-MM-DD', escaped (a journal is read as it stands).
+std::string Report_Day(const std::string& day);

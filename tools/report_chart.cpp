@@ -39,7 +39,11 @@ std::string G(double v) {
   return buf;
 }
 
-std::string Label(const ReportPoint& p) { return Dashed(p.header.day).substr(5); }
+// A night's label under its bar: its day without the year.
+std::string Label(const ReportPoint& p) {
+  const std::string d = Dashed(p.header.day);
+  return Report_Escape(d.size() > 5 ? d.substr(5) : d);
+}
 
 struct Frame {
   size_t n;
@@ -118,7 +122,7 @@ std::string Report_Chart(const std::vector<ReportPoint>& s, const std::string& c
       const std::string name = c < kNamed && c < types.size() ? types[c].first : "other types";
       segs += "<rect x=\"" + F(f.X(i)) + "\" y=\"" + F(f.Y(base + by[c])) + "\" width=\"" +
               F(f.Bar()) + "\" height=\"" + F(f.Y(base) - f.Y(base + by[c])) + "\" fill=\"" +
-              kColours[c] + "\"><title>" + Dashed(s[i].header.day) + ": " + Report_Escape(name) +
+              kColours[c] + "\"><title>" + Report_Day(s[i].header.day) + ": " + Report_Escape(name) +
               " " + std::to_string(static_cast<long long>(by[c])) + "</title></rect>";
       base += by[c];
     }
@@ -145,7 +149,7 @@ std::string Report_Chart(const std::vector<ReportPoint>& s, const std::string& c
     const double v = minutes ? s[i].seconds / 60 : s[i].seconds;
     dur += "<rect class=\"dur\" x=\"" + F(d.X(i)) + "\" y=\"" + F(d.Y(v)) + "\" width=\"" +
            F(d.Bar()) + "\" height=\"" + F(d.Y(0) - d.Y(v)) + "\"><title>" +
-           Dashed(s[i].header.day) + ": " + F(s[i].seconds) + " s</title></rect>";
+           Report_Day(s[i].header.day) + ": " + F(s[i].seconds) + " s</title></rect>";
   }
   out += "<figure>\n" +
          Svg("chart-duration", "Duration of each night",
@@ -162,7 +166,7 @@ std::string Report_Chart(const std::vector<ReportPoint>& s, const std::string& c
   out += "<th scope=\"col\" class=\"n\">All</th><th scope=\"col\" class=\"n\">Seconds</th></tr></thead>\n<tbody>";
   for (const ReportPoint& p : s) {
     long long sum = 0;
-    out += "<tr><th scope=\"row\">" + Dashed(p.header.day) + "</th><td>" + Report_Escape(p.header.start) + "</td>";
+    out += "<tr><th scope=\"row\">" + Report_Day(p.header.day) + "</th><td>" + Report_Escape(p.header.start) + "</td>";
     for (const auto& [code, n] : types) {
       const auto it = p.booked.find(code);
       const long long v = it == p.booked.end() ? 0 : it->second;

@@ -163,7 +163,7 @@ void Persons(std::string& out, const ReportNight& n) {
          Num(static_cast<long long>(n.touched.size())) +
          "</button>\n<div class=\"scroll\" role=\"region\" tabindex=\"0\" aria-labelledby=\"persons-h\">\n"
          "<table id=\"persons\" data-limit=\"" + Num(kShownRows) + "\"><caption class=\"sr\">Persons touched by the night of " +
-         Dashed(n.point.header.day) + ", one row per person-day; the person number opens the "
+         Report_Day(n.point.header.day) + ", one row per person-day; the person number opens the "
          "explanation</caption>\n<thead><tr>";
   const char* const cols[] = {"Person", "Outcome", "Booked", "Cancelled", "Refused",
                               "Day record after the night (TagTgb/TagTgs, TagHtv/TagHvs, TagHtn/TagHns)",
@@ -242,6 +242,8 @@ std::string Report_Escape(const std::string& text) {
   return out;
 }
 
+std::string Report_Day(const std::string& day) { return Report_Escape(Dashed(day)); }
+
 std::string Report_Html(const ReportNight& n, const std::vector<ReportPoint>& series,
                         const ReportSources& s) {
   std::string out;
@@ -252,14 +254,14 @@ std::string Report_Html(const ReportNight& n, const std::vector<ReportPoint>& se
   out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
          "<meta name=\"generator\" content=\"parvekctl " PARVEK_VERSION "\">\n<title>" +
-         status + ": the night of " + Dashed(n.point.header.day) + " (parvek)</title>\n"
+         status + ": the night of " + Report_Day(n.point.header.day) + " (parvek)</title>\n"
          // Errors and console errors are kept for the page's self-test (tools/report_page.js).
          "<script>window.reportErrors=[];addEventListener('error',function(e){"
          "reportErrors.push(String(e.message||e));});(function(c){console.error=function(){"
          "reportErrors.push([].join.call(arguments,' '));c.apply(console,arguments);};})"
          "(console.error);</script>\n<style>\n" +
          kReportCss + "</style>\n</head>\n<body>\n<header>\n<h1>The night of " +
-         Dashed(n.point.header.day) + "</h1>\n<p class=\"sub\">Schema " +
+         Report_Day(n.point.header.day) + "</h1>\n<p class=\"sub\">Schema " +
          Report_Escape(n.point.header.schema) + " on " + Report_Escape(n.point.header.net8) +
          "</p>\n<div id=\"outcome\" class=\"status " + lower + "\" role=\"status\" data-status=\"" +
          status + "\">\n<p><strong>" + status + ":</strong> " + Headline(n.verdict.status) +

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <future>
 #include <limits>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 
@@ -116,15 +117,41 @@ bool Person(const std::string& pnr, const std::vector<ExplainStep>& steps, Batch
          !p.day_record.empty() || p.listed || p.errors > 0;
 }
 
+// The text of field `key` ("s", "k", "o") in a decision line as Explain_JournalLine writes it,
+// from `at` on; false where it holds an escape or is not where it is written.
+bool Field(const std::string& l, size_t& at, const char* key, std::string_view& value) {
+  const std::string open = std::string(",\"") + key + "\":\"";
+  if (l.compare(at, open.size(), open) != 0) return false;
+  const size_t from = at + open.size(), end = l.find('"', from);
+  if (end == std::string::npos) return false;
+  value = std::string_view(l).substr(from, end - from);
+  if (value.find('\\') != std::string_view::npos) return false;
+  at = end + 1;
+  return true;
+}
+
 // Whether a person's decision lines leave the person untouched beyond doubt, read without
 // parsing them (most persons of a night find nothing to carry on): no ranking, no booking, no
-// parameter line or day record written, nothing failed. A line that merely might say otherwise
-// (a code named like an outcome) sends the person through the parse.
-bool Untouched(const std::vector<std::string>& lines) {
-  for (const std::string& l : lines)
-    for (const char* mark : {"\"s\":\"ranking\"", "\"s\":\"booking\"", "\"s\":\"night\"",
-                             "\"o\":\"written\"", "failed", "connection-lost"})
-      if (l.find(mark) != std::string::npos) return false;
+// parameter line or day record written, nothing failed (Explain_Outcome; IsError). A line not
+// written as Explain_JournalLine writes it is parsed. `days` counts the day records' decisions.
+bool Untouched(const std::vector<std::string>& lines, int& days) {
+  int day = 0;
+  for (const std::string& l : lines) {
+    // A line cut short (a killed night's last) is parsed, to be counted as unreadable.
+    if (l.size() < 2 || l.compare(l.size() - 2, 2, "}}") != 0) return false;
+    size_t at = l.find('"', 6);  // the end of the person number: {"p":"PNR"
+    std::string_view step, kind, outcome;
+    if (at == std::string::npos || std::string_view(l).substr(6, at - 6).find('\\') != std::string_view::npos)
+      return false;
+    ++at;
+    if (!Field(l, at, "s", step) || !Field(l, at, "k", kind) || !Field(l, at, "o", outcome))
+      return false;
+    if (step == "ranking" || step == "booking" || step == "night" || outcome == "written" ||
+        outcome.find("failed") != std::string_view::npos || outcome == "connection-lost")
+      return false;
+    day += step == "day";
+  }
+  days += day;
   return true;
 }
 
@@ -133,10 +160,7 @@ BatchResult Work(const Batch& batch, const std::string& day, const std::string& 
   BatchResult r;
   std::vector<ExplainStep> steps;
   for (const auto& [pnr, lines] : batch.persons) {
-    if (Untouched(lines)) {
-      for (const std::string& l : lines) r.persons += l.find("\"s\":\"day\",") != std::string::npos;
-      continue;
-    }
+    if (Untouched(lines, r.persons)) continue;
     steps.clear();
     for (const std::string& text : lines) {
       std::string who;
@@ -159,7 +183,8 @@ bool PnrOf(const std::string& text, std::string& pnr) {
   if (text.compare(0, kOpen.size(), kOpen) != 0) return false;
   const size_t end = text.find('"', kOpen.size());
   if (end == std::string::npos) return false;
-  if (text.find('\\', kOpen.size()) > end) {
+  if (std::string_view(text).substr(kOpen.size(), end - kOpen.size()).find('\\') ==
+      std::string_view::npos) {
     pnr.assign(text, kOpen.size(), end - kOpen.size());
     return true;
   }
@@ -175,14 +200,14 @@ class NightReader {
  public:
   NightReader(ReportNight& n, const journal::Journal& j) : n_(n), j_(j) {}
 
-  bool Hear(const std::string& text) {
+  bool Hear(std::string& text) {
     std::string pnr;
     if (!PnrOf(text, pnr)) return false;
     if (batch_.persons.empty() || batch_.persons.back().first != pnr) {
       if (batch_.persons.size() >= kBatch) Launch();
       batch_.persons.push_back({pnr, {}});
     }
-    batch_.persons.back().second.push_back(text);
+    batch_.persons.back().second.push_back(std::move(text));
     return true;
   }
 
@@ -320,7 +345,7 @@ bool Report_ReadNight(const std::string& path, ReportNight& n, std::string& why)
   journal::Journal j;
   n.point.file = path;
   NightReader reader(n, j);
-  if (!journal::Read(path, j, why, [&reader](const std::string& t) { return reader.Hear(t); }))
+  if (!journal::Read(path, j, why, [&reader](std::string& t) { return reader.Hear(t); }))
     return false;
   if (!ReadNightHeader(path, j, why)) return false;
   reader.Finish();
@@ -345,7 +370,7 @@ bool Report_ReadNight(const std::string& path, ReportNight& n, std::string& why)
 
 bool Report_ReadPoint(const std::string& path, ReportPoint& p, std::string& why) {
   journal::Journal j;
-  if (!journal::Read(path, j, why, [](const std::string&) { return true; })) return false;
+  if (!journal::Read(path, j, why, [](std::string&) { return true; })) return false;
   if (!ReadNightHeader(path, j, why)) return false;
   FillPoint(path, j, p);
   return true;
