@@ -63,6 +63,19 @@ TEST(Report, DemoNightAtAGlanceWithExplainsOwnExplanations) {
   EXPECT_NE(page.find(demo.journal.filename().string() + " (the night above)"), std::string::npos);
 }
 
+// A code is shown as the database holds it, never read as markup.
+TEST(Report, CodesAreTextNotMarkup) {
+  rpt::DemoNight demo;
+  std::string text = ReadFile(demo.journal);
+  for (size_t at; (at = text.find("\"SCH\"")) != std::string::npos;)
+    text.replace(at, 5, "\"S<i>&\\\"\"");
+  std::ofstream(demo.dir / "odd.journal", std::ios::binary) << text;
+  const std::string page = Page(demo.dir, {"odd.journal"});
+  EXPECT_EQ(page.find("S<i>"), std::string::npos);
+  EXPECT_NE(page.find("<td>S&lt;i&gt;&amp;&quot; at 00:00</td>"), std::string::npos);
+  EXPECT_NE(page.find("\\u003ci>"), std::string::npos);  // in the explanations' JSON
+}
+
 TEST(Report, NightThatDidNotFinishSaysSoAtTheTop) {
   rpt::DemoNight demo;
   // Killed after its second follow-up: no closing line, the last decision cut short.
