@@ -28,7 +28,8 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using rpt::Ctl;
 
-// The browser: PARVEK_CHROMIUM, else chromium on the PATH; empty when there is none.
+// The browser: PARVEK_CHROMIUM (set empty: none, and the tests skip), else Debian's chromium in
+// /usr/bin (or /usr/local/bin, /bin); empty when there is none.
 std::string Chromium() {
   if (const char* named = std::getenv("PARVEK_CHROMIUM")) return named;
   for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
