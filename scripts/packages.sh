@@ -17,10 +17,10 @@ set -euo pipefail
 build=(g++ cmake ninja-build libsqlite3-dev libpq-dev unixodbc-dev libcli11-dev nlohmann-json3-dev)
 # The tests: GoogleTest, the SQLite shell, the throwaway PostgreSQL server with the
 # Oracle-compatibility extension, the ODBC drivers for PostgreSQL and SQLite, the Oracle-dialect
-# parser, the man-page tools, and what the package check uses (dpkg-deb, file, systemd-analyze,
-# lintian).
+# parser, the man-page tools, what the package check uses (dpkg-deb, file, systemd-analyze,
+# lintian), and the headless browser that renders the night's report.
 test=(libgtest-dev sqlite3 postgresql postgresql-orafce odbc-postgresql libsqliteodbc
-      python3-sqlglot scdoc man-db dpkg-dev file systemd lintian)
+      python3-sqlglot scdoc man-db dpkg-dev file systemd lintian chromium)
 # The fuzzers: clang with its libFuzzer and sanitizer runtime.
 fuzz=(clang libclang-rt-dev)
 

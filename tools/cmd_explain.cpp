@@ -211,28 +211,6 @@ std::vector<ordered_json> WritesOf(const journal::Journal& j, const std::string&
   return out;
 }
 
-std::string WriteText(const ordered_json& w) {
-  const std::string change = w.value("change", "");
-  const auto text = [](const ordered_json& o, const char* k) {
-    return o.contains(k) && o[k].is_string() ? o[k].get<std::string>()
-           : o.contains(k)                   ? o[k].dump()
-                                             : std::string();
-  };
-  if (change == "insert")
-    return "Booked " + text(w["row"], "BchFcd") + " (function " + text(w["row"], "BchFkt") +
-           ") on " + text(w["row"], "BchVon") + " at " + text(w["row"], "BchUhr") + ".";
-  if (change == "function")
-    return "The booking of " + text(w["key"], "BchVon") + " at " + text(w["key"], "BchUhr") +
-           " changed from function " + text(w["before"], "BchFkt") + " to " +
-           text(w["after"], "BchFkt") + ".";
-  if (change == "delete")
-    return "Deleted the booking " + text(w["row"], "BchFcd") + " (function " +
-           text(w["row"], "BchFkt") + ") of " + text(w["row"], "BchVon") + " at " +
-           text(w["row"], "BchUhr") + ".";
-  if (change == "day") return "Day record written: " + w["before"].dump() + " -> " + w["after"].dump();
-  return w.dump();
-}
-
 int FromJournal(const ExplainOptions& o) {
   journal::Journal j;
   std::string why;
@@ -279,7 +257,7 @@ int FromJournal(const ExplainOptions& o) {
   std::printf("%s on %s, %s:\n", o.pnr.c_str(), h.day.c_str(), f.source.c_str());
   std::printf("  The journal was written before the night recorded its reasons: only the "
               "writes are shown.\n");
-  for (const ordered_json& w : writes) std::printf("    %s\n", WriteText(w).c_str());
+  for (const ordered_json& w : writes) std::printf("    %s\n", Explain_WriteText(w).c_str());
   return 0;
 }
 

@@ -353,15 +353,19 @@ std::string Explain_JournalLine(const char* pnr, const Decision& d) {
 
 bool Explain_FromJournal(const std::string& text, std::string& pnr, ExplainStep& step) {
   // Parsed in order, so that the inputs keep the order the rule reported them in.
-  const ordered_json line = ordered_json::parse(text, nullptr, false);
+  ordered_json line = ordered_json::parse(text, nullptr, false);
   if (line.is_discarded() || !line.is_object()) return false;
   for (const char* k : {"p", "s", "k", "o"})
     if (!line.contains(k) || !line[k].is_string()) return false;
   pnr = line["p"].get<std::string>();
-  step = {{"step", line["s"]},
-          {"kind", line["k"]},
-          {"outcome", line["o"]},
-          {"inputs", line.contains("i") && line["i"].is_object() ? line["i"] : ordered_json::object()}};
+  // Moved rather than copied: a night's report reads hundreds of thousands of them.
+  ordered_json inputs = ordered_json::object();
+  if (line.contains("i") && line["i"].is_object()) inputs = std::move(line["i"]);
+  step = ordered_json::object();
+  step["step"] = std::move(line["s"]);
+  step["kind"] = std::move(line["k"]);
+  step["outcome"] = std::move(line["o"]);
+  step["inputs"] = std::move(inputs);
   return true;
 }
 
@@ -397,6 +401,28 @@ ordered_json Explain_Outcome(const std::vector<ExplainStep>& steps) {
     }
   }
   return out;
+}
+
+std::string Explain_WriteText(const ordered_json& w) {
+  const std::string change = w.value("change", "");
+  const auto text = [](const ordered_json& o, const char* k) {
+    return o.contains(k) && o[k].is_string() ? o[k].get<std::string>()
+           : o.contains(k)                   ? o[k].dump()
+                                             : std::string();
+  };
+  if (change == "insert")
+    return "Booked " + text(w["row"], "BchFcd") + " (function " + text(w["row"], "BchFkt") +
+           ") on " + text(w["row"], "BchVon") + " at " + text(w["row"], "BchUhr") + ".";
+  if (change == "function")
+    return "The booking of " + text(w["key"], "BchVon") + " at " + text(w["key"], "BchUhr") +
+           " changed from function " + text(w["before"], "BchFkt") + " to " +
+           text(w["after"], "BchFkt") + ".";
+  if (change == "delete")
+    return "Deleted the booking " + text(w["row"], "BchFcd") + " (function " +
+           text(w["row"], "BchFkt") + ") of " + text(w["row"], "BchVon") + " at " +
+           text(w["row"], "BchUhr") + ".";
+  if (change == "day") return "Day record written: " + w["before"].dump() + " -> " + w["after"].dump();
+  return w.dump();
 }
 
 std::vector<std::string> Explain_Text(const ExplainFrame& f, const std::vector<ExplainStep>& steps) {

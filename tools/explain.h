@@ -34,3 +34,7 @@ struct ExplainFrame {
 // The plain-English explanation: a heading line, the steps under the heading of their part of
 // the night, one line each, indented, and the outcome.
 std::vector<std::string> Explain_Text(const ExplainFrame& f, const std::vector<ExplainStep>& steps);
+
+// One change line of a journal in words ("Booked KRF (function 1) on ... at ..."), for a journal
+// written before journals recorded the reasons.
+std::string Explain_WriteText(const nlohmann::ordered_json& write);

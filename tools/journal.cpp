@@ -383,9 +383,10 @@ void JournalWriter::EndTransaction(TxnEnd end) {
 
 void JournalWriter::Finish(bool normal, int rc) {
   Header();
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
   Line(journal::EndLine(
       {normal && !failed_, rc, inserted_, functions_, deleted_, days_, failed_writes_,
-       unchanged_}));
+       unchanged_, std::chrono::duration_cast<std::chrono::microseconds>(now).count()}));
   if (fd_ >= 0) {
     if (::fsync(fd_) != 0) failed_ = true;
     if (::close(fd_) != 0) failed_ = true;

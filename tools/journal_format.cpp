@@ -156,14 +156,16 @@ json OkLine(int64_t n, const std::optional<json>& bch_dat) {
 json FailedLine(int64_t n, int rc) { return {{key::kFailed, n}, {key::kRc, rc}}; }
 
 json EndLine(const End& end) {
-  return {{key::kEnd, end.normal ? kNormal : kError},
-          {key::kRc, end.rc},
-          {key::kInserted, end.inserted},
-          {key::kFunctions, end.functions},
-          {key::kDeleted, end.deleted},
-          {key::kDays, end.days},
-          {key::kFailed, end.failed},
-          {key::kUnchanged, end.unchanged}};
+  json l = {{key::kEnd, end.normal ? kNormal : kError},
+            {key::kRc, end.rc},
+            {key::kInserted, end.inserted},
+            {key::kFunctions, end.functions},
+            {key::kDeleted, end.deleted},
+            {key::kDays, end.days},
+            {key::kFailed, end.failed},
+            {key::kUnchanged, end.unchanged}};
+  if (end.ended_us != 0) l[key::kEnded] = end.ended_us;
+  return l;
 }
 
 bool IsHeaderLine(const std::string& line) {
@@ -192,7 +194,7 @@ bool ReadHeader(const std::string& path, JournalHeader& h, std::string& why) {
   return HeaderOf(path, l, h, why);
 }
 
-bool Read(const std::string& path, Journal& j, std::string& why) {
+bool Read(const std::string& path, Journal& j, std::string& why, const ReasonSink& reason) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     why = "cannot read " + path;
@@ -202,6 +204,10 @@ bool Read(const std::string& path, Journal& j, std::string& why) {
   size_t i = 0;
   for (std::string text; std::getline(in, text); ++i) {
     const bool last = in.peek() == std::char_traits<char>::eof();
+    if (reason && i > 0 && text.compare(0, 5, "{\"p\":") == 0 && reason(text)) {
+      ++j.reason_lines;
+      continue;
+    }
     const json l = json::parse(text, nullptr, false);
     if (l.is_discarded() || !l.is_object()) {
       if (last && (i > 0 || BeginsLikeHeader(text))) {
@@ -232,8 +238,10 @@ bool Read(const std::string& path, Journal& j, std::string& why) {
       e.days = IntOf(l, key::kDays);
       e.failed = IntOf(l, key::kFailed);
       e.unchanged = IntOf(l, key::kUnchanged);
+      if (IsInt(l, key::kEnded)) e.ended_us = l[key::kEnded].get<int64_t>();
     } else if (l.contains("p") && l.contains("s") && l.contains("k")) {
       j.reasons.push_back(text);
+      ++j.reason_lines;
     } else if (IsInt(l, key::kFailed)) {
       for (Entry& e : j.entries)
         if (e.n == l[key::kFailed].get<int64_t>()) e.state = Entry::State::kFailed;

@@ -16,7 +16,7 @@
 //                                                     about a person's day (tools/explain.h),
 //                                                     before the writes it led to
 //   {"end":"normal"|"error", "rc", "inserted", "functions", "deleted", "days", "failed",
-//    "unchanged"}
+//    "unchanged"[, "ended"]}
 //
 // Decision lines are written with the change line that follows them (or the closing line):
 // a killed night may leave its last person's reasons out. Journals of versions before them
@@ -37,11 +37,15 @@
 // journals of its day and order journals started within one second. "undoes" names the journal an
 // undo took back. Journals of older versions have neither "folder" nor "started".
 //
+// "ended" is the end in microseconds since 1970 (UTC), as "started" its start (the night's report
+// gives its duration); journals written before it have none.
+//
 // "version" is the version of the parvekctl that wrote the file. Dates are 'yyyymmdd', points in
 // time 'yyyymmddHHMMSS', times of day 'HHMMSS'; NULL is null (tools/journal_values.h).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -94,6 +98,7 @@ inline constexpr const char* kFunctions = "functions";
 inline constexpr const char* kDeleted = "deleted";
 inline constexpr const char* kDays = "days";
 inline constexpr const char* kUnchanged = "unchanged";
+inline constexpr const char* kEnded = "ended";
 }  // namespace key
 
 // The runs that write a journal.
@@ -129,6 +134,7 @@ struct End {
   int rc = 0;
   int inserted = 0, functions = 0, deleted = 0, days = 0, failed = 0;
   int unchanged = 0;  // refused without failing the run; absent in older journals (0)
+  int64_t ended_us = 0;  // the end in microseconds since 1970; 0: not recorded (older journals)
 };
 nlohmann::json EndLine(const End& end);
 
@@ -148,13 +154,21 @@ struct Journal {
   std::vector<Entry> entries;           // in the order written
   std::optional<End> end;               // the closing line, when there
   std::vector<std::string> reasons;     // the decision lines as written; none in older journals
+  size_t reason_lines = 0;              // how many decision lines were read (also those handed on)
   bool torn_tail = false;               // the last line was cut short (a killed run)
 };
 
+// Receives a decision line ({"p":...}, without its line end) and says whether it was one: false
+// lets the reader read it as any other line, so that a broken one is found as such. Only when it
+// says true may it take the text (move it away).
+using ReasonSink = std::function<bool(std::string& text)>;
+
 // Reads the journal at `path`. False with the reason in `why` for a file that is no journal, whose
 // header names a kind or a version this program does not know (refused as soon as the header is
-// read), or with a broken line before its last.
-bool Read(const std::string& path, Journal& j, std::string& why);
+// read), or with a broken line before its last. With `reason`, the decision lines go to it, in
+// order, instead of into `reasons`, without being parsed here (a night's report reads tens of
+// thousands of them).
+bool Read(const std::string& path, Journal& j, std::string& why, const ReasonSink& reason = {});
 
 // Reads the header of the journal at `path` only (its first line), refused as Read refuses it.
 bool ReadHeader(const std::string& path, JournalHeader& h, std::string& why);

@@ -31,7 +31,7 @@ completion)
   offered=$(complete parvekctl "" | grep -v -e '^help$' -e '^--')
   [ "$offered" = "$commands" ] || fail "commands offered: $offered; parvekctl has: $commands"
   for c in $commands; do
-    opts=$("$ctl" "$c" --help | grep -o -e '^  *--[a-z-]*' -e '^  *-h,--help' | sed 's/.*--/--/' | sort -u)
+    opts=$("$ctl" "$c" --help | grep -o -e '^  *--[a-z-]*' -e '^  *-[a-z],--[a-z-]*' | sed 's/.*--/--/' | sort -u)
     got=$(complete parvekctl "$c" "--")
     [ "$got" = "$opts" ] || fail "$c: completion offers $(echo $got), parvekctl $c --help has $(echo $opts)"
   done
