@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,9 @@ const Case kCases[] = {
     {"MissingRight", Fault::kRights, "", "privileges", SiteVerdict::kFail,
      "INSERT on Krv321Bch"},
 };
+
+// Names a case in the test's listing.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 // A fixed UTC offset (POSIX spelling: Etc/GMT-14 is 14 hours east) on another date than this
 // machine's now.
