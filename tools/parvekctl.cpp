@@ -67,6 +67,12 @@ CtlArgs& CtlArgs::Text(const char* name, std::string& value, const char* help, b
   return *this;
 }
 
+CtlArgs& CtlArgs::Texts(const char* name, std::vector<std::string>& values, const char* help,
+                        bool required) {
+  app_->add_option(name, values, help)->required(required);
+  return *this;
+}
+
 CtlArgs& CtlArgs::Number(const char* name, int64_t& value, int64_t lo, int64_t hi, const char* help,
                          bool required) {
   app_->add_option(name, value, help)->required(required)->check(CLI::Range(lo, hi));
