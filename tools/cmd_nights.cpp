@@ -219,7 +219,11 @@ bool LastRun(const std::string& dir, CtlRun& last) {
 
 // Judges an ended night: its exit, then its run log and its parameter file.
 void Judge(Company& c, const std::string& output, int stopped_by) {
-  const std::string first = output.substr(0, output.find('\n'));
+  // The night's own refusal: its last line of parvekctl's.
+  std::string said;
+  for (size_t at = output.rfind("parvekctl: "); at != std::string::npos && said.empty();
+       at = at == 0 ? std::string::npos : output.rfind("parvekctl: ", at - 1))
+    if (at == 0 || output[at - 1] == '\n') said = output.substr(at + 11, output.find('\n', at) - at - 11);
   if (WIFSIGNALED(c.status)) {
     c.why = c.over_limit   ? "ended after its limit (signal " + std::to_string(WTERMSIG(c.status)) + ")"
             : stopped_by != 0 ? "ended: the runner was stopped"
@@ -227,8 +231,7 @@ void Judge(Company& c, const std::string& output, int stopped_by) {
     return;
   }
   if (WEXITSTATUS(c.status) != 0) {
-    c.why = first.rfind("parvekctl: ", 0) == 0 ? first.substr(11)
-                                                : "exit code " + std::to_string(WEXITSTATUS(c.status));
+    c.why = !said.empty() ? said : "exit code " + std::to_string(WEXITSTATUS(c.status));
     return;
   }
   const std::string log = c.dir + "/" + kRunLogName;
