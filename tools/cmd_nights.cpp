@@ -9,7 +9,8 @@
 // per company and a total, and with --join writes the companies' parameter files, in the order
 // of the settings files, into one file once every night has ended.
 //
-// Every wait has its bound: a night waits --wait seconds for its locks, and one that runs longer
+// Every wait has its bound: a night waits --wait seconds for its locks and for one of the host's
+// K night slots (shared with nights started elsewhere with --at-once), and one that runs longer
 // than --limit is ended (SIGTERM, SIGKILL 30 s later). The nights end with the runner: each is
 // sent SIGTERM when the runner dies, however it dies (PR_SET_PDEATHSIG); a runner stopped by
 // SIGINT, SIGTERM or SIGHUP starts no further night, ends the running ones and reports them.
@@ -62,6 +63,7 @@ struct NightsOptions {
   std::string journal;
   int wait_s = kNightLockWaitSeconds;
   int limit_s = kDefaultLimitSeconds;
+  std::string slots = kNightSlotsDir;
 };
 
 // One company's night: where it runs, then how it went.
@@ -155,7 +157,10 @@ bool Start(Company& c, const NightsOptions& o) {
   }
   ::unlink(tmpl.c_str());
   std::vector<std::string> args = {"parvekctl", "night", c.settings, o.variant, "D",
-                                   "--wait", std::to_string(o.wait_s)};
+                                   "--wait", std::to_string(o.wait_s),
+                                   "--at-once", std::to_string(o.at_once),
+                                   "--slots", o.slots,
+                                   "--slot-wait", std::to_string(o.wait_s)};
   if (!o.journal.empty()) args.insert(args.end(), {"--journal", o.journal});
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -441,12 +446,16 @@ const CtlCommand kNights(
           .Text("--journal", o->journal,
                 "Each night's journal directory, relative to its working directory (see night)")
           .Number("--wait", o->wait_s, 0, 24 * 3600,
-                  "Seconds each night waits for its locks before it is refused (default 660)")
+                  "Seconds each night waits for its locks and its slot before it is refused (default "
+                  "660)")
           .Number("--limit", o->limit_s, 1, 7 * 24 * 3600,
                   "Seconds after which a night still running is ended (default 21600)")
+          .Text("--slots", o->slots,
+                "Directory of this host's night slots, shared with the units' nights (default "
+                "/run/lock)")
           .Footer(
-              "Each night is 'parvekctl night SETTINGS_FILE VARIANT D' in its working directory, "
-              "with its locks. Exit code 0 when every night is done (and the joined file written), "
+              "Each night is 'parvekctl night SETTINGS_FILE VARIANT D --at-once K' in its working "
+              "directory, with its locks and one of the host's K night slots. Exit code 0 when every night is done (and the joined file written), "
               "1 when a night failed or was refused (named in its line; the joined file is then "
               "not written and FILE.incomplete holds the lines of the nights done), 2 when nothing "
               "was started.");

@@ -35,13 +35,31 @@ std::unique_ptr<hard::Night> Company(const std::string& prefix, int persons) {
 
 using Companies = std::vector<std::unique_ptr<hard::Night>>;
 
+// The host's night slots of these tests: a directory of their own, not the host's /run/lock.
+const std::string& Slots() {
+  static const hard::TempDir dir;
+  return dir.path();
+}
+
 // `parvekctl nights` over the companies' settings files, in this order, in `dir`.
-hard::Result Nights(const Companies& cs, const std::string& dir,
-                    const std::vector<std::string>& options) {
-  std::vector<std::string> args = {"nights"};
+std::vector<std::string> NightsArgs(const Companies& cs, const std::vector<std::string>& options) {
+  std::vector<std::string> args = {"nights", "--slots", Slots()};
   for (const auto& c : cs) args.push_back(c->settings_path());
   args.insert(args.end(), options.begin(), options.end());
-  return hard::Run(PARVEKCTL_BIN, dir, args);
+  return args;
+}
+hard::Result Nights(const Companies& cs, const std::string& dir,
+                    const std::vector<std::string>& options) {
+  return hard::Run(PARVEKCTL_BIN, dir, NightsArgs(cs, options));
+}
+
+// Holds slot `i` of the host's night slots, as a night started elsewhere does.
+int HoldSlot(int i) {
+  const int fd = ::open((Slots() + "/parvek-night-" + std::to_string(i) + ".lock").c_str(),
+                        O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
 }
 
 std::string Params(const hard::Night& c) { return hard::ReadFile(c.work() / "parvektgb"); }
@@ -167,8 +185,7 @@ TEST(Nights, SecondRunnerRefusedAndKilledRunnerEndsItsNights) {
   Companies cs;
   cs.push_back(Company("A", 1500));
   hard::TempDir first_io, dir;
-  const pid_t first = hard::Start(PARVEKCTL_BIN, dir.path(),
-                                  {"nights", cs[0]->settings_path()}, {}, first_io.path());
+  const pid_t first = hard::Start(PARVEKCTL_BIN, dir.path(), NightsArgs(cs, {}), {}, first_io.path());
   ASSERT_TRUE(NightHolds(*cs[0]));
   const hard::Result second = Nights(cs, dir.path(), {"--wait", "0"});
   EXPECT_EQ(second.code, 1) << second.out << second.err;
@@ -181,9 +198,14 @@ TEST(Nights, SecondRunnerRefusedAndKilledRunnerEndsItsNights) {
 
   Companies next;
   next.push_back(Company("B", 1500));
-  const pid_t killed = hard::Start(PARVEKCTL_BIN, dir.path(),
-                                   {"nights", next[0]->settings_path()}, {}, first_io.path());
-  ASSERT_TRUE(NightHolds(*next[0]));
+  const pid_t killed = hard::Start(PARVEKCTL_BIN, dir.path(), NightsArgs(next, {}), {}, first_io.path());
+  // Killed once the night has begun its work (its end record says so).
+  bool begun = false;
+  for (int i = 0; i < 30000 && !begun; ++i) {
+    begun = hard::ReadFile(next[0]->work() / "parvek.log.end").find("running") != std::string::npos;
+    if (!begun) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(begun);
   ::kill(killed, SIGKILL);
   hard::Wait(killed, first_io.path(), 10);
   int fd = -1;
@@ -193,6 +215,34 @@ TEST(Nights, SecondRunnerRefusedAndKilledRunnerEndsItsNights) {
   if (fd >= 0) ::close(fd);
   EXPECT_NE(hard::ReadFile(next[0]->work() / "parvek.log.end").find("running"), std::string::npos)
       << "the night ran to its end after its runner was killed";
+}
+
+// The host's slots, shared by the units' nights (night --at-once K) and the runner's: with every
+// slot held elsewhere a night waits its bound and is refused, having done nothing; the runner
+// names the company; with a slot free the night runs.
+TEST(Nights, HostSlotsBoundTheNightsOfEveryStarter) {
+  Companies cs;
+  cs.push_back(Company("A", 2));
+  const hard::Night& c = *cs[0];
+  const int one = HoldSlot(1), two = HoldSlot(2);
+  ASSERT_GE(one, 0);
+  ASSERT_GE(two, 0);
+  const std::vector<std::string> night = {"night", c.settings_path(), "XXX", "D", "--at-once", "2",
+                                          "--slots", Slots(), "--slot-wait", "1"};
+  hard::Result r = hard::Run(PARVEKCTL_BIN, c.work().path(), night);
+  EXPECT_EQ(r.code, 2) << r.err;
+  EXPECT_NE(r.err.find("all 2 night slots of this host"), std::string::npos) << r.err;
+  EXPECT_NE(hard::ReadFile(c.work() / "parvek.log.events").find("refused"), std::string::npos);
+  hard::TempDir dir;
+  r = Nights(cs, dir.path(), {"--at-once", "2", "--wait", "1"});
+  EXPECT_EQ(r.code, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("FAILED"), std::string::npos) << r.out;
+  EXPECT_EQ(cs[0]->db().Value("select count(*) from Krv321Bch where BchFcd = 'KRF'"), "0");
+  ::close(two);
+  r = hard::Run(PARVEKCTL_BIN, c.work().path(), night);
+  ::close(one);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(cs[0]->db().Value("select count(*) from Krv321Bch where BchFcd = 'KRF'"), "2");
 }
 
 }  // namespace
