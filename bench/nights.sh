@@ -50,6 +50,7 @@ uri_of() { echo "postgresql://127.0.0.1:$port/$1"; }
 work="$(mktemp -d /tmp/parvek-nights-XXXXXX)"
 trap 'rm -rf "$work"' EXIT
 printf '%s\n' "$PARVEK_TEST_PG_PASS" >"$work/pass"
+mkdir "$work/slots"
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(free -g | awk '/^Mem/ {print $2}') GB;" \
      "PostgreSQL $("$bin/pg_config" --version | cut -d' ' -f2) on loopback (data in $state, $(df -h --output=source,fstype "$state" | tail -1 | tr -s ' '));" \
@@ -120,7 +121,7 @@ run_one() {  # K ROUND
   local load m0 s0 d0 w0 m1 s1 d1 w1 rc=0
   load=$(cut -d' ' -f1 /proc/loadavg)
   m0=$(machine_cpu) s0=$(server_cpu) d0=$(disk_stats) w0=$(wal_syncs)
-  "$ctl" nights "${settings[@]}" --at-once "$k" --variant KRVNT --join "$dir/joined" >"$dir/out" 2>"$dir/err" || rc=$?
+  "$ctl" nights "${settings[@]}" --at-once "$k" --variant KRVNT --join "$dir/joined" --slots "$work/slots" >"$dir/out" 2>"$dir/err" || rc=$?
   m1=$(machine_cpu) s1=$(server_cpu) d1=$(disk_stats) w1=$(wal_syncs)
   if [ "$rc" -ne 0 ]; then echo "nights failed at K=$k:"; cat "$dir/out" "$dir/err"; exit 1; fi >&2
   # Per night: schema and seconds; the total line: wall seconds.
