@@ -14,11 +14,11 @@
 // than --limit is ended (SIGTERM, SIGKILL 30 s later). The nights end with the runner: each is
 // sent SIGTERM when the runner dies, however it dies (PR_SET_PDEATHSIG); a runner stopped by
 // SIGINT, SIGTERM or SIGHUP starts no further night, ends the running ones and reports them.
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,17 +70,17 @@ struct NightsOptions {
 struct Company {
   std::string settings, name, schema, dir;
   pid_t pid = -1;
-  int out_fd = -1;              // the night's standard output and error (an unlinked file)
+  int out_fd = -1;  // the night's standard output and error (an unlinked file)
   Clock::time_point started{}, ended{}, signalled{};
   std::time_t wall_start = 0;
-  int stage = 0;                // 0 running; 1 SIGTERM sent; 2 SIGKILL sent
+  int stage = 0;  // 0 running; 1 SIGTERM sent; 2 SIGKILL sent
   bool over_limit = false;
   int status = 0;
   double cpu_s = 0;
   bool ran = false, ok = false;
-  std::string why;              // why the night is not counted as done
+  std::string why;  // why the night is not counted as done
   CtlRun run;
-  std::string params;           // its parameter file, when ok
+  std::string params;  // its parameter file, when ok
 };
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -107,7 +107,8 @@ std::vector<Company> Plan(const NightsOptions& o, std::string& why) {
     Company c;
     std::error_code ec;
     c.settings = fs::absolute(given, ec).lexically_normal().string();
-    struct stat file {}, dir {};
+    struct stat file {
+    }, dir{};
     if (::stat(c.settings.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) {
       why = given + " is no settings file (missing, or not a regular file)";
       return {};
@@ -131,7 +132,9 @@ std::vector<Company> Plan(const NightsOptions& o, std::string& why) {
     }
     for (size_t i = 0; i < seen.size(); ++i) {
       if (SameFile(seen[i].first, file) || SameFile(seen[i].second, dir)) {
-        why = given + " and " + o.settings[i] + (SameFile(seen[i].first, file) ? " are one settings file" : " share the working directory " + c.dir) +
+        why = given + " and " + o.settings[i] +
+              (SameFile(seen[i].first, file) ? " are one settings file"
+                                             : " share the working directory " + c.dir) +
               ": their nights would mix one run log and parameter file";
         return {};
       }
@@ -156,11 +159,19 @@ bool Start(Company& c, const NightsOptions& o) {
     return false;
   }
   ::unlink(tmpl.c_str());
-  std::vector<std::string> args = {"parvekctl", "night", c.settings, o.variant, "D",
-                                   "--wait", std::to_string(o.wait_s),
-                                   "--at-once", std::to_string(o.at_once),
-                                   "--slots", o.slots,
-                                   "--slot-wait", std::to_string(o.wait_s)};
+  std::vector<std::string> args = {"parvekctl",
+                                   "night",
+                                   c.settings,
+                                   o.variant,
+                                   "D",
+                                   "--wait",
+                                   std::to_string(o.wait_s),
+                                   "--at-once",
+                                   std::to_string(o.at_once),
+                                   "--slots",
+                                   o.slots,
+                                   "--slot-wait",
+                                   std::to_string(o.wait_s)};
   if (!o.journal.empty()) args.insert(args.end(), {"--journal", o.journal});
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -228,9 +239,11 @@ void Judge(Company& c, const std::string& output, int stopped_by) {
   std::string said;
   for (size_t at = output.rfind("parvekctl: "); at != std::string::npos && said.empty();
        at = at == 0 ? std::string::npos : output.rfind("parvekctl: ", at - 1))
-    if (at == 0 || output[at - 1] == '\n') said = output.substr(at + 11, output.find('\n', at) - at - 11);
+    if (at == 0 || output[at - 1] == '\n')
+      said = output.substr(at + 11, output.find('\n', at) - at - 11);
   if (WIFSIGNALED(c.status)) {
-    c.why = c.over_limit   ? "ended after its limit (signal " + std::to_string(WTERMSIG(c.status)) + ")"
+    c.why = c.over_limit
+                ? "ended after its limit (signal " + std::to_string(WTERMSIG(c.status)) + ")"
             : stopped_by != 0 ? "ended: the runner was stopped"
                               : "killed by signal " + std::to_string(WTERMSIG(c.status));
     return;
@@ -253,8 +266,8 @@ void Judge(Company& c, const std::string& output, int stopped_by) {
     return;
   }
   if (c.run.errors > 0) {
-    c.why = std::to_string(c.run.errors) + " error entries in the run log, the first: " +
-            c.run.first_error;
+    c.why = std::to_string(c.run.errors) +
+            " error entries in the run log, the first: " + c.run.first_error;
     return;
   }
   const std::string param = c.dir + "/" + kParamFileName;
@@ -311,7 +324,7 @@ void RunAll(std::vector<Company>& cs, const NightsOptions& o) {
     for (; g_stop != 0 && next < cs.size(); ++next)
       cs[next].why = "not started: the runner was stopped";
     int status = 0;
-    rusage ru {};
+    rusage ru{};
     const pid_t pid = ::wait4(-1, &status, WNOHANG, &ru);
     if (pid > 0) {
       Reap(cs, pid, status, ru, g_stop);
@@ -386,7 +399,8 @@ int Nights(const NightsOptions& o) {
   if (cs.empty()) return Ctl_Fail("nights: " + why + "; no night was started");
   std::vector<std::pair<int, struct sigaction>> old;
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction sa {}, was {};
+    struct sigaction sa {
+    }, was{};
     sa.sa_handler = OnStop;
     ::sigemptyset(&sa.sa_mask);
     ::sigaction(sig, &sa, &was);
@@ -403,20 +417,21 @@ int Nights(const NightsOptions& o) {
     const long long n = std::count(c.params.begin(), c.params.end(), '\n');
     lines += n;
     if (!c.ok) failed.push_back(c.name);
-    std::printf("%-16s %-12s %-6s  start %8.3f s  took %8.3f s  cpu %7.3f s  %6d follow-ups  %6lld lines%s%s\n",
-                c.name.c_str(), c.schema.c_str(), c.ok ? "ok" : "FAILED",
-                c.ran ? Seconds(begun, c.started) : 0.0, c.ran ? Seconds(c.started, c.ended) : 0.0,
-                c.cpu_s, c.run.followups, n, c.ok ? "" : "  ", c.why.c_str());
+    std::printf(
+        "%-16s %-12s %-6s  start %8.3f s  took %8.3f s  cpu %7.3f s  %6d follow-ups  %6lld "
+        "lines%s%s\n",
+        c.name.c_str(), c.schema.c_str(), c.ok ? "ok" : "FAILED",
+        c.ran ? Seconds(begun, c.started) : 0.0, c.ran ? Seconds(c.started, c.ended) : 0.0, c.cpu_s,
+        c.run.followups, n, c.ok ? "" : "  ", c.why.c_str());
   }
   std::string joined;
   bool join_ok = true;
   if (!o.join.empty()) {
     join_ok = Join(cs, o.join, failed.empty(), why);
-    joined = !join_ok ? "; " + why
-             : failed.empty()
-                 ? "; " + std::to_string(lines) + " lines joined into " + o.join
-                 : "; " + o.join + " not written, the " + std::to_string(lines) +
-                       " lines of the nights done are in " + o.join + ".incomplete";
+    joined = !join_ok         ? "; " + why
+             : failed.empty() ? "; " + std::to_string(lines) + " lines joined into " + o.join
+                              : "; " + o.join + " not written, the " + std::to_string(lines) +
+                                    " lines of the nights done are in " + o.join + ".incomplete";
   }
   std::string names;
   for (const std::string& n : failed) names += (names.empty() ? "" : ", ") + n;
@@ -436,7 +451,8 @@ const CtlCommand kNights(
       args.Texts("SETTINGS_FILE", o->settings, "The companies' settings files, in order", true)
           .Number("--at-once", o->at_once, 1, 64,
                   "Nights running at the same time, at most (default 2)")
-          .Text("--variant", o->variant, "Output variant of every night (KRVNT or XXX, default XXX)")
+          .Text("--variant", o->variant,
+                "Output variant of every night (KRVNT or XXX, default XXX)")
           .Text("--join", o->join,
                 "With --variant KRVNT: write the companies' parameter lines, in the order of the "
                 "settings files, into this file once every night is done")
@@ -445,9 +461,10 @@ const CtlCommand kNights(
                 "extension (/var/lib/parvek-%i); default: the settings file's directory")
           .Text("--journal", o->journal,
                 "Each night's journal directory, relative to its working directory (see night)")
-          .Number("--wait", o->wait_s, 0, 24 * 3600,
-                  "Seconds each night waits for its locks and its slot before it is refused (default "
-                  "660)")
+          .Number(
+              "--wait", o->wait_s, 0, 24 * 3600,
+              "Seconds each night waits for its locks and its slot before it is refused (default "
+              "660)")
           .Number("--limit", o->limit_s, 1, 7 * 24 * 3600,
                   "Seconds after which a night still running is ended (default 21600)")
           .Text("--slots", o->slots,
@@ -455,7 +472,8 @@ const CtlCommand kNights(
                 "/run/lock)")
           .Footer(
               "Each night is 'parvekctl night SETTINGS_FILE VARIANT D --at-once K' in its working "
-              "directory, with its locks and one of the host's K night slots. Exit code 0 when every night is done (and the joined file written), "
+              "directory, with its locks and one of the host's K night slots. Exit code 0 when "
+              "every night is done (and the joined file written), "
               "1 when a night failed or was refused (named in its line; the joined file is then "
               "not written and FILE.incomplete holds the lines of the nights done), 2 when nothing "
               "was started.");

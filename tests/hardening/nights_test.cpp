@@ -1,8 +1,8 @@
 // parvekctl nights: many companies' nights, at most K at a time, each in its own working
 // directory under its database's lock, their parameter files joined in the settings files' order.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -115,18 +115,19 @@ TEST(Nights, AtMostKAtOnceAndJoinedInSettingsOrder) {
   for (const int k : {1, 3}) {
     SCOPED_TRACE("K = " + std::to_string(k));
     Companies cs;
-    for (const char* prefix : {"E", "A", "D", "B", "C"}) cs.push_back(Company(prefix, 3 + static_cast<int>(cs.size())));
+    for (const char* prefix : {"E", "A", "D", "B", "C"})
+      cs.push_back(Company(prefix, 3 + static_cast<int>(cs.size())));
     hard::TempDir dir;
-    const hard::Result r = Nights(cs, dir.path(),
-                                  {"--at-once", std::to_string(k), "--variant", "KRVNT", "--join",
-                                   "joined"});
+    const hard::Result r = Nights(
+        cs, dir.path(), {"--at-once", std::to_string(k), "--variant", "KRVNT", "--join", "joined"});
     ASSERT_EQ(r.code, 0) << r.out << r.err;
     EXPECT_EQ(MostAtOnce(r.out), k) << r.out;
     std::string expected;
     int persons = 0;
     for (const auto& c : cs) {
-      EXPECT_NE(LineOf(r.out, c->work().path().substr(c->work().path().rfind('/') + 1)).find(" ok "),
-                std::string::npos)
+      EXPECT_NE(
+          LineOf(r.out, c->work().path().substr(c->work().path().rfind('/') + 1)).find(" ok "),
+          std::string::npos)
           << r.out;
       expected += Params(*c);
       persons += static_cast<int>(hard::Lines(Params(*c)).size());
@@ -163,8 +164,8 @@ TEST(Nights, FailedCompanyNamedAndJoinedFileWithheld) {
     }
     hard::TempDir dir;
     hard::WriteFile(dir / "joined", "an earlier night's list\n");
-    const hard::Result r = Nights(
-        cs, dir.path(), {"--variant", "KRVNT", "--join", "joined", "--wait", "1"});
+    const hard::Result r =
+        Nights(cs, dir.path(), {"--variant", "KRVNT", "--join", "joined", "--wait", "1"});
     if (held >= 0) ::close(held);
     EXPECT_EQ(r.code, 1) << r.out << r.err;
     const std::string failed = cs[1]->work().path().substr(cs[1]->work().path().rfind('/') + 1);
@@ -185,7 +186,8 @@ TEST(Nights, SecondRunnerRefusedAndKilledRunnerEndsItsNights) {
   Companies cs;
   cs.push_back(Company("A", 1500));
   hard::TempDir first_io, dir;
-  const pid_t first = hard::Start(PARVEKCTL_BIN, dir.path(), NightsArgs(cs, {}), {}, first_io.path());
+  const pid_t first =
+      hard::Start(PARVEKCTL_BIN, dir.path(), NightsArgs(cs, {}), {}, first_io.path());
   ASSERT_TRUE(NightHolds(*cs[0]));
   const hard::Result second = Nights(cs, dir.path(), {"--wait", "0"});
   EXPECT_EQ(second.code, 1) << second.out << second.err;
@@ -198,7 +200,8 @@ TEST(Nights, SecondRunnerRefusedAndKilledRunnerEndsItsNights) {
 
   Companies next;
   next.push_back(Company("B", 1500));
-  const pid_t killed = hard::Start(PARVEKCTL_BIN, dir.path(), NightsArgs(next, {}), {}, first_io.path());
+  const pid_t killed =
+      hard::Start(PARVEKCTL_BIN, dir.path(), NightsArgs(next, {}), {}, first_io.path());
   // Killed once the night has begun its work (its end record says so).
   bool begun = false;
   for (int i = 0; i < 30000 && !begun; ++i) {
@@ -227,8 +230,9 @@ TEST(Nights, HostSlotsBoundTheNightsOfEveryStarter) {
   const int one = HoldSlot(1), two = HoldSlot(2);
   ASSERT_GE(one, 0);
   ASSERT_GE(two, 0);
-  const std::vector<std::string> night = {"night", c.settings_path(), "XXX", "D", "--at-once", "2",
-                                          "--slots", Slots(), "--slot-wait", "1"};
+  const std::vector<std::string> night = {
+      "night", c.settings_path(), "XXX",   "D",           "--at-once",
+      "2",     "--slots",         Slots(), "--slot-wait", "1"};
   hard::Result r = hard::Run(PARVEKCTL_BIN, c.work().path(), night);
   EXPECT_EQ(r.code, 2) << r.err;
   EXPECT_NE(r.err.find("all 2 night slots of this host"), std::string::npos) << r.err;
