@@ -107,8 +107,8 @@ std::vector<Company> Plan(const NightsOptions& o, std::string& why) {
     Company c;
     std::error_code ec;
     c.settings = fs::absolute(given, ec).lexically_normal().string();
-    struct stat file {
-    }, dir{};
+    struct stat file = {};
+    struct stat dir = {};
     if (::stat(c.settings.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) {
       why = given + " is no settings file (missing, or not a regular file)";
       return {};
