@@ -14,8 +14,15 @@
 # decisions (-DPARVEK_DECISIONS=OFF, in build-no-decisions/ or PARVEK_BUILD_NO_DECISIONS) and
 # runs both builds' nights in turn on the sizes of 1,000 persons (bench_night --compare-build):
 #   bench/run.sh --compare-decisions --only N1k-D365 --engines sqlite,postgres
+# --nights runs the benchmark of many companies' nights on one PostgreSQL server instead
+# (bench/nights.sh, its options after it):
+#   bench/run.sh --nights [--schemas 50 --persons 2000 --days 30 --ks 1,2,4,8 --rounds 1]
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
+if [ "${1:-}" = --nights ]; then
+  shift
+  exec "$repo/bench/nights.sh" "$@"
+fi
 if [ -z "${PARVEK_PG_STATE:-}" ] && [ -z "${PARVEK_TEST_PG:-}" ]; then
   exec "$repo/scripts/with_pg.sh" --optional "$0" "$@"
 fi

@@ -159,6 +159,36 @@ int Night_Lock(const std::string& dir, int wait_s) {
   return -1;
 }
 
+int Night_TakeSlot(const std::string& dir, int count, int wait_s) {
+  for (int waited_ms = 0;; waited_ms += 200) {
+    int opened = 0, error = 0;
+    for (int i = 1; i <= count; ++i) {
+      const std::string path = dir + "/parvek-night-" + std::to_string(i) + ".lock";
+      int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+      if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) (void)::fchmod(fd, 0666);  // whatever the umask: every user's nights
+      }
+      if (fd < 0) {
+        error = errno;
+        continue;
+      }
+      ++opened;
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+      ::close(fd);
+    }
+    if (opened == 0 && error != EEXIST) {
+      errno = error;
+      return -1;
+    }
+    if (waited_ms >= wait_s * 1000) {
+      errno = EWOULDBLOCK;
+      return -1;
+    }
+    ::usleep(200 * 1000);
+  }
+}
+
 int Night_Run(const NightContext& n, std::string* why) {
   // A reader that closes standard output early (parvek ... | head) must not end the night: its
   // writes then fail, and the night's work goes on.
@@ -167,7 +197,7 @@ int Night_Run(const NightContext& n, std::string* why) {
   const auto refuse = [&](int rc, const std::string& text) {
     std::fprintf(stderr, "parvek: %s\n", text.c_str());
     if (why != nullptr) *why = text;
-    if (rc == kNightBusy && !preview) WriteEvent(n, "refused", text);
+    if ((rc == kNightBusy || rc == kNightNoSlot) && !preview) WriteEvent(n, "refused", text);
     return rc;
   };
   // One night at a time in a working directory: a second run would mix its run log and
@@ -192,6 +222,18 @@ int Night_Run(const NightContext& n, std::string* why) {
       if (fd >= 0) ::close(fd);
     }
   } close_lock{lock};
+  // At most so many nights on this host: a night waits for a slot once its directory is its own.
+  CloseLock slot{-1};
+  if (n.host_slots.count > 0 && !preview) {
+    slot.fd = Night_TakeSlot(n.host_slots.dir, n.host_slots.count, n.host_slots.wait_s);
+    if (slot.fd < 0) {
+      const int e = errno;
+      return refuse(kNightNoSlot,
+                    "Fehler(Sperre): Kein Platz frei! " + std::to_string(n.host_slots.count) +
+                        " Nächte laufen auf diesem Rechner (" + Run_OneLine(n.host_slots.dir) +
+                        (e == EWOULDBLOCK ? ")." : "): " + std::string(std::strerror(e))));
+    }
+  }
   RunFlags_Init(n.variant.c_str(), n.log_switch.c_str());
   // One night at a time on a database, from wherever it starts; a preview's open transaction
   // would block the night's writes, so a night ends a preview it finds.

@@ -61,6 +61,14 @@ struct NightContext {
   // (Night_Run returns kNightRefused). Empty: the night runs. Not asked when the logon failed
   // or the database's date could not be read: the night then goes on as the job does.
   std::function<bool(const AccountingDay& day)> admit;
+  // At most `host_slots.count` nights at a time on this host: a night takes one of that many
+  // slots in `host_slots.dir` (Night_TakeSlot) once it holds its working directory. 0: none
+  // (the job's own night; parvekctl's with --at-once).
+  struct {
+    std::string dir;
+    int count = 0;
+    int wait_s = 0;
+  } host_slots;
   // Put around the session at the logon, the first innermost (a recording, for example).
   std::vector<pvc::SessionDecorator> decorators;
 };
@@ -86,6 +94,8 @@ inline constexpr int kNightBusy = 4;  // another night or preview holds the work
 inline constexpr int kNightRefused = 5;  // the context's admit said no; nothing was written
 inline constexpr int kNightDone = 6;     // the database records a finished night of the day
                                          // (DoneDay); nothing was written
+inline constexpr int kNightNoSlot = 7;   // every slot of this host stayed taken past the wait,
+                                         // or none could be opened; nothing was written
 
 // Beside the run log: one line per night that did not run as asked or that ended a preview
 // ("EPOCH<TAB>refused|preview-ended|skipped<TAB>why"), for log-check.
@@ -94,6 +104,10 @@ inline constexpr const char* kNightEventsName = "parvek.log.events";
 // night that finds a preview running outwaits it.
 inline constexpr int kPreviewMaxSeconds = 600;
 inline constexpr int kNightLockWaitSeconds = kPreviewMaxSeconds + 60;
+// Where the nights of this host keep their slots (Night_TakeSlot), and how long a night waits for
+// one: five hours, within the units' six (a night that got its slot late still has an hour).
+inline constexpr const char* kNightSlotsDir = "/run/lock";
+inline constexpr int kNightSlotWaitSeconds = 5 * 3600;
 
 // Takes the lock of one night at a time on `dir` (empty: the working directory): an exclusive
 // flock on the directory itself, which adds no file to it. Waits up to `wait_s` seconds for
@@ -102,6 +116,14 @@ inline constexpr int kNightLockWaitSeconds = kPreviewMaxSeconds + 60;
 // cannot be opened for reading: a night there runs as it always did, unlocked.
 inline constexpr int kNightNoLock = -2;
 int Night_Lock(const std::string& dir, int wait_s);
+
+// Takes one of `count` slots of this host in `dir`: an flock on one of the files
+// DIR/parvek-night-1.lock to DIR/parvek-night-COUNT.lock (made, mode 0666, when missing; opened
+// for reading only, never through a link, so that the nights of every user of the host share
+// them). Polls every 200 ms, up to `wait_s` seconds. Returns the descriptor that holds the slot
+// (until it is closed, or the process ends), or -1 with errno set: EWOULDBLOCK when every slot
+// stayed taken, another code when none of the files could be opened.
+int Night_TakeSlot(const std::string& dir, int count, int wait_s);
 
 // Runs one night: sets RunFlags from the variant and the switch, connects with the context's
 // settings and decorators, resolves the accounting day (the catch-up's, checked to lie before

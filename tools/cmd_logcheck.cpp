@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "tools/ctl.h"
+#include "tools/ctl_files.h"
 #include "tools/ctl_runlog.h"
 #include "tools/night_check.h"
 
@@ -25,26 +26,14 @@ struct LogCheckOptions {
   std::string metrics;
 };
 
-// The figures in the text format that node exporters collect from a directory. They go to a
-// new file of a unique name beside FILE (mkstemp: never a file or link that was there before)
-// and are renamed over FILE, so that a collector never reads half a file and no other file is
-// ever written through a link.
+// The figures in the text format that node exporters collect from a directory, written whole
+// beside FILE and renamed over it (tools/ctl_files.h), so that a collector never reads half a
+// file and no other file is ever written through a link.
 bool WriteMetrics(const std::string& path, CheckStatus status, const CtlRun* run) {
-  const size_t slash = path.rfind('/');
-  std::string tmp = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) +
-                    ".parvek-metrics.XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return false;
-  std::FILE* f = ::fchmod(fd, 0644) == 0 ? ::fdopen(fd, "w") : nullptr;
-  if (f == nullptr) {
-    const int e = errno;
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    errno = e;
-    return false;
-  }
-  const auto gauge = [f](const char* name, const char* help, long long value) {
-    std::fprintf(f, "# HELP %s %s\n# TYPE %s gauge\n%s %lld\n", name, help, name, name, value);
+  std::string text;
+  const auto gauge = [&text](const char* name, const char* help, long long value) {
+    text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n" + name +
+            " " + std::to_string(value) + "\n";
   };
   gauge("parvek_log_check_status",
         "Result of the last log check: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.",
@@ -59,12 +48,7 @@ bool WriteMetrics(const std::string& path, CheckStatus status, const CtlRun* run
     gauge("parvek_last_run_connect_failed", "1 when the last run could not connect.",
           run->connect_rc != 0);
   }
-  const bool written = std::ferror(f) == 0;
-  if (std::fclose(f) == 0 && written && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
-  const int e = errno;
-  ::unlink(tmp.c_str());
-  errno = e;
-  return false;
+  return Ctl_ReplaceFile(path, text, 0644, false);
 }
 
 int LogCheck(const LogCheckOptions& o) {

@@ -217,6 +217,9 @@ struct NightOptions {
   bool force = false;
   int wait_s = kNightLockWaitSeconds;
   int max_seconds = kPreviewMaxSeconds;
+  int at_once = 0;        // --at-once K: one of K slots of this host; 0: none
+  std::string slots = kNightSlotsDir;
+  int slot_wait_s = kNightSlotWaitSeconds;
   std::string journal;    // --journal DIR; empty: none
   int journal_days = 90;  // journals older than this are removed; 0 keeps them all
 };
@@ -235,6 +238,10 @@ std::string Refusal(int rc, const NightOptions& o) {
     case kNightBusy:
       return "another night, preview or undo is running in this working directory or on this "
              "database (or a lock cannot be taken); nothing was done";
+    case kNightNoSlot:
+      return "all " + std::to_string(o.at_once) + " night slots of this host (" + o.slots +
+             ") stayed taken for " + std::to_string(o.slot_wait_s) +
+             " seconds, or none could be taken; nothing was done";
     case kNightNotUndone:
       return "the preview's changes could not be rolled back; nothing was committed, they end "
              "with the connection";
@@ -294,6 +301,9 @@ void CloseJournal(JournalWriter& journal, const NightOptions& o, int rc) {
 int Night(const NightOptions& o) {
   NightContext night = Night_Context(o.settings, o.variant, o.log_switch);
   night.lock_wait_s = o.wait_s;
+  night.host_slots.dir = o.slots;
+  night.host_slots.count = o.at_once;
+  night.host_slots.wait_s = o.slot_wait_s;
   // A day the database records as done is run again only when asked for.
   night.done_day = o.force ? DoneDay::kRun : DoneDay::kRefuse;
   night.started_by = o.day_given ? "parvekctl night --day" : "parvekctl night";
@@ -383,6 +393,12 @@ const CtlCommand kNight(
           .Number("--wait", o->wait_s, 0, 24 * 3600,
                   "Seconds to wait for a night or preview running in the working directory "
                   "before refusing (default: a preview's longest run and a minute)")
+          .Number("--at-once", o->at_once, 0, 64,
+                  "At most K nights at a time on this host: the night waits for one of K slots "
+                  "shared by every night started with --at-once (default 0: takes none)")
+          .Text("--slots", o->slots, "--at-once: the directory of the slots (default /run/lock)")
+          .Number("--slot-wait", o->slot_wait_s, 0, 24 * 3600,
+                  "--at-once: seconds to wait for a slot before refusing (default 18000)")
           .Footer(
               "Without --preview this is the job itself: it writes parvek.log and parvektgb in the "
               "working directory and commits its changes, and records its start and end in "

@@ -35,7 +35,7 @@ class CtlArgs {
  public:
   explicit CtlArgs(CLI::App& app) : app_(&app) {}
   CtlArgs& Text(const char* name, std::string& value, const char* help, bool required = false);
-  // An operand that takes every remaining argument.
+  // An operand that takes every remaining operand, in order.
   CtlArgs& Texts(const char* name, std::vector<std::string>& values, const char* help,
                  bool required = false);
   CtlArgs& Number(const char* name, int64_t& value, int64_t lo, int64_t hi, const char* help,

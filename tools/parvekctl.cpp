@@ -68,7 +68,7 @@ CtlArgs& CtlArgs::Text(const char* name, std::string& value, const char* help, b
 }
 
 CtlArgs& CtlArgs::Texts(const char* name, std::vector<std::string>& values, const char* help,
-                         bool required) {
+                        bool required) {
   app_->add_option(name, values, help)->required(required);
   return *this;
 }

@@ -153,7 +153,7 @@ TEST(LogCheckMetrics, NeverWritesThroughALinkAndKeepsTheCheckExitCode) {
   EXPECT_NE(r.err.find("cannot write no/such/dir/m.prom"), std::string::npos) << r.err;
   int left = 0;
   for (const auto& e : std::filesystem::directory_iterator(night.work().path()))
-    left += e.path().filename().string().rfind(".parvek-metrics.", 0) == 0;
+    left += e.path().filename().string().rfind(".parvek-new.", 0) == 0;
   EXPECT_EQ(left, 0) << "no temporary file is left behind";
 }
 
