@@ -26,6 +26,7 @@
 #include "run/ground/CivilDate.h"
 #include "run/ground/RunControl.h"
 #include "tools/ctl.h"
+#include "tools/ctl_files.h"
 #include "tools/report.h"
 
 namespace {
@@ -71,26 +72,11 @@ bool SameDatabase(const JournalHeader& a, const JournalHeader& b) {
   return a.schema == b.schema && a.net8 == b.net8;
 }
 
-// Writes `text` to a new file beside `path` (mode 0600) and renames it over `path`.
+// Writes the page whole beside `path` (mode 0600: it holds what the journals hold), synced, and
+// renames it over `path`.
 bool WritePage(const std::string& path, const std::string& text, std::string& why) {
-  const fs::path dir = fs::path(path).parent_path();
-  std::string tmp = (dir.empty() ? std::string() : dir.string() + "/") + ".parvek-report.XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) {
-    why = "cannot write beside " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const bool ok = done == text.size() && ::fchmod(fd, 0600) == 0 && ::fsync(fd) == 0;
-  const int e = errno;
-  if (::close(fd) == 0 && ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
-  why = "cannot write " + path + ": " + std::strerror(ok ? errno : e);
-  ::unlink(tmp.c_str());
+  if (Ctl_ReplaceFile(path, text, 0600, true)) return true;
+  why = "cannot write " + path + ": " + std::strerror(errno);
   return false;
 }
 
