@@ -109,12 +109,12 @@ Browsed Browse(const std::string& url, const std::vector<std::string>& options, 
 json SelfTest(const fs::path& file, const std::string& steps) {
   const Browsed b = Browse("file://" + file.string() + "#selftest=" + steps, {"--dump-dom"});
   EXPECT_TRUE(b.ended) << "the browser did not end within its time";
-  std::smatch m;
-  if (!std::regex_search(b.out, m, std::regex("<pre id=\"selftest-result\">([^<]*)</pre>"))) {
+  const std::optional<std::string> written = rpt::Between(b.out, "<pre id=\"selftest-result\">", "</pre>");
+  if (!written) {
     ADD_FAILURE() << "the page wrote no result: " << b.err.substr(0, 2000);
     return json::object();
   }
-  std::string text = m[1];
+  std::string text = *written;
   for (const auto& [from, to] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}})
     for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, std::strlen(from), to);
   // Nothing on the console: the page writes none, so any line is an error.

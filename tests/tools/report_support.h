@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -42,6 +43,18 @@ struct DemoNight {
   }
 };
 
+// The text between the first `open` and the next `close` after it; nullopt when either is
+// missing. A search by hand: a regular expression's matcher recurses once per character, which
+// overflows the stack on a page's long texts under the sanitizers.
+inline std::optional<std::string> Between(const std::string& text, const std::string& open,
+                                          const std::string& close) {
+  const size_t from = text.find(open);
+  if (from == std::string::npos) return std::nullopt;
+  const size_t to = text.find(close, from + open.size());
+  if (to == std::string::npos) return std::nullopt;
+  return text.substr(from + open.size(), to - from - open.size());
+}
+
 // The page's figure of `id` (its data-n), -1 when it has none.
 inline long long Figure(const std::string& page, const std::string& id) {
   std::smatch m;
@@ -66,10 +79,10 @@ inline std::vector<std::string> Rows(const std::string& page) {
 
 // Each row's explanation as the page holds it: its lines, one text.
 inline std::map<std::string, std::string> Explanations(const std::string& page) {
-  std::smatch m;
   std::map<std::string, std::string> out;
-  if (!std::regex_search(page, m, std::regex("id=\"explanations\">(.*?)</script>"))) return out;
-  const nlohmann::json lines = nlohmann::json::parse(m[1].str());
+  const std::optional<std::string> held = Between(page, "id=\"explanations\">", "</script>");
+  if (!held) return out;
+  const nlohmann::json lines = nlohmann::json::parse(*held);
   const std::regex row("data-x=\"([0-9 ]*)\"><tr><th scope=\"row\"><button[^>]*>([^<]+)<");
   for (auto it = std::sregex_iterator(page.begin(), page.end(), row); it != std::sregex_iterator(); ++it) {
     std::string text;
