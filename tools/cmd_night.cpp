@@ -343,7 +343,7 @@ int Night(const NightOptions& o) {
   if (!o.journal.empty())
     Decision_Listen(
         [](void* j, const char* pnr, const Decision& d) {
-          static_cast<JournalWriter*>(j)->Reason(Explain_JournalLine(pnr, d));
+          static_cast<JournalWriter*>(j)->Reason(pnr, d);
         },
         &journal);
   // As the job: a failed connect shows in the run log and on standard error, exit code 0.

@@ -284,10 +284,21 @@ constexpr auto kPlain = [] {
 // through dump() itself, which checks its UTF-8: a byte that is no UTF-8 (a code stored in
 // another encoding) becomes U+FFFD rather than ending the night.
 void AppendString(std::string& out, std::string_view t) {
+  size_t i = 0;
+  while (i < t.size() && kPlain[static_cast<unsigned char>(t[i])]) ++i;
+  if (i == t.size()) {  // the common case: one copy, no escape
+    const size_t at = out.size();
+    out.resize(at + t.size() + 2);
+    char* p = out.data() + at;
+    *p = '"';
+    std::memcpy(p + 1, t.data(), t.size());
+    p[t.size() + 1] = '"';
+    return;
+  }
   const size_t start = out.size();
   out += '"';
   size_t plain = 0;  // where the characters not yet appended begin
-  for (size_t i = 0; i < t.size(); ++i) {
+  for (; i < t.size(); ++i) {
     const auto c = static_cast<unsigned char>(t[i]);
     if (kPlain[c]) continue;
     if (c >= 0x80) {
@@ -318,12 +329,10 @@ void AppendString(std::string& out, std::string_view t) {
 
 }  // namespace
 
-// Built straight as text, without a JSON object per decision (a journal writes thousands of
-// them a night), as nlohmann's dump() would write them. (An input named twice would be written
-// twice; a reader keeps the last value.)
-std::string Explain_JournalLine(const char* pnr, const Decision& d) {
-  std::string line;
-  line.reserve(256);
+// Built straight as text into the caller's buffer, without a JSON object per decision (a
+// journal writes thousands of them a night), as nlohmann's dump() would write them. (An input
+// named twice would be written twice; a reader keeps the last value.)
+void Explain_AppendJournalLine(std::string& line, const char* pnr, const Decision& d) {
   line += "{\"p\":";
   AppendString(line, pnr);
   line += ",\"s\":";
@@ -348,6 +357,12 @@ std::string Explain_JournalLine(const char* pnr, const Decision& d) {
     }
   }
   line += "}}";
+}
+
+std::string Explain_JournalLine(const char* pnr, const Decision& d) {
+  std::string line;
+  line.reserve(256);
+  Explain_AppendJournalLine(line, pnr, d);
   return line;
 }
 

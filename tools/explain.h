@@ -18,6 +18,8 @@ using ExplainStep = nlohmann::ordered_json;
 // (keys no other line of a journal has), and back: the one text of a decision, which explain
 // also reads what it hears before a night through. False when `text` is no decision line.
 std::string Explain_JournalLine(const char* pnr, const Decision& d);
+// The same line appended to `line`, without a copy of its own (the journal's buffer).
+void Explain_AppendJournalLine(std::string& line, const char* pnr, const Decision& d);
 bool Explain_FromJournal(const std::string& text, std::string& pnr, ExplainStep& step);
 
 // What the steps say the night did for the person: {"booked": [{"BchFcd", "BchFkt"}],

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "client/codes.h"
 #include "run/ground/RunControl.h"
 #include "tools/ctl.h"
+#include "tools/explain.h"
 #include "tools/journal_values.h"
 
 namespace {
@@ -195,29 +197,43 @@ void JournalWriter::Header() {
 
 bool JournalWriter::Line(const json& j) { return Write(j.dump() + "\n"); }
 
-void JournalWriter::Reason(const std::string& line) {
-  reasons_ += line;
-  reasons_ += '\n';
-  if (reasons_.size() >= 64 * 1024 && header_written_) Write("");
+void JournalWriter::Reason(const char* pnr, const Decision& d) {
+  Explain_AppendJournalLine(held_text_, pnr, d);
+  held_text_ += '\n';
+  if (held_text_.size() >= 64 * 1024 && header_written_) Write("");
+}
+
+void JournalWriter::Hold(const json& j) {
+  held_text_ += j.dump();
+  held_text_ += '\n';
 }
 
 bool JournalWriter::Write(const std::string& line) {
   if (fd_ < 0 || failed_) return false;
-  // The reasons before the change they led to, in the same write.
-  std::string text;
-  text.swap(reasons_);
-  text += line;
-  // One write per line, unbuffered: the line is in the file before the database hears of it.
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+  // What was held, in the order it came, then the line, in one call: the line is in the file
+  // before the database hears of the write it announces. The buffer keeps its room.
+  iovec parts[2] = {{held_text_.data(), held_text_.size()},
+                    {const_cast<char*>(line.data()), line.size()}};
+  size_t left = held_text_.size() + line.size();
+  int first = 0;
+  while (left > 0) {
+    const ssize_t n = ::writev(fd_, parts + first, 2 - first);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       failed_ = true;
       return false;
     }
-    done += static_cast<size_t>(n);
+    // A short write: go on after what went out.
+    left -= static_cast<size_t>(n);
+    for (size_t done = static_cast<size_t>(n); done > 0 && first < 2;) {
+      const size_t step = std::min(done, parts[first].iov_len);
+      parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + step;
+      parts[first].iov_len -= step;
+      done -= step;
+      if (parts[first].iov_len == 0) ++first;
+    }
   }
+  held_text_.clear();
   return true;
 }
 
@@ -345,9 +361,12 @@ void JournalWriter::Saw(const pvc::Seen& seen) {
   if (op == Op::BchUpdFkt)
     cancel_retry_ = seen.rc == pvc::kUniqueViolated && !cancel_retry_;
   pending_ = 0;
-  Line(done);
+  // Held until the next change line goes out, or the end: the write has settled either way, and
+  // a kill before then leaves just this write unconfirmed, as a kill right after its commit would.
+  Hold(done);
   const std::time_t now = std::time(nullptr);
   if (now - last_sync_ >= kSyncSeconds && fd_ >= 0) {
+    Write("");
     ::fdatasync(fd_);
     last_sync_ = now;
   }

@@ -1,11 +1,14 @@
 // Writes the journal of a night (parvekctl night --journal) and of an undo (parvekctl undo); its
 // format, and its reader, are in tools/journal_format.h.
 //
-// A change line reaches the file (one unbuffered write) before its write is sent to the
-// database, and its "ok" line follows once the write has committed; the file is synced at the
-// end and at most every few seconds between. A killed night thus leaves every committed write
-// journalled, and at most its last write without an "ok" line; a killed undo, which commits a
-// person's writes together, at most the writes of one person.
+// A change line reaches the file (one write, with whatever was held before it) before its write
+// is sent to the database. A night's "ok" line, once its write has committed, and the night's
+// decisions are held in memory and go out with the next change line (or at a sync, or the end),
+// so that a night makes one write per change; an undo writes its persons' "ok" lines at once. The
+// file is synced at the end and at most every few seconds between. A killed night thus leaves
+// every committed write journalled, and at most its last write without an "ok" line (and its
+// last decisions out); a killed undo, which commits a person's writes together, at most the
+// writes of one person.
 #pragma once
 
 #include <ctime>
@@ -17,6 +20,7 @@
 
 #include "client/recording.h"
 #include "run/ground/AccountingDay.h"
+#include "run/ground/Decision.h"
 #include "tools/journal_format.h"
 
 // Writes a journal while a session runs: put around the session as a recording.
@@ -64,9 +68,10 @@ class JournalWriter final : public pvc::Recorder {
   int BeforeWrite(pvc::Session& s, pvc::Op op, const std::vector<pvc::Bind>& in) override;
   void Saw(const pvc::Seen& seen) override;
 
-  // A decision of the night (tools/explain.h), one line: kept in memory and written with the
-  // next change line or at the end, so that the reasons cost no write of their own.
-  void Reason(const std::string& line);
+  // A decision of the night about `pnr`, one line (tools/explain.h): held in memory and
+  // written with the next change line or at the end, so that the reasons cost no write of their
+  // own.
+  void Reason(const char* pnr, const Decision& d);
 
   const std::string& path() const { return path_; }
   bool failed() const { return failed_; }
@@ -74,8 +79,9 @@ class JournalWriter final : public pvc::Recorder {
 
  private:
   bool Line(const nlohmann::json& j);
-  bool Write(const std::string& text);  // one unbuffered write, the reasons before it first
-  std::string reasons_;                 // decision lines not yet written
+  void Hold(const nlohmann::json& j);    // the line goes out with the next Write
+  bool Write(const std::string& text);  // one write of what is held, then `text`
+  std::string held_text_;               // lines not yet written, in their order
   bool IsDayRow(const nlohmann::json& key) const;  // `key` names the current record
   nlohmann::json DayRowPairs() const;              // its six fields as they now stand
   void Header();
