@@ -40,7 +40,16 @@ int Exec(sqlite3* db, const char* sql, ErrorDetail& d) {
   return rc == SQLITE_OK ? kOk : Translate(rc, db, d);
 }
 
+void ConfigureLibrary() {
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
 int OpenConn(const Shared& sh, bool reader, std::unique_ptr<Conn>& out, ErrorDetail& d) {
+  ConfigureLibrary();
   sqlite3* raw = nullptr;
   int rc;
   if (sh.immutable) {

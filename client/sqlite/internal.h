@@ -17,6 +17,11 @@
 
 namespace pvc::sqlite {
 
+// SQLite counts its memory in statistics kept under a process-wide mutex, taken on every
+// allocation; nothing here reads them, so they are off. Set once before the library starts:
+// every open calls it first (once the library runs, the setting is refused and changes nothing).
+void ConfigureLibrary();
+
 struct DbCloser {
   void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
 };

@@ -37,6 +37,7 @@ int SqliteCreateSchema(const std::string& user, const std::string& password, con
     return err == EEXIST ? kSchemaExists : kNoPrivilege;
   }
   ::close(fd);
+  sqlite::ConfigureLibrary();
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   DbHandle db(raw);
