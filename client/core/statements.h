@@ -203,10 +203,11 @@ inline constexpr OpInfo kOps[] = {
      "chKtr ,BchKrt ,BchAzt ,BchVra ,BchTxt ,BchSta ,BchErf ,BchTrm  from Krv321Bch where "
      "((BchPnr=:b0 and TO_Date(BchVon)=TO_Date(:b1,'yyyymmdd')) and ((BchFkt=1 or BchFkt=2"
      ") or BchFkt=3))           ",
-     // SQLite: TO_Date(BchVon) = day compares the calendar day.
+     // SQLite: TO_Date(BchVon) = day compares the calendar day. The functions as equalities:
+     // an IN list would build a temporary table at every run.
      "select " PVK_SQ_BCH_COLS " from Krv321Bch"
      " where BchPnr = ?1 and BchVon >= substr(?2,1,10) and BchVon < substr(?2,1,10)||'~'"
-     " and BchFkt in (1,2,3)",
+     " and (BchFkt = 1 or BchFkt = 2 or BchFkt = 3)",
      // PostgreSQL: the person's day messages on the calendar day $2.
      "select " PVK_PG_BCH_COLS " from Krv321Bch b"
      " where b.BchPnr = $1"
@@ -304,7 +305,9 @@ inline constexpr OpInfo kOps[] = {
      " and BchVon >= " PVK_SQ_DAY_OF("?2") " and BchVon < " PVK_SQ_DAY_OF("?3") "||'~'"
      " and " PVK_SQ_P14("BchVon", "BchUhr") " >= ?2"
      " and " PVK_SQ_P14("BchVon", "BchUhr") " <= ?3"
-     " and BchFkt in (21,22,23,24,25,29,30,0)",
+     // The functions as equalities: an IN list would build a temporary table at every run.
+     " and (BchFkt = 21 or BchFkt = 22 or BchFkt = 23 or BchFkt = 24 or BchFkt = 25"
+     " or BchFkt = 29 or BchFkt = 30 or BchFkt = 0)",
      // PostgreSQL: bookings between two 14-digit bounds passed in, both included.
      "select count(*) from Krv321Bch b"
      " where b.BchPnr = $1"
