@@ -1,4 +1,5 @@
 // The SQLite backend's connections: opening one, its checkpoints, its prepared statements.
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,7 +15,9 @@ namespace {
 // its writes. Here a try that leaves frames behind doubles the size for the next try; once the
 // log has been emptied and restarted, tries begin again at 1,000 pages.
 int WalCommitHook(void* arg, sqlite3* db, const char* name, int frames) {
-  int& next = *static_cast<int*>(arg);
+  Conn& conn = *static_cast<Conn*>(arg);
+  if (conn.syncer) conn.syncer->Committed();
+  int& next = conn.wal_next;
   if (frames < kWalCheckpointPages) {
     next = kWalCheckpointPages;
     return SQLITE_OK;
@@ -24,6 +27,19 @@ int WalCommitHook(void* arg, sqlite3* db, const char* name, int frames) {
   const int rc = sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, &log, &done);
   next = rc == SQLITE_OK && done >= log ? kWalCheckpointPages : 2 * frames;
   return SQLITE_OK;
+}
+
+// Sets the write-ahead log as the file's journal mode: whether the file is in it now.
+bool JournalModeWal(sqlite3* db) {
+  sqlite3_stmt* st = nullptr;
+  bool wal = false;
+  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW) {
+    const unsigned char* mode = sqlite3_column_text(st, 0);
+    wal = mode != nullptr && std::string(reinterpret_cast<const char*>(mode)) == "wal";
+  }
+  sqlite3_finalize(st);
+  return wal;
 }
 
 }  // namespace
@@ -66,10 +82,17 @@ int OpenConn(const Shared& sh, bool reader, std::unique_ptr<Conn>& out, ErrorDet
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, sh.busy_ms);
   if (!reader && !sh.immutable) {
-    // Durable commits. Both settings fail harmlessly on a file the job may only read.
-    sqlite3_exec(raw, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-    sqlite3_wal_hook(raw, WalCommitHook, &conn->wal_next);
+    // Durable commits: the log is synced after each commit by the connection's syncer (see
+    // client/sqlite/wal_sync.h), not by the commit itself. Both settings fail harmlessly on a
+    // file the job may only read.
+    // Should the file stay in another journal mode, every commit syncs by itself.
+    if (JournalModeWal(raw)) {
+      sqlite3_exec(raw, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+      conn->syncer = std::make_unique<WalSyncer>(sh.path + "-wal");
+    } else {
+      sqlite3_exec(raw, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    }
+    sqlite3_wal_hook(raw, WalCommitHook, conn.get());
   }
   out = std::move(conn);
   return kOk;

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -176,6 +177,8 @@ int SqliteSession::Write(Op op, const std::vector<Bind>& in) {
   if (!Ready()) return Err().code;
   if (!Op_IsWrite(op)) return SetError(Err(), kInternal, "not a write");
   DetachMainCursors(*shared_);
+  // The commit before this write is on disk first: at most one commit is ever not.
+  if (const int durable = Durable(); durable != kOk) return durable;
   sqlite3_stmt* st = nullptr;
   int rc = Prepared(*main_, op, st, Err());
   if (rc == kOk) rc = BindAll(st, op, in, Err());
@@ -216,7 +219,19 @@ int SqliteSession::Commit() { return txn_.Commit(); }
 int SqliteSession::RollbackAll() { return txn_.RollbackAll(); }
 
 int SqliteSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) {
-  return txn_.WriteDurably(*this, op, in, savepoint);
+  in_durable_write_ = true;
+  const int rc = txn_.WriteDurably(*this, op, in, savepoint);
+  in_durable_write_ = false;
+  return rc;
+}
+
+int SqliteSession::Durable() {
+  if (!main_ || !main_->syncer) return kOk;
+  const int err = main_->syncer->WaitDurable();
+  if (err == 0) return kOk;
+  return SetError(Err(), kLostConnection,
+                  std::string("the database's log could not be synced to disk: ") +
+                      std::strerror(err));
 }
 
 int SqliteSession::Begin() {
@@ -226,7 +241,10 @@ int SqliteSession::Begin() {
 
 int SqliteSession::Finish(End how) {
   if (!InTransaction()) return kOk;
-  if (how == End::Commit) return sqlite::Exec(Db(), "COMMIT", Err());
+  if (how == End::Commit) {
+    const int rc = sqlite::Exec(Db(), "COMMIT", Err());
+    return rc != kOk || in_durable_write_ ? rc : Durable();
+  }
   if (how == End::Rollback) return sqlite::Exec(Db(), "ROLLBACK", Err());
   // Nothing pending is to be kept, and nothing to report.
   sqlite3_exec(Db(), "ROLLBACK", nullptr, nullptr, nullptr);

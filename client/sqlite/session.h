@@ -27,6 +27,7 @@
 #include "client/core/rows_cursor.h"
 #include "client/core/txn.h"
 #include "client/sqlite/internal.h"
+#include "client/sqlite/wal_sync.h"
 
 namespace pvc::sqlite {
 
@@ -42,6 +43,7 @@ struct Conn {
   StmtHandle begin;
   StmtHandle end;
   int wal_next = kWalCheckpointPages;  // log size at which the writer next tries a checkpoint
+  std::unique_ptr<WalSyncer> syncer;   // the writer's: syncs its log after each commit
 };
 
 class MainCursor;
@@ -159,6 +161,9 @@ class SqliteSession final : public Session, public SessionTools, TxnPrimitives {
     return kOk;
   }
   int OpenOnMain(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out);
+  // Waits until the log holds every commit so far on disk: 0, or -3114 (the session is lost)
+  // when a sync failed.
+  int Durable();
   void Park(std::unique_ptr<Conn> conn) {
     if (shared_->idle.size() < kIdleReaders) shared_->idle.push_back(std::move(conn));
   }
@@ -170,6 +175,9 @@ class SqliteSession final : public Session, public SessionTools, TxnPrimitives {
   ErrorDetail last_;
   TxnPolicy txn_{*this, kSqliteTxnTraits};
   bool own_cursors_ = false;  // cursors read on the main connection (CursorsSeeOwnWrites)
+  // Within a durable write: its commit's sync is left to the syncer while the night reads on
+  // (the next write waits for it); any other commit returns once it is on disk.
+  bool in_durable_write_ = false;
 };
 
 }  // namespace pvc::sqlite

@@ -1,0 +1,78 @@
+#include "client/sqlite/wal_sync.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <system_error>
+
+namespace pvc::sqlite {
+namespace {
+
+std::atomic<long> g_syncs{0};
+
+}  // namespace
+
+WalSyncer::~WalSyncer() {
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    stop_ = true;
+  }
+  cv_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void WalSyncer::Committed() {
+  std::unique_lock<std::mutex> lk(m_);
+  ++asked_;
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread(&WalSyncer::Run, this);
+    } catch (const std::system_error&) {
+      // No thread to be had: the commit is synced here and now, as the engine would.
+      const int err = SyncOnce();
+      if (err != 0 && error_ == 0) error_ = err;
+      done_ = asked_;
+      return;
+    }
+  }
+  lk.unlock();
+  cv_.notify_all();
+}
+
+int WalSyncer::WaitDurable() {
+  std::unique_lock<std::mutex> lk(m_);
+  cv_.wait(lk, [this] { return done_ == asked_; });
+  return error_;
+}
+
+long WalSyncer::SyncsDone() { return g_syncs.load(); }
+
+void WalSyncer::Run() {
+  std::unique_lock<std::mutex> lk(m_);
+  for (;;) {
+    cv_.wait(lk, [this] { return stop_ || asked_ > done_; });
+    if (asked_ == done_) return;  // stopped, nothing left to sync
+    const uint64_t target = asked_;
+    lk.unlock();
+    const int err = SyncOnce();
+    lk.lock();
+    if (err != 0 && error_ == 0) error_ = err;
+    done_ = target;
+    cv_.notify_all();
+  }
+}
+
+int WalSyncer::SyncOnce() {
+  // The log stays the same file while the connection that writes it is open (the engine
+  // removes it only when the last connection closes): it is opened once.
+  if (fd_ < 0 && (fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW)) < 0)
+    return errno;
+  if (::fdatasync(fd_) != 0) return errno;
+  ++g_syncs;
+  return 0;
+}
+
+}  // namespace pvc::sqlite

@@ -1,0 +1,48 @@
+// Makes the commits of a session's writing connection durable on a thread of its own.
+//
+// The connection commits without syncing its log (synchronous=NORMAL; in WAL mode the engine
+// still syncs the log before every checkpoint and at its restart, so the file stays whole
+// whatever happens). After each commit the log is synced here while the night goes on reading.
+// The session's next write waits until that sync is done, so that at most one commit is not yet
+// on disk at any time, and so do an explicit commit and the session's end. A sync that fails
+// stays failed: every later wait reports it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace pvc::sqlite {
+
+class WalSyncer {
+ public:
+  explicit WalSyncer(std::string log_path) : path_(std::move(log_path)) {}
+  ~WalSyncer();  // waits for the syncs asked for, then ends the thread
+  WalSyncer(const WalSyncer&) = delete;
+  WalSyncer& operator=(const WalSyncer&) = delete;
+
+  // A commit has put its frames into the log: sync them (on the thread, started at the first).
+  void Committed();
+  // Waits until every commit so far is synced: 0, or the errno of a sync that failed.
+  int WaitDurable();
+
+  // Syncs done by every syncer of the process so far.
+  static long SyncsDone();
+
+ private:
+  void Run();
+  int SyncOnce();  // 0 or errno
+
+  const std::string path_;
+  int fd_ = -1;
+  std::mutex m_;
+  std::condition_variable cv_;
+  uint64_t asked_ = 0, done_ = 0;
+  int error_ = 0;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace pvc::sqlite
