@@ -3,8 +3,9 @@
 # PostgreSQL server on loopback (scripts/with_pg.sh), makes the ODBC routes that Debian's drivers
 # allow (odbc-postgresql, libsqliteodbc), generates the data of every size once per engine, runs
 # the real job on each and prints the table and the targets. With gnuplot installed it also draws
-# the time per accounting day against N and D, one curve per engine (default
-# build/bench/chart.png).
+# the time per accounting day against N and D, one curve per engine, and, once bench/run.sh
+# --nights has left its figures in the build (build/bench/nights.tsv), many companies' total
+# time against K (default build/bench/chart.png).
 #   bench/run.sh [--full] [--dir DIR] [--keep] [--only LABEL,...] [--seed S] [--engines E,...]
 #                [--compare-decisions [--compare-rounds R]]
 #   PARVEK_CHART=path.png bench/run.sh ...     (where to draw the chart)
@@ -87,7 +88,14 @@ if command -v gnuplot >/dev/null; then
       sort -t$'\t' -k3,3n >"$work/by_d.$e.tsv"
     args="$args $e"
   done
-  gnuplot -e "dir='$work'; engines='${args# }'; out='$chart'" "$repo/bench/chart.gp"
+  # Many companies' figures, when bench/run.sh --nights left them in this build.
+  nights=""
+  if [ -s "${PARVEK_NIGHTS_TSV:-$build/bench/nights.tsv}" ]; then
+    nights="$work/by_k.tsv"
+    awk -F'\t' '$3 == "run" { s[$2] += $4; n[$2]++ } END { for (k in s) print k "\t" s[k] / n[k] }' \
+      "${PARVEK_NIGHTS_TSV:-$build/bench/nights.tsv}" | sort -n >"$nights"
+  fi
+  gnuplot -e "dir='$work'; engines='${args# }'; nights='$nights'; out='$chart'" "$repo/bench/chart.gp"
   cp "$work/results.tsv" "${chart%.png}.tsv"
   echo "Chart: $chart (figures in ${chart%.png}.tsv)"
 fi
