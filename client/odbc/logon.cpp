@@ -29,6 +29,32 @@ int Setup(Shared& sh, Conn& c, bool cursor) {
   return kOk;
 }
 
+// The first column of the first row of `sql` on `c` ("" when there is none).
+std::string FirstText(Conn& c, const char* sql) {
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  std::string text;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, c.h, &st))) return text;
+  std::string copy = sql;
+  Failure f;
+  bool null = false;
+  if (Ok(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(copy.data()), SQL_NTS)) &&
+      Ok(SQLFetch(st)))
+    odbc::GetText(st, 1, text, null, f);
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  return text;
+}
+
+// A SQLite database file in WAL mode: its commits leave their sync to the session's syncer while
+// the night reads on, as natively (client/core/wal_sync.h). In another journal mode, or in
+// memory, every commit syncs by itself.
+int SqliteSyncer(Shared& sh, const std::string& file) {
+  if (file.empty() || odbc::Lower(FirstText(*sh.main, "PRAGMA journal_mode")) != "wal")
+    return kOk;
+  const int rc = sh.Run(*sh.main, "PRAGMA synchronous=NORMAL");
+  if (rc == kOk) sh.syncer = std::make_unique<WalSyncer>(file + "-wal");
+  return rc;
+}
+
 // The database file of a SQLite data source ("" in memory).
 std::string SqliteFile(Conn& c) {
   SQLHSTMT st = SQL_NULL_HSTMT;
@@ -141,6 +167,7 @@ int OpenAll(const std::string& user, const std::string& password, const std::str
              : "the server " + dbms + " is not known to read a cursor as of its open");
   sh->txn.Configure(sh->Traits());
   rc = Setup(*sh, *sh->main, false);
+  if (rc == kOk && sh->dialect.engine == Engine::Sqlite) rc = SqliteSyncer(*sh, SqliteFile(*sh->main));
   for (size_t i = 0; rc == kOk && cursors && !sh->one_session && i < kMaxCursors; ++i) {
     std::unique_ptr<Conn> c;
     rc = odbc::Connect(sh->env, t, user, password,

@@ -40,6 +40,8 @@ int OdbcSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
 int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
   if (!Op_IsWrite(op))
     return sh_->Fail(kInternal, std::string(Op_Info(op).name) + " is not a write");
+  // The commit before this write is on disk first: at most one commit is ever not.
+  if (const int durable = sh_->Durable(); durable != kOk) return durable;
   odbc::Prepared* slot = nullptr;
   TxnPolicy::Undo undo;
   bool no_data = false;
@@ -54,7 +56,10 @@ int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
 
 int OdbcSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::string& savepoint) {
   if (sh_->lost) return sh_->Lost();
-  return sh_->txn.WriteDurably(*this, op, in, savepoint);
+  sh_->in_durable_write = true;
+  const int rc = sh_->txn.WriteDurably(*this, op, in, savepoint);
+  sh_->in_durable_write = false;
+  return rc;
 }
 
 int OdbcSession::Open(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out) {

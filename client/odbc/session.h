@@ -26,6 +26,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@
 #include "client/core/bind.h"
 #include "client/core/codes.h"
 #include "client/core/txn.h"
+#include "client/core/wal_sync.h"
 #include "client/odbc/dialect.h"
 #include "client/odbc/driver.h"
 
@@ -67,6 +69,22 @@ struct Shared final : TxnPrimitives {
   ErrorDetail last;
   bool lost = false;  // the connection failed as gone: every later call fails so
   TxnPolicy txn{*this, TxnTraits{}};
+  // SQLite in WAL mode: the commits' syncs, left to a thread while the night reads on (as
+  // natively, client/core/wal_sync.h); none where a commit syncs by itself.
+  std::unique_ptr<WalSyncer> syncer;
+  bool in_durable_write = false;  // its commit returns before the sync; any other after it
+
+  // Waits until every commit so far is on disk: 0, or -3114 (the session is lost) when a sync
+  // failed.
+  int Durable() {
+    if (!syncer) return kOk;
+    const int err = syncer->WaitDurable();
+    if (err == 0) return kOk;
+    lost = true;
+    return Fail(kLostConnection,
+                std::string("the database's log could not be synced to disk: ") +
+                    std::strerror(err));
+  }
 
   TxnTraits Traits() const { return dialect.traits.txn; }
 

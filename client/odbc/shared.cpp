@@ -29,7 +29,9 @@ int Shared::Finish(End how) {
   const int rc = EndTran(*main, tran);
   if (rc != kOk) return rc;
   main->SetAutocommit(true);
-  return kOk;
+  if (how != End::Commit || !syncer) return kOk;
+  syncer->Committed();
+  return in_durable_write ? kOk : Durable();
 }
 
 int Shared::Done(TxnPolicy::Undo undo, int rc, bool write) {
@@ -176,6 +178,8 @@ bool Shared::WriteAlone(Op op, const std::vector<Bind>& in, const std::string& s
   if (txn.Open()) return false;
   EndSnapshot(nullptr);
   if (!main->autocommit) return false;
+  // The commit before this write is on disk first: at most one commit is ever not.
+  if ((out = Durable()) != kOk) return true;
   std::vector<Value> values;
   Params params;
   Prepared* slot = nullptr;
@@ -192,6 +196,8 @@ bool Shared::WriteAlone(Op op, const std::vector<Bind>& in, const std::string& s
   if (!no_data) SQLRowCount(slot->h, &n);
   SQLFreeStmt(slot->h, SQL_CLOSE);
   out = (no_data || n == 0) && Op_Info(op).kind == OpKind::UpdateOrDelete ? kNoData : kOk;
+  // The write committed by itself: its sync is left to the syncer while the night reads on.
+  if (out == kOk && syncer) syncer->Committed();
   return true;
 }
 

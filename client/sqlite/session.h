@@ -27,7 +27,7 @@
 #include "client/core/rows_cursor.h"
 #include "client/core/txn.h"
 #include "client/sqlite/internal.h"
-#include "client/sqlite/wal_sync.h"
+#include "client/core/wal_sync.h"
 
 namespace pvc::sqlite {
 

@@ -11,13 +11,13 @@
 
 #include "client/client.h"
 #include "client/codes.h"
-#include "client/sqlite/wal_sync.h"
+#include "client/core/wal_sync.h"
 #include "tests/support/process.h"
 #include "tests/support/testdb.h"
 
 namespace {
 
-using pvc::sqlite::WalSyncer;
+using pvc::WalSyncer;
 
 int Book(pvc::Session& s, int second) {
   char uhr[32];
@@ -28,10 +28,15 @@ int Book(pvc::Session& s, int second) {
                         "Bch_PKey_Ins_Sp");
 }
 
-TEST(WalSync, EveryCommitIsSyncedBeforeTheNextWriteAndBeforeTheSessionEnds) {
+// Natively and through the ODBC driver alike.
+class WalSyncRoute : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(WalSyncRoute, EveryCommitIsSyncedBeforeTheNextWriteAndBeforeTheSessionEnds) {
+  const pvt::Backend backend = pvt::BackendNamed(GetParam());
+  if (!backend.skip_reason.empty()) GTEST_SKIP() << backend.skip_reason;
   pvt::TempSchema db;
   std::string why;
-  ASSERT_EQ(db.Create(pvt::BackendNamed("sqlite"), why), 0) << why;
+  ASSERT_EQ(db.Create(backend, why), 0) << why;
   std::unique_ptr<pvc::Session> s;
   ASSERT_EQ(db.OpenOther(s), 0);
   std::vector<pvc::Row> rows;
@@ -58,6 +63,8 @@ TEST(WalSync, EveryCommitIsSyncedBeforeTheNextWriteAndBeforeTheSessionEnds) {
   EXPECT_EQ(WalSyncer::SyncsDone() - before, 5);
   EXPECT_EQ(db.Value("select count(*) from Krv321Bch"), "4");
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, WalSyncRoute, ::testing::Values("sqlite", "odbc_sqlite"));
 
 TEST(WalSync, ASyncThatFailsStaysFailedForEveryWait) {
   pvt::TempDir dir;

@@ -38,7 +38,7 @@ Engine OdbcSqliteEngine() {
   const Engine native = SqliteEngine();
   e.set_lock_wait_ms = [](int ms) { pvc::OdbcSetLockWaitMs(ms); };
   e.plan_problems = native.plan_problems;
-  e.durability_problem = [](pvc::Session& s) { return SqliteDurabilityProblem(s, false); };
+  e.durability_problem = native.durability_problem;
   e.make_read_only = native.make_read_only;
   return e;
 }

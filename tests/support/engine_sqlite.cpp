@@ -56,22 +56,19 @@ int MakeReadOnly(TempSchema& db, bool whole_dir, std::string& why) {
   return pvc::kOk;
 }
 
-}  // namespace
-
-std::string SqliteDurabilityProblem(pvc::Session& s, bool own_syncer) {
+std::string DurabilityProblem(pvc::Session& s) {
   std::vector<pvc::Row> rows;
   std::string problems;
   pvc::SessionTools& tools = pvc::ToolsOf(s);
   if (tools.Query("PRAGMA journal_mode", rows) != 0 || rows.empty() || rows[0][0].text != "wal")
     problems += "journal_mode is not wal; ";
-  // The native session's commit leaves its sync to the session's syncer
-  // (tests/client/wal_sync_test.cpp); through a driver the commit syncs by itself.
-  const int64_t synchronous = own_syncer ? 1 : 2;
-  if (tools.Query("PRAGMA synchronous", rows) != 0 || rows.empty() ||
-      rows[0][0].num != synchronous)
-    problems += own_syncer ? "synchronous is not NORMAL; " : "synchronous is not FULL; ";
+  // The commit leaves its sync to the session's syncer (tests/client/wal_sync_test.cpp).
+  if (tools.Query("PRAGMA synchronous", rows) != 0 || rows.empty() || rows[0][0].num != 1)
+    problems += "synchronous is not NORMAL; ";
   return problems;
 }
+
+}  // namespace
 
 Engine SqliteEngine() {
   Engine e;
@@ -79,7 +76,7 @@ Engine SqliteEngine() {
   // An embedded engine has no connection that could be lost: kill_connection stays empty.
   e.plan_problems = PlanProblems;
   e.make_read_only = MakeReadOnly;
-  e.durability_problem = [](pvc::Session& s) { return SqliteDurabilityProblem(s, true); };
+  e.durability_problem = DurabilityProblem;
   return e;
 }
 

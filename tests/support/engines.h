@@ -36,9 +36,6 @@ struct Engine {
 // Each statement whose plan on the database of `s` reads a table whole, with its plan; or why
 // the plans could not be read.
 std::vector<std::string> PlanProblemLines(pvc::Session& s);
-// What keeps a SQLite session's commits from being durable ("" for nothing): the write-ahead
-// log, and the commit syncing by itself (through a driver) or the session's syncer (natively).
-std::string SqliteDurabilityProblem(pvc::Session& s, bool own_syncer);
 
 // The hooks of the backend named `name`; all empty for a name without any.
 const Engine& EngineOf(const std::string& name);

@@ -1,4 +1,4 @@
-#include "client/sqlite/wal_sync.h"
+#include "client/core/wal_sync.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
-namespace pvc::sqlite {
+namespace pvc {
 namespace {
 
 std::atomic<long> g_syncs{0};
@@ -75,4 +75,4 @@ int WalSyncer::SyncOnce() {
   return 0;
 }
 
-}  // namespace pvc::sqlite
+}  // namespace pvc

@@ -1,4 +1,5 @@
-// Makes the commits of a session's writing connection durable on a thread of its own.
+// Makes the commits of a SQLite session's writing connection durable on a thread of its own (the
+// native backend's, and the ODBC backend's on SQLite).
 //
 // The connection commits without syncing its log (synchronous=NORMAL; in WAL mode the engine
 // still syncs the log before every checkpoint and at its restart, so the file stays whole
@@ -14,7 +15,7 @@
 #include <string>
 #include <thread>
 
-namespace pvc::sqlite {
+namespace pvc {
 
 class WalSyncer {
  public:
@@ -45,4 +46,4 @@ class WalSyncer {
   std::thread thread_;
 };
 
-}  // namespace pvc::sqlite
+}  // namespace pvc
