@@ -8,6 +8,7 @@
 #include "client/backends.h"
 #include "client/core/codes.h"
 #include "client/core/txn.h"
+#include "client/core/wal_sync.h"
 #include "run/ground/DatabaseAddress.h"
 
 namespace pvc {
@@ -210,6 +211,9 @@ int WriteCountersFile(const std::string& path) {
       static_cast<unsigned long long>(c.fetches), static_cast<unsigned long long>(c.trips),
       static_cast<unsigned long long>(c.logons), static_cast<unsigned long long>(c.sessions),
       static_cast<unsigned long long>(c.ahead), static_cast<unsigned long long>(c.ahead_used));
+  // The SQLite log's syncs on their own thread (client/core/wal_sync.h): how many, and their CPU.
+  std::fprintf(f, "syncs %ld\nsync_cpu_us %ld\n", WalSyncer::SyncsDone(),
+               WalSyncer::SyncCpuMicros());
   for (size_t i = 0; i < Index(Op::kCount); ++i)
     std::fprintf(f, "calls.%s %llu\nfetched.%s %llu\n", Op_Info(static_cast<Op>(i)).name,
                  static_cast<unsigned long long>(c.calls[i]), Op_Info(static_cast<Op>(i)).name,

@@ -1,6 +1,7 @@
 #include "client/core/wal_sync.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +12,13 @@ namespace pvc {
 namespace {
 
 std::atomic<long> g_syncs{0};
+std::atomic<long> g_sync_cpu_us{0};
+
+long ThreadCpuMicros() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<long>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
 
 }  // namespace
 
@@ -49,6 +57,7 @@ int WalSyncer::WaitDurable() {
 }
 
 long WalSyncer::SyncsDone() { return g_syncs.load(); }
+long WalSyncer::SyncCpuMicros() { return g_sync_cpu_us.load(); }
 
 void WalSyncer::Run() {
   std::unique_lock<std::mutex> lk(m_);
@@ -57,7 +66,9 @@ void WalSyncer::Run() {
     if (asked_ == done_) return;  // stopped, nothing left to sync
     const uint64_t target = asked_;
     lk.unlock();
+    const long cpu = ThreadCpuMicros();
     const int err = SyncOnce();
+    g_sync_cpu_us += ThreadCpuMicros() - cpu;
     lk.lock();
     if (err != 0 && error_ == 0) error_ = err;
     done_ = target;

@@ -29,8 +29,10 @@ class WalSyncer {
   // Waits until every commit so far is synced: 0, or the errno of a sync that failed.
   int WaitDurable();
 
-  // Syncs done by every syncer of the process so far.
+  // Syncs done by every syncer of the process so far, and the CPU time their threads spent on
+  // them (the kernel's work for the disk), in microseconds.
   static long SyncsDone();
+  static long SyncCpuMicros();
 
  private:
   void Run();
