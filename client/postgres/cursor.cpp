@@ -1,5 +1,8 @@
 // The PostgreSQL backend's cursors: one pooled connection each, in a REPEATABLE READ read-only
-// transaction, fetched in batches that double up to kMaxBatch (or paged by their key).
+// transaction, fetched in batches that double up to kMaxBatch (or paged by their key; a counted
+// page also brings answers for the session, PgShared::answers).
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -25,12 +28,23 @@ namespace {
 
 class PgCursor final : public Cursor {
  public:
-  PgCursor(std::shared_ptr<PgShared> shared, PgShared::Idle link)
-      : shared_(std::move(shared)), link_(std::move(link)) {}
+  PgCursor(std::shared_ptr<PgShared> shared, PgShared::Idle link, bool answers)
+      : shared_(std::move(shared)),
+        link_(std::move(link)),
+        answers_(answers),
+        epoch_(shared_->epoch) {}
 
   ~PgCursor() override {
+    // Answers past the walk's end are not asked for: a later call runs its statement.
+    if (shared_->answers_from == this) {
+      shared_->answers.clear();
+      shared_->answers_from = nullptr;
+    }
     if (!link_.conn || PQstatus(link_.conn.get()) != CONNECTION_OK) return;
     if (shared_->idle.size() >= kIdleCursorConns) return;  // closing the connection ends all
+    // A page asked for ahead is read first: the connection takes one query at a time.
+    if (asked_)
+      while (PGresult* rest = PQgetResult(link_.conn.get())) PQclear(rest);
     // The rollback ends the transaction and with it the server-side cursor. Its answer is read
     // when the connection is next taken, so the close costs no wait.
     if (PQsendQuery(link_.conn.get(), "ROLLBACK") != 1) return;
@@ -52,7 +66,10 @@ class PgCursor final : public Cursor {
       if (rc != kOk) return rc;
       link_.search_path = shared_->search_path;
     }
-    const char* paged = Pg_PagedStatement(op);
+    const PgCounted* counted = Pg_Counted(op);
+    const char* paged = counted != nullptr ? counted->text : Pg_PagedStatement(op);
+    counts_ = counted != nullptr ? counted->counts : 0;
+    inputs_ = counted != nullptr ? counted->inputs : 0;
     const size_t i = static_cast<size_t>(op);
     const bool prepare = paged != nullptr && !link_.prepared[i];
     // The transaction begins first: a prepare before it would open one of its own.
@@ -108,13 +125,14 @@ class PgCursor final : public Cursor {
     if (done_) return kNoData;
     PGconn* c = link_.conn.get();
     PgResultPtr res;
-    CountTrip();
     if (paged()) {
-      params_.text.back() = std::to_string(batch_size_);
-      if (SendPage()) res.reset(PQgetResult(c));
+      if (!asked_) AskPage();
+      if (asked_) res.reset(PQgetResult(c));
       // Read on to the end of the page's results, so the connection is free again.
       while (PGresult* rest = PQgetResult(c)) PQclear(rest);
+      asked_ = false;
     } else {
+      CountTrip();
       res.reset(PQexec(c, FetchSql().c_str()));
     }
     if (!res || PQresultStatus(res.get()) != PGRES_TUPLES_OK) {
@@ -124,6 +142,9 @@ class PgCursor final : public Cursor {
     }
     TakeBatch(std::move(res));
     if (!batch_) return kNoData;
+    // A walk past its first page goes on: the next page is asked for now, and the server
+    // selects it while the job works through this one.
+    if (paged() && !done_) AskPage();
     ReadRow(batch_.get(), pos_++, row, columns_);
     return kOk;
   }
@@ -133,6 +154,14 @@ class PgCursor final : public Cursor {
 
   std::string FetchSql() const {
     return "FETCH FORWARD " + std::to_string(batch_size_) + " FROM pvk_cursor";
+  }
+
+  // Sends the query of the page after the current batch; its answer is read by the Fetch that
+  // needs it. A send that fails is tried again (and reported) there.
+  void AskPage() {
+    CountTrip();
+    params_.text.back() = std::to_string(batch_size_);
+    asked_ = SendPage();
   }
 
   // Sends the next page's query: the open's values, the key bound, the limit.
@@ -150,15 +179,41 @@ class PgCursor final : public Cursor {
     if (n < batch_size_) done_ = true;
     if (batch_size_ < kMaxBatch) batch_size_ *= 2;
     columns_ = PQnfields(res.get());
-    if (paged() && columns_ > 0) {
-      --columns_;
+    if (paged() && columns_ > static_cast<int>(counts_)) {
+      columns_ -= 1 + static_cast<int>(counts_);
       if (n > 0) {
-        params_.text[kKeyParam] = PQgetvalue(res.get(), n - 1, columns_);
+        params_.text[kKeyParam] = PQgetvalue(res.get(), n - 1, columns_ + static_cast<int>(counts_));
         params_.null[kKeyParam] = false;
       }
+      if (counts_ > 0) KeepAnswers(res.get(), n);
     }
     pos_ = 0;
     batch_ = n > 0 ? std::move(res) : nullptr;
+  }
+
+  // Leaves the counts of the page's rows for the session's calls, in place of the last page's:
+  // the job asks of each row before it fetches the next. Only while the session has dropped
+  // nothing since the open: the page's snapshot would not show the session's later writes.
+  void KeepAnswers(const PGresult* res, int n) {
+    if (!answers_ || shared_->epoch != epoch_) return;
+    shared_->answers.clear();
+    shared_->answers_from = this;
+    shared_->answers.reserve(2 * counts_ * static_cast<size_t>(n));
+    Row row;
+    for (int r = 0; r < n; ++r) {
+      ReadRow(res, r, row, std::min(columns_, static_cast<int>(inputs_)));
+      const std::vector<Read> reads = Pg_CountedReads(op_, row);
+      for (size_t k = 0; k < reads.size() && k < counts_; ++k) {
+        const int col = columns_ + static_cast<int>(k);
+        Params params;
+        ErrorDetail ignored;  // a call whose inputs do not convert fails on its own
+        if (PQgetisnull(res, r, col) || ToParams(reads[k].op, reads[k].in, params, ignored) != kOk)
+          continue;
+        shared_->answers[AnswerKey(reads[k].op, reads[k].in)] =
+            std::strtoll(PQgetvalue(res, r, col), nullptr, 10);
+        CountAhead(false);
+      }
+    }
   }
 
   // The connection is in an unknown state: it is not used again.
@@ -171,6 +226,10 @@ class PgCursor final : public Cursor {
 
   std::shared_ptr<PgShared> shared_;
   PgShared::Idle link_;
+  bool answers_;    // the counts of its rows may answer the session's calls
+  uint64_t epoch_;  // the session's epoch at the open
+  size_t counts_ = 0;  // count columns between the delivered ones and the key
+  size_t inputs_ = 0;  // leading columns the counts' reads take their inputs from
   Op op_ = Op::kCount;
   Params params_;  // a paged cursor's page values; empty for a server-side cursor
   PgResultPtr batch_;
@@ -178,14 +237,15 @@ class PgCursor final : public Cursor {
   int pos_ = 0;
   int batch_size_ = kFirstBatch;
   bool done_ = false;
+  bool asked_ = false;  // the next page's query is sent, its answer not read
   int failed_ = kOk;
 };
 
 }  // namespace
 
 int OpenCursor(std::shared_ptr<PgShared> shared, PgShared::Idle link, Op op, Params params,
-               std::unique_ptr<Cursor>& out) {
-  auto cursor = std::make_unique<PgCursor>(std::move(shared), std::move(link));
+               bool answers, std::unique_ptr<Cursor>& out) {
+  auto cursor = std::make_unique<PgCursor>(std::move(shared), std::move(link), answers);
   const int rc = cursor->Open(op, std::move(params));
   if (rc != kOk) return rc;
   out = std::move(cursor);
