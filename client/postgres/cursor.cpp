@@ -67,53 +67,22 @@ class PgCursor final : public Cursor {
       link_.search_path = shared_->search_path;
     }
     const PgCounted* counted = Pg_Counted(op);
-    const char* paged = counted != nullptr ? counted->text : Pg_PagedStatement(op);
-    counts_ = counted != nullptr ? counted->counts : 0;
-    inputs_ = counted != nullptr ? counted->inputs : 0;
-    const size_t i = static_cast<size_t>(op);
-    const bool prepare = paged != nullptr && !link_.prepared[i];
-    // The transaction begins first: a prepare before it would open one of its own.
-    if (PQenterPipelineMode(c) != 1 ||
-        PQsendQueryParams(c, "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", 0, nullptr,
-                          nullptr, nullptr, nullptr, 0) != 1 ||
-        (prepare && PQsendPrepare(c, Pg_StatementName(op), paged, 0, nullptr) != 1))
-      return Broken(Pg_ResultCode(c, nullptr, err));
-    bool sent;
-    if (paged != nullptr) {
-      op_ = op;
-      params_ = std::move(params);
-      params_.Add(std::to_string(batch_size_), false);
-      sent = SendPage();
-    } else {
-      const std::string declare =
-          std::string("DECLARE pvk_cursor NO SCROLL CURSOR FOR ") + Pg_Statement(op).text;
-      const auto values = params.Pointers();
-      sent =
-          PQsendQueryParams(c, declare.c_str(), static_cast<int>(values.size()), nullptr,
-                            values.data(), nullptr, nullptr, 0) == 1 &&
-          PQsendQueryParams(c, FetchSql().c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
-    }
-    if (!sent || PQpipelineSync(c) != 1) return Broken(Pg_ResultCode(c, nullptr, err));
-    CountTrip();
-    const int queries = (prepare ? 1 : 0) + (paged != nullptr ? 2 : 3);
-    int rc = kOk;
-    const bool whole = Pg_ReadPipeline(c, queries, [&](int q, PgResultPtr& r) {
-      const ExecStatusType st = PQresultStatus(r.get());
-      if (q == queries - 1 && st == PGRES_TUPLES_OK) {
-        TakeBatch(std::move(r));
-      } else if (st == PGRES_COMMAND_OK && prepare && q == 1) {
-        link_.prepared[i] = true;
-      } else if (st != PGRES_COMMAND_OK && st != PGRES_PIPELINE_ABORTED && rc == kOk) {
-        rc = Pg_ResultCode(c, r.get(), err);
-      }
-    });
-    if (!whole) return Broken(rc != kOk ? rc : Pg_ResultCode(c, nullptr, err));
-    if (rc != kOk) {
-      ErrorDetail ignored;
-      if (PQtransactionStatus(c) != PQTRANS_IDLE) Pg_Exec(c, "ROLLBACK", ignored);
-      batch_.reset();
-    }
-    return rc;
+    if (counted == nullptr) return Begin(op, std::move(params), Pg_PagedStatement(op));
+    // The counts also read the bookings. Where that fails and the cursor's own rows would not
+    // (another program holds the bookings locked, a table or a right is missing), the plain
+    // form runs, unprepared, and the job's count calls meet the failure themselves, as without
+    // the counts. Its lock wait is short, so that a held lock is waited for once, by the count.
+    counts_ = counted->counts;
+    inputs_ = counted->inputs;
+    const ErrorDetail kept = err;
+    const int rc = Begin(op, params, counted->text);
+    if (rc == kOk || !link_.conn) return rc;
+    err = kept;
+    counts_ = inputs_ = 0;
+    done_ = false;
+    batch_size_ = kFirstBatch;
+    unprepared_ = Pg_PagedStatement(op);
+    return Begin(op, std::move(params), unprepared_);
   }
 
   int Fetch(Row& row) override {
@@ -152,6 +121,60 @@ class PgCursor final : public Cursor {
  private:
   bool paged() const { return !params_.text.empty(); }
 
+  // The open's one exchange with `paged` (nullptr for a server-side cursor).
+  int Begin(Op op, Params params, const char* paged) {
+    PGconn* c = link_.conn.get();
+    ErrorDetail& err = shared_->last;
+    const size_t i = static_cast<size_t>(op);
+    const bool counted = counts_ > 0;
+    const bool prepare = paged != nullptr && unprepared_ == nullptr && !link_.prepared[i];
+    // The transaction begins first: a prepare before it would open one of its own.
+    if (PQenterPipelineMode(c) != 1 ||
+        PQsendQueryParams(c, "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", 0, nullptr,
+                          nullptr, nullptr, nullptr, 0) != 1 ||
+        (counted && PQsendQueryParams(c, "SET LOCAL lock_timeout = '20ms'", 0, nullptr, nullptr,
+                                      nullptr, nullptr, 0) != 1) ||
+        (prepare && PQsendPrepare(c, Pg_StatementName(op), paged, 0, nullptr) != 1))
+      return Broken(Pg_ResultCode(c, nullptr, err));
+    bool sent;
+    if (paged != nullptr) {
+      op_ = op;
+      params_ = std::move(params);
+      params_.Add(std::to_string(batch_size_), false);
+      sent = SendPage();
+    } else {
+      const std::string declare =
+          std::string("DECLARE pvk_cursor NO SCROLL CURSOR FOR ") + Pg_Statement(op).text;
+      const auto values = params.Pointers();
+      sent =
+          PQsendQueryParams(c, declare.c_str(), static_cast<int>(values.size()), nullptr,
+                            values.data(), nullptr, nullptr, 0) == 1 &&
+          PQsendQueryParams(c, FetchSql().c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    }
+    if (!sent || PQpipelineSync(c) != 1) return Broken(Pg_ResultCode(c, nullptr, err));
+    CountTrip();
+    const int prepared_at = counted ? 2 : 1;  // the prepare's answer, after BEGIN (and SET)
+    const int queries = (prepare ? 1 : 0) + (counted ? 1 : 0) + (paged != nullptr ? 2 : 3);
+    int rc = kOk;
+    const bool whole = Pg_ReadPipeline(c, queries, [&](int q, PgResultPtr& r) {
+      const ExecStatusType st = PQresultStatus(r.get());
+      if (q == queries - 1 && st == PGRES_TUPLES_OK) {
+        TakeBatch(std::move(r));
+      } else if (st == PGRES_COMMAND_OK && prepare && q == prepared_at) {
+        link_.prepared[i] = true;
+      } else if (st != PGRES_COMMAND_OK && st != PGRES_PIPELINE_ABORTED && rc == kOk) {
+        rc = Pg_ResultCode(c, r.get(), err);
+      }
+    });
+    if (!whole) return Broken(rc != kOk ? rc : Pg_ResultCode(c, nullptr, err));
+    if (rc != kOk) {
+      ErrorDetail ignored;
+      if (PQtransactionStatus(c) != PQTRANS_IDLE) Pg_Exec(c, "ROLLBACK", ignored);
+      batch_.reset();
+    }
+    return rc;
+  }
+
   std::string FetchSql() const {
     return "FETCH FORWARD " + std::to_string(batch_size_) + " FROM pvk_cursor";
   }
@@ -167,9 +190,12 @@ class PgCursor final : public Cursor {
   // Sends the next page's query: the open's values, the key bound, the limit.
   bool SendPage() {
     const auto values = params_.Pointers();
-    return PQsendQueryPrepared(link_.conn.get(), Pg_StatementName(op_),
-                               static_cast<int>(values.size()), values.data(), nullptr, nullptr,
-                               0) == 1;
+    const int n = static_cast<int>(values.size());
+    if (unprepared_ != nullptr)
+      return PQsendQueryParams(link_.conn.get(), unprepared_, n, nullptr, values.data(), nullptr,
+                               nullptr, 0) == 1;
+    return PQsendQueryPrepared(link_.conn.get(), Pg_StatementName(op_), n, values.data(), nullptr,
+                               nullptr, 0) == 1;
   }
 
   // Makes `res` (a batch or page of rows) the current batch; no batch when it holds no row.
@@ -182,7 +208,8 @@ class PgCursor final : public Cursor {
     if (paged() && columns_ > static_cast<int>(counts_)) {
       columns_ -= 1 + static_cast<int>(counts_);
       if (n > 0) {
-        params_.text[kKeyParam] = PQgetvalue(res.get(), n - 1, columns_ + static_cast<int>(counts_));
+        params_.text[kKeyParam] =
+            PQgetvalue(res.get(), n - 1, columns_ + static_cast<int>(counts_));
         params_.null[kKeyParam] = false;
       }
       if (counts_ > 0) KeepAnswers(res.get(), n);
@@ -226,10 +253,11 @@ class PgCursor final : public Cursor {
 
   std::shared_ptr<PgShared> shared_;
   PgShared::Idle link_;
-  bool answers_;    // the counts of its rows may answer the session's calls
-  uint64_t epoch_;  // the session's epoch at the open
-  size_t counts_ = 0;  // count columns between the delivered ones and the key
-  size_t inputs_ = 0;  // leading columns the counts' reads take their inputs from
+  bool answers_;                      // the counts of its rows may answer the session's calls
+  uint64_t epoch_;                    // the session's epoch at the open
+  size_t counts_ = 0;                 // count columns between the delivered ones and the key
+  size_t inputs_ = 0;                 // leading columns the counts' reads take their inputs from
+  const char* unprepared_ = nullptr;  // the page text sent as it is (the counted form failed)
   Op op_ = Op::kCount;
   Params params_;  // a paged cursor's page values; empty for a server-side cursor
   PgResultPtr batch_;
