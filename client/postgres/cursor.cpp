@@ -88,7 +88,7 @@ class PgCursor final : public Cursor {
   int Fetch(Row& row) override {
     if (failed_ != kOk) return failed_;
     if (batch_ && pos_ < PQntuples(batch_.get())) {
-      ReadRow(batch_.get(), pos_++, row, columns_);
+      Deliver(row);
       return kOk;
     }
     if (done_) return kNoData;
@@ -114,7 +114,7 @@ class PgCursor final : public Cursor {
     // A walk past its first page goes on: the next page is asked for now, and the server
     // selects it while the job works through this one.
     if (paged() && !done_) AskPage();
-    ReadRow(batch_.get(), pos_++, row, columns_);
+    Deliver(row);
     return kOk;
   }
 
@@ -212,34 +212,33 @@ class PgCursor final : public Cursor {
             PQgetvalue(res.get(), n - 1, columns_ + static_cast<int>(counts_));
         params_.null[kKeyParam] = false;
       }
-      if (counts_ > 0) KeepAnswers(res.get(), n);
     }
     pos_ = 0;
     batch_ = n > 0 ? std::move(res) : nullptr;
   }
 
-  // Leaves the counts of the page's rows for the session's calls, in place of the last page's:
-  // the job asks of each row before it fetches the next. Only while the session has dropped
-  // nothing since the open: the page's snapshot would not show the session's later writes.
-  void KeepAnswers(const PGresult* res, int n) {
-    if (!answers_ || shared_->epoch != epoch_) return;
+  // Delivers row `pos_` of the batch into `row`; the counts that came with it replace those of
+  // the row before for the session's calls (the job asks of a day before it fetches the next).
+  // Only while the session has dropped nothing since the open: the page's snapshot would not
+  // show the session's later writes.
+  void Deliver(Row& row) {
+    const int r = pos_++;
+    ReadRow(batch_.get(), r, row, columns_);
+    if (counts_ == 0 || !answers_ || shared_->epoch != epoch_) return;
     shared_->answers.clear();
     shared_->answers_from = this;
-    shared_->answers.reserve(2 * counts_ * static_cast<size_t>(n));
-    Row row;
-    for (int r = 0; r < n; ++r) {
-      ReadRow(res, r, row, std::min(columns_, static_cast<int>(inputs_)));
-      const std::vector<Read> reads = Pg_CountedReads(op_, row);
-      for (size_t k = 0; k < reads.size() && k < counts_; ++k) {
-        const int col = columns_ + static_cast<int>(k);
-        Params params;
-        ErrorDetail ignored;  // a call whose inputs do not convert fails on its own
-        if (PQgetisnull(res, r, col) || ToParams(reads[k].op, reads[k].in, params, ignored) != kOk)
-          continue;
-        shared_->answers[AnswerKey(reads[k].op, reads[k].in)] =
-            std::strtoll(PQgetvalue(res, r, col), nullptr, 10);
-        CountAhead(false);
-      }
+    const Row inputs(row.begin(), row.begin() + std::min(row.size(), inputs_));
+    std::vector<Read> reads = Pg_CountedReads(op_, inputs);
+    for (size_t k = 0; k < reads.size() && k < counts_; ++k) {
+      const int col = columns_ + static_cast<int>(k);
+      Params params;
+      ErrorDetail ignored;  // a call whose inputs do not convert fails on its own
+      if (PQgetisnull(batch_.get(), r, col) ||
+          ToParams(reads[k].op, reads[k].in, params, ignored) != kOk)
+        continue;
+      const int64_t n = std::strtoll(PQgetvalue(batch_.get(), r, col), nullptr, 10);
+      shared_->answers.push_back({std::move(reads[k]), n});
+      CountAhead(false);
     }
   }
 

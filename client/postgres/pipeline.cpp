@@ -90,7 +90,7 @@ void PgSession::ReadAhead(const std::vector<Read>& reads) {
     Params params;
     ErrorDetail ignored;  // a read that cannot be sent fails when it is asked for
     // Answered already by a cursor's row (a count of the day it delivered).
-    if (!on_main || (!shared_->answers.empty() && shared_->answers.count(AnswerKey(r.op, r.in))))
+    if (!on_main || (!shared_->answers.empty() && FindAnswer(*shared_, r.op, r.in) != nullptr))
       continue;
     if (ToParams(r.op, r.in, params, ignored) == kOk)
       sent.push_back({r.op, std::move(params), nullptr});

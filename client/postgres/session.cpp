@@ -3,6 +3,7 @@
 // paths (a durable write, reads run ahead) in pipeline.cpp, the tools' calls in tools.cpp.
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -117,28 +118,27 @@ int PgSession::PrepareOp(Op op, int params) {
 }
 
 // The inputs as the job gives them: the cursor that left an answer checked that they convert.
-std::string AnswerKey(Op op, const std::vector<Bind>& in) {
-  std::string key;
-  key.reserve(48);
-  key += static_cast<char>('A' + static_cast<int>(op));
-  for (const Bind& b : in) {
-    key += static_cast<char>('0' + static_cast<int>(b.kind));
-    key += b.kind == Bind::Kind::Int ? std::to_string(b.num) : b.text;
-    key += '\0';
-  }
-  return key;
+PgShared::Answer* FindAnswer(PgShared& shared, Op op, const std::vector<Bind>& in) {
+  const auto same = [](const Bind& a, const Bind& b) {
+    return a.kind == b.kind && a.num == b.num && a.text == b.text;
+  };
+  for (PgShared::Answer& a : shared.answers)
+    if (!a.used && a.read.op == op &&
+        std::equal(a.read.in.begin(), a.read.in.end(), in.begin(), in.end(), same))
+      return &a;
+  return nullptr;
 }
 
 bool PgSession::TakeAnswer(Op op, const std::vector<Bind>& in, Row& out) {
-  const auto it = shared_->answers.find(AnswerKey(op, in));
-  if (it == shared_->answers.end()) return false;
+  PgShared::Answer* a = FindAnswer(*shared_, op, in);
+  if (a == nullptr) return false;
+  a->used = true;
   Cell c;
   c.null = false;
   c.is_int = true;
-  c.num = it->second;
+  c.num = a->count;
   c.text = std::to_string(c.num);
   out.assign(1, std::move(c));
-  shared_->answers.erase(it);
   CountAhead(true);
   return true;
 }

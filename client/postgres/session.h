@@ -21,14 +21,14 @@
 // the same statement with the same parameters. Every call that writes or ends or sets anything
 // drops the results not asked for, so a result never answers across the session's own write.
 //
-// Answers that come with a cursor's rows (Pg_CountedPagedStatement): the earlier-days cursor
-// opened outside a transaction also delivers, per day, the answers of the two counts the job
-// asks of it, from the cursor's snapshot. They wait in PgShared::answers for the first call of
-// that statement with exactly those values, and go where the results read ahead go: every call
-// that writes, ends or sets anything drops them and bumps the epoch, and a page fetched after
-// that (its snapshot is older than the write) answers nothing. Each page replaces the answers of
-// the page before (the job asks of a day before it fetches the next), the cursor's close drops
-// its own. The night writes only on the accounting day, which the cursor never delivers.
+// Answers that come with a cursor's rows (Pg_Counted): the earlier-days cursor opened outside a
+// transaction also delivers, per day, the answers of the two counts the job asks of it, from
+// the cursor's snapshot. They wait in PgShared::answers for the first call of that statement
+// with exactly those inputs, and go where the results read ahead go: every call that writes,
+// ends or sets anything drops them and bumps the epoch, and no row delivered after that (its
+// snapshot is older than the write) answers anything. Each row's answers replace those of the
+// row before (the job asks of a day before it fetches the next), the cursor's close drops its
+// own. The night writes only on the accounting day, which the cursor never delivers.
 #pragma once
 
 #include <libpq-fe.h>
@@ -36,7 +36,6 @@
 #include <array>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "client/core/bind.h"
@@ -65,9 +64,14 @@ struct PgShared {
   };
   std::vector<Idle> idle;
   ErrorDetail last;
-  // Counts delivered with a cursor's rows, by AnswerKey, each for one call; the cursor that
-  // delivered them, and the number of times the session dropped what it read ahead.
-  std::unordered_map<std::string, int64_t> answers;
+  // The counts that came with the row a cursor delivered last, each for one call; the cursor
+  // that delivered them, and the number of times the session dropped what it read ahead.
+  struct Answer {
+    Read read;
+    int64_t count;
+    bool used = false;
+  };
+  std::vector<Answer> answers;
   const void* answers_from = nullptr;
   uint64_t epoch = 0;
 };
@@ -92,8 +96,8 @@ struct Params {
 int ToParams(Op op, const std::vector<Bind>& in, Params& out, ErrorDetail& err);
 // Reads the first `cols` columns of row `r` (all when `cols` is negative).
 void ReadRow(const PGresult* res, int r, Row& row, int cols = -1);
-// The key of a call of `op` with inputs `in` among PgShared::answers.
-std::string AnswerKey(Op op, const std::vector<Bind>& in);
+// The answer among PgShared::answers for a call of `op` with inputs `in`, not used yet.
+PgShared::Answer* FindAnswer(PgShared& shared, Op op, const std::vector<Bind>& in);
 
 // Reads what is left of a pooled connection's last use (the rollback that ended its cursor).
 // True when the connection is idle and fit for the next cursor.
