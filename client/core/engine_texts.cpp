@@ -35,4 +35,18 @@ std::vector<Cell> Pg_DerivedValues(Op op, const std::vector<Bind>& in) {
 
 const char* Pg_PagedStatement(Op op) { return Op_Info(op).pg_paged; }
 
+const PgCounted* Pg_Counted(Op op) {
+  static constexpr PgCounted kTagPrev = {kPgTagPrevCounted, 2, 6};
+  return op == Op::TagPrev ? &kTagPrev : nullptr;
+}
+
+std::vector<Read> Pg_CountedReads(Op op, const Row& row) {
+  if (op != Op::TagPrev || row.size() < 6) return {};
+  // A day record: TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd first (a NULL as "").
+  const auto text = [&row](size_t i) { return row[i].null ? std::string() : row[i].text; };
+  return {{Op::BchCountTagMld, {Bind::Txt(text(0)), Bind::Dat(text(1))}},
+          {Op::BchCountStdMld,
+           {Bind::Txt(text(0)), Bind::Txt(text(2) + text(3)), Bind::Txt(text(4) + text(5))}}};
+}
+
 }  // namespace pvc

@@ -26,6 +26,21 @@ std::vector<Cell> Pg_DerivedValues(Op op, const std::vector<Bind>& in);
 // The key-paged PostgreSQL form of a cursor's text, or nullptr for a cursor that is not paged
 // ($2 the key's bound, $3 the page's row limit). Pages run in one REPEATABLE READ transaction.
 const char* Pg_PagedStatement(Op op);
+// The native backend's counted form of a key-paged cursor: the delivered columns, then one count
+// per read Pg_CountedReads names, then the key ($2 and $3 as above). The earlier-days cursor
+// counts each day's day and hour messages: the search asks them of every day it walks, and they
+// come with the day instead of costing the server a statement each.
+struct PgCounted {
+  const char* text;
+  size_t counts;  // count columns
+  size_t inputs;  // the leading delivered columns the reads' inputs are taken from
+};
+// `op`'s counted form, or nullptr for a cursor without one.
+const PgCounted* Pg_Counted(Op op);
+// The reads that the counted form's counts answer for a delivered row (its leading `inputs`
+// columns at least), in their columns' order, with the inputs the statement module
+// (db/parveksql) binds for them.
+std::vector<Read> Pg_CountedReads(Op op, const Row& row);
 
 namespace sqlite {
 

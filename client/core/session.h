@@ -121,6 +121,9 @@ class Session {
   // commit, a schema switch), or the next ReadAhead, drops what was not asked for yet, so a
   // read never answers across a write of the session. A read that failed is not kept: its call
   // runs it again and reports its own failure. Reads in an open transaction are not run ahead.
+  // Under the same rules a backend may answer a single-row select from what one of its cursors
+  // read with its rows, as of that cursor's open (the PostgreSQL backend: the earlier-days
+  // cursor's counts of each day it delivers).
   // The default does nothing.
   virtual void ReadAhead(const std::vector<Read>& reads) { (void)reads; }
   // The detail of the last call that returned a negative code.

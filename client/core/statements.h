@@ -136,6 +136,22 @@ inline constexpr const char kBchRowOut[] = "TTTITTTITTTTTTIITTT";
 // standing for an empty text and yields NULL for an empty result; nullif(concat()) does both.
 #define PVK_PG_BCH_POINT \
   "nullif(concat(to_char(b.BchVon,'YYYYMMDD'), to_char(b.BchUhr,'HH24MISS')),'') COLLATE \"C\""
+// Pg_Counted's TagPrev: the paged form with BchCountTagMld's and BchCountStdMld's counts per day.
+#define PVK_PG_DAY(c) "t." c "::date::timestamp"
+inline constexpr const char kPgTagPrevCounted[] =
+    "select " PVK_PG_TAG_COLS ", n.tag_n, n.std_n, t.TagTag from Krv327Tag t join Krv320Tgb g"
+    " on g.TgbPnr = t.TagPnr and g.TgbDtm = t.TagTag and g.TgbZtr = 1 cross join lateral (select"
+    " count(*) filter (where b.BchVon = " PVK_PG_DAY("TagTag") " and b.BchFkt = 1) as tag_n,"
+    " count(*) filter (where b.BchVon >= coalesce(" PVK_PG_DAY("TagVon") ", '-infinity')"
+    " and b.BchVon < coalesce(" PVK_PG_DAY("TagBis") " + interval '1 day', 'infinity')"
+    " and b.BchFkt in (21, 22, 23, 24, 25, 29, 30, 0) and " PVK_PG_BCH_POINT
+    " >= nullif(concat(to_char(t.TagVon,'YYYYMMDD'), to_char(t.TagUhr,'HH24MISS')),'') and "
+    PVK_PG_BCH_POINT " <= nullif(concat(to_char(t.TagBis,'YYYYMMDD'), to_char(t.TagEnd,"
+    "'HH24MISS')),'')) as std_n from Krv321Bch b where b.BchPnr = t.TagPnr and b.BchVon >= least("
+    PVK_PG_DAY("TagTag") ", coalesce(" PVK_PG_DAY("TagVon") ", '-infinity')) and b.BchVon <= "
+    "greatest(" PVK_PG_DAY("TagTag") ", coalesce(" PVK_PG_DAY("TagBis") " + interval '1 day',"
+    " 'infinity'))) n where t.TagPnr = $1 and t.TagTag < $2::timestamp order by t.TagTag desc"
+    " limit $3";
 
 inline constexpr OpInfo kOps[] = {
     // Placeholder day records of the accounting day (the database's yesterday).
@@ -478,6 +494,7 @@ inline constexpr OpInfo kOps[] = {
 #undef PVK_PG_BCH_COLS
 #undef PVK_PG_TAGPREV_REST
 #undef PVK_PG_TAGPREV_PAGED
+#undef PVK_PG_DAY
 #undef PVK_PG_BCH_POINT
 
 }  // namespace pvc

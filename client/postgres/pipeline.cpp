@@ -89,7 +89,10 @@ void PgSession::ReadAhead(const std::vector<Read>& reads) {
     const bool on_main = kind == OpKind::Select || (kind == OpKind::Cursor && Op_FewRows(r.op));
     Params params;
     ErrorDetail ignored;  // a read that cannot be sent fails when it is asked for
-    if (on_main && ToParams(r.op, r.in, params, ignored) == kOk)
+    // Answered already by a cursor's row (a count of the day it delivered).
+    if (!on_main || (!shared_->answers.empty() && FindAnswer(*shared_, r.op, r.in) != nullptr))
+      continue;
+    if (ToParams(r.op, r.in, params, ignored) == kOk)
       sent.push_back({r.op, std::move(params), nullptr});
   }
   if (sent.empty() || PQenterPipelineMode(c) != 1) return;

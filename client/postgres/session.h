@@ -20,6 +20,15 @@
 // go to the server as one pipeline, one exchange for all; each result answers the first call of
 // the same statement with the same parameters. Every call that writes or ends or sets anything
 // drops the results not asked for, so a result never answers across the session's own write.
+//
+// Answers that come with a cursor's rows (Pg_Counted): the earlier-days cursor opened outside a
+// transaction also delivers, per day, the answers of the two counts the job asks of it, from
+// the cursor's snapshot. They wait in PgShared::answers for the first call of that statement
+// with exactly those inputs, and go where the results read ahead go: every call that writes,
+// ends or sets anything drops them and bumps the epoch, and no row delivered after that (its
+// snapshot is older than the write) answers anything. Each row's answers replace those of the
+// row before (the job asks of a day before it fetches the next), the cursor's close drops its
+// own. The night writes only on the accounting day, which the cursor never delivers.
 #pragma once
 
 #include <libpq-fe.h>
@@ -55,6 +64,16 @@ struct PgShared {
   };
   std::vector<Idle> idle;
   ErrorDetail last;
+  // The counts that came with the row a cursor delivered last, each for one call; the cursor
+  // that delivered them, and the number of times the session dropped what it read ahead.
+  struct Answer {
+    Read read;
+    int64_t count;
+    bool used = false;
+  };
+  std::vector<Answer> answers;
+  const void* answers_from = nullptr;
+  uint64_t epoch = 0;
 };
 
 // Parameter values of one statement: NULL for an empty text, dates as timestamps.
@@ -77,15 +96,19 @@ struct Params {
 int ToParams(Op op, const std::vector<Bind>& in, Params& out, ErrorDetail& err);
 // Reads the first `cols` columns of row `r` (all when `cols` is negative).
 void ReadRow(const PGresult* res, int r, Row& row, int cols = -1);
+// The answer among PgShared::answers for a call of `op` with inputs `in`, not used yet.
+PgShared::Answer* FindAnswer(PgShared& shared, Op op, const std::vector<Bind>& in);
 
 // Reads what is left of a pooled connection's last use (the rollback that ended its cursor).
 // True when the connection is idle and fit for the next cursor.
 bool Settle(PgShared::Idle& link);
 
 // Opens a cursor over `op` with `params` on `link` (a pooled connection or a new one) and fetches
-// its first rows; on 0 `out` holds it.
+// its first rows; on 0 `out` holds it. With `answers` a counted cursor leaves the counts of its
+// rows in PgShared::answers (only outside a transaction of the session: a cursor does not see
+// what the session has not committed).
 int OpenCursor(std::shared_ptr<PgShared> shared, PgShared::Idle link, Op op, Params params,
-               std::unique_ptr<Cursor>& out);
+               bool answers, std::unique_ptr<Cursor>& out);
 
 class PgSession final : public Session, public SessionTools, TxnPrimitives {
  public:
@@ -99,7 +122,7 @@ class PgSession final : public Session, public SessionTools, TxnPrimitives {
   int Savepoint(const std::string& name) override;
   int RollbackTo(const std::string& name) override;
   int ReleaseSavepoint(const std::string& name) override {
-    ahead_.clear();
+    DropAhead();
     if (Lost()) return kLostConnection;
     return txn_.Release(name);
   }
@@ -116,12 +139,12 @@ class PgSession final : public Session, public SessionTools, TxnPrimitives {
                  const std::vector<Row>& rows) override;
   int Describe(Op op, int& inputs, int& columns) override;
   int CursorsSeeOwnWrites(bool on) override {
-    ahead_.clear();
+    DropAhead();
     own_cursors_ = on;
     return kOk;
   }
   int RollbackAll() override {
-    ahead_.clear();
+    DropAhead();
     if (Lost()) return kLostConnection;
     return txn_.RollbackAll();
   }
@@ -145,6 +168,15 @@ class PgSession final : public Session, public SessionTools, TxnPrimitives {
     return true;
   }
   int Fail(int rc, std::string message) { return SetError(shared_->last, rc, std::move(message)); }
+  // Drops every result read ahead and every answer a cursor delivered.
+  void DropAhead() {
+    ahead_.clear();
+    shared_->answers.clear();
+    shared_->answers_from = nullptr;
+    ++shared_->epoch;
+  }
+  // An answer a cursor delivered for `op` with inputs `in`, taken: true with the count in `out`.
+  bool TakeAnswer(Op op, const std::vector<Bind>& in, Row& out);
 
   // Prepares `op` on the main connection once.
   int PrepareOp(Op op, int params);

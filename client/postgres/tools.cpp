@@ -52,7 +52,7 @@ void AppendCopyCell(const Cell& c, std::string& line) {
 
 int PgSession::BulkInsert(const std::string& table, const std::vector<std::string>& columns,
                           const std::vector<Row>& rows) {
-  ahead_.clear();
+  DropAhead();
   if (Lost()) return kLostConnection;
   if (InTransaction()) return Fail(kInternal, "a transaction is open");
   if (!IsIdentifier(table) || columns.empty()) return Fail(kInvalidSql, "bad table name " + table);
@@ -95,7 +95,7 @@ int PgSession::BulkInsert(const std::string& table, const std::vector<std::strin
 }
 
 int PgSession::ExecScript(const std::string& sql) {
-  ahead_.clear();
+  DropAhead();
   if (Lost()) return kLostConnection;
   Undo undo;
   int rc = txn_.Prepare(false, undo);
@@ -107,7 +107,7 @@ int PgSession::ExecScript(const std::string& sql) {
 }
 
 int PgSession::Query(const std::string& sql, std::vector<Row>& rows) {
-  ahead_.clear();
+  DropAhead();
   if (Lost()) return kLostConnection;
   Undo undo;
   int rc = txn_.Prepare(false, undo);

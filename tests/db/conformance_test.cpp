@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "client/core/counters.h"
 #include "db/SQLHlp.h"
 #include "db/parveksql.h"
 #include "tests/support/schema_test.h"
@@ -180,6 +181,93 @@ TEST_P(Conformance, EarlierDaysNewestFirstStrictlyBeforeTheDay) {
   Rec_Clear(t);
   EXPECT_EQ(TagPrev_Fetch(t), 1403);
   EXPECT_STREQ(t.TagPnr, "");
+}
+
+// The counts the search asks of each walked day, answered on a server backend from the rows of
+// the earlier-days cursor. After each walk (the cursor closed, every answer dropped) each count
+// is asked again of its statement and must agree, also for a day whose bookings the session
+// wrote during the walk, before the cursor fetched that day's page or after.
+TEST_P(Conformance, EarlierDaysWalkCountsAgreeWithTheStatementsAcrossOwnWrites) {
+  std::vector<std::string> days;  // 13 days before kDay: pages of 4, then 8, then 1
+  for (int d = 29; d >= 17; --d) days.push_back("202402" + std::to_string(d));
+  for (size_t i = 0; i < days.size(); ++i) {
+    const std::string& d = days[i];
+    Tag("P", d, d, i == 1 ? "220000" : "080000", i == 1 ? days[0] : d,
+        i == 1 ? "060000" : "170000");
+    if (i % 3 == 0) Bch("P", d, "000000", 1);                                   // a day message
+    for (const char* at : {"080000", "170000", "170001"}) Bch("P", d, at, 21);  // bounds, outside
+    Bch("P", d, "120000", 45);                                                  // not counted
+  }
+  Bch("P", days[1], "230000", 24);  // days[1]'s frame runs to 06:00 the next morning
+  Bch("P", days[0], "050000", 24);
+  Exec("update Krv327Tag set TagVon = NULL, TagUhr = NULL where TagTag = " + Ts(days[5]));
+  Connect();
+  // Per walk: after asking of day `at`, the session writes an hour message at 10:00 of day
+  // `into`; `answered` counts come from the cursor's rows on a server backend.
+  const struct {
+    size_t at, into;
+    uint64_t answered;
+  } walks[] = {
+      {99, 0, 26},  // no write: every count, an exchange per page
+      {0, 2, 2},    // a write drops the answers of its page
+      {3, 6, 8},    // and a page fetched after it answers nothing
+  };
+  std::vector<TagSatz> walked;
+  for (const auto& w : walks) {
+    SCOPED_TRACE(w.at);
+    const auto before = pvc::GetCounters();
+    walked.clear();
+    std::vector<std::pair<int32_t, int32_t>> answers;
+    ASSERT_EQ(TagPrev_Open("P", kDay), 0);
+    TagSatz t;
+    Rec_Clear(t);
+    int rc;
+    while ((rc = TagPrev_Fetch(t)) == 0) {
+      int32_t tag = -1, std = -1;
+      ASSERT_EQ(Bch_CountTagMld(t, tag), 0);
+      ASSERT_EQ(Bch_CountStdMld(t, std), 0);
+      answers.emplace_back(tag, std);
+      walked.push_back(t);
+      if (w.at != walked.size() - 1) continue;
+      BchSatz b;
+      Rec_Clear(b);
+      Txt_Set(b.BchPnr, "P");
+      Txt_Set(b.BchVon, days[w.into].c_str());
+      Txt_Set(b.BchUhr, "100000");
+      b.BchFkt = 23;
+      ASSERT_EQ(Bch_Insert(b), 0);
+    }
+    EXPECT_EQ(rc, 1403);  // the walk reached the first day of the history
+    TagPrev_Close();
+    const auto after = pvc::GetCounters();
+    ASSERT_EQ(walked.size(), days.size());
+    for (size_t i = 0; i < walked.size(); ++i) {
+      int32_t tag = -1, std = -1;
+      ASSERT_EQ(Bch_CountTagMld(walked[i], tag), 0);
+      ASSERT_EQ(Bch_CountStdMld(walked[i], std), 0);
+      EXPECT_EQ(answers[i], std::make_pair(tag, std)) << walked[i].TagTag;
+    }
+    EXPECT_EQ(answers[3], std::make_pair(1, 2));  // on the bounds
+    EXPECT_EQ(answers[1].second, 2);              // 23:00, and 05:00 the next morning
+    EXPECT_EQ(answers[5].second, 0);              // a frame without a start counts nothing
+    EXPECT_EQ(answers[w.into].second, w.into != 0 ? 3 : 2);  // the session's own write
+    if (GetParam() == "postgres") {
+      EXPECT_EQ(after.ahead_used - before.ahead_used, w.answered);
+      // Three pages, and for the first walk the cursor connection's logon and schema.
+      EXPECT_LE(after.trips - before.trips, w.into == 0 ? 5u : 40u);
+    }
+  }
+  // A walk that ends inside a page leaves nothing behind: another program's booking on the day
+  // it ended on, committed after the end, is counted by the next call (on SQLite the reads
+  // after a walk share its read transaction up to the session's next write).
+  ASSERT_EQ(TagPrev_Open("P", kDay), 0);
+  TagSatz first;
+  ASSERT_EQ(TagPrev_Fetch(first), 0);
+  TagPrev_Close();
+  Bch("P", days[0], "100500", 25);
+  int32_t n = -1;
+  ASSERT_EQ(Bch_CountStdMld(first, n), 0);
+  EXPECT_EQ(n, GetParam() == "sqlite" ? 2 : 3);
 }
 
 // ---- day-message bookings -------------------------------------------------------------------
