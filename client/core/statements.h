@@ -219,8 +219,7 @@ inline constexpr OpInfo kOps[] = {
      "chKtr ,BchKrt ,BchAzt ,BchVra ,BchTxt ,BchSta ,BchErf ,BchTrm  from Krv321Bch where "
      "((BchPnr=:b0 and TO_Date(BchVon)=TO_Date(:b1,'yyyymmdd')) and ((BchFkt=1 or BchFkt=2"
      ") or BchFkt=3))           ",
-     // SQLite: TO_Date(BchVon) = day compares the calendar day. The functions as equalities:
-     // an IN list would build a temporary table at every run.
+     // SQLite: the calendar day; equalities, as an IN list builds a temporary table per run.
      "select " PVK_SQ_BCH_COLS " from Krv321Bch"
      " where BchPnr = ?1 and BchVon >= substr(?2,1,10) and BchVon < substr(?2,1,10)||'~'"
      " and (BchFkt = 1 or BchFkt = 2 or BchFkt = 3)",
@@ -315,13 +314,11 @@ inline constexpr OpInfo kOps[] = {
      "BchVon,'yyyymmdd'),TO_CHAR(BchUhr,'HH24MISS'))>=:b3) and CONCAT(TO_CHAR(BchVon,'yyyy"
      "mmdd'),TO_CHAR(BchUhr,'HH24MISS'))<=:b4) and (((((((BchFkt=21 or BchFkt=22) or BchFk"
      "t=23) or BchFkt=24) or BchFkt=25) or BchFkt=29) or BchFkt=30) or BchFkt=0))",
-     // SQLite: the frame passed in, bounds included, BchFkt 29 counted.
-     "select count(*) from Krv321Bch"
-     " where BchPnr = ?1"
+     // SQLite: the frame passed in, bounds included, BchFkt 29 counted; equalities (above).
+     "select count(*) from Krv321Bch where BchPnr = ?1"
      " and BchVon >= " PVK_SQ_DAY_OF("?2") " and BchVon < " PVK_SQ_DAY_OF("?3") "||'~'"
      " and " PVK_SQ_P14("BchVon", "BchUhr") " >= ?2"
      " and " PVK_SQ_P14("BchVon", "BchUhr") " <= ?3"
-     // The functions as equalities: an IN list would build a temporary table at every run.
      " and (BchFkt = 21 or BchFkt = 22 or BchFkt = 23 or BchFkt = 24 or BchFkt = 25"
      " or BchFkt = 29 or BchFkt = 30 or BchFkt = 0)",
      // PostgreSQL: bookings between two 14-digit bounds passed in, both included.
