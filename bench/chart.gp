@@ -21,6 +21,7 @@ set xtics ("30" 30, "365" 365, "3,650" 3650)
 plot for [e in engines] dir."/by_d.".e.".tsv" using 3:6 with linespoints lw 2 title e
 if (panels == 3) {
   set title "many companies on one PostgreSQL server"
+  set key top right
   set xlabel "nights at a time K"
   set ylabel "total wall s for all companies"
   set logscale x 2
