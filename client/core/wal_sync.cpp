@@ -13,6 +13,7 @@ namespace {
 
 std::atomic<long> g_syncs{0};
 std::atomic<long> g_sync_cpu_us{0};
+std::atomic<long> g_commits_synced{0};
 
 long ThreadCpuMicros() {
   timespec t{};
@@ -42,6 +43,7 @@ void WalSyncer::Committed() {
       // No thread to be had: the commit is synced here and now, as the engine would.
       const int err = SyncOnce();
       if (err != 0 && error_ == 0) error_ = err;
+      if (err == 0) g_commits_synced += static_cast<long>(asked_ - done_);
       done_ = asked_;
       return;
     }
@@ -50,14 +52,16 @@ void WalSyncer::Committed() {
   cv_.notify_all();
 }
 
-int WalSyncer::WaitDurable() {
+int WalSyncer::WaitDurable(int pending) {
   std::unique_lock<std::mutex> lk(m_);
-  cv_.wait(lk, [this] { return done_ == asked_; });
+  const uint64_t allowed = pending > 0 ? static_cast<uint64_t>(pending) : 0;
+  cv_.wait(lk, [this, allowed] { return asked_ - done_ <= allowed; });
   return error_;
 }
 
 long WalSyncer::SyncsDone() { return g_syncs.load(); }
 long WalSyncer::SyncCpuMicros() { return g_sync_cpu_us.load(); }
+long WalSyncer::CommitsSynced() { return g_commits_synced.load(); }
 
 void WalSyncer::Run() {
   std::unique_lock<std::mutex> lk(m_);
@@ -71,6 +75,7 @@ void WalSyncer::Run() {
     g_sync_cpu_us += ThreadCpuMicros() - cpu;
     lk.lock();
     if (err != 0 && error_ == 0) error_ = err;
+    if (err == 0) g_commits_synced += static_cast<long>(target - done_);
     done_ = target;
     cv_.notify_all();
   }

@@ -3,10 +3,13 @@
 //
 // The connection commits without syncing its log (synchronous=NORMAL; in WAL mode the engine
 // still syncs the log before every checkpoint and at its restart, so the file stays whole
-// whatever happens). After each commit the log is synced here while the night goes on reading.
-// The session's next write waits until that sync is done, so that at most one commit is not yet
-// on disk at any time, and so do an explicit commit and the session's end. A sync that fails
-// stays failed: every later wait reports it.
+// whatever happens). After each commit the log is synced here while the night goes on. The log
+// is written in order and a sync covers everything before it, so what is on disk is always the
+// commits up to some point. A write waits until at most one commit before it is not yet on disk
+// (a person's booking and its day record, committed one after the other, sync together with
+// the persons after them): at most the last two commits are ever not on disk. An explicit commit
+// and the session's end wait for every sync. A sync that fails stays failed: every later wait
+// reports it.
 #pragma once
 
 #include <condition_variable>
@@ -26,13 +29,16 @@ class WalSyncer {
 
   // A commit has put its frames into the log: sync them (on the thread, started at the first).
   void Committed();
-  // Waits until every commit so far is synced: 0, or the errno of a sync that failed.
-  int WaitDurable();
+  // Waits until at most `pending` commits so far are not yet synced (0: every one is): 0, or
+  // the errno of a sync that failed.
+  int WaitDurable(int pending = 0);
 
   // Syncs done by every syncer of the process so far, and the CPU time their threads spent on
   // them (the kernel's work for the disk), in microseconds.
   static long SyncsDone();
   static long SyncCpuMicros();
+  // Commits on disk by their syncs so far (a sync covers every commit before it began).
+  static long CommitsSynced();
 
  private:
   void Run();

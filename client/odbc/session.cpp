@@ -40,8 +40,8 @@ int OdbcSession::SelectOne(Op op, const std::vector<Bind>& in, Row& out) {
 int OdbcSession::Write(Op op, const std::vector<Bind>& in) {
   if (!Op_IsWrite(op))
     return sh_->Fail(kInternal, std::string(Op_Info(op).name) + " is not a write");
-  // The commit before this write is on disk first: at most one commit is ever not.
-  if (const int durable = sh_->Durable(); durable != kOk) return durable;
+  // At most the last commit is not yet on disk when this write begins.
+  if (const int durable = sh_->Durable(1); durable != kOk) return durable;
   odbc::Prepared* slot = nullptr;
   TxnPolicy::Undo undo;
   bool no_data = false;

@@ -74,11 +74,11 @@ struct Shared final : TxnPrimitives {
   std::unique_ptr<WalSyncer> syncer;
   bool in_durable_write = false;  // its commit returns before the sync; any other after it
 
-  // Waits until every commit so far is on disk: 0, or -3114 (the session is lost) when a sync
-  // failed.
-  int Durable() {
+  // Waits until at most `pending` commits so far are not yet on disk: 0, or -3114 (the session
+  // is lost) when a sync failed.
+  int Durable(int pending = 0) {
     if (!syncer) return kOk;
-    const int err = syncer->WaitDurable();
+    const int err = syncer->WaitDurable(pending);
     if (err == 0) return kOk;
     lost = true;
     return Fail(kLostConnection,

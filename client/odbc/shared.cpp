@@ -178,8 +178,8 @@ bool Shared::WriteAlone(Op op, const std::vector<Bind>& in, const std::string& s
   if (txn.Open()) return false;
   EndSnapshot(nullptr);
   if (!main->autocommit) return false;
-  // The commit before this write is on disk first: at most one commit is ever not.
-  if ((out = Durable()) != kOk) return true;
+  // At most the last commit is not yet on disk when this write begins.
+  if ((out = Durable(1)) != kOk) return true;
   std::vector<Value> values;
   Params params;
   Prepared* slot = nullptr;

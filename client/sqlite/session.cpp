@@ -177,8 +177,8 @@ int SqliteSession::Write(Op op, const std::vector<Bind>& in) {
   if (!Ready()) return Err().code;
   if (!Op_IsWrite(op)) return SetError(Err(), kInternal, "not a write");
   DetachMainCursors(*shared_);
-  // The commit before this write is on disk first: at most one commit is ever not.
-  if (const int durable = Durable(); durable != kOk) return durable;
+  // At most the last commit is not yet on disk when this write begins.
+  if (const int durable = Durable(1); durable != kOk) return durable;
   sqlite3_stmt* st = nullptr;
   int rc = Prepared(*main_, op, st, Err());
   if (rc == kOk) rc = BindAll(st, op, in, Err());
@@ -225,9 +225,9 @@ int SqliteSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::s
   return rc;
 }
 
-int SqliteSession::Durable() {
+int SqliteSession::Durable(int pending) {
   if (!main_ || !main_->syncer) return kOk;
-  const int err = main_->syncer->WaitDurable();
+  const int err = main_->syncer->WaitDurable(pending);
   if (err == 0) return kOk;
   return SetError(Err(), kLostConnection,
                   std::string("the database's log could not be synced to disk: ") +

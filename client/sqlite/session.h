@@ -161,9 +161,9 @@ class SqliteSession final : public Session, public SessionTools, TxnPrimitives {
     return kOk;
   }
   int OpenOnMain(Op op, const std::vector<Bind>& in, std::unique_ptr<Cursor>& out);
-  // Waits until the log holds every commit so far on disk: 0, or -3114 (the session is lost)
-  // when a sync failed.
-  int Durable();
+  // Waits until at most `pending` commits so far are not yet on disk (client/core/wal_sync.h):
+  // 0, or -3114 (the session is lost) when a sync failed.
+  int Durable(int pending = 0);
   void Park(std::unique_ptr<Conn> conn) {
     if (shared_->idle.size() < kIdleReaders) shared_->idle.push_back(std::move(conn));
   }
