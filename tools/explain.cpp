@@ -291,7 +291,7 @@ void AppendString(std::string& out, std::string_view t) {
     out.resize(at + t.size() + 2);
     char* p = out.data() + at;
     *p = '"';
-    std::memcpy(p + 1, t.data(), t.size());
+    if (!t.empty()) std::memcpy(p + 1, t.data(), t.size());  // an empty view may hold no pointer
     p[t.size() + 1] = '"';
     return;
   }
