@@ -1,11 +1,15 @@
 #include "client/core/wal_sync.h"
 
+#include "client/core/codes.h"
+
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <string>
 #include <system_error>
 
 namespace pvc {
@@ -57,6 +61,14 @@ int WalSyncer::WaitDurable(int pending) {
   const uint64_t allowed = pending > 0 ? static_cast<uint64_t>(pending) : 0;
   cv_.wait(lk, [this, allowed] { return asked_ - done_ <= allowed; });
   return error_;
+}
+
+int WalSyncer::WaitDurable(int pending, ErrorDetail& err) {
+  const int failed = WaitDurable(pending);
+  if (failed == 0) return kOk;
+  return SetError(err, kLostConnection,
+                  std::string("the database's log could not be synced to disk: ") +
+                      std::strerror(failed));
 }
 
 long WalSyncer::SyncsDone() { return g_syncs.load(); }

@@ -18,6 +18,8 @@
 #include <string>
 #include <thread>
 
+#include "client/core/bind.h"
+
 namespace pvc {
 
 class WalSyncer {
@@ -32,6 +34,8 @@ class WalSyncer {
   // Waits until at most `pending` commits so far are not yet synced (0: every one is): 0, or
   // the errno of a sync that failed.
   int WaitDurable(int pending = 0);
+  // The same for a session: 0, or -3114 (the session is lost) with the reason in `err`.
+  int WaitDurable(int pending, ErrorDetail& err);
 
   // Syncs done by every syncer of the process so far, and the CPU time their threads spent on
   // them (the kernel's work for the disk), in microseconds.

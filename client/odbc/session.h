@@ -26,7 +26,6 @@
 #include <sql.h>
 #include <sqlext.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,13 +76,9 @@ struct Shared final : TxnPrimitives {
   // Waits until at most `pending` commits so far are not yet on disk: 0, or -3114 (the session
   // is lost) when a sync failed.
   int Durable(int pending = 0) {
-    if (!syncer) return kOk;
-    const int err = syncer->WaitDurable(pending);
-    if (err == 0) return kOk;
-    lost = true;
-    return Fail(kLostConnection,
-                std::string("the database's log could not be synced to disk: ") +
-                    std::strerror(err));
+    const int rc = syncer ? syncer->WaitDurable(pending, last) : kOk;
+    if (rc != kOk) lost = true;
+    return rc;
   }
 
   TxnTraits Traits() const { return dialect.traits.txn; }

@@ -82,10 +82,9 @@ int OpenConn(const Shared& sh, bool reader, std::unique_ptr<Conn>& out, ErrorDet
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, sh.busy_ms);
   if (!reader && !sh.immutable) {
-    // Durable commits: the log is synced after each commit by the connection's syncer (see
-    // client/sqlite/wal_sync.h), not by the commit itself. Both settings fail harmlessly on a
-    // file the job may only read.
-    // Should the file stay in another journal mode, every commit syncs by itself.
+    // Durable commits: in WAL mode the log is synced after each commit by the connection's
+    // syncer (client/core/wal_sync.h); should the file stay in another journal mode, every
+    // commit syncs by itself. The settings fail harmlessly on a file the job may only read.
     if (JournalModeWal(raw)) {
       sqlite3_exec(raw, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
       conn->syncer = std::make_unique<WalSyncer>(sh.path + "-wal");

@@ -17,7 +17,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -226,12 +225,7 @@ int SqliteSession::WriteDurably(Op op, const std::vector<Bind>& in, const std::s
 }
 
 int SqliteSession::Durable(int pending) {
-  if (!main_ || !main_->syncer) return kOk;
-  const int err = main_->syncer->WaitDurable(pending);
-  if (err == 0) return kOk;
-  return SetError(Err(), kLostConnection,
-                  std::string("the database's log could not be synced to disk: ") +
-                      std::strerror(err));
+  return main_ && main_->syncer ? main_->syncer->WaitDurable(pending, Err()) : kOk;
 }
 
 int SqliteSession::Begin() {

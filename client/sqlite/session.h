@@ -26,8 +26,8 @@
 #include "client/core/counters.h"
 #include "client/core/rows_cursor.h"
 #include "client/core/txn.h"
-#include "client/sqlite/internal.h"
 #include "client/core/wal_sync.h"
+#include "client/sqlite/internal.h"
 
 namespace pvc::sqlite {
 

@@ -75,12 +75,10 @@ int SqliteSession::BulkInsert(const std::string& table, const std::vector<std::s
   if (rc != kOk && !sqlite3_get_autocommit(db))
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   // Back to the connection's own durability: the syncer's, or a commit that syncs itself.
-  sqlite3_exec(db,
-               main_->syncer ? "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-2000;"
-                               " PRAGMA ignore_check_constraints=OFF"
-                             : "PRAGMA synchronous=FULL; PRAGMA cache_size=-2000;"
-                               " PRAGMA ignore_check_constraints=OFF",
+  sqlite3_exec(db, main_->syncer ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL",
                nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "PRAGMA cache_size=-2000; PRAGMA ignore_check_constraints=OFF", nullptr,
+               nullptr, nullptr);
   return rc;
 }
 
