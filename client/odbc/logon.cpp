@@ -55,9 +55,26 @@ int SqliteSyncer(Shared& sh, const std::string& file) {
   return rc;
 }
 
-// The database file of a SQLite data source ("" in memory).
+// The database file of a SQLite data source ("" in memory). Its pragma, not a select of it:
+// the select reads the file, which a read-only directory's WAL file may refuse.
 std::string SqliteFile(Conn& c) {
-  return FirstText(c, "select file from pragma_database_list where name = 'main'");
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  std::string file;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, c.h, &st))) return file;
+  char sql[] = "PRAGMA database_list";
+  Failure f;
+  if (Ok(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(sql), SQL_NTS))) {
+    while (Ok(SQLFetch(st))) {
+      std::string name;
+      bool null = false;
+      odbc::GetText(st, 2, name, null, f);
+      if (name != "main") continue;
+      odbc::GetText(st, 3, file, null, f);
+      break;
+    }
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, st);
+  return file;
 }
 
 namespace {
